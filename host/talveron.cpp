@@ -1,0 +1,149 @@
+// talveron: the terminal host. Harvests the addresses of one HTML file into
+// OUT.TXT in the current directory, as a host program of the module does, and
+// prints them.
+//
+//   talveron [-q] INPUT [KEYWORD...]
+//
+// The keywords are joined with single spaces into the keyword line. Messages
+// are shown on stderr in UTF-8 with their caption (-q hides them); then each
+// record of OUT.TXT is printed on stdout. Exit status: 0 when the search
+// returned 0, 1 when it returned -1, 2 for bad usage.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+
+#include "framework/cstring.h"
+#include "module/export.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+const char kUsage[] = "usage: talveron [-q] INPUT [KEYWORD...]\n";
+const char kHelp[] =
+    "Harvests every <a href=\"http://...\"> address of the HTML file INPUT into\n"
+    "OUT.TXT in the current directory and prints them, one per line.\n"
+    "An address that contains one of the KEYWORDs (up to six, case counts) is left out.\n"
+    "\n"
+    "  -q       do not show the messages on stderr\n"
+    "  --help   show this help\n"
+    "\n"
+    "Exit status: 0 after a completed search, 1 when a file could not be opened,\n"
+    "2 for bad usage.\n";
+
+// Shift_JIS text to UTF-8; a byte that does not convert is shown as \xNN.
+std::string ToUtf8(const char* sjis) {
+    std::string out;
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    std::size_t left = std::strlen(sjis);
+    char* in = const_cast<char*>(sjis);
+    char buffer[256];
+    while (left > 0) {
+        char* dst = buffer;
+        std::size_t room = sizeof buffer;
+        std::size_t rc = cd == reinterpret_cast<iconv_t>(-1)
+                             ? static_cast<std::size_t>(-1)
+                             : iconv(cd, &in, &left, &dst, &room);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc == static_cast<std::size_t>(-1) && (cd == reinterpret_cast<iconv_t>(-1) || errno != E2BIG)) {
+            unsigned char byte = static_cast<unsigned char>(*in);
+            if (byte >= 0x20 && byte < 0x7F) {
+                out += static_cast<char>(byte);
+            } else {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                out += escaped;
+            }
+            ++in;
+            --left;
+        }
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    return out;
+}
+
+int ShowOnStderr(void*, const char* text, const char* caption, unsigned int) {
+    std::string line = "[" + ToUtf8(caption) + "] " + ToUtf8(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    return IDYES;
+}
+
+int DiscardMessage(void*, const char*, const char*, unsigned int) { return IDYES; }
+
+// Prints the records of OUT.TXT, one per line. Only a regular file is read:
+// OUT.TXT may be a link to a device.
+void PrintRecords() {
+    struct stat st;
+    if (::stat("OUT.TXT", &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::FILE* file = std::fopen("OUT.TXT", "rb");
+    if (!file) return;
+    std::string pending;
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        pending.append(buffer, n);
+        std::size_t start = 0, crlf;
+        while ((crlf = pending.find("\r\n", start)) != std::string::npos) {
+            pending[crlf] = '\n';
+            std::fwrite(pending.data() + start, 1, crlf + 1 - start, stdout);
+            start = crlf + 2;
+        }
+        pending.erase(0, start);
+    }
+    if (!pending.empty()) {
+        pending += '\n';
+        std::fwrite(pending.data(), 1, pending.size(), stdout);
+    }
+    std::fclose(file);
+}
+
+int Usage() {
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quiet = false;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) {
+            ++i;
+            break;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "-q") != 0) return Usage();
+        quiet = true;
+    }
+    if (i >= argc) return Usage();
+    const char* input = argv[i++];
+    std::string keywordLine;
+    for (int k = i; k < argc; ++k) {
+        if (k > i) keywordLine += ' ';
+        keywordLine += argv[k];
+    }
+
+    rt::SetMessageHandler(quiet ? DiscardMessage : ShowOnStderr);
+    int result;
+    try {
+        // Each argument is handed over as one reference that the search releases.
+        result = BEGIN_SEARCH_ADD(CString(input).Detach(),
+                                  CString(keywordLine.data(), static_cast<int>(keywordLine.size())).Detach(),
+                                  0, 0);
+    } catch (const std::bad_alloc&) {
+        std::fputs("talveron: out of memory\n", stderr);
+        return 1;
+    }
+    // After a failed search OUT.TXT holds nothing of this search.
+    if (result == 0) PrintRecords();
+    std::fflush(stdout);
+    return result == 0 ? 0 : 1;
+}

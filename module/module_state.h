@@ -1,0 +1,24 @@
+// The module's state: module-level variables shared by the search, the
+// settings file and the help launcher. Defined in module_state.cpp in the order
+// in which loading constructs them.
+#ifndef TALVERON_MODULE_MODULE_STATE_H
+#define TALVERON_MODULE_MODULE_STATE_H
+
+#include "framework/cstring.h"
+
+constexpr int kKeywordSlots = 6;
+
+extern CString g_strHelpDir;                  // prefix of the help viewer's path; never assigned
+extern CString g_strOutFile;                  // name of the result file
+extern CString g_strKeyword[kKeywordSlots];   // exclusion keywords, slots 1..6 at [0]..[5]
+extern CString g_strStatus;                   // last status text, or the last byte read
+extern CString g_strIniExtra;                 // seventh value of the settings file
+
+extern int g_nOutFile;  // descriptor of the open result file
+extern int g_nInFile;   // descriptor of the open input file
+extern int g_nIniFile;  // descriptor of the settings file while a load runs
+
+// Puts every variable above back to its value at load (for tests).
+void ResetModuleState();
+
+#endif

@@ -1,0 +1,28 @@
+// Dispatch of the file calls to the backend in use.
+#include "runtime/runtime.h"
+
+namespace rt {
+namespace {
+
+const Backend* g_backend = nullptr;  // null: the platform's own
+
+const Backend& Current() { return g_backend ? *g_backend : PlatformBackend(); }
+
+}  // namespace
+
+const Backend* SetBackend(const Backend* backend) {
+    const Backend* previous = g_backend ? g_backend : &PlatformBackend();
+    g_backend = backend;
+    return previous;
+}
+
+int _open(const char* path, int oflag, int pmode) { return Current().open(path, oflag, pmode); }
+int _read(int fd, void* buffer, unsigned int count) { return Current().read(fd, buffer, count); }
+int _write(int fd, const void* buffer, unsigned int count) {
+    return Current().write(fd, buffer, count);
+}
+long _lseek(int fd, long offset, int origin) { return Current().lseek(fd, offset, origin); }
+int _eof(int fd) { return Current().eof(fd); }
+int _close(int fd) { return Current().close(fd); }
+
+}  // namespace rt

@@ -1,0 +1,114 @@
+// POSIX backend of the runtime layer: Linux system calls with the meanings of
+// the Windows C runtime's low-level I/O.
+#include "runtime/runtime.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rt {
+namespace {
+
+bool WantsWrite(int oflag) { return (oflag & (_O_WRONLY | _O_RDWR)) != 0; }
+
+int PosixOpen(const char* path, int oflag, int pmode) {
+    int flags = (oflag & _O_RDWR) ? O_RDWR : (oflag & _O_WRONLY) ? O_WRONLY : O_RDONLY;
+    if (oflag & _O_CREAT) flags |= O_CREAT;
+    if (oflag & _O_TRUNC) flags |= O_TRUNC;
+    flags |= O_CLOEXEC;
+
+    struct stat st;
+    if (::stat(path, &st) == 0) {
+        // Windows opens no directory as a file, and honours a file's
+        // read-only attribute even for administrators; a file that no one
+        // may write stands for that attribute here.
+        if (S_ISDIR(st.st_mode)) {
+            errno = EACCES;
+            return -1;
+        }
+        if (WantsWrite(oflag) && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return -1;
+        }
+    }
+    // _S_IWRITE creates a writable file; without it the new file is read-only.
+    mode_t mode = (pmode & _S_IWRITE) ? 0666 : 0444;
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd == -1 && errno == EINTR);
+    if (fd == -1) return -1;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // replaced since the stat above
+        ::close(fd);
+        errno = EACCES;
+        return -1;
+    }
+    return fd;
+}
+
+int PosixRead(int fd, void* buffer, unsigned int count) {
+    if (count > INT_MAX) count = INT_MAX;
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, count);
+    } while (n == -1 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int PosixWrite(int fd, const void* buffer, unsigned int count) {
+    if (count > INT_MAX) count = INT_MAX;
+    ssize_t n;
+    do {
+        n = ::write(fd, buffer, count);
+    } while (n == -1 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+long PosixLseek(int fd, long offset, int origin) {
+    int whence = origin == kSeekCur ? SEEK_CUR : origin == kSeekEnd ? SEEK_END : SEEK_SET;
+    off_t pos = ::lseek(fd, static_cast<off_t>(offset), whence);
+    if (pos > LONG_MAX) {
+        errno = EOVERFLOW;
+        return -1;
+    }
+    return static_cast<long>(pos);
+}
+
+int PosixEof(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    off_t pos = ::lseek(fd, 0, SEEK_CUR);
+    if (pos == static_cast<off_t>(-1)) return -1;
+    return pos >= st.st_size ? 1 : 0;
+}
+
+int PosixClose(int fd) { return ::close(fd); }
+
+int DiscardMessage(void*, const char*, const char*, unsigned int) { return IDYES; }
+
+MessageHandler g_messageHandler = DiscardMessage;
+
+const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixLseek, PosixEof, PosixClose};
+
+}  // namespace
+
+const Backend& PlatformBackend() { return kPosixBackend; }
+
+int LastErrno() { return errno; }
+
+bool IsPrintByte(unsigned char byte) { return std::isprint(byte) != 0; }
+
+int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
+    return g_messageHandler(owner, text, caption, style);
+}
+
+MessageHandler SetMessageHandler(MessageHandler handler) {
+    MessageHandler previous = g_messageHandler;
+    g_messageHandler = handler ? handler : DiscardMessage;
+    return previous;
+}
+
+}  // namespace rt

@@ -1,0 +1,64 @@
+#include "search/input_reader.h"
+
+#include <cstring>
+
+#include "module/messages.h"
+#include "module/module_state.h"
+#include "runtime/runtime.h"
+
+InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, kInputBlockSize, {}};
+
+void BeginInput() {
+    g_input.pos = g_input.end = g_input.data;
+    g_input.last = kLastWasStatus;
+    g_input.failed = false;
+}
+
+bool RefillInput() {
+    if (g_input.failed) return false;
+    std::size_t have = static_cast<std::size_t>(g_input.end - g_input.data);
+    std::size_t keep = have < kInputKeepBehind ? have : kInputKeepBehind;
+    std::memmove(g_input.data, g_input.end - keep, keep);
+    unsigned char* fresh = g_input.data + keep;
+    g_input.pos = g_input.end = fresh;
+    int n = rt::_read(g_nInFile, fresh, g_input.blockSize);
+    if (n > 0) {
+        g_input.end = fresh + n;
+        return true;
+    }
+    if (n < 0) g_input.failed = true;
+    return false;
+}
+
+int InputEof() {
+    if (g_input.pos != g_input.end) return 0;
+    if (RefillInput()) return 0;
+    return g_input.failed ? -1 : 1;
+}
+
+void InputSeekBack(int count) {
+    std::ptrdiff_t behind = g_input.pos - g_input.data;
+    g_input.pos -= count < behind ? count : behind;
+}
+
+void SyncInputStatus() {
+    if (g_input.last == kLastWasStatus) return;
+    if (g_input.last == kLastWasEnd)
+        g_strStatus = STATUS_FILE_END;
+    else if (g_input.last == 0)
+        g_strStatus.Empty();
+    else
+        g_strStatus = static_cast<char>(g_input.last);
+    NoteStatusSet();
+}
+
+CString ReadInputChar() {
+    NextInputByte();
+    bool atEnd = g_input.last == kLastWasEnd;
+    SyncInputStatus();
+    return atEnd ? CString() : g_strStatus;
+}
+
+void SetInputBlockSize(unsigned int size) {
+    g_input.blockSize = size == 0 ? 1 : size > kInputBlockSize ? kInputBlockSize : size;
+}

@@ -1,0 +1,74 @@
+// The input reader: hands the input file g_nInFile to the search one byte at a
+// time, as if each byte were one read of length 1 at the file's position, but
+// reads the file in large blocks.
+//
+// The position that the search sees is the count of bytes delivered, moved
+// back by InputSeekBack; InputEof and InputSeekBack refer to that position,
+// never to how far the file has been read. Nothing is remembered about the end
+// of the input: every read attempted there asks the file again. A read that
+// fails delivers no byte; from then on the reader reads nothing more and
+// InputEof reports -1.
+#ifndef TALVERON_SEARCH_INPUT_READER_H
+#define TALVERON_SEARCH_INPUT_READER_H
+
+#include "framework/cstring.h"
+
+constexpr unsigned int kInputBlockSize = 64 * 1024;
+// Bytes already delivered that a refill keeps in front of the new block, so
+// that a move back of up to this many bytes stays inside the buffer.
+constexpr unsigned int kInputKeepBehind = 16;
+
+// What g_strStatus should hold after the last delivery.
+constexpr int kLastWasEnd = -1;       // a read found the end: "File End"
+constexpr int kLastWasStatus = -2;    // g_strStatus was set by someone else since
+
+struct InputBuffer {
+    const unsigned char* pos;  // next byte to deliver
+    const unsigned char* end;  // end of the bytes read so far
+    int last;                  // last byte delivered (0..255), or kLastWas...
+    bool failed;               // a read failed
+    unsigned int blockSize;    // bytes asked for per read
+    unsigned char data[kInputKeepBehind + kInputBlockSize];
+};
+extern InputBuffer g_input;
+
+// Starts reading g_nInFile from its beginning.
+void BeginInput();
+
+// Called when every byte read has been delivered: reads the next block.
+// Returns false at the end of the input or after a failed read.
+bool RefillInput();
+
+// The next byte (0 at the end of the input); g_strStatus is brought up to date
+// lazily by SyncInputStatus.
+inline int NextInputByte() {
+    if (g_input.pos == g_input.end && !RefillInput()) {
+        g_input.last = kLastWasEnd;
+        return 0;
+    }
+    return g_input.last = *g_input.pos++;
+}
+
+// 0 while bytes remain behind the position, 1 at the end, -1 after a failed read.
+int InputEof();
+
+// Moves the position back by `count` bytes (at most kInputKeepBehind).
+void InputSeekBack(int count);
+
+// Sets g_strStatus to what the last delivery leaves there: the one-character
+// string of the byte (empty for the byte 0), or "File End".
+void SyncInputStatus();
+
+// Marks g_strStatus as set by its writer, so that SyncInputStatus keeps it
+// until the next byte is delivered.
+inline void NoteStatusSet() { g_input.last = kLastWasStatus; }
+
+// One byte as a new string: the byte as a one-character string (empty for the
+// byte 0), or the empty string at the end of the input. Sets g_strStatus.
+CString ReadInputChar();
+
+// Bytes asked for per read, 1..kInputBlockSize (tests use small blocks to put
+// block boundaries everywhere).
+void SetInputBlockSize(unsigned int size);
+
+#endif

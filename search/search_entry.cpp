@@ -1,0 +1,79 @@
+// The exported operation: set-up, the scan, and the closing of both files.
+#include <cstring>
+
+#include "module/export.h"
+#include "module/messages.h"
+#include "module/module_state.h"
+#include "runtime/runtime.h"
+#include "search/input_reader.h"
+#include "search/search.h"
+
+void SplitKeywordLine(const char* line, int length) {
+    int slot = 1;
+    for (int i = 0; i < length; ++i) {
+        if (line[i] == ' ')
+            ++slot;
+        else if (slot <= kKeywordSlots)
+            g_strKeyword[slot - 1] += line[i];
+    }
+}
+
+namespace {
+
+// Closes the result file, and then the input file once it is open, on every
+// way out of the operation, a failure of the string type included.
+struct OpenFiles {
+    bool inputOpen = false;
+    ~OpenFiles() {
+        rt::_close(g_nOutFile);
+        if (inputOpen) rt::_close(g_nInFile);
+    }
+};
+
+}  // namespace
+
+extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine,
+                                              int /*nUnused3*/, int /*nUnused4*/) {
+    // Take over both argument strings at once, so that they are released on
+    // every way out, an exception included.
+    CString inputPath = CString::Adopt(strInputPath);
+    CString keywordLine = CString::Adopt(strKeywordLine);
+
+    // The line is copied up to its first 0 byte; a line longer than the buffer
+    // is cut to its first kKeywordLineCapacity - 1 bytes.
+    char line[kKeywordLineCapacity];
+    const char* source = keywordLine;
+    int length = 0;
+    while (length < kKeywordLineCapacity - 1 && source[length] != '\0') {
+        line[length] = source[length];
+        ++length;
+    }
+    line[length] = '\0';
+
+    g_strOutFile = "OUT.TXT";
+    for (CString& keyword : g_strKeyword) keyword.Empty();
+    SplitKeywordLine(line, length);
+
+    g_strStatus.Empty();
+    ShowMessage(MSG_SEARCH_START, CAPTION_ERROR);
+
+    g_nOutFile = rt::_open(g_strOutFile, _O_BINARY | _O_TRUNC | _O_CREAT | _O_RDWR, _S_IWRITE);
+    if (g_nOutFile == -1) {
+        ShowMessage(MSG_OUTPUT_NOT_OPENED, CAPTION_ERROR);
+        return -1;
+    }
+    OpenFiles files;
+    g_nInFile = rt::_open(inputPath, _O_BINARY, 0);
+    if (g_nInFile == -1) {
+        g_strStatus = MSG_INPUT_MISSING;
+        ShowMessage(g_strStatus, CAPTION_THIS_IS_AN_ERROR);
+        return -1;  // OUT.TXT stays behind, empty
+    }
+    files.inputOpen = true;
+    g_strStatus = STATUS_EXIST_FILE;
+    g_strStatus = STATUS_SEARCHING;
+
+    BeginInput();
+    ScanAnchors();
+    return 0;
+}
