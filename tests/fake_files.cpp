@@ -1,0 +1,125 @@
+#include "tests/fake_files.h"
+
+#include <cerrno>
+#include <cstring>
+
+FakeFiles* FakeFiles::current_ = nullptr;
+
+FakeFiles::FakeFiles() {
+    static const rt::Backend backend = {DoOpen, DoRead, DoWrite, DoLseek, DoEof, DoClose};
+    current_ = this;
+    previousBackend_ = rt::SetBackend(&backend);
+    previousHandler_ = rt::SetMessageHandler(DoMessage);
+}
+
+FakeFiles::~FakeFiles() {
+    rt::SetBackend(previousBackend_ == &rt::PlatformBackend() ? nullptr : previousBackend_);
+    rt::SetMessageHandler(previousHandler_);
+    current_ = nullptr;
+}
+
+int FakeFiles::DoOpen(const char* path, int oflag, int pmode) {
+    FakeFiles& self = *current_;
+    ++self.opens;
+    bool writable = (oflag & (_O_WRONLY | _O_RDWR)) != 0;
+    auto it = self.files.find(path);
+    if (it == self.files.end()) {
+        if (!(oflag & _O_CREAT)) {
+            errno = ENOENT;
+            return -1;
+        }
+        File created;
+        created.readOnly = !(pmode & _S_IWRITE);
+        it = self.files.emplace(path, created).first;
+    } else if (it->second.directory || (writable && it->second.readOnly)) {
+        errno = EACCES;
+        return -1;
+    } else if (oflag & _O_TRUNC) {
+        it->second.data.clear();
+    }
+    int fd = self.nextFd_++;
+    self.open_[fd] = Open{path, 0, writable};
+    return fd;
+}
+
+int FakeFiles::DoRead(int fd, void* buffer, unsigned int count) {
+    FakeFiles& self = *current_;
+    ++self.reads;
+    auto it = self.open_.find(fd);
+    if (it == self.open_.end()) {
+        errno = EBADF;
+        return -1;
+    }
+    const File& file = self.files[it->second.name];
+    std::size_t pos = it->second.pos;
+    if (pos >= file.unreadableFrom) {
+        errno = EIO;
+        return -1;
+    }
+    std::size_t limit = file.data.size() < file.unreadableFrom ? file.data.size() : file.unreadableFrom;
+    if (pos >= limit) return 0;
+    std::size_t n = limit - pos < count ? limit - pos : count;
+    std::memcpy(buffer, file.data.data() + pos, n);
+    it->second.pos += n;
+    return static_cast<int>(n);
+}
+
+int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
+    FakeFiles& self = *current_;
+    int number = ++self.writes;
+    auto it = self.open_.find(fd);
+    if (it == self.open_.end() || !it->second.writable) {
+        errno = EBADF;
+        return -1;
+    }
+    if (self.failingWrites.count(number) || (self.writesFrom != 0 && number >= self.writesFrom)) {
+        errno = ENOSPC;
+        return -1;
+    }
+    std::string& data = self.files[it->second.name].data;
+    std::size_t pos = it->second.pos;
+    if (data.size() < pos + count) data.resize(pos + count);
+    data.replace(pos, count, static_cast<const char*>(buffer), count);
+    it->second.pos += count;
+    return static_cast<int>(count);
+}
+
+long FakeFiles::DoLseek(int fd, long offset, int origin) {
+    FakeFiles& self = *current_;
+    auto it = self.open_.find(fd);
+    if (it == self.open_.end()) {
+        errno = EBADF;
+        return -1;
+    }
+    long base = origin == rt::kSeekCur   ? static_cast<long>(it->second.pos)
+                : origin == rt::kSeekEnd ? static_cast<long>(self.files[it->second.name].data.size())
+                                         : 0;
+    if (base + offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    it->second.pos = static_cast<std::size_t>(base + offset);
+    return base + offset;
+}
+
+int FakeFiles::DoEof(int fd) {
+    FakeFiles& self = *current_;
+    auto it = self.open_.find(fd);
+    if (it == self.open_.end()) return -1;
+    return it->second.pos >= self.files[it->second.name].data.size() ? 1 : 0;
+}
+
+int FakeFiles::DoClose(int fd) {
+    FakeFiles& self = *current_;
+    ++self.closes;
+    if (self.open_.erase(fd) == 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return 0;
+}
+
+int FakeFiles::DoMessage(void* owner, const char* text, const char* caption, unsigned int style) {
+    current_->messages.push_back({text, caption, owner, style});
+    return current_->messages.size() % 2 ? IDYES : IDNO;  // Yes and No in turn
+}

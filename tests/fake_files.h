@@ -1,0 +1,68 @@
+// An in-memory file system behind the runtime layer, with faults on demand,
+// in the manner of a test VFS. While a FakeFiles object lives, every rt::_open,
+// _read, _write, _lseek, _eof and _close of the module goes to it, and every
+// message box is recorded in it.
+#ifndef TALVERON_TESTS_FAKE_FILES_H
+#define TALVERON_TESTS_FAKE_FILES_H
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "runtime/runtime.h"
+
+struct RecordedMessage {
+    std::string text;
+    std::string caption;
+    void* owner;
+    unsigned int style;
+};
+
+class FakeFiles {
+public:
+    FakeFiles();
+    ~FakeFiles();
+    FakeFiles(const FakeFiles&) = delete;
+    FakeFiles& operator=(const FakeFiles&) = delete;
+
+    struct File {
+        std::string data;
+        bool readOnly = false;
+        bool directory = false;
+        // Reads that would deliver bytes at or past this offset fail.
+        std::size_t unreadableFrom = static_cast<std::size_t>(-1);
+    };
+    std::map<std::string, File> files;
+
+    // Write calls (counted from 1 over all descriptors) that fail with ENOSPC.
+    std::set<int> failingWrites;
+    int writesFrom = 0;  // when not 0, this write and every later one fails
+
+    // What happened.
+    std::vector<RecordedMessage> messages;
+    int reads = 0, writes = 0, opens = 0, closes = 0;
+    int OpenDescriptors() const { return static_cast<int>(open_.size()); }
+
+private:
+    struct Open {
+        std::string name;
+        std::size_t pos;
+        bool writable;
+    };
+    std::map<int, Open> open_;
+    int nextFd_ = 3;
+    const rt::Backend* previousBackend_;
+    rt::MessageHandler previousHandler_;
+
+    static FakeFiles* current_;
+    static int DoOpen(const char* path, int oflag, int pmode);
+    static int DoRead(int fd, void* buffer, unsigned int count);
+    static int DoWrite(int fd, const void* buffer, unsigned int count);
+    static long DoLseek(int fd, long offset, int origin);
+    static int DoEof(int fd);
+    static int DoClose(int fd);
+    static int DoMessage(void* owner, const char* text, const char* caption, unsigned int style);
+};
+
+#endif

@@ -1,0 +1,150 @@
+// The search against the byte-at-a-time model: the same OUT.TXT, messages,
+// status and keyword slots on random and real pages, with block boundaries
+// everywhere, long addresses and failing reads.
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "tests/scan_model.h"
+#include "tests/search_fixture.h"
+
+#ifndef TALVERON_PAGES_DIR
+#define TALVERON_PAGES_DIR "../shared/pages"
+#endif
+
+namespace {
+
+const unsigned int kBlockSizes[] = {1, 2, 3, 5, 13, 14, 15, 16, 17, 31, 257, kInputBlockSize};
+
+class SamenessTest : public SearchTest {
+protected:
+    // Runs the search and the model on one page and compares all they leave.
+    void Compare(const std::string& page, const std::string& keywords, unsigned int block,
+                 std::size_t unreadableFrom = kReadable) {
+        ModelRun expected = ModelSearch(page, keywords, unreadableFrom);
+        fs.files["page.html"].data = page;
+        fs.files["page.html"].unreadableFrom = unreadableFrom;
+        fs.messages.clear();
+        SetInputBlockSize(block);
+        ASSERT_EQ(Search("page.html", keywords), 0);
+        std::vector<ModelMessage> got;
+        for (std::size_t i = 1; i < fs.messages.size(); ++i)
+            got.push_back({fs.messages[i].text, fs.messages[i].caption});
+        ASSERT_EQ(fs.files["OUT.TXT"].data, expected.out)
+            << "block " << block << " unreadable " << unreadableFrom << " page " << ::testing::PrintToString(page)
+            << " keywords " << ::testing::PrintToString(keywords);
+        ASSERT_EQ(got, expected.messages) << "block " << block;
+        ASSERT_EQ(std::string(g_strStatus, g_strStatus.GetLength()), expected.status) << "block " << block;
+        for (int slot = 0; slot < 6; ++slot)
+            ASSERT_EQ(std::string(g_strKeyword[slot], g_strKeyword[slot].GetLength()), expected.keywords[slot]);
+        ASSERT_EQ(fs.OpenDescriptors(), 0);
+    }
+};
+
+// Pieces that random pages are made of: parts and variants of the anchor,
+// endings, and bytes that readers and filters get wrong.
+const char* const kFragments[] = {
+    "<", "<<", "<<<", "<a href=\"http://", "<A HREF=\"HTTP://", "<a hReF=\"HttP://", "<a href=\"http:/",
+    "<a href=\"https://", "<a href='http://", "<a  href=\"http://", "a href=\"http://", "\"", "\"", "\">",
+    ".html", ".HTM", ".shtml", "/", "?x=1", "abc", "ABC", "jp/", "x", " ", "\r\n", "\t", "\x1a", "\x7f",
+    "\x83\x41", "\x95\x5c", "\x81\x40", "example.com", "<p>", "<a href=\"http://a.jp\">",
+};
+
+std::string RandomPage(std::mt19937& rng, int pieces) {
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kFragments) + 1);
+    std::string page;
+    for (int i = 0; i < pieces; ++i) {
+        std::size_t k = pick(rng);
+        if (k == std::size(kFragments))
+            page += '\0';
+        else if (k == std::size(kFragments) + 1)
+            page += static_cast<char>(rng() & 0xff);
+        else
+            page += kFragments[k];
+    }
+    return page;
+}
+
+std::string RandomKeywords(std::mt19937& rng) {
+    static const char* const kWords[] = {"", "abc", "ABC", "jp/", "x", "\x95\x5c", "a\tb", "html", "/"};
+    std::string line;
+    int words = static_cast<int>(rng() % 8);
+    for (int i = 0; i < words; ++i) {
+        if (i) line += ' ';
+        line += kWords[rng() % std::size(kWords)];
+    }
+    return line;
+}
+
+TEST_F(SamenessTest, RandomPages) {
+    std::mt19937 rng(20261207);
+    for (int round = 0; round < 4000; ++round) {
+        std::string page = RandomPage(rng, 1 + static_cast<int>(rng() % 60));
+        std::string keywords = RandomKeywords(rng);
+        unsigned int block = kBlockSizes[rng() % std::size(kBlockSizes)];
+        Compare(page, keywords, block);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_F(SamenessTest, FailingReadsAnywhere) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::string page = RandomPage(rng, 5 + static_cast<int>(rng() % 40));
+        std::size_t unreadable = rng() % page.size();
+        Compare(page, "", kBlockSizes[rng() % std::size(kBlockSizes)], unreadable);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_F(SamenessTest, LongAddressesKeepOnlyWhatCanReachARecord) {
+    // Addresses around the 499-byte limit and far beyond it, with a 0 byte at
+    // or near the limit and every kind of ending: the search keeps only their
+    // start, the model keeps all of them.
+    const std::size_t lengths[] = {480, 490, 491, 492, 493, 494, 495, 496, 497, 498, 499, 500, 501, 502, 510, 4000};
+    const char* const endings[] = {"", ".html", ".htm", "/", "x"};
+    for (std::size_t length : lengths) {
+        for (const char* ending : endings) {
+            for (long zeroAt : {-1L, 0L, 480L, 490L, 491L, 492L, 493L, 494L, 499L, 500L, 3000L}) {
+                std::string address(length, 'q');
+                if (zeroAt >= 0 && static_cast<std::size_t>(zeroAt) < length) address[zeroAt] = '\0';
+                address += ending;
+                std::string page = "<a href=\"http://" + address + "\"><a href=\"http://after.jp\">";
+                for (unsigned int block : {7u, kInputBlockSize}) {
+                    Compare(page, "", block);
+                    if (HasFatalFailure()) return;
+                }
+            }
+        }
+    }
+}
+
+std::vector<std::string> RealPages() {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(TALVERON_PAGES_DIR)) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) names.push_back(name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+TEST_F(SamenessTest, RealPages) {
+    std::vector<std::string> names = RealPages();
+    if (names.empty()) GTEST_SKIP() << "no pages in " TALVERON_PAGES_DIR;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        std::ifstream file(std::string(TALVERON_PAGES_DIR) + "/" + name, std::ios::binary);
+        std::stringstream bytes;
+        bytes << file.rdbuf();
+        for (unsigned int block : {16u, 4093u, kInputBlockSize}) {
+            Compare(bytes.str(), block == 16 ? "www google" : "", block);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+#include "tests/scan_model.h"
+
+#include "module/messages.h"
+
+namespace {
+
+struct Model {
+    const std::string& page;
+    std::size_t unreadableFrom;
+    std::size_t pos = 0;
+    ModelRun run;
+
+    // One read of length 1: the byte, or 0 with `empty` set for the end, a
+    // failure and a 0 byte alike.
+    int ReadInputChar() {
+        if (pos >= unreadableFrom || pos >= page.size()) {
+            run.status = "File End";
+            return 0;
+        }
+        unsigned char byte = static_cast<unsigned char>(page[pos++]);
+        run.status = byte == 0 ? std::string() : std::string(1, static_cast<char>(byte));
+        return byte;
+    }
+    int Eof() const {
+        if (pos >= unreadableFrom) return -1;
+        return pos >= page.size() ? 1 : 0;
+    }
+    void SeekBack14() { pos = pos >= 14 ? pos - 14 : 0; }
+
+    bool Capture(std::string& url) {
+        url = "http://";
+        for (;;) {
+            int byte = ReadInputChar();
+            if (byte == 0 && Eof() != 0) return false;
+            if (byte == '"') return true;
+            url += static_cast<char>(byte);
+        }
+    }
+
+    static std::string LowerTail(const std::string& s, std::size_t n) {
+        std::string tail = s.substr(s.size() - n);
+        for (char& c : tail)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return tail;
+    }
+
+    void Normalise(std::string& url) {
+        if (LowerTail(url, 5) == ".html") return;
+        if (LowerTail(url, 4) == ".htm") return;
+        if (url.back() == '/') return;
+        url += '/';
+    }
+
+    void Emit(const std::string& url) {
+        std::string address = url.substr(0, url.find('\0'));
+        if (address.size() > 499) return;
+        for (const std::string& keyword : run.keywords)
+            if (!keyword.empty() && address.find(keyword) != std::string::npos) return;
+        for (char c : address)
+            if (c >= 0x20 && c <= 0x7E) run.out += c;
+        run.out += "\r\n";
+    }
+
+    void Scan() {
+        static const char kPattern[] = "<a href=\"http://";
+        for (;;) {
+            for (;;) {
+                int byte = ReadInputChar();
+                if (byte == '<') break;
+                if (Eof() != 0) break;
+            }
+            int count = 0;
+            for (int step = 1; step <= 15; ++step) {
+                int byte = ReadInputChar();
+                int lower = byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte;
+                if (byte == kPattern[step] || lower == kPattern[step]) ++count;
+            }
+            if (count < 15) {
+                if (Eof() == 0) SeekBack14();
+            } else {
+                std::string url;
+                if (Capture(url)) {
+                    Normalise(url);
+                    Emit(url);
+                }
+            }
+            int eof = Eof();
+            if (eof == -1) run.messages.push_back({MSG_FILE_ERROR, CAPTION_ERROR});
+            if (eof != 0) break;
+        }
+    }
+};
+
+}  // namespace
+
+ModelRun ModelSearch(const std::string& page, const std::string& keywordLine,
+                     std::size_t unreadableFrom) {
+    Model model{page, unreadableFrom, 0, {}};
+    std::string line = keywordLine.substr(0, keywordLine.find('\0')).substr(0, 255);
+    std::size_t slot = 0;
+    for (char c : line) {
+        if (c == ' ')
+            ++slot;
+        else if (slot < 6)
+            model.run.keywords[slot] += c;
+    }
+    model.run.status = "Searching...";
+    model.Scan();
+    return model.run;
+}

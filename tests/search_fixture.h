@@ -1,0 +1,40 @@
+// A search run against the in-memory files: the page lies at "page.html",
+// OUT.TXT is read back from the fake file system.
+#ifndef TALVERON_TESTS_SEARCH_FIXTURE_H
+#define TALVERON_TESTS_SEARCH_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "framework/cstring.h"
+#include "module/export.h"
+#include "module/module_state.h"
+#include "search/input_reader.h"
+#include "tests/fake_files.h"
+
+class SearchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetModuleState();
+        SetInputBlockSize(kInputBlockSize);
+    }
+    void TearDown() override { SetInputBlockSize(kInputBlockSize); }
+
+    int Search(const std::string& path, const std::string& keywordLine, int arg3 = 0, int arg4 = 0) {
+        return BEGIN_SEARCH_ADD(CString(path.data(), static_cast<int>(path.size())).Detach(),
+                                CString(keywordLine.data(), static_cast<int>(keywordLine.size())).Detach(),
+                                arg3, arg4);
+    }
+
+    // OUT.TXT after searching `page` for anchors.
+    std::string Harvest(const std::string& page, const std::string& keywordLine = "") {
+        fs.files["page.html"].data = page;
+        EXPECT_EQ(Search("page.html", keywordLine), 0);
+        return fs.files["OUT.TXT"].data;
+    }
+
+    FakeFiles fs;
+};
+
+#endif
