@@ -27,7 +27,9 @@ bool CaptureLink() {
     url = "http://";
     for (;;) {
         if (g_input.pos == g_input.end && !RefillInput()) {
-            g_input.last = kLastWasEnd;
+            // Byte by byte, a last byte 0 is followed by the end-of-input test
+            // alone, any other byte by one more read, which finds the end.
+            g_input.last = g_input.pos[-1] == 0 ? 0 : kLastWasEnd;
             return false;
         }
         std::size_t available = static_cast<std::size_t>(g_input.end - g_input.pos);
