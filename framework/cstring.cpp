@@ -33,6 +33,7 @@ char* CString::Allocate(int capacity) {
 }
 
 void CString::Release(char* data) noexcept {
+    if (data == EmptyData()) return;
     Header* h = reinterpret_cast<Header*>(data) - 1;
     // A count of -1 (or any other count below 1, which no live block has)
     // marks a block that is not ours to free.

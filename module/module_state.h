@@ -4,15 +4,15 @@
 #ifndef TALVERON_MODULE_MODULE_STATE_H
 #define TALVERON_MODULE_MODULE_STATE_H
 
-#include "framework/cstring.h"
+#include "module/module_object.h"
 
 constexpr int kKeywordSlots = 6;
 
-extern CString g_strHelpDir;                  // prefix of the help viewer's path; never assigned
-extern CString g_strOutFile;                  // name of the result file
-extern CString g_strKeyword[kKeywordSlots];   // exclusion keywords, slots 1..6 at [0]..[5]
-extern CString g_strStatus;                   // last status text, or the last byte read
-extern CString g_strIniExtra;                 // seventh value of the settings file
+extern ModuleString g_strHelpDir;                 // prefix of the help viewer's path; never assigned
+extern ModuleString g_strOutFile;                 // name of the result file
+extern ModuleString g_strKeyword[kKeywordSlots];  // exclusion keywords, slots 1..6 at [0]..[5]
+extern ModuleString g_strStatus;                  // last status text, or the last byte read
+extern ModuleString g_strIniExtra;                // seventh value of the settings file
 
 extern int g_nOutFile;  // descriptor of the open result file
 extern int g_nInFile;   // descriptor of the open input file

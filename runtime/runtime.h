@@ -26,6 +26,9 @@
 #ifndef _O_RDWR
 #define _O_RDWR 0x0002
 #endif
+#ifndef _O_APPEND
+#define _O_APPEND 0x0008
+#endif
 #ifndef _O_CREAT
 #define _O_CREAT 0x0100
 #endif

@@ -18,6 +18,7 @@ int PosixOpen(const char* path, int oflag, int pmode) {
     int flags = (oflag & _O_RDWR) ? O_RDWR : (oflag & _O_WRONLY) ? O_WRONLY : O_RDONLY;
     if (oflag & _O_CREAT) flags |= O_CREAT;
     if (oflag & _O_TRUNC) flags |= O_TRUNC;
+    if (oflag & _O_APPEND) flags |= O_APPEND;
     flags |= O_CLOEXEC;
 
     struct stat st;

@@ -1,13 +1,14 @@
 // Link capture and normalisation: the address behind a recognised anchor.
 #include <cstring>
 
+#include "module/module_object.h"
 #include "search/input_reader.h"
 #include "search/search.h"
 
 CString& UrlString() {
     // Built at the first full anchor match after load, and so destroyed first
     // at unload; it keeps its last address between searches.
-    static CString g_strUrl;
+    static ModuleString g_strUrl("g_strUrl");
     return g_strUrl;
 }
 

@@ -1,0 +1,9 @@
+#include "module/search_add_app.h"
+
+#include "module/module_object.h"
+
+const AFX_MSGMAP CSearchAddApp::messageMap = {&CWinApp::messageMap, nullptr};
+
+CSearchAddApp::CSearchAddApp() : CWinApp(nullptr) { LIFECYCLE_TRACE("+", "theApp"); }
+CSearchAddApp::~CSearchAddApp() { LIFECYCLE_TRACE("-", "theApp"); }
+const AFX_MSGMAP* CSearchAddApp::GetMessageMap() const { return &messageMap; }
