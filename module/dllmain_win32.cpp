@@ -1,11 +1,11 @@
 // Load and unload of TALVERON.dll.
 //
-// The mingw-w64 entry point (DllMainCRTStartup) calls DllEntryPoint before the
-// C runtime's start-up on process and thread attach and after its shut-down on
-// detach, and DllMain between them; it answers FALSE by itself to a process
-// detach for a module that was never attached. The C runtime's start-up
-// constructs the module-level objects (module_state.cpp) and its shut-down runs
-// the module's exit list, most recent registration first.
+// The module's entry point is ModuleEntry (set at link time). It calls the
+// framework's ModuleStateHook before the C runtime's entry on process and
+// thread attach, and after it on detach. The C runtime's entry
+// (DllMainCRTStartup) constructs the module-level objects on process attach
+// (module_state.cpp) and then calls DllMain; on process detach it calls DllMain
+// and then runs the module's exit list, most recent registration first.
 #include <windows.h>
 
 #include "framework/afxwin.h"
@@ -40,8 +40,25 @@ extern "C" BOOL WINAPI ModuleStateHook(HINSTANCE, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-extern "C" BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    return ModuleStateHook(instance, reason, reserved);
+extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE instance, DWORD reason, LPVOID reserved);
+
+namespace {
+bool g_attached = false;
+}
+
+extern "C" BOOL WINAPI ModuleEntry(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    // A process detach for a module that was never attached does nothing.
+    if (reason == DLL_PROCESS_DETACH && !g_attached) return FALSE;
+    if (reason == DLL_PROCESS_DETACH || reason == DLL_THREAD_DETACH) {
+        BOOL result = DllMainCRTStartup(instance, reason, reserved);
+        if (reason == DLL_PROCESS_DETACH) g_attached = false;
+        ModuleStateHook(instance, reason, reserved);
+        return result;
+    }
+    ModuleStateHook(instance, reason, reserved);
+    BOOL result = DllMainCRTStartup(instance, reason, reserved);
+    if (reason == DLL_PROCESS_ATTACH && result) g_attached = true;
+    return result;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {

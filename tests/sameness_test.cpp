@@ -1,17 +1,11 @@
 // The search against the byte-at-a-time model: the same OUT.TXT, messages,
 // status and keyword slots on random and real pages, with block boundaries
 // everywhere, long addresses and failing reads.
-#include <dirent.h>
-#include <fstream>
 #include <random>
-#include <sstream>
 
+#include "tests/random_pages.h"
 #include "tests/scan_model.h"
 #include "tests/search_fixture.h"
-
-#ifndef TALVERON_PAGES_DIR
-#define TALVERON_PAGES_DIR "../shared/pages"
-#endif
 
 namespace {
 
@@ -41,41 +35,6 @@ protected:
         ASSERT_EQ(fs.OpenDescriptors(), 0);
     }
 };
-
-// Pieces that random pages are made of: parts and variants of the anchor,
-// endings, and bytes that readers and filters get wrong.
-const char* const kFragments[] = {
-    "<", "<<", "<<<", "<a href=\"http://", "<A HREF=\"HTTP://", "<a hReF=\"HttP://", "<a href=\"http:/",
-    "<a href=\"https://", "<a href='http://", "<a  href=\"http://", "a href=\"http://", "\"", "\"", "\">",
-    ".html", ".HTM", ".shtml", "/", "?x=1", "abc", "ABC", "jp/", "x", " ", "\r\n", "\t", "\x1a", "\x7f",
-    "\x83\x41", "\x95\x5c", "\x81\x40", "example.com", "<p>", "<a href=\"http://a.jp\">",
-};
-
-std::string RandomPage(std::mt19937& rng, int pieces) {
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(kFragments) + 1);
-    std::string page;
-    for (int i = 0; i < pieces; ++i) {
-        std::size_t k = pick(rng);
-        if (k == std::size(kFragments))
-            page += '\0';
-        else if (k == std::size(kFragments) + 1)
-            page += static_cast<char>(rng() & 0xff);
-        else
-            page += kFragments[k];
-    }
-    return page;
-}
-
-std::string RandomKeywords(std::mt19937& rng) {
-    static const char* const kWords[] = {"", "abc", "ABC", "jp/", "x", "\x95\x5c", "a\tb", "html", "/"};
-    std::string line;
-    int words = static_cast<int>(rng() % 8);
-    for (int i = 0; i < words; ++i) {
-        if (i) line += ' ';
-        line += kWords[rng() % std::size(kWords)];
-    }
-    return line;
-}
 
 TEST_F(SamenessTest, RandomPages) {
     std::mt19937 rng(20261207);
@@ -120,28 +79,14 @@ TEST_F(SamenessTest, LongAddressesKeepOnlyWhatCanReachARecord) {
     }
 }
 
-std::vector<std::string> RealPages() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(TALVERON_PAGES_DIR)) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) names.push_back(name);
-        }
-        closedir(dir);
-    }
-    return names;
-}
-
 TEST_F(SamenessTest, RealPages) {
-    std::vector<std::string> names = RealPages();
+    std::vector<std::string> names = RealPageNames();
     if (names.empty()) GTEST_SKIP() << "no pages in " TALVERON_PAGES_DIR;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        std::ifstream file(std::string(TALVERON_PAGES_DIR) + "/" + name, std::ios::binary);
-        std::stringstream bytes;
-        bytes << file.rdbuf();
+        std::string page = ReadRealPage(name);
         for (unsigned int block : {16u, 4093u, kInputBlockSize}) {
-            Compare(bytes.str(), block == 16 ? "www google" : "", block);
+            Compare(page, block == 16 ? "www google" : "", block);
             if (HasFatalFailure()) return;
         }
     }

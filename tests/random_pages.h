@@ -1,0 +1,17 @@
+// Random pages and keyword lines made of the pieces that a harvester gets
+// wrong, and the real pages of the shared folder.
+#ifndef TALVERON_TESTS_RANDOM_PAGES_H
+#define TALVERON_TESTS_RANDOM_PAGES_H
+
+#include <random>
+#include <string>
+#include <vector>
+
+std::string RandomPage(std::mt19937& rng, int pieces);
+std::string RandomKeywords(std::mt19937& rng);
+
+// Names of the real pages (*.html) in TALVERON_PAGES_DIR, and one page's bytes.
+std::vector<std::string> RealPageNames();
+std::string ReadRealPage(const std::string& name);
+
+#endif
