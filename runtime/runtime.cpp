@@ -25,4 +25,15 @@ long _lseek(int fd, long offset, int origin) { return Current().lseek(fd, offset
 int _eof(int fd) { return Current().eof(fd); }
 int _close(int fd) { return Current().close(fd); }
 
+int WriteAll(int fd, const void* buffer, unsigned int count) {
+    const char* bytes = static_cast<const char*>(buffer);
+    unsigned int done = 0;
+    while (done < count) {
+        int n = _write(fd, bytes + done, count - done);
+        if (n <= 0) return -1;
+        done += static_cast<unsigned int>(n);
+    }
+    return static_cast<int>(count);
+}
+
 }  // namespace rt

@@ -44,6 +44,9 @@
 #ifndef _S_IREAD
 #define _S_IREAD 0x0100
 #endif
+#ifndef _P_WAIT
+#define _P_WAIT 0
+#endif
 #ifndef MB_YESNO
 #define MB_YESNO 0x00000004L
 #endif
@@ -76,6 +79,16 @@ int _write(int fd, const void* buffer, unsigned int count);
 long _lseek(int fd, long offset, int origin);
 int _eof(int fd);
 int _close(int fd);
+
+// Writes all `count` bytes, calling _write again after a short write.
+// Returns `count`, or -1 when a write fails (or writes nothing).
+int WriteAll(int fd, const void* buffer, unsigned int count);
+
+// Starts `program` with the arguments `arg0` and `arg1`. In mode _P_WAIT it
+// waits until the program ends and returns its exit status; -1 when it cannot
+// be started. On Windows this is the C runtime's _spawnl, which joins the
+// arguments with one space into the program's command line.
+int _spawnl(int mode, const char* program, const char* arg0, const char* arg1);
 
 // The calling thread's errno after a failed call.
 int LastErrno();

@@ -6,8 +6,12 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace rt {
 namespace {
@@ -104,6 +108,23 @@ bool IsPrintByte(unsigned char byte) { return std::isprint(byte) != 0; }
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
     return g_messageHandler(owner, text, caption, style);
+}
+
+int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
+    char* argv[] = {const_cast<char*>(arg0), const_cast<char*>(arg1), nullptr};
+    pid_t pid;
+    int error = ::posix_spawn(&pid, program, nullptr, nullptr, argv, environ);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    if (mode != _P_WAIT) return static_cast<int>(pid);
+    int status;
+    while (::waitpid(pid, &status, 0) == -1) {
+        if (errno != EINTR) return -1;
+    }
+    // A program ended by a signal reports 128 plus the signal, as shells do.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 MessageHandler SetMessageHandler(MessageHandler handler) {

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 
 #include "runtime/runtime.h"
 
@@ -30,6 +31,10 @@ bool IsPrintByte(unsigned char byte) { return ::isprint(byte) != 0; }
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
     return ::MessageBoxA(static_cast<HWND>(owner), text, caption, style);
+}
+
+int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
+    return static_cast<int>(::_spawnl(mode, program, arg0, arg1, static_cast<const char*>(nullptr)));
 }
 
 // Windows shows real message boxes; there is no handler to replace.

@@ -49,12 +49,14 @@ void EmitLink() {
 
     char record[kRecordBufferSize];
     StripNonPrintable(address, record);
-    if (rt::_write(g_nOutFile, record, static_cast<unsigned int>(std::strlen(record))) == -1) {
+    // A short write is followed by another for the rest, so that a record is
+    // never cut without a message.
+    if (rt::WriteAll(g_nOutFile, record, static_cast<unsigned int>(std::strlen(record))) == -1) {
         g_strStatus = Decimal(rt::LastErrno());
         NoteStatusSet();
         ShowMessage(MSG_ERRNO, CAPTION_ERROR);
     }
     // The line end is written even after a failed record: the file then holds
     // an empty line in its place.
-    rt::_write(g_nOutFile, "\r\n", 2);
+    rt::WriteAll(g_nOutFile, "\r\n", 2);
 }

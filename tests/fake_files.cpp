@@ -76,6 +76,7 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
         errno = ENOSPC;
         return -1;
     }
+    if (self.maxWrite != 0 && count > self.maxWrite) count = self.maxWrite;
     std::string& data = self.files[it->second.name].data;
     std::size_t pos = it->second.pos;
     if (data.size() < pos + count) data.resize(pos + count);

@@ -38,6 +38,7 @@ public:
     // Write calls (counted from 1 over all descriptors) that fail with ENOSPC.
     std::set<int> failingWrites;
     int writesFrom = 0;  // when not 0, this write and every later one fails
+    unsigned int maxWrite = 0;  // when not 0, a write takes at most this many bytes
 
     // What happened.
     std::vector<RecordedMessage> messages;

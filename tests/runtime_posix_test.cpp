@@ -1,6 +1,7 @@
 // The POSIX backend keeps the Windows C runtime's meanings.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -57,6 +58,25 @@ TEST_F(PosixBackendTest, BinaryBytesAndEndOfFile) {
     EXPECT_EQ(rt::_eof(fd), 1);
     EXPECT_EQ(rt::_close(fd), 0);
     EXPECT_EQ(rt::_eof(fd), -1);  // no longer open
+}
+
+TEST_F(PosixBackendTest, SpawnWaitsAndReturnsExitStatus) {
+    std::string script = Path("viewer.sh");
+    std::string log = Path("viewer.log");
+    {
+        std::FILE* f = std::fopen(script.c_str(), "w");
+        std::fprintf(f, "#!/bin/sh\nsleep 0.2\necho \"[$0][$1]\" > '%s'\nexit 7\n", log.c_str());
+        std::fclose(f);
+    }
+    chmod(script.c_str(), 0755);
+    EXPECT_EQ(rt::_spawnl(_P_WAIT, script.c_str(), script.c_str(), " varnel_kb.hlp"), 7);
+    std::FILE* f = std::fopen(log.c_str(), "r");  // written just before the exit: the call waited
+    ASSERT_NE(f, nullptr);
+    char line[512] = {};
+    std::fgets(line, sizeof line, f);
+    std::fclose(f);
+    EXPECT_EQ(std::string(line), "[" + script + "][ varnel_kb.hlp]\n");
+    EXPECT_EQ(rt::_spawnl(_P_WAIT, Path("none").c_str(), "none", "x"), -1);
 }
 
 TEST_F(PosixBackendTest, MissingFileWithoutCreateFails) {

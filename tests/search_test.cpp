@@ -179,6 +179,12 @@ TEST_F(SearchTest, EveryFailedRecordShowsItsMessageAndErrnoIsTheStatus) {
     EXPECT_EQ(g_strStatus, std::to_string(ENOSPC).c_str());
 }
 
+TEST_F(SearchTest, ShortWritesCompleteEachRecord) {
+    fs.maxWrite = 3;
+    EXPECT_EQ(Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp/x.html\">"), "http://a.jp/\r\nhttp://b.jp/x.html\r\n");
+    EXPECT_EQ(fs.messages.size(), 1u);
+}
+
 TEST_F(SearchTest, FailedReadEndsWithFileErrorOnce) {
     std::string page = "<a href=\"http://a.jp\">" + std::string(100, 'x') + "<a href=\"http://b.jp\">";
     fs.files["page.html"].unreadableFrom = 60;

@@ -1,0 +1,29 @@
+// The settings file's one-byte reader.
+#include "module/messages.h"
+#include "module/module_state.h"
+#include "runtime/runtime.h"
+#include "settings/settings.h"
+
+namespace {
+bool s_readFailed = false;  // a read of the open settings file failed
+}
+
+bool IniReadFailed() { return s_readFailed; }
+void ResetIniReader() { s_readFailed = false; }
+
+CString ReadIniChar() {
+    if (s_readFailed) return CString();  // a failed read is never repeated
+    char byte;
+    int n = rt::_read(g_nIniFile, &byte, 1);
+    if (n == 0) return CString();  // end of file: the status stays as it is
+    if (n < 0) {
+        s_readFailed = true;
+        return CString();
+    }
+    if (byte == '\0')
+        g_strStatus.Empty();
+    else
+        g_strStatus = byte;
+    ShowMessage(g_strStatus, CAPTION_ERROR);
+    return g_strStatus;
+}
