@@ -20,7 +20,9 @@
 #include "module/export.h"
 #include "module/messages.h"
 #include "module/module_state.h"
+#include "help/help.h"
 #include "runtime/runtime.h"
+#include "settings/settings.h"
 #include "tests/random_pages.h"
 
 namespace {
@@ -330,6 +332,134 @@ TEST(WineModule, FailureRows) {
               (std::vector<std::string>{"result 0", "released 1 1", start, Message(CAPTION_ERROR, MSG_ERRNO)}));
     EXPECT_EQ(ReadFile(root + "/c2/OUT.TXT"), "http://a.jp/\r\n\r\nhttp://c.jp/\r\n");
     std::system(("rm -rf " + Quote(root)).c_str());
+}
+
+// A settings case: the file before (its bytes; absent, read-only or a link to
+// a full device by `kind`), the operation and the values before it.
+struct SettingsCase {
+    std::string kind;  // "file", "missing", "read-only", "full"
+    std::string file;
+    std::string op;    // "load", "save", "save-load"
+    std::vector<std::string> values;
+};
+
+void PrepareSettings(const std::string& dir, const SettingsCase& c) {
+    mkdir(dir.c_str(), 0755);
+    std::string path = dir + "/" SETTINGS_FILE_NAME;
+    if (c.kind == "full") {
+        symlink("/dev/full", path.c_str());
+    } else if (c.kind != "missing") {
+        WriteFile(path, c.file);
+        if (c.kind == "read-only") {
+            chmod(path.c_str(), 0444);
+            WriteFile(dir + "/LOCK", "");  // see wintests.cpp
+        }
+    }
+}
+
+std::string SettingsReport() {
+    std::string report = "status " + Hex(std::string(g_strStatus, g_strStatus.GetLength())) + "\n";
+    for (int i = 0; i < 6; ++i) report += "value " + Hex(std::string(g_strKeyword[i], g_strKeyword[i].GetLength())) + "\n";
+    report += "value " + Hex(std::string(g_strIniExtra, g_strIniExtra.GetLength())) + "\n";
+    return report + g_linuxReport;
+}
+
+TEST(WineModule, SettingsSameAsLinuxBuild) {
+    const std::vector<std::string> sample = {"abc", "", "\x95\x5c\x83\x41", "a b\tc", "x.html", "jp/", "extra"};
+    const std::vector<std::string> none(7);
+    const std::vector<SettingsCase> cases = {
+        {"file", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n", "load", sample},
+        {"file", "a\rb\nc\n", "load", sample},
+        {"file", "1\n2\n3\n4\n5\n6\n7\n8\n9\n", "load", sample},
+        {"file", "1\n2\n3", "load", sample},
+        {"file", "", "load", sample},
+        {"file", std::string("a\0b\n\0\n", 6), "load", sample},
+        {"missing", "", "load", sample},
+        {"read-only", "new\n", "load", sample},
+        {"file", "old\r\n", "save", sample},
+        {"missing", "", "save", none},
+        {"read-only", "kept\r\n", "save", sample},
+        {"full", "", "save", sample},
+        {"file", "", "save-load", sample},
+        {"file", "", "save-load", {"a", "b\nc", "d", "e", "f", "g", "h"}},
+    };
+    std::string root = MakeTempDir();
+    std::string list;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        list += "win/s" + std::to_string(i) + " " + cases[i].op;
+        for (const std::string& v : cases[i].values) list += " " + Hex(v);
+        list += "\n";
+    }
+    mkdir((root + "/win").c_str(), 0755);
+    for (std::size_t i = 0; i < cases.size(); ++i) PrepareSettings(root + "/win/s" + std::to_string(i), cases[i]);
+    WriteFile(root + "/cases.txt", list);
+    int status;
+    Capture("cd " + Quote(root) + " && " + Quote(TALVERON_WINE) + " " + Quote(kWin32Dir + "/talveron_wintests.exe") +
+                " settings cases.txt 2>/dev/null", &status);
+    ASSERT_EQ(status, 0);
+
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    mkdir((root + "/lin").c_str(), 0755);
+    rt::MessageHandler previous = rt::SetMessageHandler(RecordForReport);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::string dir = root + "/lin/s" + std::to_string(i);
+        PrepareSettings(dir, cases[i]);
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        ResetModuleState();
+        g_linuxReport.clear();
+        for (int v = 0; v < 7; ++v) {
+            CString value(cases[i].values[v].data(), static_cast<int>(cases[i].values[v].size()));
+            if (v < 6) g_strKeyword[v] = value; else g_strIniExtra = value;
+        }
+        if (cases[i].op != "load") SaveSettings();
+        if (cases[i].op == "save-load") {
+            for (int v = 0; v < 6; ++v) g_strKeyword[v] = "old";
+            g_strIniExtra = "old";
+        }
+        if (cases[i].op != "save") LoadSettings();
+        WriteFile("result.txt", SettingsReport());
+        ASSERT_EQ(chdir(here), 0);
+    }
+    rt::SetMessageHandler(previous);
+
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::string s = "/s" + std::to_string(i);
+        EXPECT_EQ(ReadFile(root + "/win" + s + "/result.txt"), ReadFile(root + "/lin" + s + "/result.txt")) << s;
+        if (cases[i].kind != "full") {
+            std::string ini = "/" SETTINGS_FILE_NAME;
+            EXPECT_EQ(Exists(root + "/win" + s + ini), Exists(root + "/lin" + s + ini)) << s;
+            EXPECT_EQ(ReadFile(root + "/win" + s + ini), ReadFile(root + "/lin" + s + ini)) << s;
+        }
+    }
+    std::system(("chmod -R u+w " + Quote(root) + "; rm -rf " + Quote(root)).c_str());
+}
+
+TEST(WineModule, HelpViewerIsAwaitedWithItsCommandLine) {
+    std::string viewer = std::string(getenv("WINEPREFIX")) + "/drive_c/windows/winhelp.exe";
+    std::string dir = MakeTempDir();
+    auto runHelp = [&] {
+        int status;
+        std::string out = Capture("cd " + Quote(dir) + " && " + Quote(TALVERON_WINE) + " " +
+                                  Quote(kWin32Dir + "/talveron_wintests.exe") + " help 2>/dev/null", &status);
+        EXPECT_EQ(status, 0);
+        return Lines(out);
+    };
+    ASSERT_EQ(std::system(("cp " + Quote(kWin32Dir + "/viewer_standin.exe") + " " + Quote(viewer)).c_str()), 0);
+    std::vector<std::string> out = runHelp();
+    ASSERT_EQ(out.size(), 2u);  // the result and the time taken; no message
+    EXPECT_EQ(out[0], "result 42");
+    EXPECT_GE(std::atoi(out[1].c_str() + 8), 350);  // the viewer lingers 400 ms
+    // The viewer had ended when the call returned: its last line is there.
+    EXPECT_EQ(ReadFile(dir + "/VIEWER.TXT"), "c:\\windows\\winhelp.exe  varnel_kb.hlp\nended\n");
+
+    std::remove(viewer.c_str());
+    std::remove((dir + "/VIEWER.TXT").c_str());
+    out = runHelp();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0], "result -1");
+    EXPECT_FALSE(Exists(dir + "/VIEWER.TXT"));
+    std::system(("rm -rf " + Quote(dir)).c_str());
 }
 
 }  // namespace

@@ -18,6 +18,8 @@
 // "message OWNER STYLE CAPTION-HEX TEXT-HEX".
 #include <windows.h>
 
+#include "tests/wine/pe_imports.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -53,32 +55,6 @@ int __cdecl FailingWrite(int fd, const void* buffer, unsigned int count) {
         return -1;
     }
     return g_realWrite(fd, buffer, count);
-}
-
-// Points the module's import of `function` from `dll` at `replacement`;
-// returns what it pointed at before, or null when the module has no such import.
-void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(module);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<char*>(byName->Name), function) != 0) continue;
-            DWORD old;
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-            return previous;
-        }
-    }
-    return nullptr;
 }
 
 // A string in the boundary form, holding `refs` references.
