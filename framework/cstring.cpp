@@ -166,6 +166,20 @@ void CString::Append(const char* bytes, int length) {
     m_pchData[old + length] = '\0';
 }
 
+char* CString::GetBufferSlow(int minLength) {
+    if (minLength < GetLength()) minLength = GetLength();
+    PrepareWrite(minLength);
+    return m_pchData;
+}
+
+void CString::ReleaseBuffer(int length) {
+    if (length < 0) length = 0;
+    if (length > header()->capacity) length = header()->capacity;
+    if (length == 0 && header()->refs < 1) return;  // the static empty block stays as it is
+    header()->length = length;
+    m_pchData[length] = '\0';
+}
+
 CString& CString::operator+=(char ch) {
     Append(&ch, 1);
     return *this;

@@ -49,6 +49,17 @@ public:
     CString& operator+=(const char* text);
     void Append(const char* bytes, int length);
 
+    // Direct access to the text: GetBuffer makes the block private and able to
+    // hold at least `minLength` bytes, keeping the text, and returns it;
+    // ReleaseBuffer(length) sets the length (the text before it is kept) and
+    // the terminating NUL.
+    char* GetBuffer(int minLength) {
+        const Header* h = header();
+        if (h->refs == 1 && h->capacity >= minLength) return m_pchData;
+        return GetBufferSlow(minLength);
+    }
+    void ReleaseBuffer(int length);
+
     // The last `count` bytes (the whole string when it is shorter).
     CString Right(int count) const;
 
@@ -77,6 +88,7 @@ public:
 private:
     Header* header() const noexcept { return reinterpret_cast<Header*>(m_pchData) - 1; }
     void AssignBytes(const char* bytes, int length);
+    char* GetBufferSlow(int minLength);
     // Makes the block private and able to hold `length` bytes; keeps the text.
     void PrepareWrite(int length);
     static char* Allocate(int capacity);

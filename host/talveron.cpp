@@ -9,12 +9,15 @@
 // record of OUT.TXT is printed on stdout. Exit status: 0 when the search
 // returned 0, 1 when it returned -1, 2 for bad usage.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iconv.h>
 #include <new>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "framework/cstring.h"
 #include "module/export.h"
@@ -73,31 +76,54 @@ int ShowOnStderr(void*, const char* text, const char* caption, unsigned int) {
 
 int DiscardMessage(void*, const char*, const char*, unsigned int) { return IDYES; }
 
-// Prints the records of OUT.TXT, one per line. Only a regular file is read:
-// OUT.TXT may be a link to a device.
+// Prints the records of OUT.TXT, one per line: each CR LF becomes LF. Only a
+// regular file is read: OUT.TXT may be a link to a device.
 void PrintRecords() {
+    int fd = ::open("OUT.TXT", O_RDONLY | O_CLOEXEC);
+    if (fd == -1) return;
     struct stat st;
-    if (::stat("OUT.TXT", &st) != 0 || !S_ISREG(st.st_mode)) return;
-    std::FILE* file = std::fopen("OUT.TXT", "rb");
-    if (!file) return;
-    std::string pending;
-    char buffer[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        pending.append(buffer, n);
-        std::size_t start = 0, crlf;
-        while ((crlf = pending.find("\r\n", start)) != std::string::npos) {
-            pending[crlf] = '\n';
-            std::fwrite(pending.data() + start, 1, crlf + 1 - start, stdout);
-            start = crlf + 2;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    static char buffer[1 << 17];
+    std::size_t carry = 0;  // a CR left at the end of the previous chunk
+    for (;;) {
+        ssize_t n = ::read(fd, buffer + carry, sizeof buffer - carry);
+        if (n < 0 && errno == EINTR) continue;
+        std::size_t size = carry + (n > 0 ? static_cast<std::size_t>(n) : 0);
+        bool atEnd = n <= 0;
+        // Drop each CR that a LF follows, in place; words of 8 bytes without
+        // a CR move at once.
+        char* out = buffer;
+        const char* in = buffer;
+        const char* end = buffer + size;
+        while (in < end) {
+            std::uint64_t word;
+            if (end - in >= 8) {
+                std::memcpy(&word, in, 8);
+                std::uint64_t x = word ^ 0x0D0D0D0D0D0D0D0Dull;  // a CR becomes 0
+                if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
+                    std::memcpy(out, &word, 8);
+                    out += 8;
+                    in += 8;
+                    continue;
+                }
+            }
+            if (*in != '\r') {
+                *out++ = *in++;
+                continue;
+            }
+            if (in + 1 == end && !atEnd) break;  // the LF may come with the next chunk
+            if (in + 1 == end || in[1] != '\n') *out++ = '\r';
+            ++in;
         }
-        pending.erase(0, start);
+        std::fwrite(buffer, 1, static_cast<std::size_t>(out - buffer), stdout);
+        carry = static_cast<std::size_t>(end - in);
+        if (carry) buffer[0] = '\r';
+        if (atEnd) break;
     }
-    if (!pending.empty()) {
-        pending += '\n';
-        std::fwrite(pending.data(), 1, pending.size(), stdout);
-    }
-    std::fclose(file);
+    ::close(fd);
 }
 
 int Usage() {

@@ -1,9 +1,20 @@
 // The anchor recognizer: the scan's cycles of skip, compare, hand-over and
 // end-of-cycle test.
+//
+// Byte by byte, a cycle reads up to the next '<', reads the 15 bytes behind
+// it and compares them with the rest of the anchor opening; after a failed
+// comparison it moves back 14 bytes, so the next cycle starts at the second
+// byte behind that '<'. Within a buffered block the scan takes shortcuts that
+// end in the same state: it passes over every '<' whose comparison certainly
+// fails (SkipToCandidate), and compares 16 bytes at once where they are all
+// in the block. Near the end of a block, and at the end of the input, it runs
+// the cycle byte by byte, which also leaves g_strStatus as it must be.
 #include <cstring>
 
 #include "module/messages.h"
 #include "search/input_reader.h"
+#include "search/result_writer.h"
+#include "search/scan_kernels.h"
 #include "search/search.h"
 
 namespace {
@@ -20,13 +31,13 @@ constexpr int kStepBack = 14;
 
 inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte; }
 
-// Skip phase: delivers bytes up to and including the next '<'. Returns false
-// when the input ends (or a read fails) first.
+// Skip phase, byte by byte: delivers bytes up to and including the next '<'.
+// Returns false when the input ends (or a read fails) first.
 //
-// Byte by byte this is: read a byte; stop at '<'; otherwise stop when the
-// end-of-input test is not 0. A 0 byte read inside the input does not stop it.
-// Searching each block with memchr delivers the same bytes and leaves the same
-// last byte behind.
+// That is: read a byte; stop at '<'; otherwise stop when the end-of-input
+// test is not 0. A 0 byte read inside the input does not stop it. Searching
+// each block with memchr delivers the same bytes and leaves the same last
+// byte behind.
 bool SkipToLessThan() {
     for (;;) {
         if (g_input.pos == g_input.end && !RefillInput()) {
@@ -46,8 +57,31 @@ bool SkipToLessThan() {
     }
 }
 
-// Comparison phase: reads the 15 bytes behind the '<', all of them whatever
-// matches, and returns how many matched their pattern byte.
+// The skip phase's shortcut, for the block in memory. A '<' that does not
+// begin the anchor opening and is not followed by '<' fails its comparison,
+// and the move back puts the next cycle behind the byte after it, where no
+// '<' stands: passing over it ends in the same state as its cycle. Those
+// cycles' end-of-input tests are all 0, since every '<' passed has more than
+// 16 bytes behind it in the block. Returns true at a '<' that begins the
+// opening or a run of '<' (position behind it, as the skip phase leaves it);
+// false when there is none before the block's last bytes, with the position
+// where the cycles passed over leave it.
+bool SkipToCandidate() {
+    if (g_input.end - g_input.pos <= kKernelLookahead) return false;
+    const unsigned char* limit = g_input.end - kKernelLookahead;
+    const unsigned char* candidate = FindAnchorOrRun(g_input.pos, limit);
+    if (candidate) {
+        g_input.pos = candidate + 1;
+        return true;
+    }
+    // A '<' passed over in the last byte before the limit moves the next
+    // cycle one byte past it.
+    g_input.pos = limit[-1] == '<' ? limit + 1 : limit;
+    return false;
+}
+
+// Comparison phase, byte by byte: reads the 15 bytes behind the '<', all of
+// them whatever matches, and returns how many matched their pattern byte.
 int CompareWithPattern() {
     int count = 0;
     for (int step = 1; step <= kCompared; ++step) {
@@ -56,29 +90,41 @@ int CompareWithPattern() {
     return count;
 }
 
+// Brings g_strStatus up to date and writes out the records gathered, as the
+// byte-by-byte search would have them when a message shows or the scan ends.
+void Settle() {
+    FlushOutput();
+    SyncInputStatus();
+}
+
 }  // namespace
 
 void ScanAnchors() {
     for (;;) {
-        // A skip that ends without '<' is still followed by a comparison; it
-        // reads only end-of-input zeros and cannot match.
-        SkipToLessThan();
-
-        if (CompareWithPattern() == kCompared) {
-            if (CaptureLink()) {
-                NormaliseLink();
-                EmitLink();
-            }
-        } else if (InputEof() == 0) {
-            InputSeekBack(kStepBack);
+        bool matched;
+        if (SkipToCandidate()) {
+            // The 15 bytes and more are in the block: compare them at once.
+            // After a failed comparison input remains, so the move back comes.
+            matched = MatchesAnchorOpening(g_input.pos - 1);
+            g_input.pos += matched ? kCompared : kCompared - kStepBack;
+        } else {
+            // A skip that ends without '<' is still followed by a comparison;
+            // it reads only end-of-input zeros and cannot match.
+            SkipToLessThan();
+            matched = CompareWithPattern() == kCompared;
+            if (!matched && InputEof() == 0) InputSeekBack(kStepBack);
+        }
+        if (matched && CaptureLink()) {
+            NormaliseLink();
+            EmitLink();
         }
 
         int eof = InputEof();
         if (eof == -1) {
-            SyncInputStatus();
+            Settle();
             ShowMessage(MSG_FILE_ERROR, CAPTION_ERROR);
         }
         if (eof != 0) break;
     }
-    SyncInputStatus();
+    Settle();
 }

@@ -21,6 +21,7 @@ constexpr unsigned int kInputKeepBehind = 16;
 // What g_strStatus should hold after the last delivery.
 constexpr int kLastWasEnd = -1;       // a read found the end: "File End"
 constexpr int kLastWasStatus = -2;    // g_strStatus was set by someone else since
+constexpr int kLastWasRecord = -3;    // a record was added since (see FlushOutput)
 
 struct InputBuffer {
     const unsigned char* pos;  // next byte to deliver

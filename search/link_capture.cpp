@@ -25,26 +25,31 @@ CString& UrlString() {
 // seen.
 bool CaptureLink() {
     CString& url = UrlString();
-    url = "http://";
+    // The address is built in place; kRecordBufferSize bytes is all it keeps
+    // (and room for the "/" that normalising may add).
+    char* text = url.GetBuffer(kRecordBufferSize + 1);
+    std::memcpy(text, "http://", 7);
+    int length = 7;
     for (;;) {
         if (g_input.pos == g_input.end && !RefillInput()) {
             // Byte by byte, a last byte 0 is followed by the end-of-input test
             // alone, any other byte by one more read, which finds the end.
             g_input.last = g_input.pos[-1] == 0 ? 0 : kLastWasEnd;
+            url.ReleaseBuffer(length);
             return false;
         }
         std::size_t available = static_cast<std::size_t>(g_input.end - g_input.pos);
         const unsigned char* quote =
             static_cast<const unsigned char*>(std::memchr(g_input.pos, '"', available));
-        std::size_t length = quote ? static_cast<std::size_t>(quote - g_input.pos) : available;
-        std::size_t room = static_cast<std::size_t>(kRecordBufferSize - url.GetLength());
-        if (url.GetLength() < kRecordBufferSize) {
-            url.Append(reinterpret_cast<const char*>(g_input.pos),
-                       static_cast<int>(length < room ? length : room));
-        }
+        std::size_t piece = quote ? static_cast<std::size_t>(quote - g_input.pos) : available;
+        std::size_t room = static_cast<std::size_t>(kRecordBufferSize - length);
+        if (piece > room) piece = room;
+        std::memcpy(text + length, g_input.pos, piece);
+        length += static_cast<int>(piece);
         if (quote) {
             g_input.pos = quote + 1;
             g_input.last = '"';
+            url.ReleaseBuffer(length);
             return true;
         }
         g_input.pos = g_input.end;
@@ -53,28 +58,22 @@ bool CaptureLink() {
 
 namespace {
 
-// True when the last bytes of `text` (length `length`) equal `ending` once
-// their ASCII capitals are lowered; `ending` is lower-case.
-bool EndsWithIgnoringCase(const char* text, int length, const char* ending) {
-    int size = static_cast<int>(std::strlen(ending));
-    if (length < size) return false;
-    const char* tail = text + length - size;
-    for (int i = 0; i < size; ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-        if (c != ending[i]) return false;
-    }
-    return true;
-}
+// True when `c` is the lower-case letter `letter` in either case.
+inline bool IsLetter(char c, char letter) { return (c | 0x20) == letter; }
 
 }  // namespace
 
 void NormaliseLink() {
     CString& url = UrlString();
     int length = url.GetLength();  // the whole address, past any 0 byte
-    const char* text = url;
-    if (EndsWithIgnoringCase(text, length, ".html")) return;
-    if (EndsWithIgnoringCase(text, length, ".htm")) return;
-    if (text[length - 1] == '/') return;
-    url += '/';
+    char* text = url.GetBuffer(length + 1);
+    // Its last five bytes ".html" or last four ".htm", ASCII letters in any
+    // case, or its last byte "/". The address is never shorter than 7 bytes.
+    const char* tail = text + length - 5;
+    bool htm = tail[1] == '.' && IsLetter(tail[2], 'h') && IsLetter(tail[3], 't') && IsLetter(tail[4], 'm');
+    bool html = tail[0] == '.' && IsLetter(tail[1], 'h') && IsLetter(tail[2], 't') && IsLetter(tail[3], 'm') &&
+                IsLetter(tail[4], 'l');
+    if (htm || html || tail[4] == '/') return;
+    text[length] = '/';
+    url.ReleaseBuffer(length + 1);
 }

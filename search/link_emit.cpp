@@ -1,10 +1,12 @@
 // Keyword filter and result record.
+#include <cstdint>
 #include <cstring>
 
 #include "module/messages.h"
 #include "module/module_state.h"
 #include "runtime/runtime.h"
 #include "search/input_reader.h"
+#include "search/result_writer.h"
 #include "search/search.h"
 
 bool ContainsKeyword(const char* address) {
@@ -14,49 +16,63 @@ bool ContainsKeyword(const char* address) {
     return false;
 }
 
-void StripNonPrintable(const char* address, char* record) {
-    int kept = 0;
-    for (int i = 0; i < kRecordBufferSize && address[i] != '\0'; ++i) {
-        unsigned char byte = static_cast<unsigned char>(address[i]);
-        if (rt::IsPrintByte(byte)) record[kept++] = static_cast<char>(byte);
-    }
-    record[kept] = '\0';
-}
-
 namespace {
 
-// errno in decimal, as the status text of a failed write.
-CString Decimal(int value) {
-    char digits[16];
-    char* p = digits + sizeof digits;
-    *--p = '\0';
-    unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--p = '-';
-    return CString(p);
+bool s_printable[256];    // the C runtime's isprint, taken at the start of each search
+bool s_printableIsAscii;  // and it is the "C" locale's: 0x20 to 0x7E
+
+// True when none of the 8 bytes in `word` lies outside 0x20..0x7E.
+inline bool AllAsciiPrintable(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    std::uint64_t below = (word - kOnes * 0x20) & ~word & kHighs;       // a byte < 0x20
+    std::uint64_t above = ((word + kOnes * (127 - 0x7E)) | word) & kHighs;  // a byte > 0x7E
+    return (below | above) == 0;
 }
 
 }  // namespace
 
+void PrepareStrip() {
+    s_printableIsAscii = true;
+    for (int byte = 0; byte < 256; ++byte) {
+        s_printable[byte] = rt::IsPrintByte(static_cast<unsigned char>(byte));
+        if (s_printable[byte] != (byte >= 0x20 && byte <= 0x7E)) s_printableIsAscii = false;
+    }
+}
+
+int StripNonPrintable(const char* address, char* record) {
+    return StripNonPrintable(address, static_cast<int>(std::strlen(address)), record);
+}
+
+int StripNonPrintable(const char* address, int length, char* record) {
+    int kept = 0;
+    int i = 0;
+    if (length > kRecordBufferSize - 1) length = kRecordBufferSize - 1;
+    if (s_printableIsAscii) {
+        // Whole words of printable bytes are copied as they are.
+        for (std::uint64_t word; i + 8 <= length; i += 8, kept += 8) {
+            std::memcpy(&word, address + i, 8);
+            if (!AllAsciiPrintable(word)) break;
+            std::memcpy(record + kept, &word, 8);
+        }
+    }
+    for (; i < length; ++i) {
+        // Every byte is stored; only a printable one moves the end on.
+        unsigned char byte = static_cast<unsigned char>(address[i]);
+        record[kept] = static_cast<char>(byte);
+        kept += s_printable[byte];
+    }
+    record[kept] = '\0';
+    return kept;
+}
+
 void EmitLink() {
     const char* address = UrlString();  // from here on the address ends at its first 0 byte
     // Longer addresses do not fit the record buffer and are dropped.
-    if (std::strlen(address) > static_cast<std::size_t>(kMaxAddress)) return;
+    std::size_t length = std::strlen(address);
+    if (length > static_cast<std::size_t>(kMaxAddress)) return;
     if (ContainsKeyword(address)) return;
 
-    char record[kRecordBufferSize];
-    StripNonPrintable(address, record);
-    // A short write is followed by another for the rest, so that a record is
-    // never cut without a message.
-    if (rt::WriteAll(g_nOutFile, record, static_cast<unsigned int>(std::strlen(record))) == -1) {
-        g_strStatus = Decimal(rt::LastErrno());
-        NoteStatusSet();
-        ShowMessage(MSG_ERRNO, CAPTION_ERROR);
-    }
-    // The line end is written even after a failed record: the file then holds
-    // an empty line in its place.
-    rt::WriteAll(g_nOutFile, "\r\n", 2);
+    // The record is made in place in the result writer's buffer.
+    EndRecord(StripNonPrintable(address, static_cast<int>(length), BeginRecord()));
+    g_input.last = kLastWasRecord;
 }

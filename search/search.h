@@ -35,16 +35,23 @@ bool CaptureLink();
 // or "/".
 void NormaliseLink();
 
-// Appends g_strUrl's record to OUT.TXT unless a keyword excludes it or it is
-// longer than kMaxAddress bytes.
+// Appends g_strUrl's record to OUT.TXT (through the result writer) unless a
+// keyword excludes it or it is longer than kMaxAddress bytes.
 void EmitLink();
 
 // True when a non-empty keyword slot occurs in `address` (byte-wise, case
 // counts).
 bool ContainsKeyword(const char* address);
 
+// Takes the C runtime's isprint classification for StripNonPrintable (at the
+// start of each search: the host may change its locale between searches).
+void PrepareStrip();
+
 // Copies the printable bytes of `address` (at most kMaxAddress bytes before its
-// NUL) into `record`, followed by a NUL.
-void StripNonPrintable(const char* address, char* record);
+// NUL) into `record` (kRecordBufferSize bytes), followed by a NUL; returns how
+// many were copied.
+int StripNonPrintable(const char* address, char* record);
+// The same for an address whose NUL stands at `length`.
+int StripNonPrintable(const char* address, int length, char* record);
 
 #endif

@@ -6,6 +6,7 @@
 #include "module/module_state.h"
 #include "runtime/runtime.h"
 #include "search/input_reader.h"
+#include "search/result_writer.h"
 #include "search/search.h"
 
 void SplitKeywordLine(const char* line, int length) {
@@ -25,6 +26,7 @@ namespace {
 struct OpenFiles {
     bool inputOpen = false;
     ~OpenFiles() {
+        AbandonOutput();  // records gathered before a failure are kept
         rt::_close(g_nOutFile);
         if (inputOpen) rt::_close(g_nInFile);
     }
@@ -74,6 +76,8 @@ extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywo
     g_strStatus = STATUS_SEARCHING;
 
     BeginInput();
+    BeginOutput();
+    PrepareStrip();
     ScanAnchors();
     return 0;
 }

@@ -76,9 +76,21 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
         errno = ENOSPC;
         return -1;
     }
+    if (self.longWritesFail != 0 && count > self.longWritesFail) {
+        errno = ENOSPC;
+        return -1;
+    }
     if (self.maxWrite != 0 && count > self.maxWrite) count = self.maxWrite;
     std::string& data = self.files[it->second.name].data;
     std::size_t pos = it->second.pos;
+    if (self.capacity != 0) {
+        std::size_t room = pos < self.capacity ? self.capacity - pos : 0;
+        if (room == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (count > room) count = static_cast<unsigned int>(room);
+    }
     if (data.size() < pos + count) data.resize(pos + count);
     data.replace(pos, count, static_cast<const char*>(buffer), count);
     it->second.pos += count;

@@ -39,6 +39,11 @@ public:
     std::set<int> failingWrites;
     int writesFrom = 0;  // when not 0, this write and every later one fails
     unsigned int maxWrite = 0;  // when not 0, a write takes at most this many bytes
+    // When not 0: the device holds at most this many bytes of written files
+    // (a write takes what fits, then fails with ENOSPC).
+    std::size_t capacity = 0;
+    // When not 0: writes of more bytes than this fail with ENOSPC.
+    unsigned int longWritesFail = 0;
 
     // What happened.
     std::vector<RecordedMessage> messages;

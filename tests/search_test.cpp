@@ -1,4 +1,5 @@
 // What one search leaves in OUT.TXT, case by case, and how it fails.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -158,14 +159,41 @@ TEST_F(SearchTest, UnopenableOutputKeepsPreviousOutput) {
     EXPECT_EQ(fs.OpenDescriptors(), 0);
 }
 
-TEST_F(SearchTest, FailedRecordWriteLeavesEmptyLineAndGoesOn) {
-    fs.failingWrites = {3};  // the second record
-    std::string out = Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp\"><a href=\"http://c.jp\">");
-    EXPECT_EQ(out, "http://a.jp/\r\n\r\nhttp://c.jp/\r\n");
+TEST_F(SearchTest, RecordThatCannotBeWrittenLeavesEmptyLineAndGoesOn) {
+    // Writes of a record's text fail, those of its line end succeed.
+    fs.longWritesFail = 12;
+    std::string out = Harvest("<a href=\"http://a.j\"><a href=\"http://bb.jp\"><a href=\"http://c.j\">");
+    EXPECT_EQ(out, "http://a.j/\r\n\r\nhttp://c.j/\r\n");
     ASSERT_EQ(fs.messages.size(), 2u);
     EXPECT_EQ(fs.messages[1].text, MSG_ERRNO);
     EXPECT_EQ(fs.messages[1].caption, CAPTION_ERROR);
     EXPECT_EQ(fs.messages[1].style, 4u);
+}
+
+TEST_F(SearchTest, FullDeviceKeepsRecordsThatFitAndShowsOneMessagePerRecordAfter) {
+    std::string page;
+    for (int i = 0; i < 4000; ++i) page += "<a href=\"http://site" + std::to_string(i) + ".jp\">";
+    std::string all = Harvest(page);
+    ASSERT_GT(all.size(), 70001u);  // more than the writer gathers at once
+    for (std::size_t capacity : {1u, 100u, 65536u, 70000u, 70001u}) {
+        SCOPED_TRACE(capacity);
+        fs.messages.clear();
+        fs.capacity = capacity;
+        EXPECT_EQ(Harvest(page), all.substr(0, capacity));
+        // A message for the record whose text the end of the device cuts, and
+        // for every later one.
+        std::size_t whole = std::count(all.begin(), all.begin() + static_cast<long>(capacity), '\n');
+        bool textWritten = all[capacity - 1] == '\r';
+        EXPECT_EQ(fs.messages.size(), 1 + 4000 - whole - (textWritten ? 1 : 0));
+        fs.capacity = 0;
+    }
+}
+
+TEST_F(SearchTest, WriteThatFailsOnceIsWrittenAgain) {
+    fs.failingWrites = {1};
+    std::string out = Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp\">");
+    EXPECT_EQ(out, "http://a.jp/\r\nhttp://b.jp/\r\n");
+    EXPECT_EQ(fs.messages.size(), 1u);
 }
 
 TEST_F(SearchTest, EveryFailedRecordShowsItsMessageAndErrnoIsTheStatus) {

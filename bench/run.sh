@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The benchmark, from a fresh clone: installs its peers (html-xml-utils for
+# hxwls), builds, writes the corpora (about 2.6 GB, under build/bench-corpus)
+# and prints the table of bench/compare.py.
+#
+#   bench/run.sh [ROUNDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh bench
+cmake -S . -B build > /dev/null && cmake --build build -j2 > /dev/null
+
+corpus=build/bench-corpus
+mkdir -p "$corpus"
+make=build/bench/make_corpus
+MB=$((1024 * 1024))
+if [ ! -s "$corpus/real.html" ]; then
+  # Real pages: the HTML documentation installed on the machine, in a fixed order.
+  find /usr/share/doc /usr/share/gtk-doc "$HOME"/.rustup/toolchains/*/share/doc ../shared/pages \
+       -type f \( -name '*.html' -o -name '*.htm' \) 2>/dev/null | LC_ALL=C sort |
+    "$make" real "$corpus/real.html" $((256 * MB))
+fi
+[ -s "$corpus/dense.html" ] || "$make" dense "$corpus/dense.html" $((64 * MB))
+[ -s "$corpus/nomatch.html" ] || "$make" nomatch "$corpus/nomatch.html" $((256 * MB))
+[ -s "$corpus/never.html" ] || "$make" never "$corpus/never.html" $((2048 * MB))
+
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%Y-%m-%d)"
+python3 bench/compare.py build/talveron "$corpus" "${1:-5}"

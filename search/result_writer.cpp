@@ -1,0 +1,100 @@
+#include "search/result_writer.h"
+
+#include <cstring>
+
+#include "module/messages.h"
+#include "module/module_state.h"
+#include "runtime/runtime.h"
+#include "search/input_reader.h"
+#include "search/search.h"
+
+namespace {
+
+constexpr unsigned int kOutputBufferSize = 64 * 1024;
+
+char s_buffer[kOutputBufferSize];
+unsigned int s_used = 0;
+bool s_lastRecordFailed = false;  // the text of the last record added could not be written
+
+// errno in decimal, as the status text of a failed write.
+void SetStatusToErrno() {
+    int value = rt::LastErrno();
+    char digits[16];
+    char* p = digits + sizeof digits;
+    *--p = '\0';
+    unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    g_strStatus = p;
+}
+
+// Writes the records from `offset` on one at a time, as each record on its
+// own: its text (showing "errno" when that fails), then its line end. The
+// text holds no CR (only printable bytes), so a CR starts the line end.
+void WriteOneByOne(unsigned int offset) {
+    while (offset < s_used) {
+        const char* start = s_buffer + offset;
+        if (*start != '\r' && *start != '\n') {
+            const char* cr = static_cast<const char*>(std::memchr(start, '\r', s_used - offset));
+            unsigned int length = static_cast<unsigned int>(cr - start);
+            s_lastRecordFailed = rt::WriteAll(g_nOutFile, start, length) == -1;
+            if (s_lastRecordFailed) {
+                SetStatusToErrno();
+                ShowMessage(MSG_ERRNO, CAPTION_ERROR);
+            }
+            offset += length;
+        }
+        // The line end, or what is left of it; its result is not examined.
+        unsigned int rest = s_buffer[offset] == '\r' ? 2 : 1;
+        rt::WriteAll(g_nOutFile, s_buffer + offset, rest);
+        offset += rest;
+    }
+}
+
+void WriteGathered() {
+    unsigned int done = 0;
+    while (done < s_used) {
+        int n = rt::_write(g_nOutFile, s_buffer + done, s_used - done);
+        if (n <= 0) {
+            WriteOneByOne(done);
+            break;
+        }
+        done += static_cast<unsigned int>(n);
+    }
+    if (done == s_used) s_lastRecordFailed = false;
+    s_used = 0;
+}
+
+}  // namespace
+
+void BeginOutput() {
+    s_used = 0;
+    s_lastRecordFailed = false;
+}
+
+char* BeginRecord() {
+    if (s_used + kRecordBufferSize + 2 > kOutputBufferSize) WriteGathered();
+    return s_buffer + s_used;
+}
+
+void EndRecord(int length) {
+    s_buffer[s_used + length] = '\r';
+    s_buffer[s_used + length + 1] = '\n';
+    s_used += static_cast<unsigned int>(length) + 2;
+}
+
+void FlushOutput() {
+    WriteGathered();
+    if (g_input.last == kLastWasRecord) {
+        if (!s_lastRecordFailed) g_strStatus = '"';
+        NoteStatusSet();
+    }
+}
+
+void AbandonOutput() {
+    if (s_used != 0) rt::WriteAll(g_nOutFile, s_buffer, s_used);
+    s_used = 0;
+}

@@ -1,0 +1,30 @@
+// The scan's inner loops over a block of input held in memory, with a plain
+// version and SIMD versions for x86 chosen at run time by what the CPU offers
+// (SSE2, AVX2). All versions give the same answers; the tests compare them.
+#ifndef TALVERON_SEARCH_SCAN_KERNELS_H
+#define TALVERON_SEARCH_SCAN_KERNELS_H
+
+// Bytes that a kernel may read behind the end of the range it searches: the
+// widest kernel looks at 32 positions at once, each with bytes up to 13
+// behind it, and a whole anchor opening (16 bytes) must lie before the end.
+constexpr int kKernelLookahead = 48;
+
+// The first '<' in [from, limit) that begins the anchor opening or is
+// followed by another '<'. Null when there is none. Reads the bytes of
+// [from, limit + kKernelLookahead).
+const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit);
+
+// True when the 16 bytes at `p` are `<a href="http://`, ASCII letters in any
+// case.
+bool MatchesAnchorOpening(const unsigned char* p);
+
+enum class ScanKernel { kPlain, kSse2, kAvx2 };
+
+// The best kernel this CPU runs, chosen at the first search.
+ScanKernel BestScanKernel();
+// The kernel in use; tests select each one the CPU runs. Returns false (and
+// changes nothing) for one it does not run.
+ScanKernel CurrentScanKernel();
+bool SelectScanKernel(ScanKernel kernel);
+
+#endif
