@@ -312,8 +312,8 @@ std::string Message(const char* caption, const char* text) {
 TEST(WineModule, FailureRows) {
     Case missing{"", "", false, "old\r\n"};
     Case locked{"<a href=\"http://a.jp\">", "", true, "old\r\n", "lock-out"};
-    // Writes: record 1, line end 1, record 2 (fails), line end 2, ...
-    Case failedWrite{"<a href=\"http://a.jp\"><a href=\"http://b.jp\"><a href=\"http://c.jp\">", "", true, "", "fail-write=3"};
+    // Writes of a record's text fail, those of its line end succeed.
+    Case failedWrite{"<a href=\"http://a.j\"><a href=\"http://bb.jp\"><a href=\"http://c.j\">", "", true, "", "long-writes-fail=12"};
     std::string root = MakeTempDir();
     RunOnWindows(root, {missing, locked, failedWrite});
     std::string start = Message(CAPTION_ERROR, MSG_SEARCH_START);
@@ -330,7 +330,7 @@ TEST(WineModule, FailureRows) {
 
     EXPECT_EQ(Lines(ReadFile(root + "/c2/result.txt")),
               (std::vector<std::string>{"result 0", "released 1 1", start, Message(CAPTION_ERROR, MSG_ERRNO)}));
-    EXPECT_EQ(ReadFile(root + "/c2/OUT.TXT"), "http://a.jp/\r\n\r\nhttp://c.jp/\r\n");
+    EXPECT_EQ(ReadFile(root + "/c2/OUT.TXT"), "http://a.j/\r\n\r\nhttp://c.j/\r\n");
     std::system(("rm -rf " + Quote(root)).c_str());
 }
 

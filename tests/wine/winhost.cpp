@@ -5,7 +5,7 @@
 // table, so that no display is needed.
 //
 //   winhost DLL batch CASES      one search per line of CASES:
-//                                DIR INPUT KEYWORDLINE-HEX [fail-write=N] [lock-out]
+//                                DIR INPUT KEYWORDLINE-HEX [long-writes-fail=N] [lock-out]
 //                                writes DIR/result.txt; OUT.TXT lands in DIR
 //   winhost DLL lifecycle N      load, N searches of page.html, unload
 //   winhost DLL threads          load, start and end a thread, unload
@@ -39,8 +39,7 @@ struct Recorded {
 };
 std::vector<Recorded> g_messages;
 int g_answers = 0;    // message boxes answered so far, over the whole run
-int g_failWrite = 0;  // the write call (counted from 1) that fails, 0 for none
-int g_writes = 0;
+unsigned int g_longWritesFail = 0;  // when not 0, writes of more bytes fail (disk full)
 WriteFn g_realWrite = nullptr;
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
@@ -50,7 +49,7 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
 }
 
 int __cdecl FailingWrite(int fd, const void* buffer, unsigned int count) {
-    if (++g_writes == g_failWrite) {
+    if (g_longWritesFail != 0 && count > g_longWritesFail) {
         errno = ENOSPC;
         return -1;
     }
@@ -115,7 +114,6 @@ HMODULE LoadModule(const char* path, SearchFn* search) {
 // One search; the result and messages go to `report`.
 void RunSearch(SearchFn search, const std::string& input, const std::string& keywords, std::FILE* report) {
     g_messages.clear();
-    g_writes = 0;
     char* path = MakeString(input, 2);
     char* line = MakeString(keywords, 2);
     int result = search(path, line, 0x5A5A5A5A, -1);
@@ -136,10 +134,11 @@ int Batch(SearchFn search, const char* casesPath) {
         std::vector<std::string> words;
         for (char* w = std::strtok(buffer, " \r\n"); w; w = std::strtok(nullptr, " \r\n")) words.push_back(w);
         if (words.size() < 3) continue;
-        g_failWrite = 0;
+        g_longWritesFail = 0;
         bool lockOut = false;
         for (std::size_t i = 3; i < words.size(); ++i) {
-            if (words[i].rfind("fail-write=", 0) == 0) g_failWrite = std::atoi(words[i].c_str() + 11);
+            if (words[i].rfind("long-writes-fail=", 0) == 0)
+                g_longWritesFail = static_cast<unsigned int>(std::atoi(words[i].c_str() + 17));
             if (words[i] == "lock-out") lockOut = true;
         }
         SetCurrentDirectoryA(words[0].c_str());
