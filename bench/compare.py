@@ -25,6 +25,13 @@ SLOW_SECONDS = 20  # a tool slower than this runs once per corpus
 TIMEOUT_SECONDS = 120
 
 
+# Where each tool's standard output goes. grep, hxwls and the Python extractor
+# write their records there: to a file (grep stops early when it writes to
+# /dev/null). talveron writes its records to OUT.TXT, a file, and prints a
+# copy, which goes to /dev/null; wc prints one number.
+TO_DEVNULL = {"talveron", "wc -l"}
+
+
 def tools(talveron, here):
     return [
         ("talveron", [talveron, "-q"]),
@@ -35,10 +42,18 @@ def tools(talveron, here):
     ]
 
 
-def timed(command, path, workdir):
+def timed(tool, command, path, workdir):
     """Wall seconds of one run (started with posix_spawn, which costs little),
-    or None after a time-out."""
-    out = os.open(os.path.join(workdir, "out.txt"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
+    or None after a time-out. Every tool starts with empty output files: the
+    one for its standard output, and talveron's OUT.TXT. Emptying a large
+    file left by the previous run costs time that is not this run's work."""
+    result_file = os.path.join(workdir, "OUT.TXT")
+    if os.path.exists(result_file):
+        os.unlink(result_file)
+    if tool in TO_DEVNULL:
+        out = os.open(os.devnull, os.O_WRONLY)
+    else:
+        out = os.open(os.path.join(workdir, "out.txt"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
     null = os.open(os.devnull, os.O_WRONLY)
     try:
         here = os.getcwd()
@@ -92,7 +107,7 @@ def main():
                 for tool, command in tools(talveron, here):
                     if tool in slow or best.get(tool, 0) is None or (only and tool not in only):
                         continue
-                    seconds = timed(command, path, workdir)
+                    seconds = timed(tool, command, path, workdir)
                     if seconds is None:
                         best[tool] = None
                         continue

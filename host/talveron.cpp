@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iconv.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <new>
 #include <string>
 #include <fcntl.h>
@@ -87,29 +90,43 @@ void PrintRecords() {
         return;
     }
     static char buffer[1 << 17];
+    static char lines[sizeof buffer];
     std::size_t carry = 0;  // a CR left at the end of the previous chunk
     for (;;) {
         ssize_t n = ::read(fd, buffer + carry, sizeof buffer - carry);
         if (n < 0 && errno == EINTR) continue;
         std::size_t size = carry + (n > 0 ? static_cast<std::size_t>(n) : 0);
         bool atEnd = n <= 0;
-        // Drop each CR that a LF follows, in place; words of 8 bytes without
-        // a CR move at once.
-        char* out = buffer;
+        // Drop each CR that a LF follows, 8 bytes at a step: each step copies a
+        // word and moves on to its first CR (or past the word).
+        char* out = lines;
         const char* in = buffer;
         const char* end = buffer + size;
-        while (in < end) {
+#ifdef __SSE2__
+        while (end - in >= 32) {
+            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+            unsigned int crs = static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+            int k = crs ? __builtin_ctz(crs) : 16;  // bytes before the first CR
+            int isCr = k < 16;
+            int drop = isCr & (in[k + 1] == '\n');
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+            out += k + isCr - drop;
+            in += k + isCr;
+        }
+#endif
+        while (end - in >= 16) {
             std::uint64_t word;
-            if (end - in >= 8) {
-                std::memcpy(&word, in, 8);
-                std::uint64_t x = word ^ 0x0D0D0D0D0D0D0D0Dull;  // a CR becomes 0
-                if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
-                    std::memcpy(out, &word, 8);
-                    out += 8;
-                    in += 8;
-                    continue;
-                }
-            }
+            std::memcpy(&word, in, 8);
+            std::uint64_t x = word ^ 0x0D0D0D0D0D0D0D0Dull;  // a CR becomes 0
+            std::uint64_t crs = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+            int k = crs ? __builtin_ctzll(crs) >> 3 : 8;  // bytes before the first CR
+            int isCr = k < 8;
+            int drop = isCr & (in[k + 1] == '\n');
+            std::memcpy(out, &word, 8);
+            out += k + isCr - drop;
+            in += k + isCr;
+        }
+        while (in < end) {
             if (*in != '\r') {
                 *out++ = *in++;
                 continue;
@@ -118,7 +135,7 @@ void PrintRecords() {
             if (in + 1 == end || in[1] != '\n') *out++ = '\r';
             ++in;
         }
-        std::fwrite(buffer, 1, static_cast<std::size_t>(out - buffer), stdout);
+        std::fwrite(lines, 1, static_cast<std::size_t>(out - lines), stdout);
         carry = static_cast<std::size_t>(end - in);
         if (carry) buffer[0] = '\r';
         if (atEnd) break;

@@ -13,10 +13,13 @@
 
 #include "framework/cstring.h"
 
-constexpr unsigned int kInputBlockSize = 64 * 1024;
+constexpr unsigned int kInputBlockSize = 128 * 1024;
 // Bytes already delivered that a refill keeps in front of the new block, so
 // that a move back of up to this many bytes stays inside the buffer.
 constexpr unsigned int kInputKeepBehind = 16;
+
+// Bytes after a block that a kernel may read (and ignore).
+constexpr unsigned int kInputPadding = 64;
 
 // What g_strStatus should hold after the last delivery.
 constexpr int kLastWasEnd = -1;       // a read found the end: "File End"
@@ -29,7 +32,9 @@ struct InputBuffer {
     int last;                  // last byte delivered (0..255), or kLastWas...
     bool failed;               // a read failed
     unsigned int blockSize;    // bytes asked for per read
-    unsigned char data[kInputKeepBehind + kInputBlockSize];
+    // The block, behind the bytes kept, and room that kernels may read past
+    // the block's end (its content there means nothing).
+    unsigned char data[kInputKeepBehind + kInputBlockSize + kInputPadding];
 };
 extern InputBuffer g_input;
 

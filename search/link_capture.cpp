@@ -3,7 +3,14 @@
 
 #include "module/module_object.h"
 #include "search/input_reader.h"
+#include "search/scan_kernels.h"
 #include "search/search.h"
+
+namespace {
+int s_urlTextLength;  // g_strUrl's length up to its first 0 byte
+}
+
+int UrlTextLength() { return s_urlTextLength; }
 
 CString& UrlString() {
     // Built at the first full anchor match after load, and so destroyed first
@@ -30,26 +37,29 @@ bool CaptureLink() {
     char* text = url.GetBuffer(kRecordBufferSize + 1);
     std::memcpy(text, "http://", 7);
     int length = 7;
+    s_urlTextLength = -1;
     for (;;) {
         if (g_input.pos == g_input.end && !RefillInput()) {
             // Byte by byte, a last byte 0 is followed by the end-of-input test
             // alone, any other byte by one more read, which finds the end.
             g_input.last = g_input.pos[-1] == 0 ? 0 : kLastWasEnd;
             url.ReleaseBuffer(length);
+            if (s_urlTextLength < 0) s_urlTextLength = length;
             return false;
         }
-        std::size_t available = static_cast<std::size_t>(g_input.end - g_input.pos);
-        const unsigned char* quote =
-            static_cast<const unsigned char*>(std::memchr(g_input.pos, '"', available));
-        std::size_t piece = quote ? static_cast<std::size_t>(quote - g_input.pos) : available;
-        std::size_t room = static_cast<std::size_t>(kRecordBufferSize - length);
+        long zero;
+        const unsigned char* quote = FindAddressEnd(g_input.pos, g_input.end, &zero);
+        long piece = (quote ? quote : g_input.end) - g_input.pos;
+        long room = kRecordBufferSize - length;
         if (piece > room) piece = room;
-        std::memcpy(text + length, g_input.pos, piece);
+        if (s_urlTextLength < 0 && zero >= 0 && zero < piece) s_urlTextLength = length + static_cast<int>(zero);
+        std::memcpy(text + length, g_input.pos, static_cast<std::size_t>(piece));
         length += static_cast<int>(piece);
         if (quote) {
             g_input.pos = quote + 1;
             g_input.last = '"';
             url.ReleaseBuffer(length);
+            if (s_urlTextLength < 0) s_urlTextLength = length;
             return true;
         }
         g_input.pos = g_input.end;
@@ -76,4 +86,5 @@ void NormaliseLink() {
     if (htm || html || tail[4] == '/') return;
     text[length] = '/';
     url.ReleaseBuffer(length + 1);
+    if (s_urlTextLength == length) s_urlTextLength = length + 1;  // no 0 byte: the "/" counts
 }

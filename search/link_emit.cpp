@@ -68,11 +68,11 @@ int StripNonPrintable(const char* address, int length, char* record) {
 void EmitLink() {
     const char* address = UrlString();  // from here on the address ends at its first 0 byte
     // Longer addresses do not fit the record buffer and are dropped.
-    std::size_t length = std::strlen(address);
-    if (length > static_cast<std::size_t>(kMaxAddress)) return;
+    int length = UrlTextLength();
+    if (length > kMaxAddress) return;
     if (ContainsKeyword(address)) return;
 
     // The record is made in place in the result writer's buffer.
-    EndRecord(StripNonPrintable(address, static_cast<int>(length), BeginRecord()));
+    EndRecord(StripNonPrintable(address, length, BeginRecord()));
     g_input.last = kLastWasRecord;
 }

@@ -18,6 +18,11 @@ const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned c
 // case.
 bool MatchesAnchorOpening(const unsigned char* p);
 
+// The first '"' in [from, end), or null when there is none. *firstZero is set
+// to the offset from `from` of the first 0 byte before that quote (before
+// `end` when there is none), or to -1. Reads up to 32 bytes past `end`.
+const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero);
+
 enum class ScanKernel { kPlain, kSse2, kAvx2 };
 
 // The best kernel this CPU runs, chosen at the first search.

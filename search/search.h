@@ -31,6 +31,10 @@ CString& UrlString();
 // of the address are kept: more can never reach a record.
 bool CaptureLink();
 
+// g_strUrl's length up to its first 0 byte, as CaptureLink and NormaliseLink
+// leave it.
+int UrlTextLength();
+
 // Appends "/" to g_strUrl unless it ends in ".html", ".htm" (any ASCII case)
 // or "/".
 void NormaliseLink();

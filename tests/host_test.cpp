@@ -2,6 +2,7 @@
 // writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -65,6 +66,22 @@ TEST_F(HostTest, HarvestsAndPrintsRecords) {
     EXPECT_EQ(run.out, "http://a.jp/x.html\nhttp://b.jp/\n");
     EXPECT_EQ(run.err, kStart);
     EXPECT_EQ(Read("OUT.TXT"), "http://a.jp/x.html\r\nhttp://b.jp/\r\n");
+}
+
+TEST_F(HostTest, PrintsManyRecordsAcrossReadBoundaries) {
+    std::string page, expected;
+    for (int i = 0; i < 20000; ++i) {
+        std::string host = "site" + std::to_string(i * 7919 % 100003) + std::string(i % 13, 'w') + ".jp";
+        page += "<a href=\"http://" + host + "\">" + std::string(i % 5, ' ');
+        expected += "http://" + host + "/\n";
+    }
+    Write("page.html", page);
+    HostRun run = Host({"-q", "page.html"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out == expected);  // 20000 lines: no printing of a mismatch
+    std::string file = Read("OUT.TXT");
+    file.erase(std::remove(file.begin(), file.end(), '\r'), file.end());
+    EXPECT_TRUE(file == expected);
 }
 
 TEST_F(HostTest, QuietHidesMessages) {
