@@ -103,9 +103,11 @@ void ScanAnchors() {
     for (;;) {
         bool matched;
         if (SkipToCandidate()) {
-            // The 15 bytes and more are in the block: compare them at once.
-            // After a failed comparison input remains, so the move back comes.
-            matched = MatchesAnchorOpening(g_input.pos - 1);
+            // The '<' found begins the whole opening, or a run of '<' (whose
+            // comparison fails at its first byte). Either way its 15 bytes and
+            // more are in the block, so after a failed comparison the move back
+            // comes.
+            matched = *g_input.pos != '<';
             g_input.pos += matched ? kCompared : kCompared - kStepBack;
         } else {
             // A skip that ends without '<' is still followed by a comparison;

@@ -30,8 +30,7 @@ bool RefillInput() {
     return false;
 }
 
-int InputEof() {
-    if (g_input.pos != g_input.end) return 0;
+int InputEofAfterBlock() {
     if (RefillInput()) return 0;
     return g_input.failed ? -1 : 1;
 }

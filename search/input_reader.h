@@ -56,7 +56,8 @@ inline int NextInputByte() {
 }
 
 // 0 while bytes remain behind the position, 1 at the end, -1 after a failed read.
-int InputEof();
+int InputEofAfterBlock();
+inline int InputEof() { return g_input.pos != g_input.end ? 0 : InputEofAfterBlock(); }
 
 // Moves the position back by `count` bytes (at most kInputKeepBehind).
 void InputSeekBack(int count);

@@ -179,16 +179,15 @@ bool CpuRuns(ScanKernel kernel) { return kernel == ScanKernel::kPlain; }
 struct Kernels {
     ScanKernel kernel;
     const unsigned char* (*find)(const unsigned char*, const unsigned char*);
-    bool (*matches)(const unsigned char*);
     const unsigned char* (*addressEnd)(const unsigned char*, const unsigned char*, long*);
 };
 
 Kernels KernelsFor(ScanKernel kernel) {
 #ifdef TALVERON_X86_KERNELS
-    if (kernel == ScanKernel::kAvx2) return {kernel, FindAvx2, MatchesSse2, AddressEndAvx2};
-    if (kernel == ScanKernel::kSse2) return {kernel, FindSse2, MatchesSse2, AddressEndSse2};
+    if (kernel == ScanKernel::kAvx2) return {kernel, FindAvx2, AddressEndAvx2};
+    if (kernel == ScanKernel::kSse2) return {kernel, FindSse2, AddressEndSse2};
 #endif
-    return {ScanKernel::kPlain, FindPlain, MatchesPlain, AddressEndPlain};
+    return {ScanKernel::kPlain, FindPlain, AddressEndPlain};
 }
 
 Kernels& Current() {
@@ -215,8 +214,6 @@ bool SelectScanKernel(ScanKernel kernel) {
 const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit) {
     return Current().find(from, limit);
 }
-
-bool MatchesAnchorOpening(const unsigned char* p) { return Current().matches(p); }
 
 const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero) {
     return Current().addressEnd(from, end, firstZero);

@@ -14,10 +14,6 @@ constexpr int kKernelLookahead = 48;
 // [from, limit + kKernelLookahead).
 const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit);
 
-// True when the 16 bytes at `p` are `<a href="http://`, ASCII letters in any
-// case.
-bool MatchesAnchorOpening(const unsigned char* p);
-
 // The first '"' in [from, end), or null when there is none. *firstZero is set
 // to the offset from `from` of the first 0 byte before that quote (before
 // `end` when there is none), or to -1. Reads up to 32 bytes past `end`.

@@ -1,0 +1,126 @@
+// The scan's SIMD kernels against plain byte loops, for every kernel this CPU
+// runs, on random bytes rich in the anchor's pieces; and the whole search with
+// each kernel against the byte-at-a-time model.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "search/scan_kernels.h"
+#include "tests/random_pages.h"
+#include "tests/scan_model.h"
+#include "tests/search_fixture.h"
+
+namespace {
+
+std::vector<ScanKernel> RunnableKernels() {
+    std::vector<ScanKernel> kernels;
+    ScanKernel before = CurrentScanKernel();
+    for (ScanKernel k : {ScanKernel::kPlain, ScanKernel::kSse2, ScanKernel::kAvx2})
+        if (SelectScanKernel(k)) kernels.push_back(k);
+    SelectScanKernel(before);
+    return kernels;
+}
+
+const char* Name(ScanKernel k) { return k == ScanKernel::kAvx2 ? "avx2" : k == ScanKernel::kSse2 ? "sse2" : "plain"; }
+
+// Restores the best kernel when a test ends.
+class KernelTest : public ::testing::Test {
+protected:
+    void TearDown() override { SelectScanKernel(BestScanKernel()); }
+};
+
+bool Opening(const unsigned char* p) {
+    static const char kOpening[] = "<a href=\"http://";
+    for (int i = 0; i < 16; ++i) {
+        int c = p[i] >= 'A' && p[i] <= 'Z' ? p[i] + 32 : p[i];
+        if (c != kOpening[i]) return false;
+    }
+    return true;
+}
+
+// Random bytes drawn mostly from those the kernels look at.
+std::string RandomBytes(std::mt19937& rng, std::size_t n) {
+    static const char kPieces[] = "<<aA \"\"hH:0/\x00\x01zp";
+    static const char* const kWords[] = {"<a href=\"http://", "<A HREF=\"HTTP://", "<a href=\"https://", "<<a href=\"http://"};
+    std::string s;
+    while (s.size() < n) {
+        if (rng() % 8 == 0)
+            s += kWords[rng() % 4];
+        else
+            s += kPieces[rng() % (sizeof kPieces - 1)];
+    }
+    s.resize(n);
+    return s;
+}
+
+TEST_F(KernelTest, FindAnchorOrRunAgreesWithByteLoop) {
+    std::mt19937 rng(99);
+    for (ScanKernel kernel : RunnableKernels()) {
+        ASSERT_TRUE(SelectScanKernel(kernel));
+        for (int round = 0; round < 3000; ++round) {
+            std::size_t n = 1 + rng() % 200;
+            std::string bytes = RandomBytes(rng, n + kKernelLookahead);
+            auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+            std::size_t from = rng() % n;
+            const unsigned char* expected = nullptr;
+            for (std::size_t i = from; i < n && !expected; ++i)
+                if (data[i] == '<' && (data[i + 1] == '<' || Opening(data + i))) expected = data + i;
+            ASSERT_EQ(FindAnchorOrRun(data + from, data + n), expected) << Name(kernel) << " round " << round;
+        }
+    }
+}
+
+TEST_F(KernelTest, FindAddressEndAgreesWithByteLoop) {
+    std::mt19937 rng(7);
+    for (ScanKernel kernel : RunnableKernels()) {
+        ASSERT_TRUE(SelectScanKernel(kernel));
+        for (int round = 0; round < 3000; ++round) {
+            std::size_t n = rng() % 150;
+            std::string bytes(n + 64, 'x');
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                unsigned r = rng() % 40;
+                bytes[i] = r == 0 ? '"' : r == 1 ? '\0' : static_cast<char>('a' + r % 26);
+            }
+            auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+            const unsigned char* quote = nullptr;
+            long zero = -1;
+            for (std::size_t i = 0; i < n && !quote; ++i) {
+                if (data[i] == '"') quote = data + i;
+                else if (data[i] == 0 && zero < 0) zero = static_cast<long>(i);
+            }
+            long gotZero;
+            ASSERT_EQ(FindAddressEnd(data, data + n, &gotZero), quote) << Name(kernel) << " round " << round;
+            ASSERT_EQ(gotZero, zero) << Name(kernel) << " round " << round;
+        }
+    }
+}
+
+class KernelSearchTest : public SearchTest {
+protected:
+    void TearDown() override {
+        SelectScanKernel(BestScanKernel());
+        SearchTest::TearDown();
+    }
+};
+
+TEST_F(KernelSearchTest, EveryKernelGivesTheModelsRecords) {
+    std::mt19937 rng(2026);
+    for (ScanKernel kernel : RunnableKernels()) {
+        ASSERT_TRUE(SelectScanKernel(kernel));
+        for (int round = 0; round < 400; ++round) {
+            std::string page = RandomPage(rng, 20 + static_cast<int>(rng() % 400));
+            std::string keywords = RandomKeywords(rng);
+            static const unsigned int kBlocks[] = {49, 64, 100, 257, 4096, kInputBlockSize};
+            SetInputBlockSize(kBlocks[rng() % 6]);
+            ModelRun expected = ModelSearch(page, keywords);
+            fs.files["page.html"].data = page;
+            ASSERT_EQ(Search("page.html", keywords), 0);
+            ASSERT_EQ(fs.files["OUT.TXT"].data, expected.out) << Name(kernel) << " round " << round;
+            ASSERT_EQ(std::string(g_strStatus, g_strStatus.GetLength()), expected.status) << Name(kernel);
+        }
+    }
+}
+
+}  // namespace
