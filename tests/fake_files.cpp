@@ -20,7 +20,10 @@ FakeFiles::~FakeFiles() {
 
 int FakeFiles::DoOpen(const char* path, int oflag, int pmode) {
     FakeFiles& self = *current_;
-    ++self.opens;
+    if (self.Faulted(Call::kOpen, ++self.opens)) {
+        errno = EIO;
+        return -1;
+    }
     bool writable = (oflag & (_O_WRONLY | _O_RDWR)) != 0;
     auto it = self.files.find(path);
     if (it == self.files.end()) {
@@ -44,7 +47,10 @@ int FakeFiles::DoOpen(const char* path, int oflag, int pmode) {
 
 int FakeFiles::DoRead(int fd, void* buffer, unsigned int count) {
     FakeFiles& self = *current_;
-    ++self.reads;
+    if (self.Faulted(Call::kRead, ++self.reads)) {
+        errno = EIO;
+        return -1;
+    }
     auto it = self.open_.find(fd);
     if (it == self.open_.end()) {
         errno = EBADF;
@@ -67,6 +73,10 @@ int FakeFiles::DoRead(int fd, void* buffer, unsigned int count) {
 int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
     FakeFiles& self = *current_;
     int number = ++self.writes;
+    if (self.Faulted(Call::kWrite, number)) {
+        errno = ENOSPC;
+        return -1;
+    }
     auto it = self.open_.find(fd);
     if (it == self.open_.end() || !it->second.writable) {
         errno = EBADF;
@@ -99,6 +109,10 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
 
 long FakeFiles::DoLseek(int fd, long offset, int origin) {
     FakeFiles& self = *current_;
+    if (self.Faulted(Call::kLseek, ++self.lseeks)) {
+        errno = EIO;
+        return -1;
+    }
     auto it = self.open_.find(fd);
     if (it == self.open_.end()) {
         errno = EBADF;

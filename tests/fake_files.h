@@ -45,9 +45,17 @@ public:
     // When not 0: writes of more bytes than this fail with ENOSPC.
     unsigned int longWritesFail = 0;
 
+    // One injected fault: the Nth call (counted from 1) of one kind fails,
+    // once or from then on.
+    enum class Call { kNone, kOpen, kRead, kWrite, kLseek };
+    Call faultCall = Call::kNone;
+    int faultAt = 0;
+    bool faultPersists = false;
+
     // What happened.
     std::vector<RecordedMessage> messages;
-    int reads = 0, writes = 0, opens = 0, closes = 0;
+    int reads = 0, writes = 0, opens = 0, closes = 0, lseeks = 0;
+    int faultsHit = 0;  // calls that the injected fault failed
     int OpenDescriptors() const { return static_cast<int>(open_.size()); }
 
 private:
@@ -60,6 +68,12 @@ private:
     int nextFd_ = 3;
     const rt::Backend* previousBackend_;
     rt::MessageHandler previousHandler_;
+
+    bool Faulted(Call call, int number) {
+        bool hit = call == faultCall && (number == faultAt || (faultPersists && number > faultAt));
+        faultsHit += hit;
+        return hit;
+    }
 
     static FakeFiles* current_;
     static int DoOpen(const char* path, int oflag, int pmode);
