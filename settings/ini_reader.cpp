@@ -5,13 +5,16 @@
 #include "settings/settings.h"
 
 namespace {
-bool s_readFailed = false;  // a read of the open settings file failed
+bool s_readFailed = false;   // a read of the open settings file failed
+bool s_lastDelivered = false;  // the last call delivered a byte (0 included)
 }
 
 bool IniReadFailed() { return s_readFailed; }
-void ResetIniReader() { s_readFailed = false; }
+bool IniByteDelivered() { return s_lastDelivered; }
+void ResetIniReader() { s_readFailed = s_lastDelivered = false; }
 
 CString ReadIniChar() {
+    s_lastDelivered = false;
     if (s_readFailed) return CString();  // a failed read is never repeated
     char byte;
     int n = rt::_read(g_nIniFile, &byte, 1);
@@ -20,6 +23,7 @@ CString ReadIniChar() {
         s_readFailed = true;
         return CString();
     }
+    s_lastDelivered = true;
     if (byte == '\0')
         g_strStatus.Empty();
     else

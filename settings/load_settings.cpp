@@ -37,8 +37,8 @@ void LoadSettings() {
         for (;;) {
             CString read = ReadIniChar();
             char byte = read[0];
+            if (IniByteDelivered()) anyByte = true;
             if (byte == '\0' && SettingsEof() != 0) break;
-            anyByte = true;
             if (byte == '\n') {
                 complete = true;
                 break;

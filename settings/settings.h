@@ -22,6 +22,7 @@ void LoadSettings();
 // LoadSettings (IniReadFailed).
 CString ReadIniChar();
 bool IniReadFailed();
+bool IniByteDelivered();  // the last ReadIniChar delivered a byte (0 included)
 void ResetIniReader();
 
 // Writes the six keyword slots and g_strIniExtra as seven CR LF lines,

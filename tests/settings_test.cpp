@@ -98,6 +98,7 @@ const LoadCase kLoadCases[] = {
     {"LastLineWithoutLfIsStored", "1\n2\n3", {"1", "2", "3", "o4", "o5", "o6", "o7"}},
     {"EmptyFileChangesNothing", "", kOld},
     {"ZeroBytesDropped", std::string("a\0b\n\0\n", 6), {"ab", "", "o3", "o4", "o5", "o6", "o7"}},
+    {"LastLineOfOneZeroByte", std::string("a\rb\n\0", 5), {"ab", "", "o3", "o4", "o5", "o6", "o7"}},
     {"ShiftJisAndTab", "\x82\xa0\t\x81\x40\r\n", {"\x82\xa0\t\x81\x40", "o2", "o3", "o4", "o5", "o6", "o7"}},
 };
 
