@@ -63,16 +63,31 @@ bool SkipToLessThan() {
 // '<' stands: passing over it ends in the same state as its cycle. Those
 // cycles' end-of-input tests are all 0, since every '<' passed has more than
 // 16 bytes behind it in the block. Returns true at a '<' that begins the
-// opening or a run of '<' (position behind it, as the skip phase leaves it);
-// false when there is none before the block's last bytes, with the position
-// where the cycles passed over leave it.
+// opening (position behind it, as the skip phase leaves it); false when there
+// is none before the block's last bytes, with the position where the cycles
+// passed over leave it.
 bool SkipToCandidate() {
     if (g_input.end - g_input.pos <= kKernelLookahead) return false;
     const unsigned char* limit = g_input.end - kKernelLookahead;
-    const unsigned char* candidate = FindAnchorOrRun(g_input.pos, limit);
-    if (candidate) {
-        g_input.pos = candidate + 1;
-        return true;
+    const unsigned char* from = g_input.pos;
+    while (const unsigned char* candidate = FindAnchorOrRun(from, limit)) {
+        if (candidate[1] != '<') {  // the anchor opening
+            g_input.pos = candidate + 1;
+            return true;
+        }
+        // A run of '<': its first one is examined and fails, so the third is
+        // examined, and so on. Only the last '<' of the run can begin the
+        // opening, and it is examined when the run's length is odd; else the
+        // one before it was, and the next cycle starts behind the run.
+        const unsigned char* last = candidate + 1;
+        while (last < limit && last[1] == '<') ++last;
+        if (last >= limit) {
+            // The run goes on past the limit: every '<' examined before it
+            // fails; the next cycle starts behind the last of them.
+            g_input.pos = candidate + 2 * ((limit - 1 - candidate) / 2) + 2;
+            return false;
+        }
+        from = (last - candidate) % 2 == 0 ? last : last + 1;
     }
     // A '<' passed over in the last byte before the limit moves the next
     // cycle one byte past it.

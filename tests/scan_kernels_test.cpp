@@ -105,6 +105,32 @@ protected:
     }
 };
 
+TEST_F(KernelSearchTest, RunsOfLessThanSigns) {
+    // Runs of every length before the opening, anywhere in small and large
+    // blocks: only an odd run lets the anchor through.
+    for (ScanKernel kernel : RunnableKernels()) {
+        ASSERT_TRUE(SelectScanKernel(kernel));
+        std::vector<int> runs;
+        for (int run = 1; run <= 70; ++run) runs.push_back(run);
+        for (int run : {127, 128, 1000, 1001, 300000, 300001}) runs.push_back(run);
+        for (int run : runs) {
+            for (int lead : run > 1000 ? std::vector<int>{3} : std::vector<int>{0, 1, 30, 90}) {
+                std::string page = std::string(static_cast<std::size_t>(lead), 'x') + std::string(static_cast<std::size_t>(run), '<') +
+                                   "a href=\"http://r" + std::to_string(run) + ".jp\">" + std::string(60, 'y') +
+                                   std::string(static_cast<std::size_t>(run), '<') + "x";
+                for (unsigned int block : {64u, 100u, kInputBlockSize}) {
+                    SetInputBlockSize(block);
+                    ModelRun expected = ModelSearch(page, "");
+                    fs.files["page.html"].data = page;
+                    ASSERT_EQ(Search("page.html", ""), 0);
+                    ASSERT_EQ(fs.files["OUT.TXT"].data, expected.out) << Name(kernel) << " run " << run << " lead " << lead;
+                    ASSERT_EQ(expected.out.empty(), run % 2 == 0);
+                }
+            }
+        }
+    }
+}
+
 TEST_F(KernelSearchTest, EveryKernelGivesTheModelsRecords) {
     std::mt19937 rng(2026);
     for (ScanKernel kernel : RunnableKernels()) {
