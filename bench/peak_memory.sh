@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Peak memory of `talveron -q` on inputs that could make a careless harvester
-# grow: a 2 GB page holding one address that never closes (its bytes are 0
-# bytes after the address's start, as a sparse file gives them), and the same
-# with printable bytes. Prints one line per input: seconds and peak RSS.
+# Peak memory (and time) of `talveron -q` on inputs that could make a careless
+# harvester grow or stall: a 2 GB page holding one address that never closes
+# (printable bytes, and 0 bytes as a sparse file gives them), a 2 GB page of
+# '<' bytes, and a page of one million anchors.
 #
 #   bench/peak_memory.sh [build/talveron]
 set -euo pipefail
@@ -10,13 +10,20 @@ host=$(realpath "${1:-build/talveron}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+GB=$((1024 * 1024 * 1024))
 
-printf '<a href="http://never.closes/' > zeros.html
-truncate -s 2G zeros.html
+printf '<a href="http://never.closes/' > never-letters.html
+head -c $((2 * GB - 29)) /dev/zero | tr '\0' 'x' >> never-letters.html
 
-printf '<a href="http://never.closes/' > letters.html
-head -c $((2 * 1024 * 1024 * 1024 - 29)) /dev/zero | tr '\0' 'x' >> letters.html
+printf '<a href="http://never.closes/' > never-zeros.html
+truncate -s $((2 * GB)) never-zeros.html
 
-for page in zeros.html letters.html; do
-  /usr/bin/time -f "$page: %e s, peak %M KB" "$host" -q "$page" > /dev/null
+head -c $((2 * GB)) /dev/zero | tr '\0' '<' > less-than.html
+
+awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "<a href=\"http://site%d.example.jp/page.html\">%d</a>\n", i, i }' > million.html
+
+for page in never-letters.html never-zeros.html less-than.html million.html; do
+  size=$(stat -c %s "$page")
+  /usr/bin/time -f "$page ($((size / 1024 / 1024)) MB): %e s, peak %M KB" "$host" -q "$page" > /dev/null
+  echo "  records: $(grep -c . OUT.TXT || true)"
 done
