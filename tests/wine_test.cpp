@@ -23,6 +23,7 @@
 #include "help/help.h"
 #include "runtime/runtime.h"
 #include "settings/settings.h"
+#include "tests/hex.h"
 #include "tests/random_pages.h"
 
 namespace {
@@ -65,16 +66,6 @@ std::string MakeTempDir() {
     char pattern[] = "/tmp/talveron-wine-XXXXXX";
     if (!mkdtemp(pattern)) return "";
     return pattern;
-}
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "-" : out;
 }
 
 // A throwaway Wine prefix for the whole run.

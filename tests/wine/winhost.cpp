@@ -18,6 +18,7 @@
 // "message OWNER STYLE CAPTION-HEX TEXT-HEX".
 #include <windows.h>
 
+#include "tests/hex.h"
 #include "tests/wine/pe_imports.h"
 
 #include <cerrno>
@@ -69,23 +70,6 @@ char* MakeString(const std::string& text, int refs) {
 }
 int Refs(char* data) { return reinterpret_cast<int*>(data)[-3]; }
 void FreeString(char* data) { std::free(reinterpret_cast<int*>(data) - 3); }
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "-" : out;
-}
-
-std::string Unhex(const std::string& hex) {
-    std::string out;
-    if (hex == "-") return out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
-    return out;
-}
 
 HMODULE LoadModule(const char* path, SearchFn* search) {
     HMODULE module = LoadLibraryA(path);

@@ -25,6 +25,7 @@
 #include "help/help.h"
 #include "module/module_state.h"
 #include "settings/settings.h"
+#include "tests/hex.h"
 #include "tests/wine/pe_imports.h"
 
 namespace {
@@ -32,30 +33,12 @@ namespace {
 std::string g_messages;
 int g_answers = 0;
 
-std::string Hex(const char* bytes, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "-" : out;
-}
-std::string Hex(const CString& s) { return Hex(s, static_cast<std::size_t>(s.GetLength())); }
-
-std::string Unhex(const std::string& hex) {
-    std::string out;
-    if (hex == "-") return out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
-    return out;
-}
+std::string HexOf(const CString& s) { return Hex(std::string(s, static_cast<std::size_t>(s.GetLength()))); }
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     char head[64];
     std::snprintf(head, sizeof head, "message %lu %u ", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(owner)), style);
-    g_messages += head + Hex(caption, std::strlen(caption)) + " " + Hex(text, std::strlen(text)) + "\n";
+    g_messages += head + Hex(caption) + " " + Hex(text) + "\n";
     return ++g_answers % 2 ? IDYES : IDNO;
 }
 
@@ -87,9 +70,9 @@ int Settings(const char* casesPath) {
         }
         if (words[1] == "load" || words[1] == "save-load") LoadSettings();
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-        std::string report = "status " + Hex(g_strStatus) + "\n";
-        for (int i = 0; i < 6; ++i) report += "value " + Hex(g_strKeyword[i]) + "\n";
-        report += "value " + Hex(g_strIniExtra) + "\n" + g_messages;
+        std::string report = "status " + HexOf(g_strStatus) + "\n";
+        for (int i = 0; i < 6; ++i) report += "value " + HexOf(g_strKeyword[i]) + "\n";
+        report += "value " + HexOf(g_strIniExtra) + "\n" + g_messages;
         std::FILE* out = std::fopen("result.txt", "wb");
         std::fwrite(report.data(), 1, report.size(), out);
         std::fclose(out);
