@@ -41,7 +41,7 @@ void InputSeekBack(int count) {
 }
 
 void SyncInputStatus() {
-    if (g_input.last == kLastWasStatus) return;
+    if (g_input.last < kLastWasEnd) return;  // set by its writer since (see FlushOutput)
     if (g_input.last == kLastWasEnd)
         g_strStatus = STATUS_FILE_END;
     else if (g_input.last == 0)

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "module/messages.h"
 #include "module/module_state.h"
 #include "runtime/runtime.h"
 #include "search/input_reader.h"

@@ -1,6 +1,4 @@
 // The exported operation: set-up, the scan, and the closing of both files.
-#include <cstring>
-
 #include "module/export.h"
 #include "module/messages.h"
 #include "module/module_state.h"
@@ -65,6 +63,7 @@ extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywo
         return -1;
     }
     OpenFiles files;
+    BeginOutput();
     g_nInFile = rt::_open(inputPath, _O_BINARY, 0);
     if (g_nInFile == -1) {
         g_strStatus = MSG_INPUT_MISSING;
@@ -76,7 +75,6 @@ extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywo
     g_strStatus = STATUS_SEARCHING;
 
     BeginInput();
-    BeginOutput();
     PrepareStrip();
     ScanAnchors();
     return 0;
