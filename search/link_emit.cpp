@@ -38,10 +38,6 @@ void PrepareStrip() {
     }
 }
 
-int StripNonPrintable(const char* address, char* record) {
-    return StripNonPrintable(address, static_cast<int>(std::strlen(address)), record);
-}
-
 int StripNonPrintable(const char* address, int length, char* record) {
     int kept = 0;
     int i = 0;

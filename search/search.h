@@ -51,11 +51,9 @@ bool ContainsKeyword(const char* address);
 // start of each search: the host may change its locale between searches).
 void PrepareStrip();
 
-// Copies the printable bytes of `address` (at most kMaxAddress bytes before its
-// NUL) into `record` (kRecordBufferSize bytes), followed by a NUL; returns how
-// many were copied.
-int StripNonPrintable(const char* address, char* record);
-// The same for an address whose NUL stands at `length`.
+// Copies the printable bytes of `address`, whose first NUL stands at
+// `length` (at most kMaxAddress), into `record` (kRecordBufferSize bytes),
+// followed by a NUL; returns how many were copied.
 int StripNonPrintable(const char* address, int length, char* record);
 
 #endif
