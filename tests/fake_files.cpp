@@ -45,19 +45,25 @@ int FakeFiles::DoOpen(const char* path, int oflag, int pmode) {
     return fd;
 }
 
+FakeFiles::Open* FakeFiles::Lookup(int fd) {
+    auto it = open_.find(fd);
+    if (it == open_.end()) {
+        errno = EBADF;
+        return nullptr;
+    }
+    return &it->second;
+}
+
 int FakeFiles::DoRead(int fd, void* buffer, unsigned int count) {
     FakeFiles& self = *current_;
     if (self.Faulted(Call::kRead, ++self.reads)) {
         errno = EIO;
         return -1;
     }
-    auto it = self.open_.find(fd);
-    if (it == self.open_.end()) {
-        errno = EBADF;
-        return -1;
-    }
-    const File& file = self.files[it->second.name];
-    std::size_t pos = it->second.pos;
+    Open* open = self.Lookup(fd);
+    if (!open) return -1;
+    const File& file = self.files[open->name];
+    std::size_t pos = open->pos;
     if (pos >= file.unreadableFrom) {
         errno = EIO;
         return -1;
@@ -66,7 +72,7 @@ int FakeFiles::DoRead(int fd, void* buffer, unsigned int count) {
     if (pos >= limit) return 0;
     std::size_t n = limit - pos < count ? limit - pos : count;
     std::memcpy(buffer, file.data.data() + pos, n);
-    it->second.pos += n;
+    open->pos += n;
     return static_cast<int>(n);
 }
 
@@ -77,13 +83,10 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
         errno = ENOSPC;
         return -1;
     }
-    auto it = self.open_.find(fd);
-    if (it == self.open_.end() || !it->second.writable) {
+    Open* open = self.Lookup(fd);
+    if (!open) return -1;
+    if (!open->writable) {
         errno = EBADF;
-        return -1;
-    }
-    if (self.failingWrites.count(number) || (self.writesFrom != 0 && number >= self.writesFrom)) {
-        errno = ENOSPC;
         return -1;
     }
     if (self.longWritesFail != 0 && count > self.longWritesFail) {
@@ -91,8 +94,8 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
         return -1;
     }
     if (self.maxWrite != 0 && count > self.maxWrite) count = self.maxWrite;
-    std::string& data = self.files[it->second.name].data;
-    std::size_t pos = it->second.pos;
+    std::string& data = self.files[open->name].data;
+    std::size_t pos = open->pos;
     if (self.capacity != 0) {
         std::size_t room = pos < self.capacity ? self.capacity - pos : 0;
         if (room == 0) {
@@ -103,7 +106,7 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
     }
     if (data.size() < pos + count) data.resize(pos + count);
     data.replace(pos, count, static_cast<const char*>(buffer), count);
-    it->second.pos += count;
+    open->pos += count;
     return static_cast<int>(count);
 }
 
@@ -113,27 +116,24 @@ long FakeFiles::DoLseek(int fd, long offset, int origin) {
         errno = EIO;
         return -1;
     }
-    auto it = self.open_.find(fd);
-    if (it == self.open_.end()) {
-        errno = EBADF;
-        return -1;
-    }
-    long base = origin == rt::kSeekCur   ? static_cast<long>(it->second.pos)
-                : origin == rt::kSeekEnd ? static_cast<long>(self.files[it->second.name].data.size())
+    Open* open = self.Lookup(fd);
+    if (!open) return -1;
+    long base = origin == rt::kSeekCur   ? static_cast<long>(open->pos)
+                : origin == rt::kSeekEnd ? static_cast<long>(self.files[open->name].data.size())
                                          : 0;
     if (base + offset < 0) {
         errno = EINVAL;
         return -1;
     }
-    it->second.pos = static_cast<std::size_t>(base + offset);
+    open->pos = static_cast<std::size_t>(base + offset);
     return base + offset;
 }
 
 int FakeFiles::DoEof(int fd) {
     FakeFiles& self = *current_;
-    auto it = self.open_.find(fd);
-    if (it == self.open_.end()) return -1;
-    return it->second.pos >= self.files[it->second.name].data.size() ? 1 : 0;
+    Open* open = self.Lookup(fd);
+    if (!open) return -1;
+    return open->pos >= self.files[open->name].data.size() ? 1 : 0;
 }
 
 int FakeFiles::DoClose(int fd) {

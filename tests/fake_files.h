@@ -6,7 +6,6 @@
 #define TALVERON_TESTS_FAKE_FILES_H
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -35,9 +34,6 @@ public:
     };
     std::map<std::string, File> files;
 
-    // Write calls (counted from 1 over all descriptors) that fail with ENOSPC.
-    std::set<int> failingWrites;
-    int writesFrom = 0;  // when not 0, this write and every later one fails
     unsigned int maxWrite = 0;  // when not 0, a write takes at most this many bytes
     // When not 0: the device holds at most this many bytes of written files
     // (a write takes what fits, then fails with ENOSPC).
@@ -45,8 +41,8 @@ public:
     // When not 0: writes of more bytes than this fail with ENOSPC.
     unsigned int longWritesFail = 0;
 
-    // One injected fault: the Nth call (counted from 1) of one kind fails,
-    // once or from then on.
+    // One injected fault: the Nth call (counted from 1, over all descriptors)
+    // of one kind fails, once or from then on (a write with ENOSPC).
     enum class Call { kNone, kOpen, kRead, kWrite, kLseek };
     Call faultCall = Call::kNone;
     int faultAt = 0;
@@ -65,6 +61,8 @@ private:
         bool writable;
     };
     std::map<int, Open> open_;
+    // The open file behind `fd`, or null (errno EBADF).
+    Open* Lookup(int fd);
     int nextFd_ = 3;
     const rt::Backend* previousBackend_;
     rt::MessageHandler previousHandler_;

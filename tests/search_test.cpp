@@ -190,14 +190,17 @@ TEST_F(SearchTest, FullDeviceKeepsRecordsThatFitAndShowsOneMessagePerRecordAfter
 }
 
 TEST_F(SearchTest, WriteThatFailsOnceIsWrittenAgain) {
-    fs.failingWrites = {1};
+    fs.faultCall = FakeFiles::Call::kWrite;
+    fs.faultAt = 1;
     std::string out = Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp\">");
     EXPECT_EQ(out, "http://a.jp/\r\nhttp://b.jp/\r\n");
     EXPECT_EQ(fs.messages.size(), 1u);
 }
 
 TEST_F(SearchTest, EveryFailedRecordShowsItsMessageAndErrnoIsTheStatus) {
-    fs.writesFrom = 1;
+    fs.faultCall = FakeFiles::Call::kWrite;
+    fs.faultAt = 1;
+    fs.faultPersists = true;
     fs.files["page.html"].data = "<a href=\"http://a.jp\"><a href=\"http://b.jp\"";
     EXPECT_EQ(Search("page.html", ""), 0);
     ASSERT_EQ(fs.messages.size(), 3u);
@@ -259,7 +262,9 @@ TEST_F(SearchTest, ReleasesBothArgumentsOnEveryPath) {
     for (int path = 0; path < 4; ++path) {
         SCOPED_TRACE(path);
         fs.files["OUT.TXT"].readOnly = path == 1;
-        fs.writesFrom = path == 3 ? 1 : 0;
+        fs.faultCall = FakeFiles::Call::kWrite;
+        fs.faultAt = path == 3 ? 1 : 0;
+        fs.faultPersists = true;
         // Each block holds the host's own reference and the one handed over.
         char* input = HostString(path == 2 ? "missing.html" : "page.html", 2);
         char* keywords = HostString("abc", 2);

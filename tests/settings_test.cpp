@@ -172,7 +172,8 @@ TEST_F(SettingsTest, SaveThatCannotOpenWritesNothing) {
 
 TEST_F(SettingsTest, FailedWriteStopsSilentlyAndKeepsEarlierRecords) {
     Set(kSample);
-    fs.failingWrites = {3};
+    fs.faultCall = FakeFiles::Call::kWrite;
+    fs.faultAt = 3;
     SaveSettings();
     EXPECT_TRUE(fs.messages.empty());
     EXPECT_EQ(File(), "abc\r\n\r\n");
