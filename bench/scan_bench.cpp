@@ -36,7 +36,8 @@ int MemWrite(int, const void*, unsigned int count) { return static_cast<int>(cou
 long MemLseek(int, long offset, int) { return offset; }
 int MemEof(int) { return g_pos >= g_page->size() ? 1 : 0; }
 int MemClose(int) { return 0; }
-const rt::Backend kMemory = {MemOpen, MemRead, MemWrite, MemLseek, MemEof, MemClose};
+bool MemSameFile(const char*, const char*) { return false; }
+const rt::Backend kMemory = {MemOpen, MemRead, MemWrite, MemLseek, MemEof, MemClose, MemSameFile};
 
 void Harvest(benchmark::State& state, const std::string& page) {
     g_page = &page;

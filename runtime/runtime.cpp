@@ -24,6 +24,7 @@ int _write(int fd, const void* buffer, unsigned int count) {
 long _lseek(int fd, long offset, int origin) { return Current().lseek(fd, offset, origin); }
 int _eof(int fd) { return Current().eof(fd); }
 int _close(int fd) { return Current().close(fd); }
+bool SameFile(const char* path1, const char* path2) { return Current().sameFile(path1, path2); }
 
 int WriteAll(int fd, const void* buffer, unsigned int count) {
     const char* bytes = static_cast<const char*>(buffer);

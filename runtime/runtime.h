@@ -13,6 +13,8 @@
 // - _lseek returns the new position or -1;
 // - _eof returns 0 while bytes remain, 1 at end of file, -1 on error;
 // - _close returns 0 or -1.
+// - SameFile is true when both paths name one existing file (the same
+//   device and file, whatever names or links lead there).
 #ifndef TALVERON_RUNTIME_RUNTIME_H
 #define TALVERON_RUNTIME_RUNTIME_H
 
@@ -71,6 +73,7 @@ struct Backend {
     long (*lseek)(int fd, long offset, int origin);
     int (*eof)(int fd);
     int (*close)(int fd);
+    bool (*sameFile)(const char* path1, const char* path2);
 };
 
 int _open(const char* path, int oflag, int pmode = 0);
@@ -79,6 +82,7 @@ int _write(int fd, const void* buffer, unsigned int count);
 long _lseek(int fd, long offset, int origin);
 int _eof(int fd);
 int _close(int fd);
+bool SameFile(const char* path1, const char* path2);
 
 // Writes all `count` bytes, calling _write again after a short write.
 // Returns `count`, or -1 when a write fails (or writes nothing).
@@ -89,6 +93,13 @@ int WriteAll(int fd, const void* buffer, unsigned int count);
 // be started. On Windows this is the C runtime's _spawnl, which joins the
 // arguments with one space into the program's command line.
 int _spawnl(int mode, const char* program, const char* arg0, const char* arg1);
+
+// The module's calls take turns. BeginCall waits while a call of another
+// thread runs, then begins this thread's call and returns true; it returns
+// false at once, beginning nothing, when this thread is inside a call already
+// (a call made from a message box of that call). EndCall ends the call begun.
+bool BeginCall();
+void EndCall();
 
 // The calling thread's errno after a failed call.
 int LastErrno();

@@ -5,7 +5,9 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <atomic>
 #include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -92,15 +94,39 @@ int PosixEof(int fd) {
 
 int PosixClose(int fd) { return ::close(fd); }
 
+bool PosixSameFile(const char* path1, const char* path2) {
+    struct stat st1, st2;
+    return ::stat(path1, &st1) == 0 && ::stat(path2, &st2) == 0 && st1.st_dev == st2.st_dev &&
+           st1.st_ino == st2.st_ino;
+}
+
 int DiscardMessage(void*, const char*, const char*, unsigned int) { return IDYES; }
 
 MessageHandler g_messageHandler = DiscardMessage;
 
-const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixLseek, PosixEof, PosixClose};
+const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixLseek, PosixEof, PosixClose, PosixSameFile};
+
+pthread_mutex_t g_callLock = PTHREAD_MUTEX_INITIALIZER;
+// The thread whose call runs, or 0. Only that thread stores its own id here,
+// so a thread finds its own id only while its call runs.
+std::atomic<pid_t> g_callOwner{0};
 
 }  // namespace
 
 const Backend& PlatformBackend() { return kPosixBackend; }
+
+bool BeginCall() {
+    pid_t self = ::gettid();
+    if (g_callOwner.load(std::memory_order_relaxed) == self) return false;
+    ::pthread_mutex_lock(&g_callLock);
+    g_callOwner.store(self, std::memory_order_relaxed);
+    return true;
+}
+
+void EndCall() {
+    g_callOwner.store(0, std::memory_order_relaxed);
+    ::pthread_mutex_unlock(&g_callLock);
+}
 
 int LastErrno() { return errno; }
 

@@ -19,11 +19,47 @@ long Win32Lseek(int fd, long offset, int origin) { return ::_lseek(fd, offset, o
 int Win32Eof(int fd) { return ::_eof(fd); }
 int Win32Close(int fd) { return ::_close(fd); }
 
-const Backend kWin32Backend = {Win32Open, Win32Read, Win32Write, Win32Lseek, Win32Eof, Win32Close};
+// The volume and file index of an existing file or directory.
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE file = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BOOL known = ::GetFileInformationByHandle(file, info);
+    ::CloseHandle(file);
+    return known != FALSE;
+}
+
+bool Win32SameFile(const char* path1, const char* path2) {
+    BY_HANDLE_FILE_INFORMATION info1, info2;
+    return FileIdentity(path1, &info1) && FileIdentity(path2, &info2) &&
+           info1.dwVolumeSerialNumber == info2.dwVolumeSerialNumber &&
+           info1.nFileIndexHigh == info2.nFileIndexHigh && info1.nFileIndexLow == info2.nFileIndexLow;
+}
+
+const Backend kWin32Backend = {Win32Open, Win32Read, Win32Write, Win32Lseek, Win32Eof, Win32Close, Win32SameFile};
+
+// A slim lock needs no set-up at load and takes no memory.
+SRWLOCK g_callLock = SRWLOCK_INIT;
+// The thread whose call runs, or 0. Only that thread stores its own id here,
+// so a thread finds its own id only while its call runs.
+volatile LONG g_callOwner = 0;
 
 }  // namespace
 
 const Backend& PlatformBackend() { return kWin32Backend; }
+
+bool BeginCall() {
+    LONG self = static_cast<LONG>(::GetCurrentThreadId());
+    if (g_callOwner == self) return false;
+    ::AcquireSRWLockExclusive(&g_callLock);
+    ::InterlockedExchange(&g_callOwner, self);
+    return true;
+}
+
+void EndCall() {
+    ::InterlockedExchange(&g_callOwner, 0);
+    ::ReleaseSRWLockExclusive(&g_callLock);
+}
 
 int LastErrno() { return errno; }
 

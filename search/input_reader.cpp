@@ -5,6 +5,7 @@
 #include "module/messages.h"
 #include "module/module_state.h"
 #include "runtime/runtime.h"
+#include "search/result_writer.h"
 
 InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, kInputBlockSize, {}};
 
@@ -21,6 +22,9 @@ bool RefillInput() {
     std::memmove(g_input.data, g_input.end - keep, keep);
     unsigned char* fresh = g_input.data + keep;
     g_input.pos = g_input.end = fresh;
+    // The records found so far reach the file before the read, which may
+    // wait for a slow input (a pipe, a network file system).
+    WriteGathered();
     int n = rt::_read(g_nInFile, fresh, g_input.blockSize);
     if (n > 0) {
         g_input.end = fresh + n;

@@ -41,7 +41,8 @@ extern InputBuffer g_input;
 // Starts reading g_nInFile from its beginning.
 void BeginInput();
 
-// Called when every byte read has been delivered: reads the next block.
+// Called when every byte read has been delivered: writes out the records
+// gathered, then reads the next block.
 // Returns false at the end of the input or after a failed read.
 bool RefillInput();
 

@@ -13,7 +13,8 @@ namespace {
 constexpr unsigned int kOutputBufferSize = 64 * 1024;
 
 char s_buffer[kOutputBufferSize];
-unsigned int s_used = 0;
+unsigned int s_used = 0;     // bytes gathered
+unsigned int s_written = 0;  // of them, bytes already handed to the file
 bool s_lastRecordFailed = false;  // the text of the last record added could not be written
 
 // errno in decimal, as the status text of a failed write.
@@ -31,47 +32,47 @@ void SetStatusToErrno() {
     g_strStatus = p;
 }
 
-// Writes the records from `offset` on one at a time, as each record on its
+// Writes the records from s_written on one at a time, as each record on its
 // own: its text (showing "errno" when that fails), then its line end. The
 // text holds no CR (only printable bytes), so a CR starts the line end.
-void WriteOneByOne(unsigned int offset) {
-    while (offset < s_used) {
-        const char* start = s_buffer + offset;
+void WriteOneByOne() {
+    while (s_written < s_used) {
+        const char* start = s_buffer + s_written;
         if (*start != '\r' && *start != '\n') {
-            const char* cr = static_cast<const char*>(std::memchr(start, '\r', s_used - offset));
+            const char* cr = static_cast<const char*>(std::memchr(start, '\r', s_used - s_written));
             unsigned int length = static_cast<unsigned int>(cr - start);
             s_lastRecordFailed = rt::WriteAll(g_nOutFile, start, length) == -1;
+            s_written += length;  // a failure of what follows leaves only the line end to write
             if (s_lastRecordFailed) {
                 SetStatusToErrno();
                 ShowMessage(MSG_ERRNO, CAPTION_ERROR);
             }
-            offset += length;
         }
         // The line end, or what is left of it; its result is not examined.
-        unsigned int rest = s_buffer[offset] == '\r' ? 2 : 1;
-        rt::WriteAll(g_nOutFile, s_buffer + offset, rest);
-        offset += rest;
+        unsigned int rest = s_buffer[s_written] == '\r' ? 2 : 1;
+        rt::WriteAll(g_nOutFile, s_buffer + s_written, rest);
+        s_written += rest;
     }
-}
-
-void WriteGathered() {
-    unsigned int done = 0;
-    while (done < s_used) {
-        int n = rt::_write(g_nOutFile, s_buffer + done, s_used - done);
-        if (n <= 0) {
-            WriteOneByOne(done);
-            break;
-        }
-        done += static_cast<unsigned int>(n);
-    }
-    if (done == s_used) s_lastRecordFailed = false;
-    s_used = 0;
 }
 
 }  // namespace
 
+void WriteGathered() {
+    if (s_used == 0) return;
+    while (s_written < s_used) {
+        int n = rt::_write(g_nOutFile, s_buffer + s_written, s_used - s_written);
+        if (n <= 0) {
+            WriteOneByOne();
+            break;
+        }
+        s_written += static_cast<unsigned int>(n);
+        if (s_written == s_used) s_lastRecordFailed = false;
+    }
+    s_used = s_written = 0;
+}
+
 void BeginOutput() {
-    s_used = 0;
+    s_used = s_written = 0;
     s_lastRecordFailed = false;
 }
 
@@ -95,6 +96,6 @@ void FlushOutput() {
 }
 
 void AbandonOutput() {
-    if (s_used != 0) rt::WriteAll(g_nOutFile, s_buffer, s_used);
-    s_used = 0;
+    if (s_written < s_used) rt::WriteAll(g_nOutFile, s_buffer + s_written, s_used - s_written);
+    s_used = s_written = 0;
 }

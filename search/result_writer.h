@@ -18,14 +18,18 @@ void BeginOutput();
 char* BeginRecord();
 void EndRecord(int length);
 
+// Writes out what is gathered, if anything: the input reader calls it before
+// every read, so that found records never wait for a slow input.
+void WriteGathered();
+
 // Writes out what is gathered. Afterwards, when the last record added is the
 // last thing the search did (no byte was read since), g_strStatus is what its
 // own write would have left: errno after a failure, else the closing quote
 // read before it.
 void FlushOutput();
 
-// Writes out what is gathered, without messages: for a search that a failure
-// of the string type ends early.
+// Writes out what is gathered and not yet written, without messages: for a
+// search that a failure ends early. The file then holds whole records.
 void AbandonOutput();
 
 #endif

@@ -20,7 +20,7 @@ void SplitKeywordLine(const char* line, int length) {
 namespace {
 
 // Closes the result file, and then the input file once it is open, on every
-// way out of the operation, a failure of the string type included.
+// way out of the search, a failure of the string type included.
 struct OpenFiles {
     bool inputOpen = false;
     ~OpenFiles() {
@@ -30,15 +30,15 @@ struct OpenFiles {
     }
 };
 
-}  // namespace
+// Ends the call begun by rt::BeginCall on every way out.
+struct CallTurn {
+    bool begun = rt::BeginCall();
+    ~CallTurn() {
+        if (begun) rt::EndCall();
+    }
+};
 
-extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine,
-                                              int /*nUnused3*/, int /*nUnused4*/) {
-    // Take over both argument strings at once, so that they are released on
-    // every way out, an exception included.
-    CString inputPath = CString::Adopt(strInputPath);
-    CString keywordLine = CString::Adopt(strKeywordLine);
-
+int Search(const CString& inputPath, const CString& keywordLine) {
     // The line is copied up to its first 0 byte; a line longer than the buffer
     // is cut to its first kKeywordLineCapacity - 1 bytes.
     char line[kKeywordLineCapacity];
@@ -57,6 +57,13 @@ extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywo
     g_strStatus.Empty();
     ShowMessage(MSG_SEARCH_START, CAPTION_ERROR);
 
+    // Creating OUT.TXT empties it: when it is the input itself (reached
+    // through a link or under another name) that would destroy the page
+    // before it is read, so it is refused as an output that cannot be opened.
+    if (rt::SameFile(g_strOutFile, inputPath)) {
+        ShowMessage(MSG_OUTPUT_NOT_OPENED, CAPTION_ERROR);
+        return -1;
+    }
     g_nOutFile = rt::_open(g_strOutFile, _O_BINARY | _O_TRUNC | _O_CREAT | _O_RDWR, _S_IWRITE);
     if (g_nOutFile == -1) {
         ShowMessage(MSG_OUTPUT_NOT_OPENED, CAPTION_ERROR);
@@ -78,4 +85,31 @@ extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywo
     PrepareStrip();
     ScanAnchors();
     return 0;
+}
+
+}  // namespace
+
+extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine,
+                                              int /*nUnused3*/, int /*nUnused4*/) {
+    // Take over both argument strings at once, so that they are released on
+    // every way out.
+    CString inputPath = CString::Adopt(strInputPath);
+    CString keywordLine = CString::Adopt(strKeywordLine);
+
+    // One call at a time: another thread's call waits its turn; a call from
+    // inside this thread's own call (a message box lets the host's window
+    // call again) would run on that call's state and files, and is refused.
+    CallTurn turn;
+    if (!turn.begun) return -1;
+
+    // Nothing may be thrown out of the export: a C caller, or a host built by
+    // another compiler, cannot catch it, and the process would end. A failure
+    // (of the string type's allocation) ends the search as a file that
+    // cannot be opened does, after the records found are written out and
+    // both files closed; no message is shown, as one might need memory.
+    try {
+        return Search(inputPath, keywordLine);
+    } catch (...) {
+        return -1;
+    }
 }

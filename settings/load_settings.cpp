@@ -17,16 +17,13 @@ CString* ValueOfLine(int number) {
 // on an error (a read that failed counts as one).
 int SettingsEof() { return IniReadFailed() ? -1 : rt::_eof(g_nIniFile); }
 
-}  // namespace
+// Closes the settings file on every way out of reading it.
+struct IniFileCloser {
+    ~IniFileCloser() { rt::_close(g_nIniFile); }
+};
 
-void LoadSettings() {
-    ResetIniReader();
-    g_nIniFile = rt::_open(SETTINGS_FILE_NAME, _O_BINARY | _O_RDWR, 0);
-    if (g_nIniFile == -1) {
-        ShowMessage(MSG_FILE_ERROR, CAPTION_ERROR);
-        g_strStatus = MSG_SETTINGS_LOADED;
-        return;
-    }
+void ReadLines() {
+    IniFileCloser closer;
     for (int number = 1;; ++number) {
         // One line: up to its LF, CR and 0 bytes dropped. It also ends where
         // the file does (or a read fails); a line of which no byte was read
@@ -52,6 +49,22 @@ void LoadSettings() {
         if (eof == -1) ShowMessage(MSG_FILE_ERROR, CAPTION_ERROR);
         if (eof != 0) break;
     }
-    rt::_close(g_nIniFile);
-    g_strStatus = MSG_SETTINGS_LOADED;
+}
+
+}  // namespace
+
+void LoadSettings() {
+    // Nothing is thrown out: a failure of the string type ends the load with
+    // the lines read before it kept, the file closed and no message shown
+    // (one might need memory).
+    try {
+        ResetIniReader();
+        g_nIniFile = rt::_open(SETTINGS_FILE_NAME, _O_BINARY | _O_RDWR, 0);
+        if (g_nIniFile == -1)
+            ShowMessage(MSG_FILE_ERROR, CAPTION_ERROR);
+        else
+            ReadLines();
+        g_strStatus = MSG_SETTINGS_LOADED;
+    } catch (...) {
+    }
 }

@@ -6,7 +6,9 @@
 #include "runtime/runtime.h"
 #include "settings/settings.h"
 
-void SaveSettings() {
+namespace {
+
+void Save() {
     // The seven records, built before the file is touched: each value up to
     // its first 0 byte, then CR LF.
     CString records[kSettingsLines];
@@ -21,6 +23,10 @@ void SaveSettings() {
         ShowMessage(MSG_SETTINGS_NOT_OPENED, CAPTION_ERROR);
         return;
     }
+    struct Closer {
+        int file;
+        ~Closer() { rt::_close(file); }
+    } closer{file};
     // A short write is followed by another for the rest: a record cut short
     // is a failure, not a success.
     int written = 0;
@@ -28,5 +34,16 @@ void SaveSettings() {
            rt::WriteAll(file, records[written], static_cast<unsigned int>(records[written].GetLength())) != -1)
         ++written;
     if (written == kSettingsLines) ShowMessage(MSG_SETTINGS_SAVED, CAPTION_OK);
-    rt::_close(file);
+}
+
+}  // namespace
+
+void SaveSettings() {
+    // Nothing is thrown out: a failure of the string type ends the save
+    // before the file is touched (the records are built first), with no
+    // message shown (one might need memory).
+    try {
+        Save();
+    } catch (...) {
+    }
 }

@@ -6,7 +6,7 @@
 FakeFiles* FakeFiles::current_ = nullptr;
 
 FakeFiles::FakeFiles() {
-    static const rt::Backend backend = {DoOpen, DoRead, DoWrite, DoLseek, DoEof, DoClose};
+    static const rt::Backend backend = {DoOpen, DoRead, DoWrite, DoLseek, DoEof, DoClose, DoSameFile};
     current_ = this;
     previousBackend_ = rt::SetBackend(&backend);
     previousHandler_ = rt::SetMessageHandler(DoMessage);
@@ -56,6 +56,7 @@ FakeFiles::Open* FakeFiles::Lookup(int fd) {
 
 int FakeFiles::DoRead(int fd, void* buffer, unsigned int count) {
     FakeFiles& self = *current_;
+    if (self.onRead) self.onRead();
     if (self.Faulted(Call::kRead, ++self.reads)) {
         errno = EIO;
         return -1;
@@ -144,6 +145,11 @@ int FakeFiles::DoClose(int fd) {
         return -1;
     }
     return 0;
+}
+
+bool FakeFiles::DoSameFile(const char* path1, const char* path2) {
+    // No links here: one file has one name.
+    return std::strcmp(path1, path2) == 0 && current_->files.count(path1) != 0;
 }
 
 int FakeFiles::DoMessage(void* owner, const char* text, const char* caption, unsigned int style) {

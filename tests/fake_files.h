@@ -5,6 +5,7 @@
 #ifndef TALVERON_TESTS_FAKE_FILES_H
 #define TALVERON_TESTS_FAKE_FILES_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ public:
     int faultAt = 0;
     bool faultPersists = false;
 
+    // Called at the start of every read.
+    std::function<void()> onRead;
+
     // What happened.
     std::vector<RecordedMessage> messages;
     int reads = 0, writes = 0, opens = 0, closes = 0, lseeks = 0;
@@ -80,6 +84,7 @@ private:
     static long DoLseek(int fd, long offset, int origin);
     static int DoEof(int fd);
     static int DoClose(int fd);
+    static bool DoSameFile(const char* path1, const char* path2);
     static int DoMessage(void* owner, const char* text, const char* caption, unsigned int style);
 };
 

@@ -273,7 +273,8 @@ TEST_F(SearchTest, ReleasesBothArgumentsOnEveryPath) {
                 if (std::strcmp(text, MSG_ERRNO) == 0) throw Thrown{};
                 return IDYES;
             });
-            EXPECT_THROW(BEGIN_SEARCH_ADD(input, keywords, 0, 0), Thrown);
+            EXPECT_EQ(BEGIN_SEARCH_ADD(input, keywords, 0, 0), -1);  // nothing is thrown out
+            rt::SetMessageHandler(nullptr);
         } else {
             EXPECT_EQ(BEGIN_SEARCH_ADD(input, keywords, 0, 0), path == 0 ? 0 : -1);
         }
