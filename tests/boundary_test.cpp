@@ -18,6 +18,7 @@
 #include "search/search.h"
 #include "settings/settings.h"
 #include "tests/failing_malloc.h"
+#include "tests/random_pages.h"
 #include "tests/search_fixture.h"
 
 namespace {
@@ -43,14 +44,6 @@ void FreshModuleState() {
 // Whole CR LF records, the first of `full`'s.
 bool IsRecordPrefix(const std::string& out, const std::string& full) {
     return full.compare(0, out.size(), out) == 0 && (out.empty() || out.compare(out.size() - 2, 2, "\r\n") == 0);
-}
-
-std::string ManyAnchors(int count) {
-    std::string page;
-    for (int i = 0; i < count; ++i)
-        page += "\x83\x41<a href=\"http://s" + std::to_string(i) + ".jp\">x</a> <A HREF=\"HTTP://t" +
-                std::to_string(i) + ".jp/a.html\">";
-    return page;
 }
 
 class BoundaryTest : public SearchTest {

@@ -46,6 +46,14 @@ std::string RandomKeywords(std::mt19937& rng) {
     return line;
 }
 
+std::string ManyAnchors(int count) {
+    std::string page;
+    for (int i = 0; i < count; ++i)
+        page += "\x83\x41<a href=\"http://s" + std::to_string(i) + ".jp\">x</a> <A HREF=\"HTTP://t" +
+                std::to_string(i) + ".jp/a.html\">";
+    return page;
+}
+
 std::vector<std::string> RealPageNames() {
     std::vector<std::string> names;
     if (DIR* dir = opendir(TALVERON_PAGES_DIR)) {

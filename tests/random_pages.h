@@ -10,6 +10,10 @@
 std::string RandomPage(std::mt19937& rng, int pieces);
 std::string RandomKeywords(std::mt19937& rng);
 
+// A page of 2 * `count` anchors with Shift_JIS text between them: records
+// http://sI.jp/ and http://tI.jp/a.html for I from 0.
+std::string ManyAnchors(int count);
+
 // Names of the real pages (*.html) in TALVERON_PAGES_DIR, and one page's bytes.
 std::vector<std::string> RealPageNames();
 std::string ReadRealPage(const std::string& name);

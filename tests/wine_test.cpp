@@ -228,6 +228,9 @@ void RunOnWindows(const std::string& root, const std::vector<Case>& cases) {
         mkdir(dir.c_str(), 0755);
         if (cases[i].hasPage) WriteFile(dir + "/page.html", cases[i].page);
         if (!cases[i].previousOut.empty()) WriteFile(dir + "/OUT.TXT", cases[i].previousOut);
+        // OUT.TXT as another name of the input.
+        if (cases[i].options == "symlink-out") symlink("page.html", (dir + "/OUT.TXT").c_str());
+        if (cases[i].options == "hardlink-out") link((dir + "/page.html").c_str(), (dir + "/OUT.TXT").c_str());
         list += "c" + std::to_string(i) + " page.html " + Hex(cases[i].keywords) + " " + cases[i].options + "\n";
     }
     WriteFile(root + "/cases.txt", list);
@@ -305,8 +308,10 @@ TEST(WineModule, FailureRows) {
     Case locked{"<a href=\"http://a.jp\">", "", true, "old\r\n", "lock-out"};
     // Writes of a record's text fail, those of its line end succeed.
     Case failedWrite{"<a href=\"http://a.j\"><a href=\"http://bb.jp\"><a href=\"http://c.j\">", "", true, "", "long-writes-fail=12"};
+    Case symlinked{"<a href=\"http://a.jp\">", "", true, "", "symlink-out"};
+    Case hardlinked{"<a href=\"http://a.jp\">", "", true, "", "hardlink-out"};
     std::string root = MakeTempDir();
-    RunOnWindows(root, {missing, locked, failedWrite});
+    RunOnWindows(root, {missing, locked, failedWrite, symlinked, hardlinked});
     std::string start = Message(CAPTION_ERROR, MSG_SEARCH_START);
 
     EXPECT_EQ(Lines(ReadFile(root + "/c0/result.txt")),
@@ -322,7 +327,80 @@ TEST(WineModule, FailureRows) {
     EXPECT_EQ(Lines(ReadFile(root + "/c2/result.txt")),
               (std::vector<std::string>{"result 0", "released 1 1", start, Message(CAPTION_ERROR, MSG_ERRNO)}));
     EXPECT_EQ(ReadFile(root + "/c2/OUT.TXT"), "http://a.j/\r\n\r\nhttp://c.j/\r\n");
+
+    // OUT.TXT that is the input itself: refused, the input kept.
+    for (const char* c : {"/c3", "/c4"}) {
+        EXPECT_EQ(Lines(ReadFile(root + c + "/result.txt")),
+                  (std::vector<std::string>{"result -1", "released 1 1", start, Message(CAPTION_ERROR, MSG_OUTPUT_NOT_OPENED)}))
+            << c;
+        EXPECT_EQ(ReadFile(root + c + "/page.html"), "<a href=\"http://a.jp\">") << c;
+    }
     std::system(("rm -rf " + Quote(root)).c_str());
+}
+
+// The records of ManyAnchors(count), as a search writes them.
+std::string ManyRecords(int count) {
+    std::string records;
+    for (int i = 0; i < count; ++i)
+        records += "http://s" + std::to_string(i) + ".jp/\r\nhttp://t" + std::to_string(i) + ".jp/a.html\r\n";
+    return records;
+}
+
+TEST(WineModule, AllocationFailingAtAnyCallOfASearchGivesMinusOne) {
+    std::string dir = MakeTempDir();
+    WriteFile(dir + "/page.html", ManyAnchors(3000));
+    std::vector<std::string> out = Lines(Winhost(dir, kShippedDll, "alloc-failures " + Hex("t1 ab s2 \x83\x41 x y")));
+    ASSERT_FALSE(out.empty());
+    unsigned calls = 0, bytes = 0;
+    int result = -2;
+    ASSERT_EQ(std::sscanf(out[0].c_str(), "clean %d %u %u", &result, &calls, &bytes), 3) << out[0];
+    EXPECT_EQ(result, 0);
+    EXPECT_GT(bytes, 65536u);
+    EXPECT_GE(calls, 5u);
+    ASSERT_EQ(out.size(), calls + 1);
+    for (unsigned n = 1; n <= calls; ++n) {
+        // The host goes on; no message but the start one.
+        std::string head = "fail " + std::to_string(n) + " result -1 released 1 whole 1 leaked 0 messages ";
+        EXPECT_TRUE(out[n] == head + "0" || out[n] == head + "1") << out[n];
+    }
+    std::system(("rm -rf " + Quote(dir)).c_str());
+}
+
+TEST(WineModule, AllocationFailingInSettingsLoadAndSave) {
+    std::string dir = MakeTempDir();
+    int status;
+    std::vector<std::string> out = Lines(Capture("cd " + Quote(dir) + " && " + Quote(TALVERON_WINE) + " " +
+                                                 Quote(kWin32Dir + "/talveron_wintests.exe") + " settings-alloc 2>/dev/null",
+                                                 &status));
+    EXPECT_EQ(status, 0);
+    int loads = 0, saves = 0;
+    for (const std::string& line : out) {
+        EXPECT_EQ(line.substr(line.size() - 3), " ok") << line;
+        (line.compare(0, 5, "load ") == 0 ? loads : saves)++;
+    }
+    EXPECT_GE(loads, 8);
+    EXPECT_GE(saves, 8);
+    std::system(("rm -rf " + Quote(dir)).c_str());
+}
+
+TEST(WineModule, CallsOfTwoThreadsTakeTurns) {
+    std::string dir = MakeTempDir();
+    WriteFile(dir + "/page0.html", ManyAnchors(300));
+    WriteFile(dir + "/page1.html", "x" + ManyAnchors(200) + "<a href=\"http://end.jp\">");
+    EXPECT_EQ(Lines(Winhost(dir, kShippedDll, "turns")), std::vector<std::string>{"starts 200 torn 0 failed 0"});
+    std::system(("rm -rf " + Quote(dir)).c_str());
+}
+
+TEST(WineModule, CallFromInsideACallIsRefused) {
+    std::string dir = MakeTempDir();
+    WriteFile(dir + "/page.html", ManyAnchors(5));
+    WriteFile(dir + "/other.html", ManyAnchors(7));
+    WriteFile(dir + "/OUT.TXT", "old\r\n");
+    std::vector<std::string> out = Lines(Winhost(dir, kShippedDll, "reenter"));
+    EXPECT_EQ(out, (std::vector<std::string>{"nested -1 released 1 out-unchanged 1", "result 0", "released 1 1",
+                                             Message(CAPTION_ERROR, MSG_SEARCH_START)}));
+    EXPECT_EQ(ReadFile(dir + "/OUT.TXT"), ManyRecords(5));
+    std::system(("rm -rf " + Quote(dir)).c_str());
 }
 
 // A settings case: the file before (its bytes; absent, read-only or a link to

@@ -12,6 +12,16 @@
 //   winhost DLL detach-unattached  a process detach sent to a module never attached
 //   winhost DLL identity         the version resource as Windows reads it, and
 //                                the section that holds the description text
+//   winhost DLL alloc-failures KEYWORDLINE-HEX
+//                                searches of page.html by a freshly loaded
+//                                module: a clean one, then one for each of its
+//                                mallocs failing in turn (the module's malloc
+//                                import fails that call)
+//   winhost DLL turns            two threads, each searching page0.html or
+//                                page1.html 100 times; at each start message
+//                                OUT.TXT must be one whole result of either
+//   winhost DLL reenter          a search of page.html during which, from its
+//                                start message, the host calls the export again
 //
 // result.txt: "result R", "released A B" (1 when the call released its
 // reference of the input path / keyword line), then one line per message box:
@@ -20,6 +30,9 @@
 
 #include "tests/hex.h"
 #include "tests/wine/pe_imports.h"
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +45,7 @@ namespace {
 
 typedef int(__stdcall* SearchFn)(char*, char*, int, int);
 typedef int(__cdecl* WriteFn)(int, const void*, unsigned int);
+typedef void*(__cdecl* MallocFn)(std::size_t);
 
 struct Recorded {
     unsigned long owner;
@@ -42,8 +56,14 @@ std::vector<Recorded> g_messages;
 int g_answers = 0;    // message boxes answered so far, over the whole run
 unsigned int g_longWritesFail = 0;  // when not 0, writes of more bytes fail (disk full)
 WriteFn g_realWrite = nullptr;
+MallocFn g_realMalloc = nullptr;
+volatile LONG g_mallocCalls = 0;  // the module's mallocs since the count was reset
+LONG g_mallocFailAt = 0;          // the one that fails; 0 for none
+// Called with the text of every message box, before it is recorded.
+void (*g_onMessage)(const char* text) = nullptr;
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    if (g_onMessage) g_onMessage(text);
     g_messages.push_back({static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(owner)), style,
                           caption ? caption : "", text ? text : ""});
     return ++g_answers % 2 ? IDYES : IDNO;  // Yes and No in turn
@@ -55,6 +75,11 @@ int __cdecl FailingWrite(int fd, const void* buffer, unsigned int count) {
         return -1;
     }
     return g_realWrite(fd, buffer, count);
+}
+
+void* __cdecl FailingMalloc(std::size_t size) {
+    if (InterlockedIncrement(&g_mallocCalls) == g_mallocFailAt) return nullptr;
+    return g_realMalloc(size);
 }
 
 // A string in the boundary form, holding `refs` references.
@@ -92,7 +117,132 @@ HMODULE LoadModule(const char* path, SearchFn* search) {
         std::fprintf(stderr, "winhost: the module imports no _write\n");
         std::exit(3);
     }
+    g_realMalloc = reinterpret_cast<MallocFn>(
+        PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
+    if (!g_realMalloc) {
+        std::fprintf(stderr, "winhost: the module imports no malloc\n");
+        std::exit(3);
+    }
     return module;
+}
+
+std::string ReadAll(const char* path) {
+    std::string bytes;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// The descriptor that the next open gets: the lowest free one of the C
+// runtime that host and module share, so a descriptor left open shows.
+int NextDescriptor() {
+    int fd = _open("page.html", _O_RDONLY | _O_BINARY);
+    _close(fd);
+    return fd;
+}
+
+// A search of page.html by a freshly loaded module whose `failAt`th malloc
+// fails; returns the count of its mallocs.
+LONG SearchFresh(const char* dll, const std::string& keywords, LONG failAt, int* result, bool* released) {
+    SearchFn search;
+    HMODULE module = LoadModule(dll, &search);
+    g_messages.clear();
+    char* path = MakeString("page.html", 2);
+    char* line = MakeString(keywords, 2);
+    g_mallocCalls = 0;
+    g_mallocFailAt = failAt;
+    *result = search(path, line, 0, 0);
+    g_mallocFailAt = 0;
+    *released = Refs(path) == 1 && Refs(line) == 1;
+    FreeString(path);
+    FreeString(line);
+    FreeLibrary(module);
+    return g_mallocCalls;
+}
+
+// clean RESULT MALLOCS OUT-BYTES, then for each malloc failing:
+// fail N result R released 0/1 whole 0/1 leaked 0/1 messages M
+int AllocFailures(const char* dll, const std::string& keywords) {
+    int result;
+    bool released;
+    LONG calls = SearchFresh(dll, keywords, 0, &result, &released);
+    std::string full = ReadAll("OUT.TXT");
+    std::printf("clean %d %ld %u\n", result, calls, static_cast<unsigned>(full.size()));
+    int lowest = NextDescriptor();
+    for (LONG n = 1; n <= calls; ++n) {
+        SearchFresh(dll, keywords, n, &result, &released);
+        std::string out = ReadAll("OUT.TXT");
+        bool whole = full.compare(0, out.size(), out) == 0 && (out.empty() || out.compare(out.size() - 2, 2, "\r\n") == 0);
+        std::printf("fail %ld result %d released %d whole %d leaked %d messages %u\n", n, result, released, whole,
+                    NextDescriptor() != lowest, static_cast<unsigned>(g_messages.size()));
+    }
+    return 0;
+}
+
+// Two threads' searches: at each start message OUT.TXT is what the call
+// before left, which must be one whole result.
+const char kStartMessage[] = "\x83\x41\x83\x68\x83\x8c\x83\x58\x82\xcc\x8e\xe6\x93\xbe\x82\xf0\x8a\x4a"
+                             "\x8e\x6e\x82\xb5\x82\xdc\x82\xb7\x81\x42";
+std::string g_expected[2];
+int g_starts = 0, g_torn = 0;
+SearchFn g_search = nullptr;
+
+void CheckOutAtStart(const char* text) {
+    if (std::strcmp(text, kStartMessage) != 0) return;
+    ++g_starts;
+    std::string out = ReadAll("OUT.TXT");
+    if (out != g_expected[0] && out != g_expected[1]) ++g_torn;
+}
+
+DWORD WINAPI SearchLoop(LPVOID page) {
+    DWORD failed = 0;
+    for (int round = 0; round < 100; ++round) {
+        char* path = MakeString(static_cast<const char*>(page), 1);
+        char* line = MakeString("s1", 1);
+        failed += g_search(path, line, 0, 0) != 0;
+    }
+    return failed;
+}
+
+int Turns(SearchFn search) {
+    g_search = search;
+    for (int i = 0; i < 2; ++i) {
+        search(MakeString("page" + std::to_string(i) + ".html", 1), MakeString("s1", 1), 0, 0);
+        g_expected[i] = ReadAll("OUT.TXT");
+    }
+    g_onMessage = CheckOutAtStart;
+    HANDLE threads[2];
+    static char pages[2][16] = {"page0.html", "page1.html"};
+    for (int i = 0; i < 2; ++i) threads[i] = CreateThread(nullptr, 0, SearchLoop, pages[i], 0, nullptr);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    DWORD failed = 0;
+    for (HANDLE thread : threads) {
+        DWORD code;
+        GetExitCodeThread(thread, &code);
+        failed += code;
+        CloseHandle(thread);
+    }
+    g_onMessage = nullptr;
+    std::printf("starts %d torn %d failed %lu\n", g_starts, g_torn, static_cast<unsigned long>(failed));
+    return 0;
+}
+
+// From the outer call's start message, a call of other.html.
+void CallAgain(const char* text) {
+    if (std::strcmp(text, kStartMessage) != 0) return;
+    g_onMessage = nullptr;
+    std::string before = ReadAll("OUT.TXT");
+    char* path = MakeString("other.html", 2);
+    char* line = MakeString("jp", 2);
+    int result = g_search(path, line, 0, 0);
+    std::printf("nested %d released %d out-unchanged %d\n", result, Refs(path) == 1 && Refs(line) == 1,
+                ReadAll("OUT.TXT") == before);
+    FreeString(path);
+    FreeString(line);
 }
 
 // One search; the result and messages go to `report`.
@@ -226,6 +376,15 @@ int main(int argc, char** argv) {
         status = Batch(search, argv[3]);
     } else if (command == "lifecycle" && argc > 3) {
         for (int i = std::atoi(argv[3]); i > 0; --i) RunSearch(search, "page.html", "", stdout);
+    } else if (command == "alloc-failures" && argc > 3) {
+        FreeLibrary(module);
+        return AllocFailures(dll, Unhex(argv[3]));
+    } else if (command == "turns") {
+        status = Turns(search);
+    } else if (command == "reenter") {
+        g_search = search;
+        g_onMessage = CallAgain;
+        RunSearch(search, "page.html", "", stdout);
     } else if (command == "threads") {
         HANDLE thread = CreateThread(nullptr, 0, IdleThread, nullptr, 0, nullptr);
         WaitForSingleObject(thread, INFINITE);

@@ -9,12 +9,20 @@
 //                             write sharing meanwhile, so that it cannot be
 //                             opened for writing (Wine run as root would open
 //                             a read-only file).
+//   wintests settings-alloc   in an empty folder: a load and a save of the
+//                             settings file, clean and then with each of
+//                             their mallocs failing in turn (the program's
+//                             malloc import fails that call); one line each:
+//                             "load|save N ok" or "... bad WHAT".
 //   wintests help             RunViewer on the help viewer; prints the result,
 //                             the messages shown and the milliseconds it took.
 //
 // result.txt: "status HEX", "value HEX" for the six slots and the extra value,
 // then one line per message box: "message OWNER STYLE CAPTION-HEX TEXT-HEX".
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +48,88 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     std::snprintf(head, sizeof head, "message %lu %u ", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(owner)), style);
     g_messages += head + Hex(caption) + " " + Hex(text) + "\n";
     return ++g_answers % 2 ? IDYES : IDNO;
+}
+
+typedef void*(__cdecl* MallocFn)(std::size_t);
+MallocFn g_realMalloc = nullptr;
+volatile LONG g_mallocCalls = 0;
+LONG g_mallocFailAt = 0;  // 0: none
+
+void* __cdecl FailingMalloc(std::size_t size) {
+    if (InterlockedIncrement(&g_mallocCalls) == g_mallocFailAt) return nullptr;
+    return g_realMalloc(size);
+}
+
+std::string ReadAll(const char* path) {
+    std::string bytes;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        char buffer[256];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+void WriteAll(const char* path, const std::string& bytes) {
+    std::FILE* file = std::fopen(path, "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+// The descriptor that the next open gets (the lowest free one), so that one
+// left open shows.
+int NextDescriptor() {
+    int fd = _open(SETTINGS_FILE_NAME, _O_RDONLY | _O_BINARY);
+    _close(fd);
+    return fd;
+}
+
+int SettingsAlloc() {
+    g_realMalloc = reinterpret_cast<MallocFn>(
+        PatchImport(GetModuleHandleA(nullptr), "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
+    if (!g_realMalloc) return 3;
+    const char kFile[] = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\nseven\r\n";
+    const char* const kLines[] = {"one", "two", "three", "four", "five", "six", "seven"};
+    for (bool save : {false, true}) {
+        const char* op = save ? "save" : "load";
+        LONG calls = 0;
+        for (LONG n = 0; n == 0 || n <= calls; ++n) {
+            // As just after load: the strings hold no block of their own.
+            ResetModuleState();
+            for (int i = 0; i < 7; ++i) {
+                CString& value = i < 6 ? static_cast<CString&>(g_strKeyword[i]) : static_cast<CString&>(g_strIniExtra);
+                value = CString();
+                value = save ? kLines[i] : "old";
+            }
+            g_strStatus = CString();
+            WriteAll(SETTINGS_FILE_NAME, save ? "kept\r\n" : kFile);
+            int lowest = NextDescriptor();
+            g_mallocCalls = 0;
+            g_mallocFailAt = n;
+            save ? SaveSettings() : LoadSettings();
+            g_mallocFailAt = 0;
+            if (n == 0) calls = g_mallocCalls;
+            std::string bad;
+            if (NextDescriptor() != lowest) bad += " leaked";
+            std::string file = ReadAll(SETTINGS_FILE_NAME);
+            // The file is replaced whole or not at all (a failure may also
+            // come after it is written, in this program's message box).
+            if (save && file != kFile && (n == 0 || file != "kept\r\n")) bad += " file";
+            if (!save) {
+                // The lines before the failure are loaded, later ones not.
+                bool loaded = true;
+                for (int i = 0; i < 7; ++i) {
+                    const CString& value = i < 6 ? g_strKeyword[i] : g_strIniExtra;
+                    if (!loaded && value != "old") bad += " line" + std::to_string(i + 1);
+                    if (value != kLines[i]) loaded = false;
+                }
+                if (n == 0 && !loaded) bad += " clean";
+            }
+            std::printf("%s %ld %s%s\n", op, n, bad.empty() ? "ok" : "bad", bad.c_str());
+        }
+    }
+    return 0;
 }
 
 int Settings(const char* casesPath) {
@@ -91,6 +181,7 @@ int main(int argc, char** argv) {
     }
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "settings" && argc > 2) return Settings(argv[2]);
+    if (command == "settings-alloc") return SettingsAlloc();
     if (command == "help") {
         DWORD start = GetTickCount();
         int result = RunViewer(HELP_VIEWER_PATH, HELP_ARGUMENT);
