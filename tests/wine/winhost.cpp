@@ -29,10 +29,8 @@
 #include <windows.h>
 
 #include "tests/hex.h"
+#include "tests/wine/host_kit.h"
 #include "tests/wine/pe_imports.h"
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -45,7 +43,6 @@ namespace {
 
 typedef int(__stdcall* SearchFn)(char*, char*, int, int);
 typedef int(__cdecl* WriteFn)(int, const void*, unsigned int);
-typedef void*(__cdecl* MallocFn)(std::size_t);
 
 struct Recorded {
     unsigned long owner;
@@ -56,9 +53,6 @@ std::vector<Recorded> g_messages;
 int g_answers = 0;    // message boxes answered so far, over the whole run
 unsigned int g_longWritesFail = 0;  // when not 0, writes of more bytes fail (disk full)
 WriteFn g_realWrite = nullptr;
-MallocFn g_realMalloc = nullptr;
-volatile LONG g_mallocCalls = 0;  // the module's mallocs since the count was reset
-LONG g_mallocFailAt = 0;          // the one that fails; 0 for none
 // Called with the text of every message box, before it is recorded.
 void (*g_onMessage)(const char* text) = nullptr;
 
@@ -75,11 +69,6 @@ int __cdecl FailingWrite(int fd, const void* buffer, unsigned int count) {
         return -1;
     }
     return g_realWrite(fd, buffer, count);
-}
-
-void* __cdecl FailingMalloc(std::size_t size) {
-    if (InterlockedIncrement(&g_mallocCalls) == g_mallocFailAt) return nullptr;
-    return g_realMalloc(size);
 }
 
 // A string in the boundary form, holding `refs` references.
@@ -126,25 +115,6 @@ HMODULE LoadModule(const char* path, SearchFn* search) {
     return module;
 }
 
-std::string ReadAll(const char* path) {
-    std::string bytes;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-        std::fclose(file);
-    }
-    return bytes;
-}
-
-// The descriptor that the next open gets: the lowest free one of the C
-// runtime that host and module share, so a descriptor left open shows.
-int NextDescriptor() {
-    int fd = _open("page.html", _O_RDONLY | _O_BINARY);
-    _close(fd);
-    return fd;
-}
-
 // A search of page.html by a freshly loaded module whose `failAt`th malloc
 // fails; returns the count of its mallocs.
 LONG SearchFresh(const char* dll, const std::string& keywords, LONG failAt, int* result, bool* released) {
@@ -172,13 +142,13 @@ int AllocFailures(const char* dll, const std::string& keywords) {
     LONG calls = SearchFresh(dll, keywords, 0, &result, &released);
     std::string full = ReadAll("OUT.TXT");
     std::printf("clean %d %ld %u\n", result, calls, static_cast<unsigned>(full.size()));
-    int lowest = NextDescriptor();
+    int lowest = NextDescriptor("page.html");
     for (LONG n = 1; n <= calls; ++n) {
         SearchFresh(dll, keywords, n, &result, &released);
         std::string out = ReadAll("OUT.TXT");
         bool whole = full.compare(0, out.size(), out) == 0 && (out.empty() || out.compare(out.size() - 2, 2, "\r\n") == 0);
         std::printf("fail %ld result %d released %d whole %d leaked %d messages %u\n", n, result, released, whole,
-                    NextDescriptor() != lowest, static_cast<unsigned>(g_messages.size()));
+                    NextDescriptor("page.html") != lowest, static_cast<unsigned>(g_messages.size()));
     }
     return 0;
 }

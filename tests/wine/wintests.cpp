@@ -21,9 +21,6 @@
 // then one line per message box: "message OWNER STYLE CAPTION-HEX TEXT-HEX".
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +31,7 @@
 #include "module/module_state.h"
 #include "settings/settings.h"
 #include "tests/hex.h"
+#include "tests/wine/host_kit.h"
 #include "tests/wine/pe_imports.h"
 
 namespace {
@@ -50,39 +48,10 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     return ++g_answers % 2 ? IDYES : IDNO;
 }
 
-typedef void*(__cdecl* MallocFn)(std::size_t);
-MallocFn g_realMalloc = nullptr;
-volatile LONG g_mallocCalls = 0;
-LONG g_mallocFailAt = 0;  // 0: none
-
-void* __cdecl FailingMalloc(std::size_t size) {
-    if (InterlockedIncrement(&g_mallocCalls) == g_mallocFailAt) return nullptr;
-    return g_realMalloc(size);
-}
-
-std::string ReadAll(const char* path) {
-    std::string bytes;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        char buffer[256];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-        std::fclose(file);
-    }
-    return bytes;
-}
-
 void WriteAll(const char* path, const std::string& bytes) {
     std::FILE* file = std::fopen(path, "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
-}
-
-// The descriptor that the next open gets (the lowest free one), so that one
-// left open shows.
-int NextDescriptor() {
-    int fd = _open(SETTINGS_FILE_NAME, _O_RDONLY | _O_BINARY);
-    _close(fd);
-    return fd;
 }
 
 int SettingsAlloc() {
@@ -104,14 +73,14 @@ int SettingsAlloc() {
             }
             g_strStatus = CString();
             WriteAll(SETTINGS_FILE_NAME, save ? "kept\r\n" : kFile);
-            int lowest = NextDescriptor();
+            int lowest = NextDescriptor(SETTINGS_FILE_NAME);
             g_mallocCalls = 0;
             g_mallocFailAt = n;
             save ? SaveSettings() : LoadSettings();
             g_mallocFailAt = 0;
             if (n == 0) calls = g_mallocCalls;
             std::string bad;
-            if (NextDescriptor() != lowest) bad += " leaked";
+            if (NextDescriptor(SETTINGS_FILE_NAME) != lowest) bad += " leaked";
             std::string file = ReadAll(SETTINGS_FILE_NAME);
             // The file is replaced whole or not at all (a failure may also
             // come after it is written, in this program's message box).
