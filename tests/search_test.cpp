@@ -216,6 +216,29 @@ TEST_F(SearchTest, ShortWritesCompleteEachRecord) {
     EXPECT_EQ(fs.messages.size(), 1u);
 }
 
+TEST_F(SearchTest, RecordsWrittenAgainAfterAFailureAreCompletedToo) {
+    // After a failed large write the records are written one at a time, and
+    // a write that takes part of its bytes is followed by one for the rest.
+    const struct {
+        unsigned int maxWrite;
+        int failingWrite;
+    } cases[] = {
+        {3, 1},   // the first large write fails; then every write takes 3 bytes
+        {13, 2},  // the first write ends between the first record's CR and LF, the next fails
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maxWrite);
+        fs.messages.clear();
+        fs.maxWrite = c.maxWrite;
+        fs.faultCall = FakeFiles::Call::kWrite;
+        fs.faultAt = c.failingWrite;
+        fs.writes = 0;
+        EXPECT_EQ(Harvest("<a href=\"http://a.jp\"><a href=\"http://bb.example.jp/x.html\">"),
+                  "http://a.jp/\r\nhttp://bb.example.jp/x.html\r\n");
+        EXPECT_EQ(fs.messages.size(), 1u);
+    }
+}
+
 TEST_F(SearchTest, FailedReadEndsWithFileErrorOnce) {
     std::string page = "<a href=\"http://a.jp\">" + std::string(100, 'x') + "<a href=\"http://b.jp\">";
     fs.files["page.html"].unreadableFrom = 60;
