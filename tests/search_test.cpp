@@ -239,6 +239,16 @@ TEST_F(SearchTest, RecordsWrittenAgainAfterAFailureAreCompletedToo) {
     }
 }
 
+TEST_F(SearchTest, WritesThatTakeNothingFailEachRecordOnce) {
+    // A write that returns 0 takes nothing and would take nothing again: each
+    // record fails, with its message, and the search ends.
+    fs.writesTakeNothing = true;
+    EXPECT_EQ(Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp\"><a href=\"http://c.jp\">"), "");
+    ASSERT_EQ(fs.messages.size(), 4u);
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(fs.messages[i].text, MSG_ERRNO);
+    EXPECT_EQ(fs.OpenDescriptors(), 0);
+}
+
 TEST_F(SearchTest, FailedReadEndsWithFileErrorOnce) {
     std::string page = "<a href=\"http://a.jp\">" + std::string(100, 'x') + "<a href=\"http://b.jp\">";
     fs.files["page.html"].unreadableFrom = 60;
