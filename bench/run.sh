@@ -15,9 +15,11 @@ mkdir -p "$corpus"
 make=build/bench/make_corpus
 MB=$((1024 * 1024))
 if [ ! -s "$corpus/real.html" ]; then
-  # Real pages: the HTML documentation installed on the machine, in a fixed order.
-  find /usr/share/doc /usr/share/gtk-doc "$HOME"/.rustup/toolchains/*/share/doc ../shared/pages \
-       -type f \( -name '*.html' -o -name '*.htm' \) 2>/dev/null | LC_ALL=C sort |
+  # Real pages: the HTML documentation installed on the machine, and the
+  # pages of TALVERON_PAGES_DIR when it is set, in a fixed order. Folders
+  # that are missing are passed over.
+  { find /usr/share/doc /usr/share/gtk-doc "$HOME"/.rustup/toolchains/*/share/doc ${TALVERON_PAGES_DIR:+"$TALVERON_PAGES_DIR"} \
+         -type f \( -name '*.html' -o -name '*.htm' \) 2>/dev/null || true; } | LC_ALL=C sort |
     "$make" real "$corpus/real.html" $((256 * MB))
 fi
 [ -s "$corpus/dense.html" ] || "$make" dense "$corpus/dense.html" $((64 * MB))

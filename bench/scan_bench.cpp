@@ -5,6 +5,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -56,17 +57,20 @@ std::string Repeat(const std::string& piece, std::size_t size) {
     return page;
 }
 
+// The .html pages of the folder named by TALVERON_PAGES_DIR, one after the
+// other; without them, a megabyte of plain paragraphs.
 std::string RealPages() {
     std::string all;
     std::vector<std::string> names;
-    if (DIR* dir = opendir(TALVERON_PAGES_DIR)) {
+    const char* folder = std::getenv("TALVERON_PAGES_DIR");
+    if (DIR* dir = folder && *folder ? opendir(folder) : nullptr) {
         while (dirent* e = readdir(dir))
             if (std::strstr(e->d_name, ".html")) names.push_back(e->d_name);
         closedir(dir);
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        std::ifstream file(std::string(TALVERON_PAGES_DIR) + "/" + name, std::ios::binary);
+        std::ifstream file(std::string(folder) + "/" + name, std::ios::binary);
         std::stringstream s;
         s << file.rdbuf();
         all += s.str();

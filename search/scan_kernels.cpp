@@ -1,6 +1,7 @@
 #include "search/scan_kernels.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define TALVERON_X86_KERNELS 1
@@ -177,17 +178,17 @@ bool CpuRuns(ScanKernel kernel) { return kernel == ScanKernel::kPlain; }
 #endif
 
 struct Kernels {
-    ScanKernel kernel;
     const unsigned char* (*find)(const unsigned char*, const unsigned char*);
     const unsigned char* (*addressEnd)(const unsigned char*, const unsigned char*, long*);
+    bool operator==(const Kernels& o) const { return find == o.find && addressEnd == o.addressEnd; }
 };
 
 Kernels KernelsFor(ScanKernel kernel) {
 #ifdef TALVERON_X86_KERNELS
-    if (kernel == ScanKernel::kAvx2) return {kernel, FindAvx2, AddressEndAvx2};
-    if (kernel == ScanKernel::kSse2) return {kernel, FindSse2, AddressEndSse2};
+    if (kernel == ScanKernel::kAvx2) return {FindAvx2, AddressEndAvx2};
+    if (kernel == ScanKernel::kSse2) return {FindSse2, AddressEndSse2};
 #endif
-    return {ScanKernel::kPlain, FindPlain, AddressEndPlain};
+    return {FindPlain, AddressEndPlain};
 }
 
 Kernels& Current() {
@@ -203,7 +204,13 @@ ScanKernel BestScanKernel() {
     return ScanKernel::kPlain;
 }
 
-ScanKernel CurrentScanKernel() { return Current().kernel; }
+// Told by the functions the calls go to, not by a note kept beside them. The
+// plain ones first: where there are no SIMD kernels, every kernel is plain.
+ScanKernel CurrentScanKernel() {
+    for (ScanKernel kernel : {ScanKernel::kPlain, ScanKernel::kSse2, ScanKernel::kAvx2})
+        if (Current() == KernelsFor(kernel)) return kernel;
+    return ScanKernel::kPlain;  // not reached: the calls always go to one kernel's functions
+}
 
 bool SelectScanKernel(ScanKernel kernel) {
     if (!CpuRuns(kernel)) return false;

@@ -43,6 +43,27 @@ TEST(CStringTest, CopiesShareUntilWritten) {
     EXPECT_EQ(HeaderOf(a).refs, 1);
 }
 
+TEST(CStringTest, EmptyingOrAssigningASharedCopyLeavesTheOriginal) {
+    const struct {
+        const char* name;
+        void (*write)(CString&);
+        const char* result;
+    } writes[] = {
+        {"Empty", [](CString& s) { s.Empty(); }, ""},
+        {"text", [](CString& s) { s = "x"; }, "x"},
+        {"char", [](CString& s) { s = 'x'; }, "x"},
+    };
+    for (const auto& w : writes) {
+        SCOPED_TRACE(w.name);
+        CString a("abc");
+        CString b(a);
+        w.write(b);
+        EXPECT_EQ(std::string(a, a.GetLength()), "abc");
+        EXPECT_EQ(std::string(b, b.GetLength()), w.result);
+        EXPECT_EQ(HeaderOf(a).refs, 1);
+    }
+}
+
 TEST(CStringTest, HoldsEveryByteValue) {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);

@@ -41,6 +41,8 @@ public:
     std::size_t capacity = 0;
     // When not 0: writes of more bytes than this fail with ENOSPC.
     unsigned int longWritesFail = 0;
+    // When set: every write returns 0, taking nothing (and setting no errno).
+    bool writesTakeNothing = false;
 
     // One injected fault: the Nth call (counted from 1, over all descriptors)
     // of one kind fails, once or from then on (a write with ENOSPC).

@@ -1,7 +1,7 @@
 // Every call of the runtime layer failing in turn, once or from then on, over
-// a real page: the search and the settings file end, show their message at
-// most once per failure, return what they must, and keep what was written
-// before the failure.
+// a generated page of many anchors: the search and the settings file end,
+// show their message at most once per failure, return what they must, and
+// keep what was written before the failure.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,19 +10,34 @@
 
 #include "module/messages.h"
 #include "settings/settings.h"
-#include "tests/random_pages.h"
 #include "tests/search_fixture.h"
 
 namespace {
 
 using Call = FakeFiles::Call;
 
+// A page as saved pages come: Shift_JIS text and other tags between the
+// anchors, addresses of every ending, some anchors in capitals. Its 1,500
+// records make well over 64 KB of OUT.TXT, so that the writer makes more
+// than one large write.
 std::string Page() {
-    std::string page = ReadRealPage("sjis-001.html");  // 1270 anchors
-    if (page.empty()) {
-        for (int i = 0; i < 1500; ++i) page += "text <a href=\"http://site" + std::to_string(i) + ".jp/\"> more ";
+    static const char* const kText[] = {
+        "\x83\x41\x83\x68\x83\x8c\x83\x58",      // katakana
+        "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x95\xb6",  // kanji and hiragana
+        "\x95\x5c\x81\x40<br>",                  // a trail byte of 0x5C, a full-width space
+        "<p>plain text</p>\r\n",
+    };
+    static const char* const kEndings[] = {"/", ".html", "", "/index.htm", "?page=2"};
+    std::string page = "<html><head><title>\x83\x8a\x83\x93\x83\x4e</title></head><body>\r\n";
+    for (int i = 0; i < 1500; ++i) {
+        page += kText[i % 4];
+        page += i % 7 == 0 ? "<A HREF=\"HTTP://" : "<a href=\"http://";
+        page += "www.site" + std::to_string(i) + ".example.co.jp/dir/" + std::to_string(i * 37 % 1000) + kEndings[i % 5];
+        page += "\">";
+        page += kText[(i + 1) % 4];
+        page += "</a> ";
     }
-    return page;
+    return page + "</body></html>\r\n";
 }
 
 int Count(const std::vector<RecordedMessage>& messages, const char* text) {

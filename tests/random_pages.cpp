@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -54,9 +55,17 @@ std::string ManyAnchors(int count) {
     return page;
 }
 
+const char kRealPagesHint[] = "set TALVERON_PAGES_DIR to a folder of saved .html pages to run this test";
+
+std::string RealPagesDir() {
+    const char* dir = std::getenv("TALVERON_PAGES_DIR");
+    return dir ? dir : "";
+}
+
 std::vector<std::string> RealPageNames() {
     std::vector<std::string> names;
-    if (DIR* dir = opendir(TALVERON_PAGES_DIR)) {
+    std::string folder = RealPagesDir();
+    if (DIR* dir = folder.empty() ? nullptr : opendir(folder.c_str())) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
             if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) names.push_back(name);
@@ -68,7 +77,7 @@ std::vector<std::string> RealPageNames() {
 }
 
 std::string ReadRealPage(const std::string& name) {
-    std::ifstream file(std::string(TALVERON_PAGES_DIR) + "/" + name, std::ios::binary);
+    std::ifstream file(RealPagesDir() + "/" + name, std::ios::binary);
     std::stringstream bytes;
     bytes << file.rdbuf();
     return bytes.str();

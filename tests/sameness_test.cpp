@@ -1,5 +1,6 @@
 // The search against the byte-at-a-time model: the same OUT.TXT, messages,
-// status and keyword slots on random and real pages, with block boundaries
+// status and keyword slots on random pages, and on real ones when
+// TALVERON_PAGES_DIR names a folder of them, with block boundaries
 // everywhere, long addresses and failing reads.
 #include <random>
 
@@ -80,8 +81,9 @@ TEST_F(SamenessTest, LongAddressesKeepOnlyWhatCanReachARecord) {
 }
 
 TEST_F(SamenessTest, RealPages) {
+    if (RealPagesDir().empty()) GTEST_SKIP() << kRealPagesHint;
     std::vector<std::string> names = RealPageNames();
-    if (names.empty()) GTEST_SKIP() << "no pages in " TALVERON_PAGES_DIR;
+    ASSERT_FALSE(names.empty()) << "no .html pages in TALVERON_PAGES_DIR=" << RealPagesDir();
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         std::string page = ReadRealPage(name);

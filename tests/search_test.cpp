@@ -6,6 +6,7 @@
 
 #include "module/messages.h"
 #include "search/search.h"
+#include "tests/scan_model.h"
 #include "tests/search_fixture.h"
 
 namespace {
@@ -214,6 +215,65 @@ TEST_F(SearchTest, ShortWritesCompleteEachRecord) {
     fs.maxWrite = 3;
     EXPECT_EQ(Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp/x.html\">"), "http://a.jp/\r\nhttp://b.jp/x.html\r\n");
     EXPECT_EQ(fs.messages.size(), 1u);
+}
+
+TEST_F(SearchTest, RecordsWrittenAgainAfterAFailureAreCompletedToo) {
+    // After a failed large write the records are written one at a time, and
+    // a write that takes part of its bytes is followed by one for the rest.
+    const struct {
+        unsigned int maxWrite;
+        int failingWrite;
+    } cases[] = {
+        {3, 1},   // the first large write fails; then every write takes 3 bytes
+        {13, 2},  // the first write ends between the first record's CR and LF, the next fails
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maxWrite);
+        fs.messages.clear();
+        fs.maxWrite = c.maxWrite;
+        fs.faultCall = FakeFiles::Call::kWrite;
+        fs.faultAt = c.failingWrite;
+        fs.writes = 0;
+        EXPECT_EQ(Harvest("<a href=\"http://a.jp\"><a href=\"http://bb.example.jp/x.html\">"),
+                  "http://a.jp/\r\nhttp://bb.example.jp/x.html\r\n");
+        EXPECT_EQ(fs.messages.size(), 1u);
+    }
+}
+
+TEST_F(SearchTest, WritesThatTakeNothingFailEachRecordOnce) {
+    // A write that returns 0 takes nothing and would take nothing again: each
+    // record fails, with its message, and the search ends.
+    fs.writesTakeNothing = true;
+    EXPECT_EQ(Harvest("<a href=\"http://a.jp\"><a href=\"http://b.jp\"><a href=\"http://c.jp\">"), "");
+    ASSERT_EQ(fs.messages.size(), 4u);
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(fs.messages[i].text, MSG_ERRNO);
+    EXPECT_EQ(fs.OpenDescriptors(), 0);
+}
+
+TEST_F(SearchTest, LongestRecordAtTheEndOfAFullBuffer) {
+    // The writer gathers records in 64 KB and writes them out before a record
+    // unless room for the longest one is left (its 500-byte buffer and CR LF).
+    // After 65,034 bytes, the most that leaves that room, a 499-byte record
+    // still fits; after 1 or 2 bytes more it must not be put in (at 65,036
+    // its LF would lie past the end).
+    auto record = [](std::size_t length, char fill) { return "http://" + std::string(length - 8, fill) + "/"; };
+    for (std::size_t gathered : {65034u, 65035u, 65036u}) {
+        SCOPED_TRACE(gathered);
+        std::string page, expected;
+        for (std::size_t used = 0; used < gathered;) {
+            std::string r = record(std::min<std::size_t>(499, gathered - used - 2), static_cast<char>('a' + used % 26));
+            page += "<p><a href=\"" + r + "\">";
+            expected += r + "\r\n";
+            used += r.size() + 2;
+        }
+        ASSERT_EQ(expected.size(), gathered);
+        std::string last = record(499, 'z');
+        ASSERT_EQ(last.size(), 499u);
+        page += "<a href=\"" + last + "\"><a href=\"http://after.jp\">";
+        expected += last + "\r\nhttp://after.jp/\r\n";
+        EXPECT_EQ(Harvest(page), expected);
+        EXPECT_EQ(ModelSearch(page, "").out, expected);
+    }
 }
 
 TEST_F(SearchTest, FailedReadEndsWithFileErrorOnce) {
