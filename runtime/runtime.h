@@ -101,6 +101,17 @@ int _spawnl(int mode, const char* program, const char* arg0, const char* arg1);
 bool BeginCall();
 void EndCall();
 
+// A call's turn for the scope: `begun` tells whether it began.
+struct CallTurn {
+    bool begun = BeginCall();
+    CallTurn() = default;
+    CallTurn(const CallTurn&) = delete;
+    CallTurn& operator=(const CallTurn&) = delete;
+    ~CallTurn() {
+        if (begun) EndCall();
+    }
+};
+
 // The calling thread's errno after a failed call.
 int LastErrno();
 

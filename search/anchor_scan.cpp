@@ -131,9 +131,13 @@ void ScanAnchors() {
             matched = CompareWithPattern() == kCompared;
             if (!matched && InputEof() == 0) InputSeekBack(kStepBack);
         }
-        if (matched && CaptureLink()) {
-            NormaliseLink();
-            EmitLink();
+        if (matched) {
+            if (CaptureLink()) {
+                NormaliseLink();
+                EmitLink();
+            } else {
+                RejectLink(kRejectUnfinished, 0);
+            }
         }
 
         int eof = InputEof();

@@ -6,19 +6,23 @@
 #include "module/module_state.h"
 #include "runtime/runtime.h"
 #include "search/result_writer.h"
+#include "search/search.h"
 
-InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, kInputBlockSize, {}};
+InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, 0, 0, kInputBlockSize, {}};
 
 void BeginInput() {
     g_input.pos = g_input.end = g_input.data;
     g_input.last = kLastWasStatus;
     g_input.failed = false;
+    g_input.error = 0;
+    g_input.dataOffset = 0;
 }
 
 bool RefillInput() {
     if (g_input.failed) return false;
     std::size_t have = static_cast<std::size_t>(g_input.end - g_input.data);
     std::size_t keep = have < kInputKeepBehind ? have : kInputKeepBehind;
+    g_input.dataOffset += static_cast<long long>(have - keep);
     std::memmove(g_input.data, g_input.end - keep, keep);
     unsigned char* fresh = g_input.data + keep;
     g_input.pos = g_input.end = fresh;
@@ -28,9 +32,13 @@ bool RefillInput() {
     int n = rt::_read(g_nInFile, fresh, g_input.blockSize);
     if (n > 0) {
         g_input.end = fresh + n;
+        if (g_searchHooks.progress) g_searchHooks.progress(g_searchHooks.context, g_input.dataOffset + keep + n);
         return true;
     }
-    if (n < 0) g_input.failed = true;
+    if (n < 0) {
+        g_input.failed = true;
+        g_input.error = rt::LastErrno();
+    }
     return false;
 }
 

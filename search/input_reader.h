@@ -31,6 +31,8 @@ struct InputBuffer {
     const unsigned char* end;  // end of the bytes read so far
     int last;                  // last byte delivered (0..255), or kLastWas...
     bool failed;               // a read failed
+    int error;                 // and its errno
+    long long dataOffset;      // the input offset of data[0]
     unsigned int blockSize;    // bytes asked for per read
     // The block, behind the bytes kept, and room that kernels may read past
     // the block's end (its content there means nothing).
@@ -59,6 +61,9 @@ inline int NextInputByte() {
 // 0 while bytes remain behind the position, 1 at the end, -1 after a failed read.
 int InputEofAfterBlock();
 inline int InputEof() { return g_input.pos != g_input.end ? 0 : InputEofAfterBlock(); }
+
+// The input offset of the next byte to deliver.
+inline long long InputOffset() { return g_input.dataOffset + (g_input.pos - g_input.data); }
 
 // Moves the position back by `count` bytes (at most kInputKeepBehind).
 void InputSeekBack(int count);

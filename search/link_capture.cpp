@@ -7,10 +7,12 @@
 #include "search/search.h"
 
 namespace {
-int s_urlTextLength;  // g_strUrl's length up to its first 0 byte
+int s_urlTextLength;      // g_strUrl's length up to its first 0 byte
+long long s_urlOffset;    // the input offset of its anchor's '<'
 }
 
 int UrlTextLength() { return s_urlTextLength; }
+long long UrlOffset() { return s_urlOffset; }
 
 CString& UrlString() {
     // Built at the first full anchor match after load, and so destroyed first
@@ -37,6 +39,7 @@ bool CaptureLink() {
     char* text = url.GetBuffer(kRecordBufferSize + 1);
     std::memcpy(text, "http://", 7);
     int length = 7;
+    s_urlOffset = InputOffset() - 16;  // the whole opening lies behind
     s_urlTextLength = -1;
     for (;;) {
         if (g_input.pos == g_input.end && !RefillInput()) {

@@ -8,11 +8,21 @@
 #include "search/result_writer.h"
 #include "search/search.h"
 
-bool ContainsKeyword(const char* address) {
-    for (const CString& keyword : g_strKeyword) {
-        if (!keyword.IsEmpty() && std::strstr(address, keyword) != nullptr) return true;
+int ExcludingKeyword(const char* address) {
+    for (int slot = 0; slot < kKeywordSlots; ++slot) {
+        const CString& keyword = g_strKeyword[slot];
+        if (!keyword.IsEmpty() && std::strstr(address, keyword) != nullptr) return slot + 1;
     }
-    return false;
+    return 0;
+}
+
+SearchHooks g_searchHooks = {nullptr, nullptr, nullptr};
+
+void RejectLink(int reason, int keyword) {
+    if (!g_searchHooks.rejected) return;
+    const CString& url = UrlString();
+    g_searchHooks.rejected(g_searchHooks.context, reason, keyword, UrlOffset(), url,
+                           static_cast<std::size_t>(url.GetLength()));
 }
 
 namespace {
@@ -64,8 +74,8 @@ void EmitLink() {
     const char* address = UrlString();  // from here on the address ends at its first 0 byte
     // Longer addresses do not fit the record buffer and are dropped.
     int length = UrlTextLength();
-    if (length > kMaxAddress) return;
-    if (ContainsKeyword(address)) return;
+    if (length > kMaxAddress) return RejectLink(kRejectTooLong, 0);
+    if (int slot = ExcludingKeyword(address)) return RejectLink(kRejectExcluded, slot);
 
     // The record is made in place in the result writer's buffer.
     EndRecord(StripNonPrintable(address, length, BeginRecord()));

@@ -16,6 +16,8 @@ char s_buffer[kOutputBufferSize];
 unsigned int s_used = 0;     // bytes gathered
 unsigned int s_written = 0;  // of them, bytes already handed to the file
 bool s_lastRecordFailed = false;  // the text of the last record added could not be written
+RecordSink s_sink = nullptr;      // where the records go instead of g_nOutFile
+void* s_sinkContext = nullptr;
 
 // errno in decimal, as the status text of a failed write.
 void SetStatusToErrno() {
@@ -59,6 +61,12 @@ void WriteOneByOne() {
 
 void WriteGathered() {
     if (s_used == 0) return;
+    if (s_sink) {
+        unsigned int used = s_used;
+        s_used = 0;
+        if (s_sink(s_sinkContext, s_buffer, used) != 0) throw OutputStopped();
+        return;
+    }
     while (s_written < s_used) {
         int n = rt::_write(g_nOutFile, s_buffer + s_written, s_used - s_written);
         if (n <= 0) {
@@ -71,9 +79,11 @@ void WriteGathered() {
     s_used = s_written = 0;
 }
 
-void BeginOutput() {
+void BeginOutput(RecordSink sink, void* context) {
     s_used = s_written = 0;
     s_lastRecordFailed = false;
+    s_sink = sink;
+    s_sinkContext = context;
 }
 
 char* BeginRecord() {

@@ -9,8 +9,16 @@
 #ifndef TALVERON_SEARCH_RESULT_WRITER_H
 #define TALVERON_SEARCH_RESULT_WRITER_H
 
-// Starts gathering for a new search.
-void BeginOutput();
+#include <cstddef>
+
+// Where a library search's records go instead of g_nOutFile: whole records,
+// each ended by CR LF; a result other than 0 stops the search (OutputStopped
+// is thrown).
+using RecordSink = int (*)(void* context, const char* bytes, std::size_t length);
+struct OutputStopped {};
+
+// Starts gathering for a new search: to g_nOutFile, or to `sink`.
+void BeginOutput(RecordSink sink = nullptr, void* context = nullptr);
 
 // Adds a record to the result file: BeginRecord gives room for its text
 // (kRecordBufferSize bytes), EndRecord takes the text's length and adds the

@@ -4,6 +4,8 @@
 #ifndef TALVERON_SEARCH_SEARCH_H
 #define TALVERON_SEARCH_SEARCH_H
 
+#include <cstddef>
+
 #include "framework/cstring.h"
 
 // Bytes of the keyword line that the split looks at, and of the record buffer:
@@ -16,6 +18,31 @@ constexpr int kMaxAddress = kRecordBufferSize - 1;
 // byte moves on to the next slot, every other byte goes to the current slot
 // while it is one of the six; the rest is dropped.
 void SplitKeywordLine(const char* line, int length);
+
+// The set-up of every search: copies the keyword line (up to its first 0
+// byte, at most kKeywordLineCapacity - 1 bytes), sets g_strOutFile, splits
+// the line into the emptied keyword slots, empties g_strStatus and shows the
+// start message.
+void PrepareSearch(const char* keywordLine);
+
+// Searches g_nInFile from where it stands to its end (ScanAnchors).
+void RunScan();
+
+// What a search reports besides its records, for the library's callers
+// (talveron_harvest); all null for the export. Called on the rare paths only.
+enum RejectReason { kRejectExcluded = 1, kRejectTooLong = 2, kRejectUnfinished = 3 };
+struct SearchHooks {
+    void* context;
+    // An address that becomes no record (see talveron_sink::rejected).
+    void (*rejected)(void* context, int reason, int keyword, long long offset, const char* address,
+                     std::size_t length);
+    // After each read of the input: the bytes read so far.
+    void (*progress)(void* context, long long bytes);
+};
+extern SearchHooks g_searchHooks;
+
+// Reports g_strUrl as an address that becomes no record, when a hook is set.
+void RejectLink(int reason, int keyword);
 
 // Walks the input from start to end and hands every `<a href="http://` anchor
 // (ASCII case ignored) to CaptureLink, NormaliseLink and EmitLink.
@@ -35,6 +62,9 @@ bool CaptureLink();
 // leave it.
 int UrlTextLength();
 
+// The input offset of the '<' of g_strUrl's anchor.
+long long UrlOffset();
+
 // Appends "/" to g_strUrl unless it ends in ".html", ".htm" (any ASCII case)
 // or "/".
 void NormaliseLink();
@@ -43,9 +73,10 @@ void NormaliseLink();
 // keyword excludes it or it is longer than kMaxAddress bytes.
 void EmitLink();
 
-// True when a non-empty keyword slot occurs in `address` (byte-wise, case
-// counts).
-bool ContainsKeyword(const char* address);
+// The first keyword slot (1..6) whose non-empty keyword occurs in `address`
+// (byte-wise, case counts), or 0: the address is excluded when it is not 0.
+int ExcludingKeyword(const char* address);
+inline bool ContainsKeyword(const char* address) { return ExcludingKeyword(address) != 0; }
 
 // Takes the C runtime's isprint classification for StripNonPrintable (at the
 // start of each search: the host may change its locale between searches).

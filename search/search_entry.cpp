@@ -30,32 +30,8 @@ struct OpenFiles {
     }
 };
 
-// Ends the call begun by rt::BeginCall on every way out.
-struct CallTurn {
-    bool begun = rt::BeginCall();
-    ~CallTurn() {
-        if (begun) rt::EndCall();
-    }
-};
-
 int Search(const CString& inputPath, const CString& keywordLine) {
-    // The line is copied up to its first 0 byte; a line longer than the buffer
-    // is cut to its first kKeywordLineCapacity - 1 bytes.
-    char line[kKeywordLineCapacity];
-    const char* source = keywordLine;
-    int length = 0;
-    while (length < kKeywordLineCapacity - 1 && source[length] != '\0') {
-        line[length] = source[length];
-        ++length;
-    }
-    line[length] = '\0';
-
-    g_strOutFile = "OUT.TXT";
-    for (CString& keyword : g_strKeyword) keyword.Empty();
-    SplitKeywordLine(line, length);
-
-    g_strStatus.Empty();
-    ShowMessage(MSG_SEARCH_START, CAPTION_ERROR);
+    PrepareSearch(keywordLine);
 
     // Creating OUT.TXT empties it: when it is the input itself (reached
     // through a link or under another name) that would destroy the page
@@ -80,14 +56,36 @@ int Search(const CString& inputPath, const CString& keywordLine) {
     files.inputOpen = true;
     g_strStatus = STATUS_EXIST_FILE;
     g_strStatus = STATUS_SEARCHING;
-
-    BeginInput();
-    PrepareStrip();
-    ScanAnchors();
+    RunScan();
     return 0;
 }
 
 }  // namespace
+
+void PrepareSearch(const char* keywordLine) {
+    // The line is copied up to its first 0 byte; a line longer than the buffer
+    // is cut to its first kKeywordLineCapacity - 1 bytes.
+    char line[kKeywordLineCapacity];
+    int length = 0;
+    while (length < kKeywordLineCapacity - 1 && keywordLine[length] != '\0') {
+        line[length] = keywordLine[length];
+        ++length;
+    }
+    line[length] = '\0';
+
+    g_strOutFile = "OUT.TXT";
+    for (CString& keyword : g_strKeyword) keyword.Empty();
+    SplitKeywordLine(line, length);
+
+    g_strStatus.Empty();
+    ShowMessage(MSG_SEARCH_START, CAPTION_ERROR);
+}
+
+void RunScan() {
+    BeginInput();
+    PrepareStrip();
+    ScanAnchors();
+}
 
 extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine,
                                               int /*nUnused3*/, int /*nUnused4*/) {
@@ -99,7 +97,7 @@ extern "C" int TALVERON_CALL BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywo
     // One call at a time: another thread's call waits its turn; a call from
     // inside this thread's own call (a message box lets the host's window
     // call again) would run on that call's state and files, and is refused.
-    CallTurn turn;
+    rt::CallTurn turn;
     if (!turn.begun) return -1;
 
     // Nothing may be thrown out of the export: a C caller, or a host built by
