@@ -8,6 +8,10 @@
 //   make_corpus nomatch OUT SIZE            a '<' every 20 to 30 bytes, many near
 //                                           misses, no matching anchor
 //   make_corpus never OUT SIZE              one anchor whose address never closes
+//   make_corpus pages DIR COUNT SIZE        COUNT small pages of SIZE bytes each,
+//                                           DIR/p00000.html and on, each with a
+//                                           title, text and a few anchors, some
+//                                           of them matching
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -145,11 +150,63 @@ void Never(const char* out, std::uint64_t size) {
     while (!sink.Full()) sink.Put(block);
 }
 
+// One small page: a head, then paragraphs, list items and anchors while they
+// fit, then text up to SIZE bytes less the closing tags. About one anchor in
+// three matches; the others are relative, https or written another way.
+std::string SmallPage(Random& r, int number, std::size_t size) {
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"Shift_JIS\"><title>" + Text(r, 12 + r.Below(20)) +
+                       "</title></head>\n<body><h1>" + Text(r, 10 + r.Below(20)) + "</h1>\n";
+    static const char kEnd[] = "</body></html>\n";
+    const std::size_t room = size > sizeof kEnd - 1 ? size - (sizeof kEnd - 1) : 0;
+    for (int k = 0;; ++k) {
+        std::string host = "www.site" + std::to_string(r.Below(3000)) + ".example.jp";
+        std::string piece;
+        switch (r.Below(9)) {
+            case 0: piece = "<a href=\"http://" + host + "/news/" + std::to_string(number) + "-" + std::to_string(k) + ".html\">"; break;
+            case 1: piece = "<A HREF=\"http://" + host + "\">"; break;
+            case 2: piece = "<a href=\"http://" + host + "/dir/\">"; break;
+            case 3: piece = "<a href=\"https://" + host + "/\">"; break;
+            case 4: piece = "<a class=\"nav\" href=\"http://" + host + "/\">"; break;
+            case 5: piece = "<a href=\"p" + std::to_string(r.Below(10000)) + ".html\">"; break;
+            case 6: piece = "<li>"; break;
+            default: piece = "<p>"; break;
+        }
+        piece += Text(r, 20 + r.Below(100));
+        piece += piece[1] == 'a' || piece[1] == 'A' ? "</a>\n" : "\n";
+        if (page.size() + piece.size() > room) break;
+        page += piece;
+    }
+    if (page.size() < room) page += Text(r, room - page.size());
+    page.resize(room);
+    return page + kEnd;
+}
+
+void Pages(const char* dir, int count, std::size_t size) {
+    ::mkdir(dir, 0755);
+    Random r;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/p%05d.html", i);
+        std::string page = SmallPage(r, i, size);
+        std::string path = std::string(dir) + name;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file || std::fwrite(page.data(), 1, page.size(), file) != page.size() || std::fclose(file) != 0) {
+            std::perror(path.c_str());
+            std::exit(1);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "pages") == 0) {
+        Pages(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
+        return 0;
+    }
     if (argc != 4) {
-        std::fprintf(stderr, "usage: make_corpus real|dense|nomatch|never OUT SIZE\n");
+        std::fprintf(stderr, "usage: make_corpus real|dense|nomatch|never OUT SIZE\n"
+                             "       make_corpus pages DIR COUNT SIZE\n");
         return 2;
     }
     std::uint64_t size = std::strtoull(argv[3], nullptr, 10);

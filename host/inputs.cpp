@@ -1,0 +1,92 @@
+#include "host/inputs.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+InputWalker::InputWalker(const std::vector<std::string>& operands, bool allFiles,
+                         void (*report)(const std::string&, int))
+    : operands_(operands), allFiles_(allFiles), report_(report) {
+    for (const std::string& operand : operands_) {
+        struct stat st;
+        if (operand != "-" && ::stat(operand.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) walksDirectories_ = true;
+    }
+}
+
+InputWalker::~InputWalker() = default;
+
+bool InputWalker::Wanted(const std::string& name) const {
+    if (allFiles_) return true;
+    auto endsWith = [&](const char* suffix) {
+        std::size_t n = std::strlen(suffix);
+        return name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0;
+    };
+    return endsWith(".htm") || endsWith(".html");
+}
+
+bool InputWalker::Descend(const std::string& directory) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir) {
+        if (report_) report_(directory, errno);
+        return false;
+    }
+    Level level;
+    level.path = directory.back() == '/' ? directory : directory + "/";
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            level.names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    std::sort(level.names.begin(), level.names.end());
+    levels_.push_back(std::move(level));
+    return true;
+}
+
+bool InputWalker::Next(Input& input) {
+    for (;;) {
+        // Inside a walk: the next entry of the deepest directory.
+        while (!levels_.empty()) {
+            Level& level = levels_.back();
+            if (level.next == level.names.size()) {
+                levels_.pop_back();
+                continue;
+            }
+            std::string path = level.path + level.names[level.next++];
+            struct stat st;
+            if (::lstat(path.c_str(), &st) != 0) continue;  // gone since it was listed
+            if (S_ISDIR(st.st_mode)) {
+                Descend(path);
+                continue;
+            }
+            if (S_ISREG(st.st_mode) && Wanted(path)) {
+                input = {path, path, false};
+                return true;
+            }
+        }
+        if (nextOperand_ == operands_.size()) return false;
+        const std::string& operand = operands_[nextOperand_++];
+        if (operand == "-") {
+            input = {"-", "(standard input)", true};
+            return true;
+        }
+        // A named input is followed through links; a directory is walked;
+        // anything else is handed on, and opening it tells what is wrong.
+        struct stat st;
+        if (::stat(operand.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            Descend(operand);
+            continue;
+        }
+        input = {operand, operand, false};
+        return true;
+    }
+}
+
+long long CountInputs(const std::vector<std::string>& operands, bool allFiles) {
+    InputWalker walker(operands, allFiles, nullptr);
+    long long count = 0;
+    Input input;
+    while (walker.Next(input)) ++count;
+    return count;
+}

@@ -1,0 +1,59 @@
+// The inputs of a run: the files named, the pages of the directories named
+// (walked depth first, each directory's entries in byte order of their
+// names), and standard input for "-".
+#ifndef TALVERON_HOST_INPUTS_H
+#define TALVERON_HOST_INPUTS_H
+
+#include <dirent.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct Input {
+    std::string path;  // as named, or reached in a walk; "-" for standard input
+    std::string name;  // what -H and diagnostics show
+    bool standardInput = false;
+};
+
+// Walks the inputs one at a time, keeping only the directories on the way
+// to the current one (and their sorted entries) in memory, whatever the
+// number of inputs. Inside a walk only regular files count, named *.htm or
+// *.html (any case) unless every file is taken; links met there are not
+// followed (as grep -r does), so a link loop ends nothing.
+class InputWalker {
+public:
+    // `report(path, errno)` is told of a named input that does not exist or
+    // a directory that cannot be read; the walk goes on.
+    InputWalker(const std::vector<std::string>& operands, bool allFiles, void (*report)(const std::string&, int));
+    ~InputWalker();
+    InputWalker(const InputWalker&) = delete;
+    InputWalker& operator=(const InputWalker&) = delete;
+
+    // The next input; false when there are no more.
+    bool Next(Input& input);
+    // True when an operand was a directory (grep then shows names).
+    bool WalksDirectories() const { return walksDirectories_; }
+
+private:
+    struct Level {
+        std::string path;                // the directory, ending in '/'
+        std::vector<std::string> names;  // its entries, sorted
+        std::size_t next = 0;
+    };
+    bool Descend(const std::string& directory);
+    bool Wanted(const std::string& name) const;
+
+    std::vector<std::string> operands_;
+    std::size_t nextOperand_ = 0;
+    std::vector<Level> levels_;
+    bool allFiles_;
+    bool walksDirectories_ = false;
+    void (*report_)(const std::string&, int);
+};
+
+// How many inputs the operands give (a walk of their directories, without
+// reports), for the progress line.
+long long CountInputs(const std::vector<std::string>& operands, bool allFiles);
+
+#endif

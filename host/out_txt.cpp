@@ -1,0 +1,123 @@
+#include "host/out_txt.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "host/messages.h"
+#include "host/output.h"
+#include "module/talveron.h"
+
+namespace {
+
+// What the module's messages tell, for the exit status and the diagnostics.
+bool s_showMessages = false;
+bool s_recordFailed = false;
+int s_recordFailures = 0;
+std::string s_input;
+
+// The module's messages, by their Shift_JIS bytes.
+const char kOutputNotOpened[] =
+    "\x8f\x91\x8f\x6f\x82\xb5\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8a\x4a\x82\xaf\x82\xc8\x82\xa2";
+const char kInputMissing[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x91\xb6\x8d\xdd\x82\xb5\x82\xdc\x82\xb9\x82\xf1\x81\x42";
+const char kFileError[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x83\x47\x83\x89\x81\x5b\x82\xaa\x94\xad\x90\xb6\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
+
+void OnMessage(const char* text, const char* caption) {
+    if (std::strcmp(text, "errno") == 0) {
+        s_recordFailed = true;
+        ++s_recordFailures;
+    }
+    if (s_showMessages) {
+        ShowModuleMessage(text, caption);
+        return;
+    }
+    // Without --messages, the failures in English.
+    if (std::strcmp(text, kOutputNotOpened) == 0) {
+        struct stat st;
+        bool sameAsInput = false;
+        struct stat in;
+        if (::stat("OUT.TXT", &st) == 0 && ::stat(s_input.c_str(), &in) == 0)
+            sameAsInput = st.st_dev == in.st_dev && st.st_ino == in.st_ino;
+        Say(sameAsInput ? "OUT.TXT: is the input file; not written" : "OUT.TXT: cannot be opened for writing");
+    } else if (std::strcmp(text, kInputMissing) == 0) {
+        // The module does not say why: the OS does.
+        int fd = ::open(s_input.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        int error = fd == -1 ? errno : (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? EISDIR : ENOENT);
+        if (fd != -1) ::close(fd);
+        Diagnose(s_input, error);
+    } else if (std::strcmp(text, kFileError) == 0) {
+        Say(s_input + ": read error");
+    }
+}
+
+// Prints the records of OUT.TXT, one per line ended by LF. Only a regular
+// file is read: OUT.TXT may be a link to a device.
+bool PrintRecords() {
+    int fd = ::open("OUT.TXT", O_RDONLY | O_CLOEXEC);
+    if (fd == -1) return true;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return true;
+    }
+    static Output output;
+    output.Open("", false);
+    static char buffer[1 << 17];
+    std::size_t carry = 0;  // a piece of a record left from the previous read
+    for (;;) {
+        ssize_t n = ::read(fd, buffer + carry, sizeof buffer - carry);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        std::size_t size = carry + static_cast<std::size_t>(n);
+        // Whole records only; the rest waits for the next read.
+        std::size_t whole = size;
+        while (whole > 0 && buffer[whole - 1] != '\n') --whole;
+        output.Records(buffer, whole, "");
+        carry = size - whole;
+        std::memmove(buffer, buffer + whole, carry);
+        if (carry == sizeof buffer) carry = 0;  // no record is this long
+    }
+    ::close(fd);
+    return output.Finish(true);
+}
+
+}  // namespace
+
+int RunOutTxt(const Options& options) {
+    s_showMessages = options.messages;
+    s_input = options.inputs[0] == "-" ? "/dev/stdin" : options.inputs[0];
+    talveron_set_message_handler(OnMessage);
+    std::string line = options.keywordLine;
+    // Each argument is handed over as one reference that the call releases.
+    auto boundaryString = [](const std::string& text) {
+        auto* block = static_cast<int*>(std::malloc(12 + text.size() + 1));
+        if (!block) return static_cast<char*>(nullptr);
+        block[0] = 1;
+        block[1] = block[2] = static_cast<int>(text.size());
+        char* data = reinterpret_cast<char*>(block + 3);
+        std::memcpy(data, text.c_str(), text.size() + 1);
+        return data;
+    };
+    char* path = boundaryString(s_input);
+    char* keywords = boundaryString(line);
+    if (!path || !keywords) {
+        Say("out of memory");
+        return 1;
+    }
+    int result = BEGIN_SEARCH_ADD(path, keywords, 0, 0);
+    talveron_set_message_handler(nullptr);
+    if (s_recordFailed && !s_showMessages)
+        Say("OUT.TXT: " + std::to_string(s_recordFailures) + " record(s) could not be written");
+    // After a failed search OUT.TXT holds nothing of this search.
+    bool printed = result == 0 ? PrintRecords() : true;
+    return result == 0 && !s_recordFailed && printed ? 0 : 1;
+}

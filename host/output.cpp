@@ -1,0 +1,151 @@
+#include "host/output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The temporary file of -o, removed if a signal ends the run.
+char s_temporary[4096];
+
+void RemoveTemporaryAndDie(int signal) {
+    if (s_temporary[0]) ::unlink(s_temporary);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
+Output::~Output() {
+    if (!finished_) Finish(false);
+}
+
+bool Output::Open(const std::string& file, bool crlf) {
+    crlf_ = crlf;
+    file_ = file;
+    if (file.empty()) {
+        fd_ = 1;
+        destinationKnown_ = ::fstat(1, &destination_) == 0 && S_ISREG(destination_.st_mode);
+        return true;
+    }
+    // The temporary file lies beside the file, so that the rename is one
+    // step on one file system.
+    std::size_t slash = file.rfind('/');
+    std::string directory = slash == std::string::npos ? "" : file.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    temporary_ = directory + "." + base + ".talveron-XXXXXX";
+    if (temporary_.size() >= sizeof s_temporary) {
+        std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(ENAMETOOLONG));
+        return false;
+    }
+    std::strcpy(s_temporary, temporary_.c_str());
+    fd_ = ::mkstemp(s_temporary);
+    if (fd_ == -1) {
+        int error = errno;
+        s_temporary[0] = '\0';
+        std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(error));
+        return false;
+    }
+    temporary_ = s_temporary;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTemporaryAndDie);
+    // The mode a new file gets (or the one the file has).
+    struct stat st;
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, ::stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask);
+    return true;
+}
+
+void Output::Fail(int error) {
+    if (failed_) return;
+    failed_ = true;
+    std::fprintf(stderr, "talveron: %s: %s\n", file_.empty() ? "write error" : file_.c_str(), std::strerror(error));
+}
+
+void Output::Flush() {
+    std::size_t done = 0;
+    while (done < used_ && !failed_) {
+        ssize_t n = ::write(fd_, buffer_ + done, used_ - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            Fail(n < 0 ? errno : EIO);
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    used_ = 0;
+}
+
+void Output::Put(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        if (used_ == kBufferSize) Flush();
+        std::size_t n = length < kBufferSize - used_ ? length : kBufferSize - used_;
+        std::memcpy(buffer_ + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        length -= n;
+    }
+}
+
+bool Output::Records(const char* bytes, std::size_t length, const std::string& prefix) {
+    if (failed_) return false;
+    const char* end = bytes + length;
+    if (prefix.empty() && crlf_) {
+        // As the module makes them.
+        for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\r', end - p))); ++p) ++records_;
+        Put(bytes, length);
+    } else {
+        // Record by record: a record holds printable bytes only, so its CR
+        // is its end.
+        const char* eol = crlf_ ? "\r\n" : "\n";
+        std::size_t eolLength = crlf_ ? 2 : 1;
+        while (bytes < end) {
+            const char* cr = static_cast<const char*>(std::memchr(bytes, '\r', end - bytes));
+            if (!cr) break;
+            std::size_t need = prefix.size() + (cr - bytes) + eolLength;
+            if (need > kBufferSize - used_) Flush();
+            if (need <= kBufferSize - used_) {
+                char* out = buffer_ + used_;
+                std::memcpy(out, prefix.data(), prefix.size());
+                std::memcpy(out + prefix.size(), bytes, cr - bytes);
+                std::memcpy(out + prefix.size() + (cr - bytes), eol, eolLength);
+                used_ += need;
+            } else {  // a name longer than the buffer
+                Put(prefix.data(), prefix.size());
+                Put(bytes, cr - bytes);
+                Put(eol, eolLength);
+            }
+            ++records_;
+            bytes = cr + 2;
+        }
+    }
+    if (used_ >= kBufferSize / 2) Flush();
+    return !failed_;
+}
+
+bool Output::Finish(bool commit) {
+    if (finished_) return !failed_;
+    finished_ = true;
+    Flush();
+    if (file_.empty()) return !failed_;
+    if (::close(fd_) != 0) Fail(errno);
+    bool replaced = false;
+    if (commit && !failed_) {
+        if (::rename(temporary_.c_str(), file_.c_str()) == 0)
+            replaced = true;
+        else
+            Fail(errno);
+    }
+    if (!replaced) ::unlink(temporary_.c_str());
+    s_temporary[0] = '\0';
+    return !failed_;
+}
+
+bool Output::IsDestination(const struct stat& st) const {
+    return destinationKnown_ && st.st_dev == destination_.st_dev && st.st_ino == destination_.st_ino;
+}

@@ -1,0 +1,64 @@
+// Where the records of a run go: standard output, or a file replaced all or
+// nothing. Records arrive as the module makes them (each ended by CR LF) and
+// leave ended by LF (or CR LF), after the input's name when asked.
+#ifndef TALVERON_HOST_OUTPUT_H
+#define TALVERON_HOST_OUTPUT_H
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <string>
+
+class Output {
+public:
+    Output() = default;
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Standard output when `file` is "", else a temporary file beside `file`
+    // (replacing it at Finish). False, with a diagnostic shown, when the
+    // temporary file cannot be made.
+    bool Open(const std::string& file, bool crlf);
+
+    // Adds records, each after `prefix` (may be empty). False once a write
+    // has failed (the diagnostic is shown once).
+    bool Records(const char* bytes, std::size_t length, const std::string& prefix);
+
+    // Writes out what is buffered now (before the module waits for a slow
+    // input). False once a write has failed.
+    bool Push() {
+        Flush();
+        return !failed_;
+    }
+
+    // Writes out what is buffered. For a file: with `commit`, the temporary
+    // file replaces it; else it is removed and the file left as it was.
+    // False when a write, the close or the rename failed.
+    bool Finish(bool commit);
+
+    bool Failed() const { return failed_; }
+    long long RecordCount() const { return records_; }
+    // True when the file behind `st` is where the records go (a regular
+    // file as standard output): reading it would read our own output.
+    bool IsDestination(const struct stat& st) const;
+
+private:
+    void Put(const char* bytes, std::size_t length);
+    void Flush();
+    void Fail(int error);
+
+    int fd_ = 1;
+    std::string file_, temporary_;
+    bool crlf_ = false;
+    bool failed_ = false;
+    bool finished_ = false;
+    long long records_ = 0;
+    bool destinationKnown_ = false;
+    struct stat destination_ {};
+    std::size_t used_ = 0;
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+    char buffer_[kBufferSize];
+};
+
+#endif

@@ -1,0 +1,38 @@
+// What a run has done: the counts of --stats, and the progress line shown on
+// a terminal while a long run goes on.
+#ifndef TALVERON_HOST_PROGRESS_H
+#define TALVERON_HOST_PROGRESS_H
+
+#include <string>
+#include <vector>
+
+struct RunCounts {
+    long long searched = 0, failed = 0;
+    long long bytes = 0;        // of the inputs done
+    long long records = 0;
+    long long excluded[6] = {};  // by keyword slot
+    long long tooLong = 0, unfinished = 0;
+};
+
+class Progress {
+public:
+    // Shows a line when `enabled` (standard error a terminal, not -q) once the
+    // run has taken more than a second; `total` inputs (-1: not known).
+    Progress(bool enabled, long long total);
+    // While an input is searched: `bytes` of it read so far.
+    void Update(const RunCounts& counts, long long bytes);
+    // Erases the line.
+    void End();
+    double Elapsed() const;
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    long long total_;
+    double start_, next_;
+};
+
+// The --stats summary on standard error.
+void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);
+
+#endif

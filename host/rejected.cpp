@@ -1,0 +1,49 @@
+#include "host/rejected.h"
+
+#include <cerrno>
+
+#include "host/messages.h"
+#include "module/talveron.h"
+
+RejectedFile::~RejectedFile() { Close(); }
+
+bool RejectedFile::Open(const std::string& path) {
+    path_ = path;
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) Diagnose(path, errno);
+    return file_ != nullptr;
+}
+
+void RejectedFile::Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
+                       std::size_t length, const std::vector<std::string>& keywords) {
+    if (!file_) return;
+    std::fprintf(file_, "%s:%lld: ", input.c_str(), offset);
+    if (reason == TALVERON_EXCLUDED)
+        std::fprintf(file_, "excluded by keyword %d (%s): ", keyword,
+                     keyword >= 1 && static_cast<std::size_t>(keyword) <= keywords.size() ? keywords[keyword - 1].c_str() : "");
+    else if (reason == TALVERON_TOO_LONG)
+        std::fputs("longer than 499 bytes: ", file_);
+    else
+        std::fputs("unfinished at end of input: ", file_);
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(address[i]);
+        if (byte > 0x20 && byte < 0x7F && byte != '\\')
+            std::fputc(byte, file_);
+        else
+            std::fprintf(file_, "\\x%02X", byte);
+    }
+    std::fputc('\n', file_);
+}
+
+bool RejectedFile::Close() {
+    if (!file_) return true;
+    bool ok = !std::ferror(file_);
+    int error = errno;
+    if (std::fclose(file_) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    file_ = nullptr;
+    if (!ok) Diagnose(path_, error ? error : EIO);
+    return ok;
+}
