@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The benchmark, from a fresh clone: installs its peers (html-xml-utils for
-# hxwls), builds, writes the corpora (about 2.6 GB, under build/bench-corpus)
-# and prints the table of bench/compare.py.
+# hxwls), builds, writes the corpora (about 2.7 GB, under build/bench-corpus)
+# and prints the table of bench/compare.py, then that of the command line
+# beside grep and wc -l (bench/cli_compare.py).
 #
 #   bench/run.sh [ROUNDS]
 set -euo pipefail
@@ -25,6 +26,11 @@ fi
 [ -s "$corpus/dense.html" ] || "$make" dense "$corpus/dense.html" $((64 * MB))
 [ -s "$corpus/nomatch.html" ] || "$make" nomatch "$corpus/nomatch.html" $((256 * MB))
 [ -s "$corpus/never.html" ] || "$make" never "$corpus/never.html" $((2048 * MB))
+# Folders of pages for the command line: a copy of some 48 MB of the real
+# pages, and 10,000 synthetic pages of 2 KB.
+bench/make_pages.sh "$make" "$corpus"
 
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%Y-%m-%d)"
 python3 bench/compare.py build/talveron "$corpus" "${1:-5}"
+echo
+python3 bench/cli_compare.py build/talveron "$corpus" "${1:-5}"

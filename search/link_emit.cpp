@@ -20,9 +20,11 @@ SearchHooks g_searchHooks = {nullptr, nullptr, nullptr};
 
 void RejectLink(int reason, int keyword) {
     if (!g_searchHooks.rejected) return;
+    // As far as the address is kept: its first kRecordBufferSize bytes.
     const CString& url = UrlString();
+    int length = url.GetLength() < kRecordBufferSize ? url.GetLength() : kRecordBufferSize;
     g_searchHooks.rejected(g_searchHooks.context, reason, keyword, UrlOffset(), url,
-                           static_cast<std::size_t>(url.GetLength()));
+                           static_cast<std::size_t>(length));
 }
 
 namespace {

@@ -1,23 +1,33 @@
-// The terminal host end to end, in a temporary directory on bytes the test
-// writes.
+// The terminal tool end to end, in a temporary directory on bytes the test
+// writes: where a command-line tool breaks (many inputs, trees, pipes, failing
+// writes, usage), and the sameness of its records with the export's OUT.TXT.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/random_pages.h"
+#include "tests/search_fixture.h"
 
 namespace {
 
 struct HostRun {
-    int status;
+    int status;  // the exit status, or 128 + the signal that ended it
     std::string out, err;
 };
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
 
 class HostTest : public ::testing::Test {
 protected:
@@ -28,11 +38,6 @@ protected:
     }
     void TearDown() override { std::system(("chmod -R u+w " + dir_ + "; rm -rf " + dir_).c_str()); }
 
-    static std::string Quote(const std::string& s) {
-        std::string q = "'";
-        for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return q + "'";
-    }
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
     }
@@ -43,129 +48,235 @@ protected:
         return s.str();
     }
     bool Exists(const std::string& name) { return access((dir_ + "/" + name).c_str(), F_OK) == 0; }
-
-    HostRun Host(const std::vector<std::string>& args) {
-        std::string command = "cd " + Quote(dir_) + " && " + Quote(TALVERON_HOST);
+    std::vector<std::string> Files() {
+        std::string listing = Shell("ls -A");
+        std::vector<std::string> names;
+        std::istringstream in(listing);
+        for (std::string name; std::getline(in, name);) names.push_back(name);
+        return names;
+    }
+    // A shell command in the directory; its standard output.
+    std::string Shell(const std::string& command) {
+        std::string out;
+        if (FILE* pipe = popen(("cd " + Quote(dir_) + " && " + command).c_str(), "r")) {
+            char buffer[4096];
+            for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+            pclose(pipe);
+        }
+        return out;
+    }
+    // talveron with `args`; `shell` goes around it (a pipe in front, say).
+    HostRun Host(const std::vector<std::string>& args, const std::string& before = "",
+                 const std::string& after = ">stdout.txt") {
+        std::string command = "cd " + Quote(dir_) + " && " + before + Quote(TALVERON_HOST);
         for (const std::string& a : args) command += " " + Quote(a);
-        command += " >stdout.txt 2>stderr.txt";
-        int raw = std::system(command.c_str());
-        HostRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read("stdout.txt"), Read("stderr.txt")};
-        unlink((dir_ + "/stdout.txt").c_str());
-        unlink((dir_ + "/stderr.txt").c_str());
+        command += " " + after + " 2>stderr.txt; echo $? >status.txt";
+        std::system(command.c_str());
+        HostRun run{std::stoi(Read("status.txt")), Read("stdout.txt"), Read("stderr.txt")};
+        for (const char* name : {"stdout.txt", "stderr.txt", "status.txt"}) unlink((dir_ + "/" + name).c_str());
         return run;
     }
     std::string dir_;
 };
 
-const char kStart[] = "[ERROR] アドレスの取得を開始します。\n";
+const char kPage[] = "<A HREF=\"http://a.jp/x.html\">A</A> <a href=\"http://b.jp\">B</a> <a href=\"http://abc.jp\">";
+const char kRecords[] = "http://a.jp/x.html\nhttp://b.jp/\nhttp://abc.jp/\n";
 
-TEST_F(HostTest, HarvestsAndPrintsRecords) {
-    Write("page.html", "<A HREF=\"http://a.jp/x.html\">A</A> <a href=\"http://b.jp\">B</a>");
-    HostRun run = Host({"page.html"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "http://a.jp/x.html\nhttp://b.jp/\n");
-    EXPECT_EQ(run.err, kStart);
-    EXPECT_EQ(Read("OUT.TXT"), "http://a.jp/x.html\r\nhttp://b.jp/\r\n");
-}
-
-TEST_F(HostTest, PrintsManyRecordsAcrossReadBoundaries) {
-    std::string page, expected;
-    for (int i = 0; i < 20000; ++i) {
-        std::string host = "site" + std::to_string(i * 7919 % 100003) + std::string(i % 13, 'w') + ".jp";
-        page += "<a href=\"http://" + host + "\">" + std::string(i % 5, ' ');
-        expected += "http://" + host + "/\n";
-    }
-    Write("page.html", page);
-    HostRun run = Host({"-q", "page.html"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out == expected);  // 20000 lines: no printing of a mismatch
-    std::string file = Read("OUT.TXT");
-    file.erase(std::remove(file.begin(), file.end(), '\r'), file.end());
-    EXPECT_TRUE(file == expected);
-}
-
-TEST_F(HostTest, QuietHidesMessages) {
-    Write("page.html", "<a href=\"http://b.jp\">");
-    HostRun run = Host({"-q", "page.html"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "http://b.jp/\n");
-}
-
-TEST_F(HostTest, KeywordsJoinWithSingleSpaces) {
-    Write("page.html", "<a href=\"http://abc.jp\"><a href=\"http://def.jp\"><a href=\"http://ghi.jp\">");
-    // "" leaves slot 1 empty; abc lands in slot 2 and still excludes.
-    EXPECT_EQ(Host({"-q", "page.html", "", "abc"}).out, "http://def.jp/\nhttp://ghi.jp/\n");
-    EXPECT_EQ(Host({"-q", "page.html", "def", "ghi"}).out, "http://abc.jp/\n");
-    // Words beyond the sixth slot are dropped.
-    EXPECT_EQ(Host({"-q", "page.html", "1", "2", "3", "4", "5", "6", "abc"}).out,
-              "http://abc.jp/\nhttp://def.jp/\nhttp://ghi.jp/\n");
-}
-
-TEST_F(HostTest, KeywordLineOver255BytesIsCut) {
-    Write("page.html", "<a href=\"http://abcd.jp\"><a href=\"http://abcx.jp\">");
-    // 250 bytes, a space, then a word of which only "abcd" fits.
-    HostRun run = Host({"-q", "page.html", std::string(250, 'k'), "abcdefgh", "abcx"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "http://abcx.jp/\n");
-}
-
-TEST_F(HostTest, MissingInputLeavesEmptyOutput) {
-    Write("OUT.TXT", "old\r\n");
-    HostRun run = Host({"missing.html"});
+TEST_F(HostTest, ManyInputsWithOneMissingInTheMiddle) {
+    Write("a.html", kPage);
+    Write("c.html", "<a href=\"http://c.jp/\">");
+    HostRun run = Host({"a.html", "missing.html", "c.html", "-x", "abc"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, std::string(kStart) + "[エラーです。] ファイルが存在しません。\n");
-    EXPECT_TRUE(Exists("OUT.TXT"));
-    EXPECT_EQ(Read("OUT.TXT"), "");
+    EXPECT_EQ(run.out, "a.html:http://a.jp/x.html\na.html:http://b.jp/\nc.html:http://c.jp/\n");
+    EXPECT_EQ(run.err, "talveron: missing.html: No such file or directory\n");
+    EXPECT_FALSE(Exists("OUT.TXT"));
+    // A directory named where a page is expected, and -h.
+    mkdir((dir_ + "/empty").c_str(), 0755);
+    run = Host({"-h", "c.html", "empty", "c.html"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "http://c.jp/\nhttp://c.jp/\n");
 }
 
-TEST_F(HostTest, DirectoryAsInput) {
-    mkdir((dir_ + "/sub").c_str(), 0755);
-    HostRun run = Host({"sub"});
+TEST_F(HostTest, DirectoryTreeIsWalkedInOrderPastLinks) {
+    Shell("mkdir -p d/b d/a/z && ln -s .. d/a/loop && ln -s ../../c.html d/b/link.html");
+    Write("c.html", "<a href=\"http://c.jp/\">");
+    Write("d/b/2.html", "<a href=\"http://b2.jp/\">");
+    Write("d/a/1.HTM", "<a href=\"http://a1.jp/\">");
+    Write("d/a/z/9.Html", "<a href=\"http://z9.jp/\">");
+    Write("d/a/notes.txt", "<a href=\"http://txt.jp/\">");
+    HostRun run = Host({"d"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "d/a/1.HTM:http://a1.jp/\nd/a/z/9.Html:http://z9.jp/\nd/b/2.html:http://b2.jp/\n");
+    EXPECT_EQ(Host({"--all-files", "-h", "d/a"}).out, "http://a1.jp/\nhttp://txt.jp/\nhttp://z9.jp/\n");
+    // A link named on the command line is followed.
+    EXPECT_EQ(Host({"d/b/link.html"}).out, "http://c.jp/\n");
+}
+
+TEST_F(HostTest, StandardInputFromAPipe) {
+    Write("p.html", kPage);
+    EXPECT_EQ(Host({}, "cat p.html | ").out, kRecords);
+    HostRun run = Host({"-H", "-", "--crlf"}, "cat p.html | ");
+    EXPECT_EQ(run.out, "(standard input):http://a.jp/x.html\r\n(standard input):http://b.jp/\r\n"
+                       "(standard input):http://abc.jp/\r\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(HostTest, OutputFileIsAllOrNothing) {
+    Write("p.html", kPage);
+    Write("big.html", ManyAnchors(2000));
+    Write("links.txt", "old\n");
+    // An input missing: the file keeps its contents.
+    HostRun run = Host({"-o", "links.txt", "p.html", "missing.html"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string(kStart) + "[エラーです。] ファイルが存在しません。\n");
-}
-
-TEST_F(HostTest, ReadOnlyOutputKeepsItsContents) {
-    Write("page.html", "<a href=\"http://b.jp\">");
-    Write("OUT.TXT", "http://old.jp/\r\n");
-    chmod((dir_ + "/OUT.TXT").c_str(), 0444);
-    HostRun run = Host({"page.html"});
+    EXPECT_EQ(Read("links.txt"), "old\n");
+    // A write failing mid-way (the file size limit): the same.
+    run = Host({"-o", "links.txt", "big.html"}, "ulimit -f 8; trap '' XFSZ; ");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, std::string(kStart) + "[ERROR] 書出しファイルが開けない\n");
-    EXPECT_EQ(Read("OUT.TXT"), "http://old.jp/\r\n");
-}
-
-TEST_F(HostTest, FullDeviceShowsErrnoPerRecord) {
-    Write("page.html", "<a href=\"http://a.jp\"><a href=\"http://b.jp\">");
-    ASSERT_EQ(symlink("/dev/full", (dir_ + "/OUT.TXT").c_str()), 0);
-    HostRun run = Host({"page.html"});
+    EXPECT_EQ(run.err, "talveron: links.txt: File too large\n");
+    EXPECT_EQ(Read("links.txt"), "old\n");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"big.html", "links.txt", "p.html"}));  // no temporary file left
+    run = Host({"p.html", "-o", "links.txt"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, std::string(kStart) + "[ERROR] errno\n[ERROR] errno\n");
+    EXPECT_EQ(Read("links.txt"), kRecords);
 }
 
-TEST_F(HostTest, AddressThatNeverClosesIsDropped) {
-    Write("page.html", "<a href=\"http://a.jp\">" "<a href=\"http://b.jp/" + std::string(100000, 'b'));
-    HostRun run = Host({"page.html"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "http://a.jp/\n");
-    EXPECT_EQ(run.err, kStart);
+TEST_F(HostTest, TwoRunsInOneDirectoryAtOnce) {
+    Write("a.html", ManyAnchors(3000));
+    Write("b.html", "x" + ManyAnchors(2000));
+    std::string a = Host({"a.html"}).out, b = Host({"b.html"}).out;
+    Shell("{ " + Quote(TALVERON_HOST) + " a.html >a.txt & " + Quote(TALVERON_HOST) + " b.html -o b.txt & wait; }");
+    EXPECT_TRUE(Read("a.txt") == a);
+    EXPECT_TRUE(Read("b.txt") == b);
+    EXPECT_FALSE(Exists("OUT.TXT"));
 }
 
-TEST_F(HostTest, BadUsage) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-q"}, {"-x", "page.html"}}) {
-        HostRun run = Host(args);
-        EXPECT_EQ(run.status, 2);
+TEST_F(HostTest, OptionsAnywhereBeforeDoubleDash) {
+    Write("p.html", kPage);
+    Write("-x", "<a href=\"http://dash.jp\">");
+    EXPECT_EQ(Host({"p.html", "-x", "abc", "-q"}).out, Host({"-qxabc", "p.html"}).out);
+    HostRun run = Host({"-h", "--", "-x", "p.html"});
+    EXPECT_EQ(run.out, "http://dash.jp/\nhttp://a.jp/x.html\nhttp://b.jp/\nhttp://abc.jp/\n");
+    // An empty keyword keeps its slot; the second excludes.
+    EXPECT_EQ(Host({"-x", "", "--exclude=b.jp", "p.html"}).out, "http://a.jp/x.html\nhttp://abc.jp/\n");
+}
+
+TEST_F(HostTest, UsageErrorsSayWhatIsWrong) {
+    Write("p.html", kPage);
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--bogus", "p.html"}, "unknown option '--bogus'"},
+        {{"-z", "p.html"}, "unknown option '-z'"},
+        {{"p.html", "-x"}, "option '-x' needs a value"},
+        {{"-x1", "-x2", "-x3", "-x4", "-x5", "-x6", "-x7", "p.html"}, "more than six keywords"},
+        {{"-x", "a b", "p.html"}, "keyword 'a b' contains a space"},
+        {{"-x", std::string(200, 'k'), "-x", std::string(60, 'k'), "p.html"}, "the keywords make a keyword line of 261 bytes"},
+        {{"--keyword-line=abc", "p.html"}, "--keyword-line goes with --out-txt"},
+        {{"--out-txt", "p.html", "p.html"}, "--out-txt takes exactly one INPUT"},
+        {{"--crlf=1", "p.html"}, "option '--crlf' takes no value"},
+        {{"-o", "", "p.html"}, "an empty file name"},
+    };
+    for (const auto& c : cases) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.status, 2) << c.says;
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "usage: talveron [-q] INPUT [KEYWORD...]\n");
-        EXPECT_FALSE(Exists("OUT.TXT"));
+        EXPECT_EQ(run.err.rfind(std::string("talveron: ") + c.says, 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("Try 'talveron --help'"), std::string::npos);
     }
-    HostRun help = Host({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: talveron [-q] INPUT [KEYWORD...]\n", 0), 0u);
+    EXPECT_EQ(Files(), std::vector<std::string>{"p.html"});
+    EXPECT_EQ(Host({"--version"}).out, "talveron 1.0.0.1\n");
+    EXPECT_EQ(Host({"--help"}).status, 0);
+}
+
+TEST_F(HostTest, ClosedPipeEndsQuietlyAndAFullDeviceIsAnError) {
+    Write("big.html", ManyAnchors(50000));
+    std::string command = "cd " + Quote(dir_) + " && bash -c " +
+                          Quote(Quote(TALVERON_HOST) + " big.html 2>stderr.txt | head -c 10 >/dev/null; "
+                                                       "echo ${PIPESTATUS[0]} >status.txt");
+    std::system(command.c_str());
+    EXPECT_EQ(Read("status.txt"), "141\n");  // ended by SIGPIPE
+    EXPECT_EQ(Read("stderr.txt"), "");
+    HostRun run = Host({"big.html"}, "", ">/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "talveron: write error: No space left on device\n");
+}
+
+TEST_F(HostTest, RejectedAndStatsTellWhyAnAddressIsMissing) {
+    const std::string page = "<a href=\"http://abc.jp\"> <a href=\"http://" + std::string(500, 'x') +
+                             "\"> <a href=\"http://ok.jp\"> <a href=\"http://a\tb\x01.jp\"> <a href=\"http://cut";
+    Write("p.html", page);
+    HostRun run = Host({"-x", "zz", "-x", "abc", "--stats", "--rejected=why.txt", "p.html"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "http://ok.jp/\nhttp://ab.jp/\n");
+    EXPECT_EQ(Read("why.txt"), "p.html:0: excluded by keyword 2 (abc): http://abc.jp/\n"
+                               "p.html:25: longer than 499 bytes: http://" + std::string(493, 'x') + "\n"
+                               "p.html:" + std::to_string(page.rfind('<')) + ": unfinished at end of input: http://cut\n");
+    EXPECT_NE(run.err.find("records written        2\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("excluded by keyword 2  1 (abc)\n"), std::string::npos);
+    EXPECT_NE(run.err.find("dropped as too long    1\n"), std::string::npos);
+    EXPECT_NE(run.err.find("dropped as unfinished  1\n"), std::string::npos);
+}
+
+TEST_F(HostTest, OutTxtCallsTheExportAsAHostDoes) {
+    Write("p.html", kPage);
+    HostRun run = Host({"--out-txt", "p.html"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kRecords);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Read("OUT.TXT"), "http://a.jp/x.html\r\nhttp://b.jp/\r\nhttp://abc.jp/\r\n");
+    // The keyword line as it stands: the module's own 255-byte cut.
+    EXPECT_EQ(Host({"--out-txt", "--keyword-line=" + std::string(250, 'k') + " abcdefgh b.jp", "p.html"}).out,
+              kRecords);
+    run = Host({"--out-txt", "--messages", "missing.html"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "[ERROR] アドレスの取得を開始します。\n[エラーです。] ファイルが存在しません。\n");
+    EXPECT_EQ(Read("OUT.TXT"), "");  // as the export leaves it
+    Shell("rm OUT.TXT && ln -s /dev/full OUT.TXT");
+    run = Host({"--out-txt", "p.html"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "talveron: OUT.TXT: 3 record(s) could not be written\n");
+}
+
+// The records printed for each input are what the export writes to OUT.TXT
+// for it, on generated pages and, when given, real ones.
+class HostSamenessTest : public SearchTest {};
+
+TEST_F(HostSamenessTest, RecordsEqualTheExportsOnRandomAndRealPages) {
+    std::vector<std::string> pages;
+    std::mt19937 rng(4242);
+    for (int i = 0; i < 60; ++i) pages.push_back(RandomPage(rng, 1 + static_cast<int>(rng() % 120)));
+    for (const std::string& name : RealPageNames()) pages.push_back(ReadRealPage(name));
+    char pattern[] = "/tmp/talveron-same-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        std::ofstream(dir + "/" + std::to_string(1000 + i) + ".html", std::ios::binary) << pages[i];
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{}, {"", "jp/", "x"}, {"abc", "ABC", "/", "\x95\x5c", "html", "a\tb"}}) {
+        std::string line, args;
+        for (std::size_t k = 0; k < words.size(); ++k) {
+            line += (k ? " " : "") + words[k];
+            args += " -x " + Quote(words[k]);
+        }
+        std::string command = "cd " + Quote(dir) + " && " + Quote(TALVERON_HOST) + " --crlf" + args + " . >out.txt";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::ifstream file(dir + "/out.txt", std::ios::binary);
+        std::stringstream printed;
+        printed << file.rdbuf();
+        std::string expected;
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            std::string out = Harvest(pages[i], line);
+            for (std::size_t at = 0; at < out.size();) {
+                std::size_t end = out.find("\r\n", at) + 2;
+                expected += "./" + std::to_string(1000 + i) + ".html:" + out.substr(at, end - at);
+                at = end;
+            }
+        }
+        EXPECT_TRUE(printed.str() == expected) << line;
+    }
+    std::system(("rm -rf " + Quote(dir)).c_str());
 }
 
 }  // namespace
