@@ -25,11 +25,10 @@ SLOW_SECONDS = 20  # a tool slower than this runs once per corpus
 TIMEOUT_SECONDS = 120
 
 
-# Where each tool's standard output goes. grep, hxwls and the Python extractor
-# write their records there: to a file (grep stops early when it writes to
-# /dev/null). talveron writes its records to OUT.TXT, a file, and prints a
-# copy, which goes to /dev/null; wc prints one number.
-TO_DEVNULL = {"talveron", "wc -l"}
+# Where each tool's standard output goes. Every harvester writes its records
+# there: to a file (grep stops early when it writes to /dev/null); wc prints
+# one number.
+TO_DEVNULL = {"wc -l"}
 
 
 def tools(talveron, here):
@@ -45,8 +44,9 @@ def tools(talveron, here):
 def timed(tool, command, path, workdir):
     """Wall seconds of one run (started with posix_spawn, which costs little),
     or None after a time-out. Every tool starts with empty output files: the
-    one for its standard output, and talveron's OUT.TXT. Emptying a large
-    file left by the previous run costs time that is not this run's work."""
+    one for its standard output (and an OUT.TXT, which talveron no longer
+    writes). Emptying a large file left by the previous run costs time that
+    is not this run's work."""
     result_file = os.path.join(workdir, "OUT.TXT")
     if os.path.exists(result_file):
         os.unlink(result_file)

@@ -72,6 +72,7 @@ bool PrintRecords() {
     static Output output;
     output.Open("", false);
     static char buffer[1 << 17];
+    static char lines[sizeof buffer];
     std::size_t carry = 0;  // a piece of a record left from the previous read
     for (;;) {
         ssize_t n = ::read(fd, buffer + carry, sizeof buffer - carry);
@@ -81,7 +82,11 @@ bool PrintRecords() {
         // Whole records only; the rest waits for the next read.
         std::size_t whole = size;
         while (whole > 0 && buffer[whole - 1] != '\n') --whole;
-        output.Records(buffer, whole, "");
+        // Each CR LF becomes LF (a record holds no CR of its own).
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < whole; ++i)
+            if (buffer[i] != '\r') lines[kept++] = buffer[i];
+        output.Records(lines, kept, "");
         carry = size - whole;
         std::memmove(buffer, buffer + whole, carry);
         if (carry == sizeof buffer) carry = 0;  // no record is this long

@@ -25,8 +25,8 @@ Output::~Output() {
     if (!finished_) Finish(false);
 }
 
-bool Output::Open(const std::string& file, bool crlf) {
-    crlf_ = crlf;
+bool Output::Open(const std::string& file, bool countRecords) {
+    countRecords_ = countRecords;
     file_ = file;
     if (file.empty()) {
         fd_ = 1;
@@ -67,10 +67,10 @@ void Output::Fail(int error) {
     std::fprintf(stderr, "talveron: %s: %s\n", file_.empty() ? "write error" : file_.c_str(), std::strerror(error));
 }
 
-void Output::Flush() {
+void Output::WriteOut(const char* bytes, std::size_t length) {
     std::size_t done = 0;
-    while (done < used_ && !failed_) {
-        ssize_t n = ::write(fd_, buffer_ + done, used_ - done);
+    while (done < length && !failed_) {
+        ssize_t n = ::write(fd_, bytes + done, length - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             Fail(n < 0 ? errno : EIO);
@@ -78,6 +78,10 @@ void Output::Flush() {
         }
         done += static_cast<std::size_t>(n);
     }
+}
+
+void Output::Flush() {
+    WriteOut(buffer_, used_);
     used_ = 0;
 }
 
@@ -95,33 +99,33 @@ void Output::Put(const char* bytes, std::size_t length) {
 bool Output::Records(const char* bytes, std::size_t length, const std::string& prefix) {
     if (failed_) return false;
     const char* end = bytes + length;
-    if (prefix.empty() && crlf_) {
-        // As the module makes them.
-        for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\r', end - p))); ++p) ++records_;
-        Put(bytes, length);
+    if (prefix.empty()) {
+        if (countRecords_)
+            for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) ++records_;
+        if (length >= kBufferSize / 2) {
+            // Large enough to go out as it is, behind what is buffered.
+            Flush();
+            used_ = 0;
+            WriteOut(bytes, length);
+        } else {
+            Put(bytes, length);
+        }
     } else {
-        // Record by record: a record holds printable bytes only, so its CR
-        // is its end.
-        const char* eol = crlf_ ? "\r\n" : "\n";
-        std::size_t eolLength = crlf_ ? 2 : 1;
+        // Record by record, each after the prefix.
         while (bytes < end) {
-            const char* cr = static_cast<const char*>(std::memchr(bytes, '\r', end - bytes));
-            if (!cr) break;
-            std::size_t need = prefix.size() + (cr - bytes) + eolLength;
-            if (need > kBufferSize - used_) Flush();
-            if (need <= kBufferSize - used_) {
-                char* out = buffer_ + used_;
-                std::memcpy(out, prefix.data(), prefix.size());
-                std::memcpy(out + prefix.size(), bytes, cr - bytes);
-                std::memcpy(out + prefix.size() + (cr - bytes), eol, eolLength);
-                used_ += need;
-            } else {  // a name longer than the buffer
+            const char* lf = static_cast<const char*>(std::memchr(bytes, '\n', end - bytes));
+            if (!lf) break;
+            std::size_t record = static_cast<std::size_t>(lf + 1 - bytes);
+            if (prefix.size() + record <= kBufferSize - used_) {
+                std::memcpy(buffer_ + used_, prefix.data(), prefix.size());
+                std::memcpy(buffer_ + used_ + prefix.size(), bytes, record);
+                used_ += prefix.size() + record;
+            } else {
                 Put(prefix.data(), prefix.size());
-                Put(bytes, cr - bytes);
-                Put(eol, eolLength);
+                Put(bytes, record);
             }
             ++records_;
-            bytes = cr + 2;
+            bytes = lf + 1;
         }
     }
     if (used_ >= kBufferSize / 2) Flush();

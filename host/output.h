@@ -1,6 +1,6 @@
 // Where the records of a run go: standard output, or a file replaced all or
-// nothing. Records arrive as the module makes them (each ended by CR LF) and
-// leave ended by LF (or CR LF), after the input's name when asked.
+// nothing. Records arrive as the module makes them, each ended by the line
+// end the run asked it for, and leave after the input's name when asked.
 #ifndef TALVERON_HOST_OUTPUT_H
 #define TALVERON_HOST_OUTPUT_H
 
@@ -18,11 +18,12 @@ public:
 
     // Standard output when `file` is "", else a temporary file beside `file`
     // (replacing it at Finish). False, with a diagnostic shown, when the
-    // temporary file cannot be made.
-    bool Open(const std::string& file, bool crlf);
+    // temporary file cannot be made. RecordCount() counts records only when
+    // `countRecords` (or names are put before them).
+    bool Open(const std::string& file, bool countRecords);
 
-    // Adds records, each after `prefix` (may be empty). False once a write
-    // has failed (the diagnostic is shown once).
+    // Adds whole records, each ended by LF, each after `prefix` (may be
+    // empty). False once a write has failed (the diagnostic is shown once).
     bool Records(const char* bytes, std::size_t length, const std::string& prefix);
 
     // Writes out what is buffered now (before the module waits for a slow
@@ -45,12 +46,13 @@ public:
 
 private:
     void Put(const char* bytes, std::size_t length);
+    void WriteOut(const char* bytes, std::size_t length);
     void Flush();
     void Fail(int error);
 
     int fd_ = 1;
     std::string file_, temporary_;
-    bool crlf_ = false;
+    bool countRecords_ = false;
     bool failed_ = false;
     bool finished_ = false;
     long long records_ = 0;

@@ -69,12 +69,12 @@ void OnWalkError(const std::string& path, int error) {
 }
 
 int Harvest(const Options& options) {
+    bool showProgress = !options.quiet && ::isatty(2);
     Output output;
-    if (!output.Open(options.output, options.crlf)) return 1;
+    if (!output.Open(options.output, showProgress || options.stats)) return 1;
     RejectedFile rejected;
     if (!options.rejected.empty() && !rejected.Open(options.rejected)) return 1;
 
-    bool showProgress = !options.quiet && ::isatty(2);
     RunCounts counts;
     Progress progress(showProgress, showProgress ? CountInputs(options.inputs, options.allFiles) : -1);
     InputWalker walker(options.inputs, options.allFiles, OnWalkError);
@@ -83,6 +83,7 @@ int Harvest(const Options& options) {
 
     talveron_sink sink = {};
     sink.records = OnRecords;
+    sink.lf_line_ends = !options.crlf;
     if (rejected.IsOpen() || options.stats) sink.rejected = OnRejected;
     if (showProgress) sink.progress = OnProgress;
     if (options.messages) sink.message = OnMessage;

@@ -26,7 +26,7 @@ enum talveron_reason {
 /* Where a search's results go. Any function may be null but records. */
 struct talveron_sink {
     void* context;
-    /* Whole records, each ended by CR LF, in the order of the input; called
+    /* Whole records, each ended by CR LF (see lf_line_ends), in the order of the input; called
        before every read of the input and when the buffer of records is
        full. A result other than 0 stops the search. */
     int (*records)(void* context, const char* bytes, size_t length);
@@ -41,6 +41,8 @@ struct talveron_sink {
     /* The module's messages, Shift_JIS text and caption, as the export
        shows them in message boxes. */
     void (*message)(void* context, const char* text, const char* caption);
+    /* 1: records end with LF alone instead of CR LF. */
+    int lf_line_ends;
 };
 
 struct talveron_result {

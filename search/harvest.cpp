@@ -51,7 +51,7 @@ extern "C" int talveron_harvest(int fd, const char* keyword_line, const talveron
             try {
                 PrepareSearch(keyword_line ? keyword_line : "");
                 g_nInFile = fd;
-                BeginOutput(sink->records, sink->context);
+                BeginOutput(sink->records, sink->context, sink->lf_line_ends != 0);
                 RunScan();
                 outcome.bytes = g_input.dataOffset + (g_input.end - g_input.data);
                 outcome.read_errno = g_input.failed ? g_input.error : 0;

@@ -18,6 +18,8 @@ unsigned int s_written = 0;  // of them, bytes already handed to the file
 bool s_lastRecordFailed = false;  // the text of the last record added could not be written
 RecordSink s_sink = nullptr;      // where the records go instead of g_nOutFile
 void* s_sinkContext = nullptr;
+char s_lineEndFirst = '\r';       // a record's line end: this byte, then LF
+unsigned int s_lineEndLength = 2;  // unless it is LF itself
 
 // errno in decimal, as the status text of a failed write.
 void SetStatusToErrno() {
@@ -79,11 +81,13 @@ void WriteGathered() {
     s_used = s_written = 0;
 }
 
-void BeginOutput(RecordSink sink, void* context) {
+void BeginOutput(RecordSink sink, void* context, bool lfOnly) {
     s_used = s_written = 0;
     s_lastRecordFailed = false;
     s_sink = sink;
     s_sinkContext = context;
+    s_lineEndFirst = sink && lfOnly ? '\n' : '\r';
+    s_lineEndLength = sink && lfOnly ? 1 : 2;
 }
 
 char* BeginRecord() {
@@ -92,9 +96,11 @@ char* BeginRecord() {
 }
 
 void EndRecord(int length) {
-    s_buffer[s_used + length] = '\r';
+    // Two bytes are stored either way; with LF alone the second is the next
+    // record's first.
+    s_buffer[s_used + length] = s_lineEndFirst;
     s_buffer[s_used + length + 1] = '\n';
-    s_used += static_cast<unsigned int>(length) + 2;
+    s_used += static_cast<unsigned int>(length) + s_lineEndLength;
 }
 
 void FlushOutput() {

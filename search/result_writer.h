@@ -17,8 +17,9 @@
 using RecordSink = int (*)(void* context, const char* bytes, std::size_t length);
 struct OutputStopped {};
 
-// Starts gathering for a new search: to g_nOutFile, or to `sink`.
-void BeginOutput(RecordSink sink = nullptr, void* context = nullptr);
+// Starts gathering for a new search: to g_nOutFile, or to `sink`, whose
+// records may end with LF alone (`lfOnly`).
+void BeginOutput(RecordSink sink = nullptr, void* context = nullptr, bool lfOnly = false);
 
 // Adds a record to the result file: BeginRecord gives room for its text
 // (kRecordBufferSize bytes), EndRecord takes the text's length and adds the
