@@ -102,7 +102,7 @@ bool Output::Records(const char* bytes, std::size_t length, const std::string& p
     if (prefix.empty()) {
         if (countRecords_)
             for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) ++records_;
-        if (length >= kBufferSize / 2) {
+        if (length >= kDirectWrite) {
             // Large enough to go out as it is, behind what is buffered.
             Flush();
             used_ = 0;

@@ -60,6 +60,8 @@ private:
     struct stat destination_ {};
     std::size_t used_ = 0;
     static constexpr std::size_t kBufferSize = 256 * 1024;
+    // Records of at least this many bytes go out as the module made them.
+    static constexpr std::size_t kDirectWrite = 16 * 1024;
     char buffer_[kBufferSize];
 };
 

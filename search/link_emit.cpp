@@ -31,6 +31,7 @@ namespace {
 
 bool s_printable[256];    // the C runtime's isprint, taken at the start of each search
 bool s_printableIsAscii;  // and it is the "C" locale's: 0x20 to 0x7E
+bool s_anyKeyword;        // a keyword slot is not empty
 
 // True when none of the 8 bytes in `word` lies outside 0x20..0x7E.
 inline bool AllAsciiPrintable(std::uint64_t word) {
@@ -43,6 +44,8 @@ inline bool AllAsciiPrintable(std::uint64_t word) {
 }  // namespace
 
 void PrepareStrip() {
+    s_anyKeyword = false;
+    for (const CString& keyword : g_strKeyword) s_anyKeyword |= !keyword.IsEmpty();
     s_printableIsAscii = true;
     for (int byte = 0; byte < 256; ++byte) {
         s_printable[byte] = rt::IsPrintByte(static_cast<unsigned char>(byte));
@@ -77,7 +80,9 @@ void EmitLink() {
     // Longer addresses do not fit the record buffer and are dropped.
     int length = UrlTextLength();
     if (length > kMaxAddress) return RejectLink(kRejectTooLong, 0);
-    if (int slot = ExcludingKeyword(address)) return RejectLink(kRejectExcluded, slot);
+    if (s_anyKeyword) {
+        if (int slot = ExcludingKeyword(address)) return RejectLink(kRejectExcluded, slot);
+    }
 
     // The record is made in place in the result writer's buffer.
     EndRecord(StripNonPrintable(address, length, BeginRecord()));

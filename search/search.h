@@ -79,7 +79,8 @@ int ExcludingKeyword(const char* address);
 inline bool ContainsKeyword(const char* address) { return ExcludingKeyword(address) != 0; }
 
 // Takes the C runtime's isprint classification for StripNonPrintable (at the
-// start of each search: the host may change its locale between searches).
+// start of each search: the host may change its locale between searches),
+// and notes whether any keyword slot is filled.
 void PrepareStrip();
 
 // Copies the printable bytes of `address`, whose first NUL stands at
