@@ -8,6 +8,7 @@
 // shows progress and the summary (progress.cpp), and keeps the legacy
 // OUT.TXT behaviour (out_txt.cpp).
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,12 +38,19 @@ struct Search {
     std::string prefix;  // "NAME:" with -H
 };
 
+// True when a read of `fd` would not wait.
+bool InputReady(int fd) {
+    pollfd p = {fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+}
+
 int OnRecords(void* context, const char* bytes, std::size_t length) {
     Search& search = *static_cast<Search*>(context);
     long long before = search.output->RecordCount();
     bool ok = search.output->Records(bytes, length, search.prefix);
-    // Standard input may pause: what was found goes out before the wait.
-    if (ok && search.input->standardInput) ok = search.output->Push();
+    // Standard input may pause: what was found goes out before a read that
+    // would wait.
+    if (ok && search.input->standardInput && !InputReady(0)) ok = search.output->Push();
     search.counts->records += search.output->RecordCount() - before;
     return ok ? 0 : 1;
 }
