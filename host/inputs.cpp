@@ -4,18 +4,35 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 InputWalker::InputWalker(const std::vector<std::string>& operands, bool allFiles,
-                         void (*report)(const std::string&, int))
-    : operands_(operands), allFiles_(allFiles), report_(report) {
+                         void (*report)(const std::string&, int), std::FILE* namesFile)
+    : operands_(operands), namesFile_(namesFile), allFiles_(allFiles), report_(report) {
     for (const std::string& operand : operands_) {
         struct stat st;
         if (operand != "-" && ::stat(operand.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) walksDirectories_ = true;
     }
 }
 
-InputWalker::~InputWalker() = default;
+InputWalker::~InputWalker() { std::free(name_); }
+
+bool InputWalker::NextOperand(std::string& operand) {
+    if (nextOperand_ < operands_.size()) {
+        operand = operands_[nextOperand_++];
+        return true;
+    }
+    if (!namesFile_) return false;
+    for (;;) {
+        ssize_t n = ::getdelim(&name_, &nameSize_, '\0', namesFile_);
+        if (n <= 0) return false;
+        if (name_[n - 1] == '\0') --n;
+        if (n == 0) continue;  // an empty name names nothing
+        operand.assign(name_, static_cast<std::size_t>(n));
+        return true;
+    }
+}
 
 bool InputWalker::Wanted(const std::string& name) const {
     if (allFiles_) return true;
@@ -65,8 +82,8 @@ bool InputWalker::Next(Input& input) {
                 return true;
             }
         }
-        if (nextOperand_ == operands_.size()) return false;
-        const std::string& operand = operands_[nextOperand_++];
+        std::string operand;
+        if (!NextOperand(operand)) return false;
         if (operand == "-") {
             input = {"-", "(standard input)", true};
             return true;

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,10 @@ class InputWalker {
 public:
     // `report(path, errno)` is told of a named input that does not exist or
     // a directory that cannot be read; the walk goes on.
-    InputWalker(const std::vector<std::string>& operands, bool allFiles, void (*report)(const std::string&, int));
+    // After the operands, the names read from `namesFile` (each ended by a 0
+    // byte), when it is not null.
+    InputWalker(const std::vector<std::string>& operands, bool allFiles, void (*report)(const std::string&, int),
+                std::FILE* namesFile = nullptr);
     ~InputWalker();
     InputWalker(const InputWalker&) = delete;
     InputWalker& operator=(const InputWalker&) = delete;
@@ -44,8 +48,13 @@ private:
     bool Descend(const std::string& directory);
     bool Wanted(const std::string& name) const;
 
+    bool NextOperand(std::string& operand);
+
     std::vector<std::string> operands_;
     std::size_t nextOperand_ = 0;
+    std::FILE* namesFile_;
+    char* name_ = nullptr;  // getdelim's buffer
+    std::size_t nameSize_ = 0;
     std::vector<Level> levels_;
     bool allFiles_;
     bool walksDirectories_ = false;

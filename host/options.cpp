@@ -34,6 +34,10 @@ const char kHelpText[] =
     "  -h, --no-filename      do not\n"
     "      --crlf             end records with CR LF instead of LF\n"
     "      --all-files        take every file of a directory, not only *.htm(l)\n"
+    "      --files0-from=FILE more INPUTs, their names read from FILE (- for\n"
+    "                         standard input), each ended by a 0 byte\n"
+    "      --list-inputs      print the names of the inputs, each ended by a\n"
+    "                         0 byte, and search nothing\n"
     "      --rejected=FILE    write every address that was dropped to FILE, with\n"
     "                         its input, the offset of its anchor and why\n"
     "      --stats            print a summary on standard error at the end\n"
@@ -68,6 +72,7 @@ const ValueOption kValueOptions[] = {
     {"exclude", 'x', nullptr},
     {"output", 'o', &Options::output},
     {"rejected", 0, &Options::rejected},
+    {"files0-from", 0, &Options::files0From},
     {"keyword-line", 0, &Options::keywordLine},
 };
 
@@ -79,6 +84,7 @@ struct FlagOption {
 const FlagOption kFlagOptions[] = {
     {"with-filename", 'H'}, {"no-filename", 'h'}, {"crlf", 0},     {"all-files", 0}, {"stats", 0},
     {"messages", 0},        {"quiet", 'q'},       {"out-txt", 0},  {"help", 0},      {"version", 0},
+    {"list-inputs", 0},
 };
 
 }  // namespace
@@ -90,6 +96,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         if (name == "no-filename") options.withFilename = 0;
         if (name == "crlf") options.crlf = true;
         if (name == "all-files") options.allFiles = true;
+        if (name == "list-inputs") options.listInputs = true;
         if (name == "stats") options.stats = true;
         if (name == "messages") options.messages = true;
         if (name == "quiet") options.quiet = true;
@@ -105,6 +112,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         if (option.field == &Options::keywordLine) options.haveKeywordLine = true;
         if (option.field == &Options::output && value.empty()) emptyFileName = true;
         if (option.field == &Options::rejected && value.empty()) emptyFileName = true;
+        if (option.field == &Options::files0From && value.empty()) emptyFileName = true;
     };
 
     bool optionsEnded = false;
@@ -186,7 +194,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
     if (version) return Command::kVersion;
 
     if (emptyFileName) {
-        error = "an empty file name for -o or --rejected";
+        error = "an empty file name for -o, --rejected or --files0-from";
         return Command::kUsageError;
     }
     // The keywords: never a silent change of what the user asked for.
@@ -223,7 +231,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         options.keywordLine = line;
     }
     if (options.outTxt) {
-        if (options.inputs.size() != 1) {
+        if (options.inputs.size() != 1 || !options.files0From.empty()) {
             error = "--out-txt takes exactly one INPUT";
             return Command::kUsageError;
         }
@@ -234,6 +242,6 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         }
     }
     if (options.output == "-") options.output.clear();
-    if (options.inputs.empty()) options.inputs.push_back("-");
+    if (options.inputs.empty() && options.files0From.empty()) options.inputs.push_back("-");
     return Command::kRun;
 }

@@ -12,6 +12,8 @@ struct Options {
     bool haveKeywordLine = false;       // --keyword-line given
     std::string output;                 // -o FILE, or "" for standard output
     std::string rejected;               // --rejected=FILE, or ""
+    std::string files0From;             // --files0-from=FILE: more inputs, NUL-separated
+    bool listInputs = false;            // --list-inputs
     int withFilename = -1;              // -H 1, -h 0, -1 by the inputs
     bool crlf = false;
     bool allFiles = false;

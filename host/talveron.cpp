@@ -76,7 +76,31 @@ void OnWalkError(const std::string& path, int error) {
     s_walkFailed = true;
 }
 
+// The file of --files0-from, or null; false, with a diagnostic shown, when it
+// cannot be opened.
+bool OpenNames(const Options& options, std::FILE** names) {
+    *names = nullptr;
+    if (options.files0From.empty()) return true;
+    *names = options.files0From == "-" ? stdin : std::fopen(options.files0From.c_str(), "rb");
+    if (!*names) Diagnose(options.files0From, errno);
+    return *names != nullptr;
+}
+
+// --list-inputs: the names, each ended by a 0 byte.
+int ListInputs(const Options& options) {
+    std::FILE* names;
+    if (!OpenNames(options, &names)) return 1;
+    InputWalker walker(options.inputs, options.allFiles, OnWalkError, names);
+    Input input;
+    while (walker.Next(input)) std::fwrite(input.name.c_str(), 1, input.name.size() + 1, stdout);
+    bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) Diagnose("write error", errno);
+    return written && !s_walkFailed ? 0 : 1;
+}
+
 int Harvest(const Options& options) {
+    std::FILE* names;
+    if (!OpenNames(options, &names)) return 1;
     bool showProgress = !options.quiet && ::isatty(2);
     Output output;
     if (!output.Open(options.output, showProgress || options.stats)) return 1;
@@ -84,10 +108,12 @@ int Harvest(const Options& options) {
     if (!options.rejected.empty() && !rejected.Open(options.rejected)) return 1;
 
     RunCounts counts;
-    Progress progress(showProgress, showProgress ? CountInputs(options.inputs, options.allFiles) : -1);
-    InputWalker walker(options.inputs, options.allFiles, OnWalkError);
+    Progress progress(showProgress,
+                      showProgress && !names ? CountInputs(options.inputs, options.allFiles) : -1);
+    InputWalker walker(options.inputs, options.allFiles, OnWalkError, names);
     bool withName = options.withFilename == 1 ||
-                    (options.withFilename == -1 && (options.inputs.size() > 1 || walker.WalksDirectories()));
+                    (options.withFilename == -1 &&
+                     (options.inputs.size() > 1 || names || walker.WalksDirectories()));
 
     talveron_sink sink = {};
     sink.records = OnRecords;
@@ -157,5 +183,6 @@ int main(int argc, char** argv) {
         case Command::kRun:
             break;
     }
-    return options.outTxt ? RunOutTxt(options) : Harvest(options);
+    if (options.outTxt) return RunOutTxt(options);
+    return options.listInputs ? ListInputs(options) : Harvest(options);
 }

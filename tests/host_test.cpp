@@ -110,6 +110,11 @@ TEST_F(HostTest, DirectoryTreeIsWalkedInOrderPastLinks) {
     EXPECT_EQ(Host({"--all-files", "-h", "d/a"}).out, "http://a1.jp/\nhttp://txt.jp/\nhttp://z9.jp/\n");
     // A link named on the command line is followed.
     EXPECT_EQ(Host({"d/b/link.html"}).out, "http://c.jp/\n");
+    // The inputs as a list, and as names read from a file.
+    const char kList[] = "d/a/1.HTM\0d/a/z/9.Html\0d/b/2.html\0missing\0";
+    EXPECT_EQ(Host({"--list-inputs", "d", "missing"}).out, std::string(kList, sizeof kList - 1));
+    EXPECT_EQ(Host({"--files0-from=-"}, "printf 'd/b/2.html\\0c.html\\0' | ").out,
+              "d/b/2.html:http://b2.jp/\nc.html:http://c.jp/\n");
 }
 
 TEST_F(HostTest, StandardInputFromAPipe) {
