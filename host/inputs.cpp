@@ -52,11 +52,16 @@ bool InputWalker::Descend(const std::string& directory) {
     Level level;
     level.path = directory.back() == '/' ? directory : directory + "/";
     while (dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            level.names.emplace_back(entry->d_name);
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        // Known at once (most file systems tell the type): links, and files
+        // that are not pages, are left out here.
+        unsigned char type = entry->d_type;
+        if (type == DT_LNK || (type != DT_DIR && type != DT_UNKNOWN && (type != DT_REG || !Wanted(entry->d_name))))
+            continue;
+        level.entries.push_back({entry->d_name, type, static_cast<unsigned long long>(entry->d_ino)});
     }
     ::closedir(dir);
-    std::sort(level.names.begin(), level.names.end());
+    std::sort(level.entries.begin(), level.entries.end());
     levels_.push_back(std::move(level));
     return true;
 }
@@ -66,19 +71,25 @@ bool InputWalker::Next(Input& input) {
         // Inside a walk: the next entry of the deepest directory.
         while (!levels_.empty()) {
             Level& level = levels_.back();
-            if (level.next == level.names.size()) {
+            if (level.next == level.entries.size()) {
                 levels_.pop_back();
                 continue;
             }
-            std::string path = level.path + level.names[level.next++];
-            struct stat st;
-            if (::lstat(path.c_str(), &st) != 0) continue;  // gone since it was listed
-            if (S_ISDIR(st.st_mode)) {
+            const Entry& entry = level.entries[level.next++];
+            std::string path = level.path + entry.name;
+            unsigned char type = entry.type;
+            unsigned long long inode = entry.inode;
+            if (type == DT_UNKNOWN) {
+                struct stat st;
+                if (::lstat(path.c_str(), &st) != 0) continue;  // gone since it was listed
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
                 Descend(path);
                 continue;
             }
-            if (S_ISREG(st.st_mode) && Wanted(path)) {
-                input = {path, path, false};
+            if (type == DT_REG && Wanted(path)) {
+                input = {path, path, false, inode};
                 return true;
             }
         }

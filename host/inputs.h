@@ -15,6 +15,7 @@ struct Input {
     std::string path;  // as named, or reached in a walk; "-" for standard input
     std::string name;  // what -H and diagnostics show
     bool standardInput = false;
+    unsigned long long inode = 0;  // when a walk knows it (readdir's d_ino), else 0
 };
 
 // Walks the inputs one at a time, keeping only the directories on the way
@@ -40,9 +41,15 @@ public:
     bool WalksDirectories() const { return walksDirectories_; }
 
 private:
+    struct Entry {
+        std::string name;
+        unsigned char type;  // readdir's d_type (DT_UNKNOWN: ask lstat)
+        unsigned long long inode;
+        bool operator<(const Entry& other) const { return name < other.name; }
+    };
     struct Level {
-        std::string path;                // the directory, ending in '/'
-        std::vector<std::string> names;  // its entries, sorted
+        std::string path;            // the directory, ending in '/'
+        std::vector<Entry> entries;  // those that may be inputs or lead to some, sorted
         std::size_t next = 0;
     };
     bool Descend(const std::string& directory);

@@ -33,6 +33,8 @@ bool Output::Open(const std::string& file, bool countRecords) {
         destinationKnown_ = ::fstat(1, &destination_) == 0 && S_ISREG(destination_.st_mode);
         return true;
     }
+    // An input that is FILE itself is not read (see IsDestination).
+    destinationKnown_ = ::stat(file.c_str(), &destination_) == 0 && S_ISREG(destination_.st_mode);
     // The temporary file lies beside the file, so that the rename is one
     // step on one file system.
     std::size_t slash = file.rfind('/');

@@ -41,7 +41,13 @@ public:
     bool Failed() const { return failed_; }
     long long RecordCount() const { return records_; }
     // True when the file behind `st` is where the records go (a regular
-    // file as standard output): reading it would read our own output.
+    // file as standard output, or FILE as it was when the run began):
+    // reading it would read our own output, or replace the input with it.
+    // False when an input of this inode number (0: not known) cannot be
+    // the destination, so that it need not be looked at.
+    bool MayBeDestination(unsigned long long inode) const {
+        return destinationKnown_ && (inode == 0 || inode == destination_.st_ino);
+    }
     bool IsDestination(const struct stat& st) const;
 
 private:

@@ -1,5 +1,7 @@
 #include "host/rejected.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "host/messages.h"
@@ -9,29 +11,51 @@ RejectedFile::~RejectedFile() { Close(); }
 
 bool RejectedFile::Open(const std::string& path) {
     path_ = path;
-    file_ = std::fopen(path.c_str(), "wb");
+    destinationKnown_ = ::stat(path.c_str(), &destination_) == 0 && S_ISREG(destination_.st_mode);
+    if (!destinationKnown_ && ::stat(path.c_str(), &destination_) == 0) {
+        // Not a regular file (/dev/stderr, a pipe): written as it is.
+        file_ = std::fopen(path.c_str(), "wb");
+    } else {
+        std::size_t slash = path.rfind('/');
+        temporary_ = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
+                     path.substr(slash == std::string::npos ? 0 : slash + 1) + ".talveron-XXXXXX";
+        int fd = ::mkstemp(&temporary_[0]);
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (fd != -1) ::fchmod(fd, destinationKnown_ ? destination_.st_mode & 07777 : 0666 & ~mask);
+        file_ = fd == -1 ? nullptr : ::fdopen(fd, "wb");
+        if (!file_ && fd != -1) ::close(fd);
+        if (!file_) temporary_.clear();
+    }
     if (!file_) Diagnose(path, errno);
     return file_ != nullptr;
+}
+
+void RejectedFile::PutEscaped(const char* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (byte > 0x20 && byte < 0x7F && byte != '\\')
+            std::fputc(byte, file_);
+        else
+            std::fprintf(file_, "\\x%02X", byte);
+    }
 }
 
 void RejectedFile::Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
                        std::size_t length, const std::vector<std::string>& keywords) {
     if (!file_) return;
     std::fprintf(file_, "%s:%lld: ", input.c_str(), offset);
-    if (reason == TALVERON_EXCLUDED)
-        std::fprintf(file_, "excluded by keyword %d (%s): ", keyword,
-                     keyword >= 1 && static_cast<std::size_t>(keyword) <= keywords.size() ? keywords[keyword - 1].c_str() : "");
-    else if (reason == TALVERON_TOO_LONG)
+    if (reason == TALVERON_EXCLUDED) {
+        std::fprintf(file_, "excluded by keyword %d (", keyword);
+        if (keyword >= 1 && static_cast<std::size_t>(keyword) <= keywords.size())
+            PutEscaped(keywords[keyword - 1].data(), keywords[keyword - 1].size());
+        std::fputs("): ", file_);
+    } else if (reason == TALVERON_TOO_LONG) {
         std::fputs("longer than 499 bytes: ", file_);
-    else
+    } else {
         std::fputs("unfinished at end of input: ", file_);
-    for (std::size_t i = 0; i < length; ++i) {
-        unsigned char byte = static_cast<unsigned char>(address[i]);
-        if (byte > 0x20 && byte < 0x7F && byte != '\\')
-            std::fputc(byte, file_);
-        else
-            std::fprintf(file_, "\\x%02X", byte);
     }
+    PutEscaped(address, length);
     std::fputc('\n', file_);
 }
 
@@ -44,6 +68,14 @@ bool RejectedFile::Close() {
         error = errno;
     }
     file_ = nullptr;
+    if (!temporary_.empty()) {
+        if (ok && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+            ok = false;
+            error = errno;
+        }
+        if (!ok) ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
     if (!ok) Diagnose(path_, error ? error : EIO);
     return ok;
 }

@@ -3,10 +3,12 @@
 //   INPUT:OFFSET: excluded by keyword N (WORD): ADDRESS
 //   INPUT:OFFSET: longer than 499 bytes: ADDRESS
 //   INPUT:OFFSET: unfinished at end of input: ADDRESS
-// Bytes of the address outside 0x21..0x7E, and the backslash, are shown as
-// \xNN.
+// Bytes of the address and the word outside 0x21..0x7E, and the backslash,
+// are shown as \xNN.
 #ifndef TALVERON_HOST_REJECTED_H
 #define TALVERON_HOST_REJECTED_H
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -19,8 +21,19 @@ public:
     RejectedFile(const RejectedFile&) = delete;
     RejectedFile& operator=(const RejectedFile&) = delete;
 
-    // False, with a diagnostic shown, when FILE cannot be created.
+    // False, with a diagnostic shown, when FILE cannot be created. The
+    // lines go to a temporary file beside FILE that replaces it at Close,
+    // so that FILE is never emptied before the inputs are read.
     bool Open(const std::string& path);
+    // True when the file behind `st` is FILE as it was when the run began.
+    // False when an input of this inode number (0: not known) cannot be
+    // the destination, so that it need not be looked at.
+    bool MayBeDestination(unsigned long long inode) const {
+        return destinationKnown_ && (inode == 0 || inode == destination_.st_ino);
+    }
+    bool IsDestination(const struct stat& st) const {
+        return destinationKnown_ && st.st_dev == destination_.st_dev && st.st_ino == destination_.st_ino;
+    }
     bool IsOpen() const { return file_ != nullptr; }
     void Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
              std::size_t length, const std::vector<std::string>& keywords);
@@ -28,8 +41,12 @@ public:
     bool Close();
 
 private:
+    void PutEscaped(const char* bytes, std::size_t length);
+
     std::FILE* file_ = nullptr;
-    std::string path_;
+    std::string path_, temporary_;
+    bool destinationKnown_ = false;
+    struct stat destination_ {};
 };
 
 #endif

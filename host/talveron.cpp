@@ -125,9 +125,12 @@ int Harvest(const Options& options) {
     Input input;
     while (!output.Failed() && walker.Next(input)) {
         int fd = input.standardInput ? 0 : ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+        int error = fd == -1 ? errno : 0;
+        // (A directory opens, and its first read fails with EISDIR.)
         struct stat st;
-        int error = fd == -1 ? errno : ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-        if (error == 0 && output.IsDestination(st)) {
+        bool mayBeDestination = output.MayBeDestination(input.inode) || rejected.MayBeDestination(input.inode);
+        if (error == 0 && mayBeDestination && ::fstat(fd, &st) == 0 &&
+            (output.IsDestination(st) || rejected.IsDestination(st))) {
             Say(input.name + ": input file is also the output");
             error = -1;
         }

@@ -115,8 +115,11 @@ struct CallTurn {
 // The calling thread's errno after a failed call.
 int LastErrno();
 
-// The C runtime's isprint in its current locale, for a byte value 0..255.
+// The C runtime's isprint in its current locale, for a byte value 0..255,
+// and the name of that locale's character classes (LC_CTYPE), which tells
+// when a table taken of IsPrintByte is still good.
 bool IsPrintByte(unsigned char byte);
+const char* CtypeLocaleName();
 
 // Shows a modal message box and returns the button pressed (IDYES, IDNO).
 // The text and caption are Shift_JIS bytes. On Windows this is USER32's

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <clocale>
 #include <climits>
 #include <atomic>
 #include <fcntl.h>
@@ -107,16 +108,17 @@ MessageHandler g_messageHandler = DiscardMessage;
 const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixLseek, PosixEof, PosixClose, PosixSameFile};
 
 pthread_mutex_t g_callLock = PTHREAD_MUTEX_INITIALIZER;
-// The thread whose call runs, or 0. Only that thread stores its own id here,
-// so a thread finds its own id only while its call runs.
-std::atomic<pid_t> g_callOwner{0};
+// The thread whose call runs, or 0 (no thread has that id). Only that thread
+// stores its own id here, so a thread finds its own id only while its call
+// runs.
+std::atomic<pthread_t> g_callOwner{0};
 
 }  // namespace
 
 const Backend& PlatformBackend() { return kPosixBackend; }
 
 bool BeginCall() {
-    pid_t self = ::gettid();
+    pthread_t self = ::pthread_self();
     if (g_callOwner.load(std::memory_order_relaxed) == self) return false;
     ::pthread_mutex_lock(&g_callLock);
     g_callOwner.store(self, std::memory_order_relaxed);
@@ -129,6 +131,8 @@ void EndCall() {
 }
 
 int LastErrno() { return errno; }
+
+const char* CtypeLocaleName() { return std::setlocale(LC_CTYPE, nullptr); }
 
 bool IsPrintByte(unsigned char byte) { return std::isprint(byte) != 0; }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ctype.h>
 #include <errno.h>
+#include <clocale>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -62,6 +63,8 @@ void EndCall() {
 }
 
 int LastErrno() { return errno; }
+
+const char* CtypeLocaleName() { return std::setlocale(LC_CTYPE, nullptr); }
 
 bool IsPrintByte(unsigned char byte) { return ::isprint(byte) != 0; }
 

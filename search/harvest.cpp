@@ -52,7 +52,9 @@ extern "C" int talveron_harvest(int fd, const char* keyword_line, const talveron
                 PrepareSearch(keyword_line ? keyword_line : "");
                 g_nInFile = fd;
                 BeginOutput(sink->records, sink->context, sink->lf_line_ends != 0);
-                RunScan();
+                // An input that ended stays ended: a terminal needs one
+                // end-of-file key, and a file one read at its end.
+                RunScan(true);
                 outcome.bytes = g_input.dataOffset + (g_input.end - g_input.data);
                 outcome.read_errno = g_input.failed ? g_input.error : 0;
                 status = g_input.failed ? -1 : 0;

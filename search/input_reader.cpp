@@ -8,18 +8,20 @@
 #include "search/result_writer.h"
 #include "search/search.h"
 
-InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, 0, 0, kInputBlockSize, {}};
+InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, 0, false, false, 0, kInputBlockSize, {}};
 
-void BeginInput() {
+void BeginInput(bool endIsFinal) {
     g_input.pos = g_input.end = g_input.data;
     g_input.last = kLastWasStatus;
     g_input.failed = false;
     g_input.error = 0;
+    g_input.endIsFinal = endIsFinal;
+    g_input.ended = false;
     g_input.dataOffset = 0;
 }
 
 bool RefillInput() {
-    if (g_input.failed) return false;
+    if (g_input.failed || g_input.ended) return false;
     std::size_t have = static_cast<std::size_t>(g_input.end - g_input.data);
     std::size_t keep = have < kInputKeepBehind ? have : kInputKeepBehind;
     g_input.dataOffset += static_cast<long long>(have - keep);
@@ -39,6 +41,7 @@ bool RefillInput() {
         g_input.failed = true;
         g_input.error = rt::LastErrno();
     }
+    g_input.ended = n == 0 && g_input.endIsFinal;
     return false;
 }
 

@@ -32,6 +32,8 @@ struct InputBuffer {
     int last;                  // last byte delivered (0..255), or kLastWas...
     bool failed;               // a read failed
     int error;                 // and its errno
+    bool endIsFinal;           // a read that found the end is not made again
+    bool ended;                // and one did
     long long dataOffset;      // the input offset of data[0]
     unsigned int blockSize;    // bytes asked for per read
     // The block, behind the bytes kept, and room that kernels may read past
@@ -40,8 +42,10 @@ struct InputBuffer {
 };
 extern InputBuffer g_input;
 
-// Starts reading g_nInFile from its beginning.
-void BeginInput();
+// Starts reading g_nInFile from its beginning. As the export reads, every
+// read at the end asks the file again; with `endIsFinal` the first end found
+// is the end (a terminal then needs one end-of-file key, not several).
+void BeginInput(bool endIsFinal = false);
 
 // Called when every byte read has been delivered: writes out the records
 // gathered, then reads the next block.

@@ -46,6 +46,12 @@ inline bool AllAsciiPrintable(std::uint64_t word) {
 void PrepareStrip() {
     s_anyKeyword = false;
     for (const CString& keyword : g_strKeyword) s_anyKeyword |= !keyword.IsEmpty();
+    // The table is taken again only when the locale has changed since.
+    static char s_tableLocale[128];  // "" before the first table
+    const char* locale = rt::CtypeLocaleName();
+    bool named = locale && std::strlen(locale) < sizeof s_tableLocale;
+    if (named && std::strcmp(locale, s_tableLocale) == 0) return;
+    std::strcpy(s_tableLocale, named ? locale : "");
     s_printableIsAscii = true;
     for (int byte = 0; byte < 256; ++byte) {
         s_printable[byte] = rt::IsPrintByte(static_cast<unsigned char>(byte));

@@ -25,8 +25,9 @@ void SplitKeywordLine(const char* line, int length);
 // start message.
 void PrepareSearch(const char* keywordLine);
 
-// Searches g_nInFile from where it stands to its end (ScanAnchors).
-void RunScan();
+// Searches g_nInFile from where it stands to its end (ScanAnchors); with
+// `endIsFinal`, the first end of input found is the end (see BeginInput).
+void RunScan(bool endIsFinal = false);
 
 // What a search reports besides its records, for the library's callers
 // (talveron_harvest); all null for the export. Called on the rare paths only.

@@ -81,8 +81,8 @@ void PrepareSearch(const char* keywordLine) {
     ShowMessage(MSG_SEARCH_START, CAPTION_ERROR);
 }
 
-void RunScan() {
-    BeginInput();
+void RunScan(bool endIsFinal) {
+    BeginInput(endIsFinal);
     PrepareStrip();
     ScanAnchors();
 }
