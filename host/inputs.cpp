@@ -1,15 +1,21 @@
 #include "host/inputs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-InputWalker::InputWalker(const std::vector<std::string>& operands, bool allFiles,
-                         void (*report)(const std::string&, int), std::FILE* namesFile)
-    : operands_(operands), namesFile_(namesFile), allFiles_(allFiles), report_(report) {
+InputWalker::InputWalker(const std::vector<std::string>& operands, bool allFiles, Report report,
+                         std::FILE* namesFile)
+    : operands_(operands), namesFile_(namesFile), allFiles_(allFiles), report_(std::move(report)) {
     for (const std::string& operand : operands_) {
         struct stat st;
         if (operand != "-" && ::stat(operand.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) walksDirectories_ = true;
@@ -117,4 +123,135 @@ long long CountInputs(const std::vector<std::string>& operands, bool allFiles) {
     Input input;
     while (walker.Next(input)) ++count;
     return count;
+}
+
+namespace {
+// Inputs opened and not yet searched, at most; the thread goes on opening
+// when half of them were taken, and closes in batches, so that the two
+// threads rarely wake each other.
+constexpr std::size_t kOpenAhead = 64;
+constexpr std::size_t kCloseBatch = 16;
+}
+
+struct InputOpener::Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Opened> ready;  // opened (or failed), in order
+    std::vector<int> toClose;  // searched
+    bool walked = false;       // the walk has ended
+    bool stop = false;         // the search has ended
+    bool searchWaits = false;  // Next waits for an input
+    std::thread thread;
+};
+
+void InputOpener::Open(Opened& opened) {
+    if (opened.input.standardInput) {
+        opened.fd = 0;
+        return;
+    }
+    opened.fd = ::open(opened.input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    opened.error = opened.fd == -1 ? errno : 0;
+}
+
+void InputOpener::Run(Shared* shared, InputWalker* walker) {
+    bool more = true;
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    for (;;) {
+        // What was searched is closed here, without the lock held.
+        while (!shared->toClose.empty()) {
+            std::vector<int> fds;
+            fds.swap(shared->toClose);
+            lock.unlock();
+            for (int fd : fds) ::close(fd);
+            lock.lock();
+        }
+        if (shared->stop) return;
+        if (more && shared->ready.size() < kOpenAhead) {
+            lock.unlock();
+            Opened opened;
+            more = walker->Next(opened.input);  // its errors are queued meanwhile
+            if (more) Open(opened);
+            lock.lock();
+            if (more)
+                shared->ready.push_back(std::move(opened));
+            else
+                shared->walked = true;
+            if (shared->searchWaits) shared->changed.notify_all();
+            continue;
+        }
+        shared->changed.wait(lock, [&] {
+            return shared->stop || shared->toClose.size() >= kCloseBatch ||
+                   (more && shared->ready.size() <= kOpenAhead / 2);
+        });
+    }
+}
+
+InputOpener::InputOpener(InputWalker& walker, bool ahead) : walker_(walker) {
+    if (!ahead) {
+        walker_.SetReport([this](const std::string& path, int error) {
+            pending_.push_back({{path, path, false, 0}, -1, error});
+        });
+        return;
+    }
+    shared_ = std::make_unique<Shared>();
+    Shared* shared = shared_.get();
+    walker_.SetReport([shared](const std::string& path, int error) {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->ready.push_back({{path, path, false, 0}, -1, error});
+        if (shared->searchWaits) shared->changed.notify_all();
+    });
+    shared_->thread = std::thread(Run, shared, &walker_);
+}
+
+InputOpener::~InputOpener() {
+    if (!shared_) return;
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->stop = true;
+        shared_->changed.notify_all();
+    }
+    shared_->thread.join();
+    for (Opened& opened : shared_->ready)
+        if (opened.fd > 0) ::close(opened.fd);
+    for (int fd : shared_->toClose) ::close(fd);
+}
+
+bool InputOpener::Next(Opened& opened) {
+    if (!shared_) {
+        if (pending_.empty() && !walked_) {
+            Opened next;
+            if (walker_.Next(next.input)) {
+                Open(next);
+                pending_.push_back(std::move(next));  // behind the walk's errors met on the way
+            } else {
+                walked_ = true;
+            }
+        }
+        if (pending_.empty()) return false;
+        opened = std::move(pending_.front());
+        pending_.pop_front();
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->searchWaits = true;
+    shared_->changed.wait(lock, [&] { return !shared_->ready.empty() || shared_->walked; });
+    shared_->searchWaits = false;
+    if (shared_->ready.empty()) return false;
+    opened = std::move(shared_->ready.front());
+    shared_->ready.pop_front();
+    if (shared_->ready.size() == kOpenAhead / 2) shared_->changed.notify_all();
+    return true;
+}
+
+void InputOpener::Done(Opened& opened) {
+    int fd = opened.input.standardInput ? -1 : opened.fd;
+    opened.fd = -1;
+    if (!shared_) {
+        if (fd != -1) ::close(fd);
+        return;
+    }
+    if (fd == -1) return;
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->toClose.push_back(fd);
+    if (shared_->toClose.size() == kCloseBatch) shared_->changed.notify_all();
 }

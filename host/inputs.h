@@ -7,6 +7,8 @@
 #include <dirent.h>
 
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,12 +27,14 @@ struct Input {
 // followed (as grep -r does), so a link loop ends nothing.
 class InputWalker {
 public:
-    // `report(path, errno)` is told of a named input that does not exist or
-    // a directory that cannot be read; the walk goes on.
+    // `report(path, errno)` is told of a directory that cannot be read; the
+    // walk goes on.
     // After the operands, the names read from `namesFile` (each ended by a 0
     // byte), when it is not null.
-    InputWalker(const std::vector<std::string>& operands, bool allFiles, void (*report)(const std::string&, int),
+    using Report = std::function<void(const std::string& path, int error)>;
+    InputWalker(const std::vector<std::string>& operands, bool allFiles, Report report,
                 std::FILE* namesFile = nullptr);
+    void SetReport(Report report) { report_ = std::move(report); }
     ~InputWalker();
     InputWalker(const InputWalker&) = delete;
     InputWalker& operator=(const InputWalker&) = delete;
@@ -65,7 +69,41 @@ private:
     std::vector<Level> levels_;
     bool allFiles_;
     bool walksDirectories_ = false;
-    void (*report_)(const std::string&, int);
+    Report report_;
+};
+
+// The inputs of a walk, opened in order. With `ahead`, a thread of its own
+// walks and opens up to a few dozen files ahead of the search (and closes
+// those searched), so that finding, opening and closing files overlaps the
+// search and its reads; without, each is opened when it is asked for.
+// (Reading ahead there as well was measured slower: the thread then has the
+// larger share of the work, and the search waits for it.)
+class InputOpener {
+public:
+    struct Opened {
+        Input input;
+        int fd = -1;    // -1 when it could not be opened
+        int error = 0;  // errno of the open, or of a directory of the walk
+    };
+    InputOpener(InputWalker& walker, bool ahead);
+    ~InputOpener();
+    InputOpener(const InputOpener&) = delete;
+    InputOpener& operator=(const InputOpener&) = delete;
+
+    // The next input or error, in the walk's order; false at the end.
+    bool Next(Opened& opened);
+    // Hands back what Next gave: its descriptor is closed (not standard
+    // input's).
+    void Done(Opened& opened);
+
+private:
+    struct Shared;
+    static void Open(Opened& opened);
+    static void Run(Shared* shared, InputWalker* walker);
+    InputWalker& walker_;
+    std::unique_ptr<Shared> shared_;  // with a thread of its own
+    std::deque<Opened> pending_;      // without: the walk's errors, then the next input
+    bool walked_ = false;
 };
 
 // How many inputs the operands give (a walk of their directories, without

@@ -122,10 +122,13 @@ int Harvest(const Options& options) {
     if (showProgress) sink.progress = OnProgress;
     if (options.messages) sink.message = OnMessage;
 
-    Input input;
-    while (!output.Failed() && walker.Next(input)) {
-        int fd = input.standardInput ? 0 : ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
-        int error = fd == -1 ? errno : 0;
+    // Opening ahead pays when there is more than one input.
+    InputOpener opener(walker, names || options.inputs.size() > 1 || walker.WalksDirectories());
+    InputOpener::Opened opened;
+    while (!output.Failed() && opener.Next(opened)) {
+        const Input& input = opened.input;
+        int fd = opened.fd;
+        int error = opened.error;
         // (A directory opens, and its first read fails with EISDIR.)
         struct stat st;
         bool mayBeDestination = output.MayBeDestination(input.inode) || rejected.MayBeDestination(input.inode);
@@ -137,14 +140,14 @@ int Harvest(const Options& options) {
         if (error != 0) {
             if (error > 0) Diagnose(input.name, error);
             ++counts.failed;
-            if (fd > 0) ::close(fd);
+            opener.Done(opened);
             continue;
         }
         Search search = {&options, &output, &rejected, &counts, &progress, &input, withName ? input.name + ":" : ""};
         sink.context = &search;
         talveron_result result;
         int status = talveron_harvest(fd, options.keywordLine.c_str(), &sink, &result);
-        if (!input.standardInput) ::close(fd);
+        opener.Done(opened);
         counts.bytes += result.bytes;
         if (status == 0) {
             ++counts.searched;
@@ -159,7 +162,7 @@ int Harvest(const Options& options) {
     }
     progress.End();
 
-    bool allSearched = counts.failed == 0 && !s_walkFailed;
+    bool allSearched = counts.failed == 0;
     bool written = output.Finish(allSearched);
     if (!options.output.empty() && written && !allSearched)
         Say(options.output + ": left unchanged: not every input was searched");
