@@ -7,7 +7,7 @@
 #include "host/messages.h"
 #include "module/talveron.h"
 
-RejectedFile::~RejectedFile() { Close(); }
+RejectedFile::~RejectedFile() { Close(false); }
 
 bool RejectedFile::Open(const std::string& path) {
     path_ = path;
@@ -59,7 +59,7 @@ void RejectedFile::Add(const std::string& input, int reason, int keyword, long l
     std::fputc('\n', file_);
 }
 
-bool RejectedFile::Close() {
+bool RejectedFile::Close(bool commit) {
     if (!file_) return true;
     bool ok = !std::ferror(file_);
     int error = errno;
@@ -69,11 +69,11 @@ bool RejectedFile::Close() {
     }
     file_ = nullptr;
     if (!temporary_.empty()) {
-        if (ok && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        if (ok && commit && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
             ok = false;
             error = errno;
         }
-        if (!ok) ::unlink(temporary_.c_str());
+        if (!ok || !commit) ::unlink(temporary_.c_str());
         temporary_.clear();
     }
     if (!ok) Diagnose(path_, error ? error : EIO);

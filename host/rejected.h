@@ -37,8 +37,10 @@ public:
     bool IsOpen() const { return file_ != nullptr; }
     void Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
              std::size_t length, const std::vector<std::string>& keywords);
-    // False, with a diagnostic shown, when a write failed.
-    bool Close();
+    // With `commit`, the temporary file replaces FILE; else it is removed
+    // and FILE left as it was (as -o does when not every input was
+    // searched). False, with a diagnostic shown, when a write failed.
+    bool Close(bool commit = true);
 
 private:
     void PutEscaped(const char* bytes, std::size_t length);

@@ -166,7 +166,9 @@ int Harvest(const Options& options) {
     bool written = output.Finish(allSearched);
     if (!options.output.empty() && written && !allSearched)
         Say(options.output + ": left unchanged: not every input was searched");
-    bool rejectedWritten = rejected.Close();
+    bool rejectedWritten = rejected.Close(allSearched);
+    if (!options.rejected.empty() && rejectedWritten && !allSearched)
+        Say(options.rejected + ": left unchanged: not every input was searched");
     if (options.stats && !options.quiet) PrintSummary(counts, options.keywords, progress.Elapsed());
     return allSearched && written && rejectedWritten ? 0 : 1;
 }

@@ -144,6 +144,14 @@ TEST_F(HostTest, OutputFileIsAllOrNothing) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Read("links.txt"), kRecords);
+    // An input that is where records or reasons go is not read, nor lost.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-o", "p.html", "p.html"},
+                                                 {"--rejected=p.html", "p.html"}}) {
+        run = Host(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.rfind("talveron: p.html: input file is also the output\n", 0), 0u) << run.err;
+        EXPECT_EQ(Read("p.html"), kPage);
+    }
 }
 
 TEST_F(HostTest, TwoRunsInOneDirectoryAtOnce) {
