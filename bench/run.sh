@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh bench
-cmake -S . -B build > /dev/null && cmake --build build -j2 > /dev/null
+cmake -S . -B build -DTALVERON_BENCH=ON > /dev/null && cmake --build build -j2 > /dev/null
 
 corpus=build/bench-corpus
 mkdir -p "$corpus"
