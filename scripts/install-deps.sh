@@ -3,13 +3,14 @@
 # GoogleTest and Google Benchmark for the Linux build; clang with its
 # sanitizer and libFuzzer runtimes for the sanitized build and the fuzz
 # targets; mingw-w64 and 32-bit Wine for TALVERON.dll and its tests; qemu-user
-# to run the kernel tests on a CPU without AVX2. With "bench", also the
+# to run the kernel tests on a CPU without AVX2; Dask's distributed for
+# talveron-dask and its tests (python3-distributed). With "bench", also the
 # benchmark's peers (hxwls). Does nothing when everything is there already.
 #
 #   scripts/install-deps.sh [bench]
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user)
+packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed)
 [ "${1:-}" = bench ] && packages+=(html-xml-utils python3 time)
 
 missing=()
