@@ -70,12 +70,6 @@ void OnProgress(void* context, long long bytes) {
 
 void OnMessage(void*, const char* text, const char* caption) { ShowModuleMessage(text, caption); }
 
-bool s_walkFailed = false;
-void OnWalkError(const std::string& path, int error) {
-    Diagnose(path, error);
-    s_walkFailed = true;
-}
-
 // The file of --files0-from, or null; false, with a diagnostic shown, when it
 // cannot be opened.
 bool OpenNames(const Options& options, std::FILE** names) {
@@ -86,16 +80,20 @@ bool OpenNames(const Options& options, std::FILE** names) {
     return *names != nullptr;
 }
 
-// --list-inputs: the names, each ended by a 0 byte.
+// --list-inputs: the names, each ended by a 0 byte, as they are named to a
+// search ("-" for standard input). A directory that cannot be read is listed
+// itself, where the walk met it, so that a search of the list (with
+// --files0-from) fails on it in the same place.
 int ListInputs(const Options& options) {
     std::FILE* names;
     if (!OpenNames(options, &names)) return 1;
-    InputWalker walker(options.inputs, options.allFiles, OnWalkError, names);
+    auto list = [](const std::string& name) { std::fwrite(name.c_str(), 1, name.size() + 1, stdout); };
+    InputWalker walker(options.inputs, options.allFiles, [&](const std::string& path, int) { list(path); }, names);
     Input input;
-    while (walker.Next(input)) std::fwrite(input.name.c_str(), 1, input.name.size() + 1, stdout);
+    while (walker.Next(input)) list(input.path);
     bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
     if (!written) Diagnose("write error", errno);
-    return written && !s_walkFailed ? 0 : 1;
+    return written ? 0 : 1;
 }
 
 int Harvest(const Options& options) {
@@ -110,7 +108,7 @@ int Harvest(const Options& options) {
     RunCounts counts;
     Progress progress(showProgress,
                       showProgress && !names ? CountInputs(options.inputs, options.allFiles) : -1);
-    InputWalker walker(options.inputs, options.allFiles, OnWalkError, names);
+    InputWalker walker(options.inputs, options.allFiles, nullptr, names);  // the opener takes its reports
     bool withName = options.withFilename == 1 ||
                     (options.withFilename == -1 &&
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
