@@ -23,11 +23,42 @@ void RemoveTemporaryAndDie(int signal) {
 
 Output::~Output() {
     if (!finished_) Finish(false);
+    StopWriting();
+}
+
+void Output::Write() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stop_ || !full_.empty(); });
+        if (full_.empty()) return;  // stopped, all written
+        Buffer buffer = std::move(full_.front());
+        full_.pop_front();
+        lock.unlock();
+        WriteOut(buffer.bytes.get(), buffer.used);
+        lock.lock();
+        empty_.push_back(std::move(buffer));
+        changed_.notify_all();
+    }
+}
+
+void Output::StopWriting() {
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        changed_.notify_all();
+    }
+    writer_.join();
 }
 
 bool Output::Open(const std::string& file, bool countRecords) {
     countRecords_ = countRecords;
     file_ = file;
+    for (std::size_t i = 0; i < kBuffers; ++i) empty_.push_back({std::unique_ptr<char[]>(new char[kBufferSize]), 0});
+    current_ = std::move(empty_.back());
+    empty_.pop_back();
+    buffer_ = current_.bytes.get();
+    writer_ = std::thread(&Output::Write, this);
     if (file.empty()) {
         fd_ = 1;
         destinationKnown_ = ::fstat(1, &destination_) == 0 && S_ISREG(destination_.st_mode);
@@ -64,8 +95,7 @@ bool Output::Open(const std::string& file, bool countRecords) {
 }
 
 void Output::Fail(int error) {
-    if (failed_) return;
-    failed_ = true;
+    if (failed_.exchange(true)) return;
     std::fprintf(stderr, "talveron: %s: %s\n", file_.empty() ? "write error" : file_.c_str(), std::strerror(error));
 }
 
@@ -83,7 +113,15 @@ void Output::WriteOut(const char* bytes, std::size_t length) {
 }
 
 void Output::Flush() {
-    WriteOut(buffer_, used_);
+    if (used_ == 0) return;
+    current_.used = used_;
+    std::unique_lock<std::mutex> lock(mutex_);
+    full_.push_back(std::move(current_));
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !empty_.empty(); });
+    current_ = std::move(empty_.back());
+    empty_.pop_back();
+    buffer_ = current_.bytes.get();
     used_ = 0;
 }
 
@@ -104,14 +142,7 @@ bool Output::Records(const char* bytes, std::size_t length, const std::string& p
     if (prefix.empty()) {
         if (countRecords_)
             for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) ++records_;
-        if (length >= kDirectWrite) {
-            // Large enough to go out as it is, behind what is buffered.
-            Flush();
-            used_ = 0;
-            WriteOut(bytes, length);
-        } else {
-            Put(bytes, length);
-        }
+        Put(bytes, length);
     } else {
         // Record by record, each after the prefix.
         while (bytes < end) {
@@ -138,7 +169,9 @@ bool Output::Finish(bool commit) {
     if (finished_) return !failed_;
     finished_ = true;
     Flush();
+    StopWriting();
     if (file_.empty()) return !failed_;
+    if (fd_ == -1) return false;  // the temporary file was never made
     if (::close(fd_) != 0) Fail(errno);
     bool replaced = false;
     if (commit && !failed_) {

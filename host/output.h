@@ -1,13 +1,22 @@
 // Where the records of a run go: standard output, or a file replaced all or
 // nothing. Records arrive as the module makes them, each ended by the line
 // end the run asked it for, and leave after the input's name when asked.
+// They are gathered in buffers that a thread of their own writes, so that
+// writing overlaps the search.
 #ifndef TALVERON_HOST_OUTPUT_H
 #define TALVERON_HOST_OUTPUT_H
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 class Output {
 public:
@@ -26,8 +35,8 @@ public:
     // empty). False once a write has failed (the diagnostic is shown once).
     bool Records(const char* bytes, std::size_t length, const std::string& prefix);
 
-    // Writes out what is buffered now (before the module waits for a slow
-    // input). False once a write has failed.
+    // Hands what is buffered to the writing now (before the module waits
+    // for a slow input). False once a write has failed.
     bool Push() {
         Flush();
         return !failed_;
@@ -51,24 +60,36 @@ public:
     bool IsDestination(const struct stat& st) const;
 
 private:
+    struct Buffer {
+        std::unique_ptr<char[]> bytes;
+        std::size_t used;
+    };
     void Put(const char* bytes, std::size_t length);
     void WriteOut(const char* bytes, std::size_t length);
     void Flush();
     void Fail(int error);
+    void Write();  // the writing thread
+    void StopWriting();
 
     int fd_ = 1;
     std::string file_, temporary_;
     bool countRecords_ = false;
-    bool failed_ = false;
+    std::atomic<bool> failed_{false};
     bool finished_ = false;
     long long records_ = 0;
     bool destinationKnown_ = false;
     struct stat destination_ {};
-    std::size_t used_ = 0;
     static constexpr std::size_t kBufferSize = 256 * 1024;
-    // Records of at least this many bytes go out as the module made them.
-    static constexpr std::size_t kDirectWrite = 16 * 1024;
-    char buffer_[kBufferSize];
+    static constexpr std::size_t kBuffers = 3;
+    char* buffer_ = nullptr;  // the one being filled
+    std::size_t used_ = 0;
+    Buffer current_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Buffer> full_;     // to write, in order
+    std::vector<Buffer> empty_;   // written
+    bool stop_ = false;
+    std::thread writer_;
 };
 
 #endif
