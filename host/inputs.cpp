@@ -22,7 +22,15 @@ InputWalker::InputWalker(const std::vector<std::string>& operands, bool allFiles
     }
 }
 
-InputWalker::~InputWalker() { std::free(name_); }
+InputWalker::~InputWalker() {
+    while (!levels_.empty()) Leave();
+    std::free(name_);
+}
+
+void InputWalker::Leave() {
+    ::closedir(levels_.back().dir);
+    levels_.pop_back();
+}
 
 bool InputWalker::NextOperand(std::string& operand) {
     if (nextOperand_ < operands_.size()) {
@@ -66,7 +74,7 @@ bool InputWalker::Descend(const std::string& directory) {
             continue;
         level.entries.push_back({entry->d_name, type, static_cast<unsigned long long>(entry->d_ino)});
     }
-    ::closedir(dir);
+    level.dir = dir;  // kept open: its files are opened relative to it
     std::sort(level.entries.begin(), level.entries.end());
     levels_.push_back(std::move(level));
     return true;
@@ -78,7 +86,7 @@ bool InputWalker::Next(Input& input) {
         while (!levels_.empty()) {
             Level& level = levels_.back();
             if (level.next == level.entries.size()) {
-                levels_.pop_back();
+                Leave();
                 continue;
             }
             const Entry& entry = level.entries[level.next++];
@@ -95,14 +103,14 @@ bool InputWalker::Next(Input& input) {
                 continue;
             }
             if (type == DT_REG && Wanted(path)) {
-                input = {path, path, false, inode};
+                input = {path, path, false, inode, ::dirfd(level.dir), entry.name};
                 return true;
             }
         }
         std::string operand;
         if (!NextOperand(operand)) return false;
         if (operand == "-") {
-            input = {"-", "(standard input)", true};
+            input = {"-", "(standard input)", true, 0, -1, ""};
             return true;
         }
         // A named input is followed through links; a directory is walked;
@@ -112,7 +120,7 @@ bool InputWalker::Next(Input& input) {
             Descend(operand);
             continue;
         }
-        input = {operand, operand, false};
+        input = {operand, operand, false, 0, -1, ""};
         return true;
     }
 }
@@ -149,7 +157,10 @@ void InputOpener::Open(Opened& opened) {
         opened.fd = 0;
         return;
     }
-    opened.fd = ::open(opened.input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Within a walk, relative to the directory: no look-up of the whole path.
+    const Input& input = opened.input;
+    opened.fd = input.directory != -1 ? ::openat(input.directory, input.leaf.c_str(), O_RDONLY | O_CLOEXEC)
+                                      : ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
     opened.error = opened.fd == -1 ? errno : 0;
 }
 
@@ -189,7 +200,7 @@ void InputOpener::Run(Shared* shared, InputWalker* walker) {
 InputOpener::InputOpener(InputWalker& walker, bool ahead) : walker_(walker) {
     if (!ahead) {
         walker_.SetReport([this](const std::string& path, int error) {
-            pending_.push_back({{path, path, false, 0}, -1, error});
+            pending_.push_back({{path, path, false, 0, -1, ""}, -1, error});
         });
         return;
     }
@@ -197,7 +208,7 @@ InputOpener::InputOpener(InputWalker& walker, bool ahead) : walker_(walker) {
     Shared* shared = shared_.get();
     walker_.SetReport([shared](const std::string& path, int error) {
         std::lock_guard<std::mutex> lock(shared->mutex);
-        shared->ready.push_back({{path, path, false, 0}, -1, error});
+        shared->ready.push_back({{path, path, false, 0, -1, ""}, -1, error});
         if (shared->searchWaits) shared->changed.notify_all();
     });
     shared_->thread = std::thread(Run, shared, &walker_);

@@ -18,6 +18,10 @@ struct Input {
     std::string name;  // what -H and diagnostics show
     bool standardInput = false;
     unsigned long long inode = 0;  // when a walk knows it (readdir's d_ino), else 0
+    // From a walk: its directory, open until the walk leaves it (valid until
+    // the next InputWalker::Next), and its name there, for openat.
+    int directory = -1;
+    std::string leaf;
 };
 
 // Walks the inputs one at a time, keeping only the directories on the way
@@ -53,9 +57,11 @@ private:
     };
     struct Level {
         std::string path;            // the directory, ending in '/'
+        DIR* dir = nullptr;          // open while it is walked
         std::vector<Entry> entries;  // those that may be inputs or lead to some, sorted
         std::size_t next = 0;
     };
+    void Leave();  // the deepest directory
     bool Descend(const std::string& directory);
     bool Wanted(const std::string& name) const;
 
