@@ -4,22 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-// The temporary file of -o, removed if a signal ends the run.
-char s_temporary[4096];
-
-void RemoveTemporaryAndDie(int signal) {
-    if (s_temporary[0]) ::unlink(s_temporary);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-}  // namespace
 
 Output::~Output() {
     if (!finished_) Finish(false);
@@ -53,7 +40,7 @@ void Output::StopWriting() {
 
 bool Output::Open(const std::string& file, bool countRecords) {
     countRecords_ = countRecords;
-    file_ = file;
+    name_ = file;
     for (std::size_t i = 0; i < kBuffers; ++i) empty_.push_back({std::unique_ptr<char[]>(new char[kBufferSize]), 0});
     current_ = std::move(empty_.back());
     empty_.pop_back();
@@ -66,37 +53,17 @@ bool Output::Open(const std::string& file, bool countRecords) {
     }
     // An input that is FILE itself is not read (see IsDestination).
     destinationKnown_ = ::stat(file.c_str(), &destination_) == 0 && S_ISREG(destination_.st_mode);
-    // The temporary file lies beside the file, so that the rename is one
-    // step on one file system.
-    std::size_t slash = file.rfind('/');
-    std::string directory = slash == std::string::npos ? "" : file.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
-    temporary_ = directory + "." + base + ".talveron-XXXXXX";
-    if (temporary_.size() >= sizeof s_temporary) {
-        std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(ENAMETOOLONG));
-        return false;
-    }
-    std::strcpy(s_temporary, temporary_.c_str());
-    fd_ = ::mkstemp(s_temporary);
+    fd_ = file_.Open(file);
     if (fd_ == -1) {
-        int error = errno;
-        s_temporary[0] = '\0';
-        std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(error));
+        std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(errno));
         return false;
     }
-    temporary_ = s_temporary;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTemporaryAndDie);
-    // The mode a new file gets (or the one the file has).
-    struct stat st;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, ::stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask);
     return true;
 }
 
 void Output::Fail(int error) {
     if (failed_.exchange(true)) return;
-    std::fprintf(stderr, "talveron: %s: %s\n", file_.empty() ? "write error" : file_.c_str(), std::strerror(error));
+    std::fprintf(stderr, "talveron: %s: %s\n", name_.empty() ? "write error" : name_.c_str(), std::strerror(error));
 }
 
 void Output::WriteOut(const char* bytes, std::size_t length) {
@@ -170,18 +137,12 @@ bool Output::Finish(bool commit) {
     finished_ = true;
     Flush();
     StopWriting();
-    if (file_.empty()) return !failed_;
-    if (fd_ == -1) return false;  // the temporary file was never made
-    if (::close(fd_) != 0) Fail(errno);
-    bool replaced = false;
+    if (name_.empty()) return !failed_;
     if (commit && !failed_) {
-        if (::rename(temporary_.c_str(), file_.c_str()) == 0)
-            replaced = true;
-        else
-            Fail(errno);
+        if (!file_.Commit()) Fail(errno);
+    } else {
+        file_.Discard();
     }
-    if (!replaced) ::unlink(temporary_.c_str());
-    s_temporary[0] = '\0';
     return !failed_;
 }
 

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/replaced_file.h"
+
 class Output {
 public:
     Output() = default;
@@ -25,9 +27,9 @@ public:
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // Standard output when `file` is "", else a temporary file beside `file`
-    // (replacing it at Finish). False, with a diagnostic shown, when the
-    // temporary file cannot be made. RecordCount() counts records only when
+    // Standard output when `file` is "", else `file` as a ReplacedFile (a
+    // regular file replaced all at once at Finish). False, with a
+    // diagnostic shown, when it cannot be opened. RecordCount() counts records only when
     // `countRecords` (or names are put before them).
     bool Open(const std::string& file, bool countRecords);
 
@@ -42,8 +44,8 @@ public:
         return !failed_;
     }
 
-    // Writes out what is buffered. For a file: with `commit`, the temporary
-    // file replaces it; else it is removed and the file left as it was.
+    // Writes out what is buffered. For a file: with `commit`, the records
+    // replace it; else a regular file is left as it was.
     // False when a write, the close or the rename failed.
     bool Finish(bool commit);
 
@@ -72,7 +74,8 @@ private:
     void StopWriting();
 
     int fd_ = 1;
-    std::string file_, temporary_;
+    std::string name_;   // FILE, or "" for standard output
+    ReplacedFile file_;
     bool countRecords_ = false;
     std::atomic<bool> failed_{false};
     bool finished_ = false;

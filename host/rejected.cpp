@@ -12,21 +12,8 @@ RejectedFile::~RejectedFile() { Close(false); }
 bool RejectedFile::Open(const std::string& path) {
     path_ = path;
     destinationKnown_ = ::stat(path.c_str(), &destination_) == 0 && S_ISREG(destination_.st_mode);
-    if (!destinationKnown_ && ::stat(path.c_str(), &destination_) == 0) {
-        // Not a regular file (/dev/stderr, a pipe): written as it is.
-        file_ = std::fopen(path.c_str(), "wb");
-    } else {
-        std::size_t slash = path.rfind('/');
-        temporary_ = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
-                     path.substr(slash == std::string::npos ? 0 : slash + 1) + ".talveron-XXXXXX";
-        int fd = ::mkstemp(&temporary_[0]);
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (fd != -1) ::fchmod(fd, destinationKnown_ ? destination_.st_mode & 07777 : 0666 & ~mask);
-        file_ = fd == -1 ? nullptr : ::fdopen(fd, "wb");
-        if (!file_ && fd != -1) ::close(fd);
-        if (!file_) temporary_.clear();
-    }
+    int fd = replaced_.Open(path);
+    file_ = fd == -1 ? nullptr : ::fdopen(::dup(fd), "wb");
     if (!file_) Diagnose(path, errno);
     return file_ != nullptr;
 }
@@ -68,13 +55,13 @@ bool RejectedFile::Close(bool commit) {
         error = errno;
     }
     file_ = nullptr;
-    if (!temporary_.empty()) {
-        if (ok && commit && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    if (ok && commit) {
+        if (!replaced_.Commit()) {
             ok = false;
             error = errno;
         }
-        if (!ok || !commit) ::unlink(temporary_.c_str());
-        temporary_.clear();
+    } else {
+        replaced_.Discard();
     }
     if (!ok) Diagnose(path_, error ? error : EIO);
     return ok;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "host/replaced_file.h"
+
 class RejectedFile {
 public:
     RejectedFile() = default;
@@ -21,9 +23,9 @@ public:
     RejectedFile(const RejectedFile&) = delete;
     RejectedFile& operator=(const RejectedFile&) = delete;
 
-    // False, with a diagnostic shown, when FILE cannot be created. The
-    // lines go to a temporary file beside FILE that replaces it at Close,
-    // so that FILE is never emptied before the inputs are read.
+    // False, with a diagnostic shown, when FILE cannot be opened. It is
+    // written as a ReplacedFile: a regular FILE is replaced only at Close,
+    // never emptied before the inputs are read.
     bool Open(const std::string& path);
     // True when the file behind `st` is FILE as it was when the run began.
     // False when an input of this inode number (0: not known) cannot be
@@ -46,7 +48,8 @@ private:
     void PutEscaped(const char* bytes, std::size_t length);
 
     std::FILE* file_ = nullptr;
-    std::string path_, temporary_;
+    std::string path_;
+    ReplacedFile replaced_;
     bool destinationKnown_ = false;
     struct stat destination_ {};
 };

@@ -144,6 +144,11 @@ TEST_F(HostTest, OutputFileIsAllOrNothing) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Read("links.txt"), kRecords);
+    // A link is written through, never replaced (--rejected=/dev/stderr).
+    Shell("echo old >target.txt && ln -s target.txt link.txt");
+    EXPECT_EQ(Host({"-o", "link.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Shell("test -L link.txt && cat target.txt"), std::string("old\n") + kRecords);
+    Shell("rm link.txt target.txt");
     // An input that is where records or reasons go is not read, nor lost.
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-o", "p.html", "p.html"},
                                                  {"--rejected=p.html", "p.html"}}) {
