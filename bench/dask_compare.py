@@ -34,18 +34,8 @@ OWN_CORPUS_BYTES = 48 * 1024 * 1024
 
 os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "critical")
 
-
-def html_bytes(folder):
-    """Files and bytes of the pages talveron searches in `folder`."""
-    files = size = 0
-    for top, dirs, names in os.walk(folder):
-        dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(top, d))]
-        for name in names:
-            path = os.path.join(top, name)
-            if name.lower().endswith((".htm", ".html")) and not os.path.islink(path):
-                files += 1
-                size += os.path.getsize(path)
-    return files, size
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cli_compare import html_bytes  # noqa: E402  (the pages talveron searches in a folder)
 
 
 def own_corpus(corpus):
