@@ -102,7 +102,8 @@ bool InputWalker::Next(Input& input) {
                 Descend(path);
                 continue;
             }
-            if (type == DT_REG && Wanted(path)) {
+            // (A name readdir typed was taken as a page already.)
+            if (type == DT_REG && (entry.type == DT_REG || Wanted(path))) {
                 input = {path, path, false, inode, ::dirfd(level.dir), entry.name};
                 return true;
             }

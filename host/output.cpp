@@ -48,11 +48,11 @@ bool Output::Open(const std::string& file, bool countRecords) {
     writer_ = std::thread(&Output::Write, this);
     if (file.empty()) {
         fd_ = 1;
-        destinationKnown_ = ::fstat(1, &destination_) == 0 && S_ISREG(destination_.st_mode);
+        destination_.Take(nullptr, 1);
         return true;
     }
     // An input that is FILE itself is not read (see IsDestination).
-    destinationKnown_ = ::stat(file.c_str(), &destination_) == 0 && S_ISREG(destination_.st_mode);
+    destination_.Take(file.c_str());
     fd_ = file_.Open(file);
     if (fd_ == -1) {
         std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(errno));
@@ -144,8 +144,4 @@ bool Output::Finish(bool commit) {
         file_.Discard();
     }
     return !failed_;
-}
-
-bool Output::IsDestination(const struct stat& st) const {
-    return destinationKnown_ && st.st_dev == destination_.st_dev && st.st_ino == destination_.st_ino;
 }

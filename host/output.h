@@ -51,15 +51,9 @@ public:
 
     bool Failed() const { return failed_; }
     long long RecordCount() const { return records_; }
-    // True when the file behind `st` is where the records go (a regular
-    // file as standard output, or FILE as it was when the run began):
-    // reading it would read our own output, or replace the input with it.
-    // False when an input of this inode number (0: not known) cannot be
-    // the destination, so that it need not be looked at.
-    bool MayBeDestination(unsigned long long inode) const {
-        return destinationKnown_ && (inode == 0 || inode == destination_.st_ino);
-    }
-    bool IsDestination(const struct stat& st) const;
+    // Where the records go, when it is a regular file (standard output, or
+    // FILE as it was when the run began).
+    const Destination& Where() const { return destination_; }
 
 private:
     struct Buffer {
@@ -80,8 +74,7 @@ private:
     std::atomic<bool> failed_{false};
     bool finished_ = false;
     long long records_ = 0;
-    bool destinationKnown_ = false;
-    struct stat destination_ {};
+    Destination destination_;
     static constexpr std::size_t kBufferSize = 256 * 1024;
     static constexpr std::size_t kBuffers = 3;
     char* buffer_ = nullptr;  // the one being filled

@@ -11,7 +11,7 @@ RejectedFile::~RejectedFile() { Close(false); }
 
 bool RejectedFile::Open(const std::string& path) {
     path_ = path;
-    destinationKnown_ = ::stat(path.c_str(), &destination_) == 0 && S_ISREG(destination_.st_mode);
+    destination_.Take(path.c_str());
     int fd = replaced_.Open(path);
     file_ = fd == -1 ? nullptr : ::fdopen(::dup(fd), "wb");
     if (!file_) Diagnose(path, errno);

@@ -28,14 +28,8 @@ public:
     // never emptied before the inputs are read.
     bool Open(const std::string& path);
     // True when the file behind `st` is FILE as it was when the run began.
-    // False when an input of this inode number (0: not known) cannot be
-    // the destination, so that it need not be looked at.
-    bool MayBeDestination(unsigned long long inode) const {
-        return destinationKnown_ && (inode == 0 || inode == destination_.st_ino);
-    }
-    bool IsDestination(const struct stat& st) const {
-        return destinationKnown_ && st.st_dev == destination_.st_dev && st.st_ino == destination_.st_ino;
-    }
+    // FILE as it was when the run began, when it is a regular file.
+    const Destination& Where() const { return destination_; }
     bool IsOpen() const { return file_ != nullptr; }
     void Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
              std::size_t length, const std::vector<std::string>& keywords);
@@ -50,8 +44,7 @@ private:
     std::FILE* file_ = nullptr;
     std::string path_;
     ReplacedFile replaced_;
-    bool destinationKnown_ = false;
-    struct stat destination_ {};
+    Destination destination_;
 };
 
 #endif

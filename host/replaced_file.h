@@ -8,7 +8,28 @@
 #ifndef TALVERON_HOST_REPLACED_FILE_H
 #define TALVERON_HOST_REPLACED_FILE_H
 
+#include <sys/stat.h>
+
 #include <string>
+
+// Where a run writes, as a file: an input that is this file is not read (it
+// would read the run's own output, or be replaced by it). Only a regular file
+// counts.
+class Destination {
+public:
+    // The file behind `path`, or behind descriptor `fd` when `path` is null.
+    void Take(const char* path, int fd = -1) {
+        known_ = (path ? ::stat(path, &st_) : ::fstat(fd, &st_)) == 0 && S_ISREG(st_.st_mode);
+    }
+    // False when an input of this inode number (0: not known) cannot be the
+    // file, so that it need not be looked at.
+    bool MayBe(unsigned long long inode) const { return known_ && (inode == 0 || inode == st_.st_ino); }
+    bool Is(const struct stat& st) const { return known_ && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino; }
+
+private:
+    bool known_ = false;
+    struct stat st_ {};
+};
 
 class ReplacedFile {
 public:

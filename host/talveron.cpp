@@ -129,9 +129,9 @@ int Harvest(const Options& options) {
         int error = opened.error;
         // (A directory opens, and its first read fails with EISDIR.)
         struct stat st;
-        bool mayBeDestination = output.MayBeDestination(input.inode) || rejected.MayBeDestination(input.inode);
+        bool mayBeDestination = output.Where().MayBe(input.inode) || rejected.Where().MayBe(input.inode);
         if (error == 0 && mayBeDestination && ::fstat(fd, &st) == 0 &&
-            (output.IsDestination(st) || rejected.IsDestination(st))) {
+            (output.Where().Is(st) || rejected.Where().Is(st))) {
             Say(input.name + ": input file is also the output");
             error = -1;
         }

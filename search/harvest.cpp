@@ -47,22 +47,23 @@ extern "C" int talveron_harvest(int fd, const char* keyword_line, const talveron
         rt::CallTurn turn;
         if (turn.begun) {
             SinkInstalled installed(sink);
+            bool scanned = false;  // the input was begun
             // As at the export, nothing is thrown out to the caller.
             try {
                 PrepareSearch(keyword_line ? keyword_line : "");
                 g_nInFile = fd;
                 BeginOutput(sink->records, sink->context, sink->lf_line_ends != 0);
+                scanned = true;
                 // An input that ended stays ended: a terminal needs one
                 // end-of-file key, and a file one read at its end.
                 RunScan(true);
-                outcome.bytes = g_input.dataOffset + (g_input.end - g_input.data);
                 outcome.read_errno = g_input.failed ? g_input.error : 0;
                 status = g_input.failed ? -1 : 0;
             } catch (const OutputStopped&) {
-                outcome.bytes = g_input.dataOffset + (g_input.end - g_input.data);
                 outcome.stopped = 1;
             } catch (...) {
             }
+            if (scanned) outcome.bytes = g_input.dataOffset + (g_input.end - g_input.data);
         }
     }
     if (result) *result = outcome;
