@@ -1,6 +1,8 @@
 #include "host/inputs.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,9 +15,50 @@
 #include <cstdlib>
 #include <cstring>
 
-InputWalker::InputWalker(const std::vector<std::string>& operands, bool allFiles, Report report,
-                         std::FILE* namesFile)
-    : operands_(operands), namesFile_(namesFile), allFiles_(allFiles), report_(std::move(report)) {
+namespace {
+
+bool MatchesAny(const std::vector<std::string>& globs, const std::string& base) {
+    for (const std::string& glob : globs)
+        if (::fnmatch(glob.c_str(), base.c_str(), 0) == 0) return true;
+    return false;
+}
+
+std::string BaseName(const std::string& path) {
+    std::size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos) return path;
+    std::size_t slash = path.rfind('/', end);
+    return path.substr(slash == std::string::npos ? 0 : slash + 1, end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+}
+
+}  // namespace
+
+bool WalkFilter::InDefaultSet(const std::string& base) const {
+    for (const char* suffix : {".htm", ".html", ".xhtml", ".xht", ".shtml"}) {
+        std::size_t n = std::strlen(suffix);
+        if (base.size() > n && strcasecmp(base.c_str() + base.size() - n, suffix) == 0) return true;
+    }
+    return false;
+}
+
+bool WalkFilter::FileWanted(const std::string& base) const {
+    if (MatchesAny(excludes, base)) return false;
+    if (!includes.empty()) return MatchesAny(includes, base);
+    return allFiles || InDefaultSet(base);
+}
+
+bool WalkFilter::OperandWanted(const std::string& base) const {
+    return !MatchesAny(excludes, base) && (includes.empty() || MatchesAny(includes, base));
+}
+
+bool WalkFilter::DirectoryWanted(const std::string& base) const { return !MatchesAny(excludeDirs, base); }
+
+InputWalker::InputWalker(const std::vector<std::string>& operands, const WalkFilter& filter, Report report,
+                         std::FILE* namesFile, bool namesFromStandardInput)
+    : operands_(operands),
+      namesFile_(namesFile),
+      filter_(filter),
+      namesFromStandardInput_(namesFromStandardInput),
+      report_(std::move(report)) {
     for (const std::string& operand : operands_) {
         struct stat st;
         if (operand != "-" && ::stat(operand.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) walksDirectories_ = true;
@@ -33,28 +76,24 @@ void InputWalker::Leave() {
 }
 
 bool InputWalker::NextOperand(std::string& operand) {
+    fromList_ = false;
     if (nextOperand_ < operands_.size()) {
         operand = operands_[nextOperand_++];
         return true;
     }
-    if (!namesFile_) return false;
-    for (;;) {
-        ssize_t n = ::getdelim(&name_, &nameSize_, '\0', namesFile_);
-        if (n <= 0) return false;
-        if (name_[n - 1] == '\0') --n;
-        if (n == 0) continue;  // an empty name names nothing
-        operand.assign(name_, static_cast<std::size_t>(n));
-        return true;
+    if (!namesFile_ || namesError_) return false;
+    errno = 0;
+    ssize_t n = ::getdelim(&name_, &nameSize_, '\0', namesFile_);
+    if (n <= 0) {
+        // The end of the list, or a list that could not be read (a
+        // directory, an I/O error): never taken for an empty list.
+        if (std::ferror(namesFile_)) namesError_ = errno ? errno : EIO;
+        return false;
     }
-}
-
-bool InputWalker::Wanted(const std::string& name) const {
-    if (allFiles_) return true;
-    auto endsWith = [&](const char* suffix) {
-        std::size_t n = std::strlen(suffix);
-        return name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0;
-    };
-    return endsWith(".htm") || endsWith(".html");
+    if (name_[n - 1] == '\0') --n;
+    operand.assign(name_, static_cast<std::size_t>(n));
+    fromList_ = true;
+    return true;
 }
 
 bool InputWalker::Descend(const std::string& directory) {
@@ -65,13 +104,40 @@ bool InputWalker::Descend(const std::string& directory) {
     }
     Level level;
     level.path = directory.back() == '/' ? directory : directory + "/";
+    struct stat st;
+    if (::fstat(::dirfd(dir), &st) == 0) {
+        level.dev = st.st_dev;
+        level.ino = st.st_ino;
+        // With -R, a link back to a directory on the way down is a loop.
+        for (const Level& above : levels_) {
+            if (above.dev == st.st_dev && above.ino == st.st_ino) {
+                ::closedir(dir);
+                if (report_) report_(directory, ELOOP);
+                return false;
+            }
+        }
+    }
     while (dirent* entry = ::readdir(dir)) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         // Known at once (most file systems tell the type): links, and files
         // that are not pages, are left out here.
         unsigned char type = entry->d_type;
-        if (type == DT_LNK || (type != DT_DIR && type != DT_UNKNOWN && (type != DT_REG || !Wanted(entry->d_name))))
+        if (type == DT_LNK && !filter_.followLinks) {
+            ++tally_.links;
             continue;
+        }
+        if (type == DT_REG && !filter_.FileWanted(entry->d_name)) {
+            ++(MatchesAny(filter_.excludes, entry->d_name) ? tally_.excluded : tally_.notInSet);
+            continue;
+        }
+        if (type == DT_DIR && !filter_.DirectoryWanted(entry->d_name)) {
+            ++tally_.excludedDirs;
+            continue;
+        }
+        if (type != DT_REG && type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN) {
+            ++tally_.others;
+            continue;
+        }
         level.entries.push_back({entry->d_name, type, static_cast<unsigned long long>(entry->d_ino)});
     }
     level.dir = dir;  // kept open: its files are opened relative to it
@@ -93,25 +159,45 @@ bool InputWalker::Next(Input& input) {
             std::string path = level.path + entry.name;
             unsigned char type = entry.type;
             unsigned long long inode = entry.inode;
-            if (type == DT_UNKNOWN) {
+            if (type == DT_UNKNOWN || type == DT_LNK) {
+                // Links are looked through only with -R (else they were
+                // left out at the listing, or here when the type was not told).
                 struct stat st;
                 if (::lstat(path.c_str(), &st) != 0) continue;  // gone since it was listed
+                if (S_ISLNK(st.st_mode)) {
+                    if (!filter_.followLinks) {
+                        ++tally_.links;
+                        continue;
+                    }
+                    if (::stat(path.c_str(), &st) != 0) continue;  // a link to nothing
+                }
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+                if (type == DT_UNKNOWN) {
+                    ++tally_.others;
+                    continue;
+                }
+                if (type == DT_DIR && !filter_.DirectoryWanted(entry.name)) {
+                    ++tally_.excludedDirs;
+                    continue;
+                }
+                if (type == DT_REG && !filter_.FileWanted(entry.name)) {
+                    ++(MatchesAny(filter_.excludes, entry.name) ? tally_.excluded : tally_.notInSet);
+                    continue;
+                }
             }
             if (type == DT_DIR) {
                 Descend(path);
                 continue;
             }
-            // (A name readdir typed was taken as a page already.)
-            if (type == DT_REG && (entry.type == DT_REG || Wanted(path))) {
-                input = {path, path, false, inode, ::dirfd(level.dir), entry.name};
-                return true;
-            }
+            input = {path, path, false, inode, ::dirfd(level.dir), entry.name, true, ""};
+            return true;
         }
         std::string operand;
         if (!NextOperand(operand)) return false;
         if (operand == "-") {
-            input = {"-", "(standard input)", true, 0, -1, ""};
+            input = {"-", "(standard input)", true, 0, -1, "", false, ""};
+            if (namesFromStandardInput_ && fromList_)
+                input.refusal = "when reading file names from standard input, no file name of '-' allowed";
             return true;
         }
         // A named input is followed through links; a directory is walked;
@@ -121,13 +207,14 @@ bool InputWalker::Next(Input& input) {
             Descend(operand);
             continue;
         }
-        input = {operand, operand, false, 0, -1, ""};
+        if (!filter_.OperandWanted(BaseName(operand))) continue;
+        input = {operand, operand, false, 0, -1, "", false, ""};
         return true;
     }
 }
 
-long long CountInputs(const std::vector<std::string>& operands, bool allFiles) {
-    InputWalker walker(operands, allFiles, nullptr);
+long long CountInputs(const std::vector<std::string>& operands, const WalkFilter& filter) {
+    InputWalker walker(operands, filter, nullptr);
     long long count = 0;
     Input input;
     while (walker.Next(input)) ++count;
@@ -153,19 +240,42 @@ struct InputOpener::Shared {
     std::thread thread;
 };
 
-void InputOpener::Open(Opened& opened) {
+void InputOpener::Open(Opened& opened, bool followLinks) {
     if (opened.input.standardInput) {
         opened.fd = 0;
+        ::fstat(0, &opened.st);
         return;
     }
-    // Within a walk, relative to the directory: no look-up of the whole path.
     const Input& input = opened.input;
-    opened.fd = input.directory != -1 ? ::openat(input.directory, input.leaf.c_str(), O_RDONLY | O_CLOEXEC)
-                                      : ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
-    opened.error = opened.fd == -1 ? errno : 0;
+    if (!input.inWalk) {
+        // A named input is taken as it is: through a link, and a pipe will do.
+        opened.fd = ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+        opened.error = opened.fd == -1 ? errno : 0;
+        if (opened.fd != -1) ::fstat(opened.fd, &opened.st);
+        return;
+    }
+    // Within a walk, relative to the directory (no look-up of the whole
+    // path). The file may have been swapped since the directory was listed:
+    // a link is not followed out of the walk (unless -R), a pipe does not
+    // block the open, and only a regular file is searched.
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
+    opened.fd = ::openat(input.directory, input.leaf.c_str(), flags);
+    if (opened.fd == -1) {
+        opened.error = errno;
+        if (errno == ELOOP && !followLinks) {  // now a link
+            opened.error = 0;
+            opened.skipped = true;
+        }
+        return;
+    }
+    if (::fstat(opened.fd, &opened.st) != 0 || !S_ISREG(opened.st.st_mode)) {
+        ::close(opened.fd);
+        opened.fd = -1;
+        opened.skipped = true;
+    }
 }
 
-void InputOpener::Run(Shared* shared, InputWalker* walker) {
+void InputOpener::Run(Shared* shared, InputWalker* walker, bool followLinks) {
     bool more = true;
     std::unique_lock<std::mutex> lock(shared->mutex);
     for (;;) {
@@ -182,7 +292,7 @@ void InputOpener::Run(Shared* shared, InputWalker* walker) {
             lock.unlock();
             Opened opened;
             more = walker->Next(opened.input);  // its errors are queued meanwhile
-            if (more) Open(opened);
+            if (more) Open(opened, followLinks);
             lock.lock();
             if (more)
                 shared->ready.push_back(std::move(opened));
@@ -198,10 +308,11 @@ void InputOpener::Run(Shared* shared, InputWalker* walker) {
     }
 }
 
-InputOpener::InputOpener(InputWalker& walker, bool ahead) : walker_(walker) {
+InputOpener::InputOpener(InputWalker& walker, bool ahead, bool followLinks)
+    : walker_(walker), followLinks_(followLinks) {
     if (!ahead) {
         walker_.SetReport([this](const std::string& path, int error) {
-            pending_.push_back({{path, path, false, 0, -1, ""}, -1, error});
+            pending_.push_back({{path, path, false, 0, -1, "", false, ""}, -1, error, false, {}});
         });
         return;
     }
@@ -209,10 +320,10 @@ InputOpener::InputOpener(InputWalker& walker, bool ahead) : walker_(walker) {
     Shared* shared = shared_.get();
     walker_.SetReport([shared](const std::string& path, int error) {
         std::lock_guard<std::mutex> lock(shared->mutex);
-        shared->ready.push_back({{path, path, false, 0, -1, ""}, -1, error});
+        shared->ready.push_back({{path, path, false, 0, -1, "", false, ""}, -1, error, false, {}});
         if (shared->searchWaits) shared->changed.notify_all();
     });
-    shared_->thread = std::thread(Run, shared, &walker_);
+    shared_->thread = std::thread(Run, shared, &walker_, followLinks);
 }
 
 InputOpener::~InputOpener() {
@@ -233,7 +344,7 @@ bool InputOpener::Next(Opened& opened) {
         if (pending_.empty() && !walked_) {
             Opened next;
             if (walker_.Next(next.input)) {
-                Open(next);
+                Open(next, followLinks_);
                 pending_.push_back(std::move(next));  // behind the walk's errors met on the way
             } else {
                 walked_ = true;

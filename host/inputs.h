@@ -5,6 +5,7 @@
 #define TALVERON_HOST_INPUTS_H
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <deque>
@@ -12,6 +13,32 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// Which files a walk takes, by base name, as grep's --include, --exclude
+// and --exclude-dir: a file is taken when no --exclude matches it and an
+// --include does (or, without one, when it is in the default set of page
+// names: *.htm, *.html, *.xhtml, *.xht, *.shtml in any case; or every file
+// with --all-files). Files named on the command line are held to --include
+// and --exclude, never to the default set.
+struct WalkFilter {
+    std::vector<std::string> includes, excludes, excludeDirs;
+    bool allFiles = false;
+    bool followLinks = false;  // -R: links met inside a walk are followed
+
+    bool FileWanted(const std::string& base) const;
+    bool OperandWanted(const std::string& base) const;
+    bool DirectoryWanted(const std::string& base) const;
+    bool InDefaultSet(const std::string& base) const;
+};
+
+// What the walks left out, to say why a run searched nothing.
+struct WalkTally {
+    long long notInSet = 0;      // files outside --include or the default set
+    long long excluded = 0;      // files matched by --exclude
+    long long excludedDirs = 0;  // directories matched by --exclude-dir
+    long long links = 0;         // links not followed
+    long long others = 0;        // devices, pipes, sockets
+};
 
 struct Input {
     std::string path;  // as named, or reached in a walk; "-" for standard input
@@ -22,6 +49,8 @@ struct Input {
     // the next InputWalker::Next), and its name there, for openat.
     int directory = -1;
     std::string leaf;
+    bool inWalk = false;  // found by a walk (else named)
+    std::string refusal;  // not to be searched, and why (a usage error)
 };
 
 // Walks the inputs one at a time, keeping only the directories on the way
@@ -36,8 +65,10 @@ public:
     // After the operands, the names read from `namesFile` (each ended by a 0
     // byte), when it is not null.
     using Report = std::function<void(const std::string& path, int error)>;
-    InputWalker(const std::vector<std::string>& operands, bool allFiles, Report report,
-                std::FILE* namesFile = nullptr);
+    // `namesFromStandardInput`: the names come from standard input, where
+    // "-" cannot name it again.
+    InputWalker(const std::vector<std::string>& operands, const WalkFilter& filter, Report report,
+                std::FILE* namesFile = nullptr, bool namesFromStandardInput = false);
     void SetReport(Report report) { report_ = std::move(report); }
     ~InputWalker();
     InputWalker(const InputWalker&) = delete;
@@ -47,11 +78,15 @@ public:
     bool Next(Input& input);
     // True when an operand was a directory (grep then shows names).
     bool WalksDirectories() const { return walksDirectories_; }
+    // What the walks left out so far.
+    const WalkTally& Tally() const { return tally_; }
+    // errno of a failed read of the names file, else 0.
+    int NamesError() const { return namesError_; }
 
 private:
     struct Entry {
         std::string name;
-        unsigned char type;  // readdir's d_type (DT_UNKNOWN: ask lstat)
+        unsigned char type;  // readdir's d_type (DT_UNKNOWN: ask lstat; DT_LNK with -R)
         unsigned long long inode;
         bool operator<(const Entry& other) const { return name < other.name; }
     };
@@ -60,10 +95,11 @@ private:
         DIR* dir = nullptr;          // open while it is walked
         std::vector<Entry> entries;  // those that may be inputs or lead to some, sorted
         std::size_t next = 0;
+        dev_t dev = 0;  // for -R: a link back to a directory above is a loop
+        ino_t ino = 0;
     };
     void Leave();  // the deepest directory
     bool Descend(const std::string& directory);
-    bool Wanted(const std::string& name) const;
 
     bool NextOperand(std::string& operand);
 
@@ -73,8 +109,12 @@ private:
     char* name_ = nullptr;  // getdelim's buffer
     std::size_t nameSize_ = 0;
     std::vector<Level> levels_;
-    bool allFiles_;
+    WalkFilter filter_;
+    bool namesFromStandardInput_;
     bool walksDirectories_ = false;
+    int namesError_ = 0;
+    bool fromList_ = false;  // the last operand was read from the names file
+    WalkTally tally_;
     Report report_;
 };
 
@@ -90,8 +130,10 @@ public:
         Input input;
         int fd = -1;    // -1 when it could not be opened
         int error = 0;  // errno of the open, or of a directory of the walk
+        bool skipped = false;  // a file of a walk that is no longer a regular file there
+        struct stat st {};     // of the open file
     };
-    InputOpener(InputWalker& walker, bool ahead);
+    InputOpener(InputWalker& walker, bool ahead, bool followLinks);
     ~InputOpener();
     InputOpener(const InputOpener&) = delete;
     InputOpener& operator=(const InputOpener&) = delete;
@@ -104,9 +146,10 @@ public:
 
 private:
     struct Shared;
-    static void Open(Opened& opened);
-    static void Run(Shared* shared, InputWalker* walker);
+    static void Open(Opened& opened, bool followLinks);
+    static void Run(Shared* shared, InputWalker* walker, bool followLinks);
     InputWalker& walker_;
+    bool followLinks_;
     std::unique_ptr<Shared> shared_;  // with a thread of its own
     std::deque<Opened> pending_;      // without: the walk's errors, then the next input
     bool walked_ = false;
@@ -114,6 +157,6 @@ private:
 
 // How many inputs the operands give (a walk of their directories, without
 // reports), for the progress line.
-long long CountInputs(const std::vector<std::string>& operands, bool allFiles);
+long long CountInputs(const std::vector<std::string>& operands, const WalkFilter& filter);
 
 #endif

@@ -1,16 +1,105 @@
 #include "host/messages.h"
 
 #include <iconv.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
-void Diagnose(const std::string& what, int error) {
-    std::fprintf(stderr, "talveron: %s: %s\n", what.c_str(), std::strerror(error));
+namespace {
+
+// Diagnostics come from the search, the writing thread and the opening
+// thread: one line at a time.
+std::mutex s_mutex;
+std::atomic<bool> s_statusShown{false};
+bool s_hideInputDiagnostics = false;
+
+const char kErase[] = "\r\033[K";
+
+void WriteLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    std::string text = s_statusShown.exchange(false) ? kErase + line : line;
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
-void Say(const std::string& text) { std::fprintf(stderr, "talveron: %s\n", text.c_str()); }
+// The length of the valid UTF-8 sequence at `s` (at most `left` bytes), or 0.
+std::size_t Utf8Length(const unsigned char* s, std::size_t left) {
+    unsigned char c = s[0];
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || n > left) return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((s[i] & 0xC0) != 0x80) return 0;
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if (n == 2 && c < 0xC2) return 0;
+    if (n == 3 && ((c == 0xE0 && s[1] < 0xA0) || (c == 0xED && s[1] >= 0xA0))) return 0;
+    if (n == 4 && ((c == 0xF0 && s[1] < 0x90) || c > 0xF4 || (c == 0xF4 && s[1] >= 0x90))) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string ShownName(const std::string& name) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+    std::size_t size = name.size();
+    bool plain = true;
+    for (std::size_t i = 0; i < size && plain;) {
+        std::size_t n = Utf8Length(bytes + i, size - i);
+        plain = n > 0 && !(n == 1 && (bytes[i] < 0x20 || bytes[i] == 0x7F));
+        i += n ? n : 1;
+    }
+    if (plain) return name;
+    // Printable runs in '...', the others as $'\n' or $'\377' between them.
+    std::string out = "'";
+    bool inDollar = false;
+    for (std::size_t i = 0; i < size;) {
+        std::size_t n = Utf8Length(bytes + i, size - i);
+        bool special = n == 0 || (n == 1 && (bytes[i] < 0x20 || bytes[i] == 0x7F));
+        if (special) {
+            if (!inDollar) out += "'$'";
+            inDollar = true;
+            unsigned char c = bytes[i];
+            if (c >= 7 && c <= 13) {
+                out += '\\';
+                out += "abtnvfr"[c - 7];
+            } else {
+                char octal[8];
+                std::snprintf(octal, sizeof octal, "\\%03o", c);
+                out += octal;
+            }
+            ++i;
+            continue;
+        }
+        if (inDollar) out += "''";
+        inDollar = false;
+        if (bytes[i] == '\'') {
+            out += "'\\''";
+        } else {
+            out.append(name, i, n);
+        }
+        i += n;
+    }
+    return out + "'";
+}
+
+void Diagnose(const std::string& what, int error) {
+    WriteLine("talveron: " + what + ": " + std::strerror(error) + "\n");
+}
+
+void Say(const std::string& text) { WriteLine("talveron: " + text + "\n"); }
+
+void SayUsageError(const std::string& error) {
+    WriteLine("talveron: " + error + "\nTry 'talveron --help' for more information.\n");
+}
+
+void HideInputDiagnostics(bool hide) { s_hideInputDiagnostics = hide; }
+
+void DiagnoseInput(const std::string& name, int error) {
+    if (!s_hideInputDiagnostics) Diagnose(ShownName(name), error);
+}
 
 std::string ToUtf8(const char* sjis) {
     std::string out;
@@ -42,6 +131,28 @@ std::string ToUtf8(const char* sjis) {
 }
 
 void ShowModuleMessage(const char* text, const char* caption) {
-    std::string line = "[" + ToUtf8(caption) + "] " + ToUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteLine("[" + ToUtf8(caption) + "] " + ToUtf8(text) + "\n");
+}
+
+void ShowStatus(const std::string& line) {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    std::string text = "\r" + line + "\033[K";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    s_statusShown = true;
+}
+
+void EraseStatus() {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    if (s_statusShown.exchange(false)) {
+        std::fputs(kErase, stderr);
+        std::fflush(stderr);
+    }
+}
+
+void EraseStatusOnSignal() {
+    if (s_statusShown.exchange(false)) {
+        ssize_t ignored = ::write(2, kErase, sizeof kErase - 1);
+        (void)ignored;
+    }
 }

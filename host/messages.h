@@ -1,5 +1,7 @@
-// What talveron says on standard error: its own diagnostics in English, and
-// the module's messages (Shift_JIS) in UTF-8 for --messages.
+// What talveron says on standard error, all through here: its own
+// diagnostics in English, the module's messages (Shift_JIS) in UTF-8 for
+// --messages, and the progress line, which is erased before anything else
+// is written so that the two never mix.
 #ifndef TALVERON_HOST_MESSAGES_H
 #define TALVERON_HOST_MESSAGES_H
 
@@ -9,10 +11,27 @@
 void Diagnose(const std::string& what, int error);
 // "talveron: TEXT".
 void Say(const std::string& text);
+// A usage error: "talveron: ERROR" and where help is.
+void SayUsageError(const std::string& error);
+// A diagnostic about an input that cannot be opened or read: as Diagnose,
+// and hidden by -s.
+void DiagnoseInput(const std::string& name, int error);
+void HideInputDiagnostics(bool hide);
+
+// A file name as it is shown: as it is, unless it holds a control byte or
+// is not valid UTF-8; then quoted as GNU tools quote for the shell
+// ('a'$'\n''b'), so that a name never forges or breaks a line.
+std::string ShownName(const std::string& name);
 
 // Shift_JIS text in UTF-8; a byte that does not convert is shown as \xNN.
 std::string ToUtf8(const char* sjis);
 // "[CAPTION] TEXT" in UTF-8.
 void ShowModuleMessage(const char* text, const char* caption);
+
+// The progress line: drawn in place, erased by the next message, by
+// EraseStatus, and by EraseStatusOnSignal (async-signal-safe).
+void ShowStatus(const std::string& line);
+void EraseStatus();
+void EraseStatusOnSignal();
 
 #endif

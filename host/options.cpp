@@ -1,8 +1,118 @@
 #include "host/options.h"
 
+#include <getopt.h>
+
 #include <cstring>
 
-const char kHelpText[] =
+namespace {
+
+// Options without a letter of their own.
+enum : int {
+    kIdLabel = 256,
+    kIdInclude,
+    kIdExclude,
+    kIdExcludeDir,
+    kIdAllFiles,
+    kIdAllOrNothing,
+    kIdRejected,
+    kIdFiles0From,
+    kIdListInputs,
+    kIdCrlf,
+    kIdNoProgress,
+    kIdStats,
+    kIdMessages,
+    kIdOutTxt,
+    kIdKeywordLine,
+    kIdHelp,
+    kIdVersion,
+};
+
+// One table for the parser and for --help. A row without a name is a
+// heading of the help.
+struct OptionRow {
+    const char* name;
+    int id;             // its letter, or an id above
+    const char* value;  // the value's name, or null when it takes none
+    const char* help;
+};
+
+const OptionRow kOptions[] = {
+    {nullptr, 0, nullptr, "Keywords:"},
+    {"exclude-keyword", 'x', "WORD",
+     "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
+     "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
+     "words joined by spaces may not pass 255 bytes"},
+    {nullptr, 0, nullptr, "Output:"},
+    {"output", 'O', "FILE",
+     "write the records to FILE instead of standard output; FILE is replaced\n"
+     "when the run has ended (through a link, which stays; a device is\n"
+     "written directly)"},
+    {"all-or-nothing", kIdAllOrNothing, nullptr,
+     "with --output: leave FILE unchanged unless every input was searched"},
+    {"only-matching", 'o', nullptr, "accepted as grep's: records are addresses only anyway"},
+    {"with-filename", 'H', nullptr,
+     "put the input's name and a colon before each record (the default for\n"
+     "more than one input or a directory)"},
+    {"no-filename", 'h', nullptr, "do not"},
+    {"label", kIdLabel, "NAME", "the name shown for standard input"},
+    {"null", 'Z', nullptr, "a 0 byte after each name instead of the colon (or newline)"},
+    {"count", 'c', nullptr, "print NAME:N, the count of records of each input"},
+    {"files-with-matches", 'l', nullptr, "print the names of the inputs that give a record"},
+    {"files-without-match", 'L', nullptr, "print the names of the inputs that give none"},
+    {"crlf", kIdCrlf, nullptr, "end records with CR LF instead of LF"},
+    {"rejected", kIdRejected, "FILE",
+     "write every address that was dropped to FILE, with its input, the\n"
+     "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)"},
+    {nullptr, 0, nullptr, "Inputs:"},
+    {"recursive", 'r', nullptr, "accepted as grep's: directories are always walked"},
+    {"dereference-recursive", 'R', nullptr, "also follow links met inside a walk"},
+    {"include", kIdInclude, "GLOB",
+     "take only files of a walk whose base name matches GLOB (replaces the\n"
+     "default set; may be given more than once)"},
+    {"exclude", kIdExclude, "GLOB", "skip files whose base name matches GLOB"},
+    {"exclude-dir", kIdExcludeDir, "GLOB", "skip directories of a walk whose base name matches GLOB"},
+    {"all-files", kIdAllFiles, nullptr, "take every file of a walk, not only the default set"},
+    {"files0-from", kIdFiles0From, "FILE",
+     "more INPUTs, their names read from FILE (- for standard input), each\n"
+     "ended by a 0 byte"},
+    {"list-inputs", kIdListInputs, nullptr,
+     "print the names of the inputs (and of directories that cannot be\n"
+     "read, where they are met), each ended by a 0 byte, and search nothing"},
+    {nullptr, 0, nullptr, "Messages and exit status:"},
+    {"quiet", 'q', nullptr, "print nothing; exit 0 at the first record"},
+    {"silent", 'q', nullptr, nullptr},
+    {"no-messages", 's', nullptr, "no diagnostics about inputs that cannot be read"},
+    {"no-progress", kIdNoProgress, nullptr, "no progress line"},
+    {"stats", kIdStats, nullptr, "print a summary on standard error at the end"},
+    {"messages", kIdMessages, nullptr, "also show the module's own messages (Japanese)"},
+    {nullptr, 0, nullptr, "The legacy call:"},
+    {"out-txt", kIdOutTxt, nullptr,
+     "as a legacy host program calls the module: one INPUT, records with\n"
+     "CR LF in OUT.TXT in the current directory (and printed), the module's\n"
+     "messages; exit status 1 when it returned -1 or a record could not be\n"
+     "written"},
+    {"keyword-line", kIdKeywordLine, "LINE",
+     "with --out-txt: hand LINE to the module as it is (it splits it at\n"
+     "spaces into six slots and reads at most 255 bytes of it)"},
+    {nullptr, 0, nullptr, "Other:"},
+    {"help", kIdHelp, nullptr, "show this help"},
+    {"version", kIdVersion, nullptr, "show the module's version"},
+};
+
+// grep's options that have no meaning here, and why.
+const struct {
+    char letter;
+    const char* why;
+} kGrepOnly[] = {
+    {'e', "talveron has no patterns"}, {'f', "talveron has no patterns"},  {'i', "talveron has no patterns"},
+    {'v', "talveron has no patterns"}, {'w', "talveron has no patterns"},  {'E', "talveron has no patterns"},
+    {'F', "talveron has no patterns"}, {'G', "talveron has no patterns"},  {'P', "talveron has no patterns"},
+    {'n', "records have no line numbers"}, {'b', "records have no byte offsets (see --rejected)"},
+    {'A', "records have no context"},  {'B', "records have no context"},   {'C', "records have no context"},
+    {'m', "talveron has no match limit"}, {'z', "records are lines"},     {'a', "pages are read as bytes anyway"},
+};
+
+const char kIntroduction[] =
     "Usage: talveron [OPTION...] [INPUT...]\n"
     "Print the web addresses of the anchors of HTML pages, one per line.\n"
     "\n"
@@ -17,185 +127,176 @@ const char kHelpText[] =
     "A '<' directly behind a '<' that did not begin an anchor is not looked at,\n"
     "so \"<<a href=...\" hides that anchor.\n"
     "\n"
-    "INPUT is a file, a directory (walked for *.htm and *.html files, any case,\n"
-    "in sorted order; links inside it are not followed), or - for standard input,\n"
-    "which is also read when no INPUT is given.\n"
-    "\n"
-    "Options (they may come anywhere before --):\n"
-    "  -x, --exclude=WORD     drop addresses that contain WORD; up to six, in\n"
-    "                         keyword slot order; an empty WORD keeps its slot\n"
-    "                         empty; a WORD may not contain a space, and the\n"
-    "                         words joined by spaces may not pass 255 bytes\n"
-    "  -o, --output=FILE      write the records to FILE instead of standard\n"
-    "                         output: replaced only when every input was\n"
-    "                         searched and every write succeeded\n"
-    "  -H, --with-filename    put the input's name and a colon before each record\n"
-    "                         (the default for more than one input or a directory)\n"
-    "  -h, --no-filename      do not\n"
-    "      --crlf             end records with CR LF instead of LF\n"
-    "      --all-files        take every file of a directory, not only *.htm(l)\n"
-    "      --files0-from=FILE more INPUTs, their names read from FILE (- for\n"
-    "                         standard input), each ended by a 0 byte\n"
-    "      --list-inputs      print the names of the inputs (and of directories\n"
-    "                         that cannot be read, where they are met), each\n"
-    "                         ended by a 0 byte, and search nothing\n"
-    "      --rejected=FILE    write every address that was dropped to FILE, with\n"
-    "                         its input, the offset of its anchor and why\n"
-    "      --stats            print a summary on standard error at the end\n"
-    "      --messages         also show the module's own messages (Japanese)\n"
-    "  -q, --quiet            no progress line and no summary (errors still show)\n"
-    "      --out-txt          as a legacy host program calls the module: one\n"
-    "                         INPUT, records with CR LF in OUT.TXT in the current\n"
-    "                         directory (and printed), the module's messages,\n"
-    "                         exit status 1 when it returned -1 or a record could\n"
-    "                         not be written\n"
-    "      --keyword-line=LINE  with --out-txt: hand LINE to the module as it is\n"
-    "                         (it splits it at spaces into six slots and reads\n"
-    "                         at most 255 bytes of it)\n"
-    "      --help             show this help\n"
-    "      --version          show the module's version\n"
-    "\n"
-    "Without --out-txt, talveron never creates, empties or reads OUT.TXT.\n"
-    "\n"
-    "Exit status: 0 when every input was searched and every record written;\n"
-    "1 when an input could not be opened or read, or writing failed; 2 for\n"
-    "usage errors.\n";
+    "INPUT is a file, a directory (walked for *.htm, *.html, *.xhtml, *.xht and\n"
+    "*.shtml files, any case, in sorted order; links inside it are not followed\n"
+    "unless -R), or - for standard input. With no INPUT, standard input is read,\n"
+    "or the current directory walked when standard input is a terminal.\n"
+    "Options may come anywhere before --.\n";
 
-namespace {
-
-// Long options that take a value, and their short forms.
-struct ValueOption {
-    const char* name;
-    char letter;
-    std::string Options::*field;
-};
-const ValueOption kValueOptions[] = {
-    {"exclude", 'x', nullptr},
-    {"output", 'o', &Options::output},
-    {"rejected", 0, &Options::rejected},
-    {"files0-from", 0, &Options::files0From},
-    {"keyword-line", 0, &Options::keywordLine},
-};
-
-// Long options without a value, and their short forms.
-struct FlagOption {
-    const char* name;
-    char letter;
-};
-const FlagOption kFlagOptions[] = {
-    {"with-filename", 'H'}, {"no-filename", 'h'}, {"crlf", 0},     {"all-files", 0}, {"stats", 0},
-    {"messages", 0},        {"quiet", 'q'},       {"out-txt", 0},  {"help", 0},      {"version", 0},
-    {"list-inputs", 0},
-};
+const char kClosing[] =
+    "\n"
+    "Without --out-txt, talveron never creates, empties or reads OUT.TXT, and\n"
+    "no option but --output and --rejected writes a file.\n"
+    "\n"
+    "Exit status, as grep's: 0 when a record was found, 1 when none was, 2 on\n"
+    "trouble (an input that could not be opened or read, a write that failed, a\n"
+    "usage error), even when records were found; with -q, 0 at the first record.\n";
 
 }  // namespace
 
-Command ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-    bool help = false, version = false, emptyFileName = false;
-    auto setFlag = [&](const std::string& name) {
-        if (name == "with-filename") options.withFilename = 1;
-        if (name == "no-filename") options.withFilename = 0;
-        if (name == "crlf") options.crlf = true;
-        if (name == "all-files") options.allFiles = true;
-        if (name == "list-inputs") options.listInputs = true;
-        if (name == "stats") options.stats = true;
-        if (name == "messages") options.messages = true;
-        if (name == "quiet") options.quiet = true;
-        if (name == "out-txt") options.outTxt = true;
-        if (name == "help") help = true;
-        if (name == "version") version = true;
-    };
-    auto setValue = [&](const ValueOption& option, const std::string& value) {
-        if (!option.field)
-            options.keywords.push_back(value);
-        else
-            options.*option.field = value;
-        if (option.field == &Options::keywordLine) options.haveKeywordLine = true;
-        if (option.field == &Options::output && value.empty()) emptyFileName = true;
-        if (option.field == &Options::rejected && value.empty()) emptyFileName = true;
-        if (option.field == &Options::files0From && value.empty()) emptyFileName = true;
-    };
+std::string HelpText() {
+    std::string text = kIntroduction;
+    for (const OptionRow& row : kOptions) {
+        if (!row.help) continue;  // an alias of the row before
+        if (!row.name) {
+            text += std::string("\n") + row.help + "\n";
+            continue;
+        }
+        std::string head = row.id < 256 ? std::string("  -") + static_cast<char>(row.id) + ", " : "      ";
+        head += std::string("--") + row.name;
+        if (row.value) head += std::string("=") + row.value;
+        // The help beside the name, or below it when the name is long.
+        const std::size_t column = 29;
+        std::string indent(column, ' ');
+        if (head.size() + 2 > column) {
+            text += head + "\n" + indent;
+        } else {
+            text += head + std::string(column - head.size(), ' ');
+        }
+        // The help's words, wrapped to the width of a terminal.
+        std::string words = row.help, line;
+        for (char& c : words)
+            if (c == '\n') c = ' ';
+        std::size_t at = 0;
+        bool first = true;
+        while (at < words.size()) {
+            std::size_t end = at + (80 - column);
+            if (end >= words.size()) {
+                end = words.size();
+            } else {
+                std::size_t space = words.rfind(' ', end);
+                end = space == std::string::npos || space <= at ? end : space;
+            }
+            text += (first ? "" : "\n" + indent) + words.substr(at, end - at);
+            first = false;
+            at = end;
+            while (at < words.size() && words[at] == ' ') ++at;
+        }
+        text += "\n";
+    }
+    return text + kClosing;
+}
 
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
-            options.inputs.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg[1] == '-') {
-            std::string name = arg.substr(2), value;
-            std::size_t equals = name.find('=');
-            bool hasValue = equals != std::string::npos;
-            if (hasValue) {
-                value = name.substr(equals + 1);
-                name.erase(equals);
-            }
-            const ValueOption* valued = nullptr;
-            for (const ValueOption& option : kValueOptions)
-                if (name == option.name) valued = &option;
-            if (valued) {
-                if (!hasValue) {
-                    if (i + 1 >= argc) {
-                        error = "option '--" + name + "' needs a value";
-                        return Command::kUsageError;
-                    }
-                    value = argv[++i];
-                }
-                setValue(*valued, value);
-                continue;
-            }
-            bool known = false;
-            for (const FlagOption& option : kFlagOptions) known |= name == option.name;
-            if (!known) {
-                error = "unknown option '" + arg + "'";
-                return Command::kUsageError;
-            }
-            if (hasValue) {
-                error = "option '--" + name + "' takes no value";
-                return Command::kUsageError;
-            }
-            setFlag(name);
-            continue;
-        }
-        // Short options, bundled as in -qH; a value follows its letter or is
-        // the next argument.
-        for (std::size_t k = 1; k < arg.size(); ++k) {
-            char letter = arg[k];
-            const ValueOption* valued = nullptr;
-            for (const ValueOption& option : kValueOptions)
-                if (option.letter && option.letter == letter) valued = &option;
-            if (valued) {
-                std::string value = arg.substr(k + 1);
-                if (value.empty()) {
-                    if (i + 1 >= argc) {
-                        error = std::string("option '-") + letter + "' needs a value";
-                        return Command::kUsageError;
-                    }
-                    value = argv[++i];
-                }
-                setValue(*valued, value);
-                break;
-            }
-            const FlagOption* flag = nullptr;
-            for (const FlagOption& option : kFlagOptions)
-                if (option.letter && option.letter == letter) flag = &option;
-            if (!flag) {
-                error = std::string("unknown option '-") + letter + "'";
-                return Command::kUsageError;
-            }
-            setFlag(flag->name);
+Command ParseOptions(int argc, char** argv, Options& options, std::string& error, bool stdinIsTerminal) {
+    // getopt_long's table and letters, from the one table above.
+    std::vector<option> longs;
+    std::string letters = ":";  // ':' first: a missing value is told apart
+    for (const OptionRow& row : kOptions) {
+        if (!row.name) continue;
+        longs.push_back({row.name, row.value ? required_argument : no_argument, nullptr, row.id});
+        if (row.id < 256 && letters.find(static_cast<char>(row.id)) == std::string::npos) {
+            letters += static_cast<char>(row.id);
+            if (row.value) letters += ':';
         }
     }
+    longs.push_back({nullptr, 0, nullptr, 0});
+
+    auto nameOf = [&](int id) -> std::string {
+        for (const OptionRow& row : kOptions)
+            if (row.name && row.id == id) return row.id < 256 ? std::string("-") + char(row.id) : std::string("--") + row.name;
+        return "?";
+    };
+    // The argument being read when getopt stopped on it.
+    auto offending = [&]() -> std::string { return optind > 0 && optind <= argc ? argv[optind - 1] : ""; };
+
+    bool help = false, version = false, emptyFileName = false;
+    optind = 0;  // a fresh start of getopt (it keeps state between calls)
+    opterr = 0;
+    for (;;) {
+        int index = -1;
+        int id = getopt_long(argc, argv, letters.c_str(), longs.data(), &index);
+        if (id == -1) break;
+        std::string value = optarg ? optarg : "";
+        switch (id) {
+            case 'x': options.keywords.push_back(value); break;
+            case 'O':
+                options.output = value;
+                emptyFileName |= value.empty();
+                break;
+            case kIdAllOrNothing: options.allOrNothing = true; break;
+            case 'o': break;  // addresses are all talveron prints
+            case 'H': options.withFilename = 1; break;
+            case 'h': options.withFilename = 0; break;
+            case kIdLabel:
+                options.label = value;
+                options.haveLabel = true;
+                break;
+            case 'Z': options.nullAfterName = true; break;
+            case 'c': options.listing = Listing::kCount; break;
+            case 'l': options.listing = Listing::kFilesWithMatches; break;
+            case 'L': options.listing = Listing::kFilesWithoutMatch; break;
+            case kIdCrlf: options.crlf = true; break;
+            case kIdRejected:
+                options.rejected = value;
+                emptyFileName |= value.empty();
+                break;
+            case 'r': break;  // directories are walked anyway
+            case 'R': options.followLinks = true; break;
+            case kIdInclude: options.includes.push_back(value); break;
+            case kIdExclude: options.excludes.push_back(value); break;
+            case kIdExcludeDir: options.excludeDirs.push_back(value); break;
+            case kIdAllFiles: options.allFiles = true; break;
+            case kIdFiles0From:
+                options.files0From = value;
+                emptyFileName |= value.empty();
+                break;
+            case kIdListInputs: options.listInputs = true; break;
+            case 'q': options.quiet = true; break;
+            case 's': options.noMessages = true; break;
+            case kIdNoProgress: options.noProgress = true; break;
+            case kIdStats: options.stats = true; break;
+            case kIdMessages: options.messages = true; break;
+            case kIdOutTxt: options.outTxt = true; break;
+            case kIdKeywordLine:
+                options.keywordLine = value;
+                options.haveKeywordLine = true;
+                break;
+            case kIdHelp: help = true; break;
+            case kIdVersion: version = true; break;
+            case ':': {
+                std::string arg = offending();
+                error = "option '" +
+                        (arg.rfind("--", 0) == 0 ? arg.substr(0, arg.find('=')) : nameOf(optopt)) +
+                        "' needs a value";
+                return Command::kUsageError;
+            }
+            default: {  // '?'
+                std::string arg = offending();
+                if (arg.rfind("--", 0) == 0) {
+                    if (optopt && arg.find('=') != std::string::npos) {
+                        error = "option '" + arg.substr(0, arg.find('=')) + "' takes no value";
+                    } else {
+                        std::string name = arg.substr(2, arg.find('=') - 2);
+                        int matches = 0;
+                        for (const OptionRow& row : kOptions) matches += row.name && std::strncmp(row.name, name.c_str(), name.size()) == 0;
+                        error = std::string(matches > 1 ? "ambiguous option '" : "unknown option '") + "--" + name + "'";
+                    }
+                    return Command::kUsageError;
+                }
+                error = std::string("unknown option '-") + static_cast<char>(optopt) + "'";
+                for (const auto& grep : kGrepOnly)
+                    if (grep.letter == optopt) error += std::string(" (grep's, but ") + grep.why + ")";
+                return Command::kUsageError;
+            }
+        }
+    }
+    for (int i = optind; i < argc; ++i) options.inputs.push_back(argv[i]);
+    options.inputsGiven = !options.inputs.empty();
     if (help) return Command::kHelp;
     if (version) return Command::kVersion;
 
     if (emptyFileName) {
-        error = "an empty file name for -o, --rejected or --files0-from";
+        error = "an empty file name for --output, --rejected or --files0-from";
         return Command::kUsageError;
     }
     // The keywords: never a silent change of what the user asked for.
@@ -206,10 +307,6 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
     for (const std::string& word : options.keywords) {
         if (word.find(' ') != std::string::npos) {
             error = "keyword '" + word + "' contains a space, which would split it into two keywords";
-            return Command::kUsageError;
-        }
-        if (word.find('\0') != std::string::npos) {
-            error = "keyword contains a 0 byte";
             return Command::kUsageError;
         }
     }
@@ -231,18 +328,23 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         }
         options.keywordLine = line;
     }
+    if (options.allOrNothing && options.output.empty()) {
+        error = "--all-or-nothing goes with --output=FILE";
+        return Command::kUsageError;
+    }
     if (options.outTxt) {
         if (options.inputs.size() != 1 || !options.files0From.empty()) {
             error = "--out-txt takes exactly one INPUT";
             return Command::kUsageError;
         }
         if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf ||
-            options.withFilename == 1) {
-            error = "--out-txt writes OUT.TXT only: -o, -H, --crlf, --all-files and --rejected do not go with it";
+            options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet ||
+            !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
+            error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
             return Command::kUsageError;
         }
     }
     if (options.output == "-") options.output.clear();
-    if (options.inputs.empty() && options.files0From.empty()) options.inputs.push_back("-");
+    if (options.inputs.empty() && options.files0From.empty()) options.inputs.push_back(stdinIsTerminal ? "." : "-");
     return Command::kRun;
 }

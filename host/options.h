@@ -1,23 +1,44 @@
 // The command line of talveron: what it asks for, and its usage errors.
+// grep's options mean what they mean in grep; those of grep's that make no
+// sense here are refused, and none of them writes a file.
 #ifndef TALVERON_HOST_OPTIONS_H
 #define TALVERON_HOST_OPTIONS_H
 
 #include <string>
 #include <vector>
 
+// What the run prints for each input.
+enum class Listing {
+    kRecords,             // the records (the default)
+    kCount,               // -c: NAME:N
+    kFilesWithMatches,    // -l: the names of inputs with a record
+    kFilesWithoutMatch,   // -L: the names of inputs without one
+};
+
 struct Options {
     std::vector<std::string> inputs;    // as given; "-" is standard input
+    bool inputsGiven = false;           // INPUTs named (not the default)
     std::vector<std::string> keywords;  // -x words, in slot order
     std::string keywordLine;            // the line handed to the module
     bool haveKeywordLine = false;       // --keyword-line given
-    std::string output;                 // -o FILE, or "" for standard output
+    std::string output;                 // --output=FILE, or "" for standard output
+    bool allOrNothing = false;          // --output replaced only when every input was searched
     std::string rejected;               // --rejected=FILE, or ""
     std::string files0From;             // --files0-from=FILE: more inputs, NUL-separated
     bool listInputs = false;            // --list-inputs
     int withFilename = -1;              // -H 1, -h 0, -1 by the inputs
-    bool crlf = false;
+    Listing listing = Listing::kRecords;
+    bool nullAfterName = false;         // -Z
+    std::string label;                  // --label: standard input's name
+    bool haveLabel = false;
+    // Which files a walk takes (base names, fnmatch globs).
+    std::vector<std::string> includes, excludes, excludeDirs;
     bool allFiles = false;
-    bool quiet = false;
+    bool followLinks = false;           // -R
+    bool crlf = false;
+    bool quiet = false;                 // -q: nothing on stdout, stop at the first record
+    bool noMessages = false;            // -s
+    bool noProgress = false;
     bool stats = false;
     bool messages = false;
     bool outTxt = false;
@@ -26,10 +47,11 @@ struct Options {
 enum class Command { kRun, kHelp, kVersion, kUsageError };
 
 // Reads argv into `options`. A usage error leaves its message (without the
-// program name) in `error`.
-Command ParseOptions(int argc, char** argv, Options& options, std::string& error);
+// program name) in `error`. `stdinIsTerminal` decides what no INPUT means:
+// the current directory on a terminal (as ripgrep), else standard input.
+Command ParseOptions(int argc, char** argv, Options& options, std::string& error, bool stdinIsTerminal = false);
 
 // What --help prints.
-extern const char kHelpText[];
+std::string HelpText();
 
 #endif

@@ -70,7 +70,8 @@ bool PrintRecords() {
         return true;
     }
     static Output output;
-    output.Open("", false);
+    static Destination where;
+    output.Open("", false, where);
     static char buffer[1 << 17];
     static char lines[sizeof buffer];
     std::size_t carry = 0;  // a piece of a record left from the previous read

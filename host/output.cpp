@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/messages.h"
+
 
 Output::~Output() {
     if (!finished_) Finish(false);
@@ -38,7 +40,7 @@ void Output::StopWriting() {
     writer_.join();
 }
 
-bool Output::Open(const std::string& file, bool countRecords) {
+bool Output::Open(const std::string& file, bool countRecords, Destination& where) {
     countRecords_ = countRecords;
     name_ = file;
     for (std::size_t i = 0; i < kBuffers; ++i) empty_.push_back({std::unique_ptr<char[]>(new char[kBufferSize]), 0});
@@ -48,14 +50,13 @@ bool Output::Open(const std::string& file, bool countRecords) {
     writer_ = std::thread(&Output::Write, this);
     if (file.empty()) {
         fd_ = 1;
-        destination_.Take(nullptr, 1);
+        struct stat st;
+        if (::fstat(1, &st) == 0) where.Take(st);
         return true;
     }
-    // An input that is FILE itself is not read (see IsDestination).
-    destination_.Take(file.c_str());
-    fd_ = file_.Open(file);
+    fd_ = file_.Open(file, where);
     if (fd_ == -1) {
-        std::fprintf(stderr, "talveron: %s: %s\n", file.c_str(), std::strerror(errno));
+        Diagnose(ShownName(file), errno);
         return false;
     }
     return true;
@@ -63,7 +64,7 @@ bool Output::Open(const std::string& file, bool countRecords) {
 
 void Output::Fail(int error) {
     if (failed_.exchange(true)) return;
-    std::fprintf(stderr, "talveron: %s: %s\n", name_.empty() ? "write error" : name_.c_str(), std::strerror(error));
+    Diagnose(name_.empty() ? "write error" : ShownName(name_), error);
 }
 
 void Output::WriteOut(const char* bytes, std::size_t length) {

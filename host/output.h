@@ -29,9 +29,20 @@ public:
 
     // Standard output when `file` is "", else `file` as a ReplacedFile (a
     // regular file replaced all at once at Finish). False, with a
-    // diagnostic shown, when it cannot be opened. RecordCount() counts records only when
-    // `countRecords` (or names are put before them).
-    bool Open(const std::string& file, bool countRecords);
+    // diagnostic shown, when it cannot be opened. RecordCount() counts
+    // records only when `countRecords` (or names are put before them).
+    // `where` learns the regular files written.
+    bool Open(const std::string& file, bool countRecords, Destination& where);
+
+    // Adds whole lines that are not records (the names of -l, the counts of
+    // -c, the lines of --rejected when they go to the same file), in order
+    // with the records.
+    bool Lines(const char* bytes, std::size_t length) {
+        if (failed_) return false;
+        Put(bytes, length);
+        if (used_ >= kBufferSize / 2) Flush();
+        return !failed_;
+    }
 
     // Adds whole records, each ended by LF, each after `prefix` (may be
     // empty). False once a write has failed (the diagnostic is shown once).
@@ -48,12 +59,12 @@ public:
     // replace it; else a regular file is left as it was.
     // False when a write, the close or the rename failed.
     bool Finish(bool commit);
+    // True when what was written stays whatever Finish does (standard
+    // output, a device): nothing is "left unchanged".
+    bool Direct() const { return name_.empty() || file_.Direct(); }
 
     bool Failed() const { return failed_; }
     long long RecordCount() const { return records_; }
-    // Where the records go, when it is a regular file (standard output, or
-    // FILE as it was when the run began).
-    const Destination& Where() const { return destination_; }
 
 private:
     struct Buffer {
@@ -74,7 +85,6 @@ private:
     std::atomic<bool> failed_{false};
     bool finished_ = false;
     long long records_ = 0;
-    Destination destination_;
     static constexpr std::size_t kBufferSize = 256 * 1024;
     static constexpr std::size_t kBuffers = 3;
     char* buffer_ = nullptr;  // the one being filled

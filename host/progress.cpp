@@ -1,8 +1,12 @@
 #include "host/progress.h"
 
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
+
+#include "host/messages.h"
 
 namespace {
 
@@ -41,31 +45,40 @@ void Progress::Update(const RunCounts& counts, long long bytes) {
     next_ = now + 0.25;
     long long all = counts.bytes + bytes;
     std::string done = Grouped(counts.searched + counts.failed) + (total_ >= 0 ? " of " + Grouped(total_) : "");
-    std::fprintf(stderr, "\rtalveron: %s inputs, %s, %s records, %.0f MB/s\033[K", done.c_str(), Megabytes(all).c_str(),
-                 Grouped(counts.records).c_str(), static_cast<double>(all) / 1e6 / (now - start_));
-    std::fflush(stderr);
-    shown_ = true;
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.0f MB/s", static_cast<double>(all) / 1e6 / (now - start_));
+    ShowStatus("talveron: " + done + " inputs, " + Megabytes(all) + ", " + Grouped(counts.records) + " records, " +
+               rate);
 }
 
 void Progress::End() {
-    if (shown_) std::fputs("\r\033[K", stderr);
-    shown_ = false;
+    EraseStatus();
     enabled_ = false;
 }
 
 void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {
-    std::fprintf(stderr, "talveron: inputs searched        %s\n", Grouped(counts.searched).c_str());
-    std::fprintf(stderr, "talveron: inputs failed          %s\n", Grouped(counts.failed).c_str());
-    std::fprintf(stderr, "talveron: bytes                  %s\n", Grouped(counts.bytes).c_str());
-    std::fprintf(stderr, "talveron: records written        %s\n", Grouped(counts.records).c_str());
+    auto line = [](const char* label, const std::string& value) { Say(std::string(label) + value); };
+    line("inputs searched        ", Grouped(counts.searched));
+    line("inputs failed          ", Grouped(counts.failed));
+    line("bytes                  ", Grouped(counts.bytes));
+    line("records written        ", Grouped(counts.records));
     for (std::size_t slot = 0; slot < 6; ++slot) {
         if (slot < keywords.size() && !keywords[slot].empty())
-            std::fprintf(stderr, "talveron: excluded by keyword %zu  %s (%s)\n", slot + 1,
-                         Grouped(counts.excluded[slot]).c_str(), keywords[slot].c_str());
+            Say("excluded by keyword " + std::to_string(slot + 1) + "  " + Grouped(counts.excluded[slot]) + " (" +
+                keywords[slot] + ")");
     }
-    std::fprintf(stderr, "talveron: dropped as too long    %s\n", Grouped(counts.tooLong).c_str());
-    std::fprintf(stderr, "talveron: dropped as unfinished  %s\n", Grouped(counts.unfinished).c_str());
-    std::fprintf(stderr, "talveron: elapsed                %.3f s\n", seconds);
-    std::fprintf(stderr, "talveron: throughput             %.1f MB/s\n",
-                 seconds > 0 ? static_cast<double>(counts.bytes) / 1e6 / seconds : 0.0);
+    line("dropped as too long    ", Grouped(counts.tooLong));
+    line("dropped as unfinished  ", Grouped(counts.unfinished));
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.3f s", seconds);
+    line("elapsed                ", figure);
+    std::snprintf(figure, sizeof figure, "%.1f MB/s", seconds > 0 ? static_cast<double>(counts.bytes) / 1e6 / seconds : 0.0);
+    line("throughput             ", figure);
+}
+
+bool ProgressWanted() {
+    if (!::isatty(2)) return false;
+    if (!::isatty(1)) return true;
+    struct stat out, err;
+    return ::fstat(1, &out) == 0 && ::fstat(2, &err) == 0 && out.st_rdev != err.st_rdev;
 }

@@ -16,8 +16,8 @@ struct RunCounts {
 
 class Progress {
 public:
-    // Shows a line when `enabled` (standard error a terminal, not -q) once the
-    // run has taken more than a second; `total` inputs (-1: not known).
+    // Shows a line when `enabled` (see ProgressWanted) once the run has
+    // taken more than a second; `total` inputs (-1: not known).
     Progress(bool enabled, long long total);
     // While an input is searched: `bytes` of it read so far.
     void Update(const RunCounts& counts, long long bytes);
@@ -27,10 +27,13 @@ public:
 
 private:
     bool enabled_;
-    bool shown_ = false;
     long long total_;
     double start_, next_;
 };
+
+// True when a progress line may be drawn: standard error is a terminal and
+// standard output is not that terminal (the line would mix with records).
+bool ProgressWanted();
 
 // The --stats summary on standard error.
 void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);

@@ -3,66 +3,105 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "host/messages.h"
+#include "host/output.h"
 #include "module/talveron.h"
+
+namespace {
+constexpr std::size_t kPendingLimit = 64 * 1024;
+}
 
 RejectedFile::~RejectedFile() { Close(false); }
 
-bool RejectedFile::Open(const std::string& path) {
+bool RejectedFile::Open(const std::string& path, Destination& where) {
     path_ = path;
-    destination_.Take(path.c_str());
-    int fd = replaced_.Open(path);
-    file_ = fd == -1 ? nullptr : ::fdopen(::dup(fd), "wb");
-    if (!file_) Diagnose(path, errno);
-    return file_ != nullptr;
+    fd_ = replaced_.Open(path, where);
+    if (fd_ == -1) Diagnose(ShownName(path), errno);
+    open_ = fd_ != -1;
+    return open_;
+}
+
+void RejectedFile::OpenThrough(const std::string& path, Output* output) {
+    path_ = path;
+    through_ = output;
+    open_ = true;
 }
 
 void RejectedFile::PutEscaped(const char* bytes, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) {
         unsigned char byte = static_cast<unsigned char>(bytes[i]);
-        if (byte > 0x20 && byte < 0x7F && byte != '\\')
-            std::fputc(byte, file_);
-        else
-            std::fprintf(file_, "\\x%02X", byte);
+        if (byte > 0x20 && byte < 0x7F && byte != '\\') {
+            pending_ += static_cast<char>(byte);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            pending_ += escaped;
+        }
     }
+}
+
+bool RejectedFile::WriteOut() {
+    if (pending_.empty() || failed_) {
+        pending_.clear();
+        return !failed_;
+    }
+    if (through_) {
+        failed_ = !through_->Lines(pending_.data(), pending_.size());
+        pending_.clear();
+        return !failed_;
+    }
+    if (fd_ == 2) EraseStatus();
+    std::size_t done = 0;
+    while (done < pending_.size()) {
+        ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            Diagnose(ShownName(path_), n < 0 ? errno : EIO);
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    pending_.clear();
+    return !failed_;
 }
 
 void RejectedFile::Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
                        std::size_t length, const std::vector<std::string>& keywords) {
-    if (!file_) return;
-    std::fprintf(file_, "%s:%lld: ", input.c_str(), offset);
+    if (!open_ || failed_) return;
+    pending_ += input;
+    pending_ += ":" + std::to_string(offset) + ": ";
     if (reason == TALVERON_EXCLUDED) {
-        std::fprintf(file_, "excluded by keyword %d (", keyword);
+        pending_ += "excluded by keyword " + std::to_string(keyword) + " (";
         if (keyword >= 1 && static_cast<std::size_t>(keyword) <= keywords.size())
             PutEscaped(keywords[keyword - 1].data(), keywords[keyword - 1].size());
-        std::fputs("): ", file_);
+        pending_ += "): ";
     } else if (reason == TALVERON_TOO_LONG) {
-        std::fputs("longer than 499 bytes: ", file_);
+        pending_ += "longer than 499 bytes: ";
     } else {
-        std::fputs("unfinished at end of input: ", file_);
+        pending_ += "unfinished at end of input: ";
     }
     PutEscaped(address, length);
-    std::fputc('\n', file_);
+    pending_ += '\n';
+    // Through the records' stream each line goes out at once, in order with
+    // the records around it.
+    if (through_ || pending_.size() >= kPendingLimit) WriteOut();
 }
 
 bool RejectedFile::Close(bool commit) {
-    if (!file_) return true;
-    bool ok = !std::ferror(file_);
-    int error = errno;
-    if (std::fclose(file_) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    file_ = nullptr;
+    if (!open_) return true;
+    open_ = false;
+    bool ok = WriteOut();
+    if (through_) return ok;
     if (ok && commit) {
         if (!replaced_.Commit()) {
             ok = false;
-            error = errno;
+            Diagnose(ShownName(path_), errno ? errno : EIO);
         }
     } else {
         replaced_.Discard();
     }
-    if (!ok) Diagnose(path_, error ? error : EIO);
     return ok;
 }

@@ -4,17 +4,18 @@
 //   INPUT:OFFSET: longer than 499 bytes: ADDRESS
 //   INPUT:OFFSET: unfinished at end of input: ADDRESS
 // Bytes of the address and the word outside 0x21..0x7E, and the backslash,
-// are shown as \xNN.
+// are shown as \xNN. Lines leave whole, so that FILE may be the file the
+// records go to (/dev/stdout, or /dev/stderr with 2>&1): then they go out
+// through the records' own stream, in order with them.
 #ifndef TALVERON_HOST_REJECTED_H
 #define TALVERON_HOST_REJECTED_H
 
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "host/replaced_file.h"
+
+class Output;
 
 class RejectedFile {
 public:
@@ -25,26 +26,31 @@ public:
 
     // False, with a diagnostic shown, when FILE cannot be opened. It is
     // written as a ReplacedFile: a regular FILE is replaced only at Close,
-    // never emptied before the inputs are read.
-    bool Open(const std::string& path);
-    // True when the file behind `st` is FILE as it was when the run began.
-    // FILE as it was when the run began, when it is a regular file.
-    const Destination& Where() const { return destination_; }
-    bool IsOpen() const { return file_ != nullptr; }
+    // never emptied before the inputs are read. `where` learns its files.
+    bool Open(const std::string& path, Destination& where);
+    // The lines go to `output`, which writes the file already.
+    void OpenThrough(const std::string& path, Output* output);
+    bool IsOpen() const { return open_; }
     void Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
              std::size_t length, const std::vector<std::string>& keywords);
     // With `commit`, the temporary file replaces FILE; else it is removed
-    // and FILE left as it was (as -o does when not every input was
-    // searched). False, with a diagnostic shown, when a write failed.
+    // and FILE left as it was. False, with a diagnostic shown, when a write
+    // failed.
     bool Close(bool commit = true);
+    // True when what was written stays whatever Close does.
+    bool Direct() const { return through_ || replaced_.Direct(); }
 
 private:
     void PutEscaped(const char* bytes, std::size_t length);
+    bool WriteOut();
 
-    std::FILE* file_ = nullptr;
+    bool open_ = false;
+    int fd_ = -1;
+    Output* through_ = nullptr;
+    bool failed_ = false;
     std::string path_;
+    std::string pending_;  // whole lines not yet written
     ReplacedFile replaced_;
-    Destination destination_;
 };
 
 #endif

@@ -1,76 +1,151 @@
 #include "host/replaced_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
+#include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "host/signals.h"
 
-// The temporary files of the run, removed if a signal ends it.
-constexpr int kSlots = 4;
-char s_temporaries[kSlots][4096];
-
-void RemoveTemporariesAndDie(int signal) {
-    for (char* name : s_temporaries)
-        if (name[0]) ::unlink(name);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+int AliasedDescriptor(const std::string& path) {
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        std::size_t n = std::strlen(prefix);
+        if (path.compare(0, n, prefix) != 0 || path.size() == n || path.size() > n + 4) continue;
+        int fd = 0;
+        for (std::size_t i = n; i < path.size(); ++i) {
+            if (path[i] < '0' || path[i] > '9') return -1;
+            fd = fd * 10 + (path[i] - '0');
+        }
+        return fd;
+    }
+    return -1;
 }
 
-}  // namespace
-
-int ReplacedFile::Open(const std::string& path) {
-    path_ = path;
+FileIdentity FileIdentity::OfDescriptor(int fd) {
+    FileIdentity id;
     struct stat st;
-    bool exists = ::lstat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        // Written through: never truncated or replaced behind a link.
-        struct stat target;
-        bool regular = ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (regular ? O_APPEND : 0));
+    id.descriptor = fd;
+    if (::fstat(fd, &st) == 0) {
+        id.exists = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+    }
+    return id;
+}
+
+FileIdentity FileIdentity::OfPath(const std::string& path) {
+    int alias = AliasedDescriptor(path);
+    if (alias != -1) return OfDescriptor(alias);
+    FileIdentity id;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        id.exists = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+        return id;
+    }
+    // Not there yet: its directory's real path and its own name.
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (char* real = ::realpath(directory.c_str(), nullptr)) {
+        id.resolved = std::string(real) + "/" + leaf;
+        std::free(real);
+    }
+    return id;
+}
+
+bool FileIdentity::SameAs(const FileIdentity& other) const {
+    if (exists && other.exists) return dev == other.dev && ino == other.ino;
+    return !exists && !other.exists && !resolved.empty() && resolved == other.resolved;
+}
+
+int ReplacedFile::Open(const std::string& path, Destination& where) {
+    struct stat st;
+    int alias = AliasedDescriptor(path);
+    if (alias != -1) {
+        // The descriptor already open: it keeps its offset and its mode.
+        if (::fstat(alias, &st) != 0) return -1;
+        where.Take(st);
+        fd_ = alias;
+        ownsFd_ = false;
         return fd_;
     }
-    for (slot_ = 0; slot_ < kSlots && s_temporaries[slot_][0]; ++slot_) {
+    // Behind a link, its target.
+    target_ = path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target_ = real;
+        std::free(real);
     }
-    std::size_t slash = path.rfind('/');
-    temporary_ = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
-                 path.substr(slash == std::string::npos ? 0 : slash + 1) + ".talveron-XXXXXX";
-    if (slot_ == kSlots || temporary_.size() >= sizeof s_temporaries[0]) {
-        temporary_.clear();
+    bool exists = ::stat(target_.c_str(), &st) == 0;
+    struct stat own;
+    bool danglingLink = !exists && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+    if ((exists && !S_ISREG(st.st_mode)) || danglingLink) {
+        // A device or a pipe is written as it is; a link to nothing
+        // makes its target, which held nothing to lose.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (danglingLink ? O_CREAT | O_TRUNC : 0), 0666);
+        ownsFd_ = fd_ != -1;
+        if (fd_ != -1 && ::fstat(fd_, &st) == 0) where.Take(st);
+        return fd_;
+    }
+    std::size_t slash = target_.rfind('/');
+    std::string temporary = target_.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
+                            target_.substr(slash == std::string::npos ? 0 : slash + 1) + ".talveron-XXXXXX";
+    std::string name = temporary;
+    fd_ = ::mkstemp(&name[0]);
+    if (fd_ == -1) return -1;
+    ownsFd_ = true;
+    ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
+    slot_ = HoldTemporary(name.c_str());
+    if (slot_ == -1) {
+        ::unlink(name.c_str());
+        ::close(fd_);
+        fd_ = -1;
         errno = ENAMETOOLONG;
         return -1;
     }
-    std::strcpy(s_temporaries[slot_], temporary_.c_str());
-    fd_ = ::mkstemp(s_temporaries[slot_]);
-    if (fd_ == -1) {
-        s_temporaries[slot_][0] = '\0';
-        temporary_.clear();
-        return -1;
-    }
-    temporary_ = s_temporaries[slot_];
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTemporariesAndDie);
-    // The mode of the file it replaces, or that of a new file.
+    temporary_ = name;
+    // The mode and owner of the file it replaces, or those of a new file.
     mode_t mask = ::umask(0);
     ::umask(mask);
+    if (exists) {
+        where.Take(st);
+        // Only root may give a file away; others keep their own.
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+            int ignored = ::fchown(fd_, st.st_uid, st.st_gid);
+            (void)ignored;
+        }
+    }
     ::fchmod(fd_, exists ? st.st_mode & 07777 : 0666 & ~mask);
+    struct stat made;
+    if (::fstat(fd_, &made) == 0) where.TakeTemporary(made);
     return fd_;
 }
 
 bool ReplacedFile::Commit() {
-    bool ok = fd_ == -1 || ::close(fd_) == 0;
-    int error = errno;
+    bool ok = true;
+    int error = 0;
+    if (fd_ != -1 && ownsFd_ && ::close(fd_) != 0) {
+        ok = false;
+        error = errno;
+    }
     fd_ = -1;
     if (!temporary_.empty()) {
-        if (ok && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        if (ok && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
             ok = false;
             error = errno;
         }
         if (!ok) ::unlink(temporary_.c_str());
-        s_temporaries[slot_][0] = '\0';
+        ReleaseTemporary(slot_);
+        slot_ = -1;
         temporary_.clear();
     }
     errno = error;
@@ -78,11 +153,12 @@ bool ReplacedFile::Commit() {
 }
 
 void ReplacedFile::Discard() {
-    if (fd_ != -1) ::close(fd_);
+    if (fd_ != -1 && ownsFd_) ::close(fd_);
     fd_ = -1;
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
-        s_temporaries[slot_][0] = '\0';
+        ReleaseTemporary(slot_);
+        slot_ = -1;
         temporary_.clear();
     }
 }

@@ -1,10 +1,14 @@
-// A file that a run writes whole (-o FILE, --rejected=FILE). A regular file,
-// or a new one, is written as a temporary file beside it that replaces it
-// only when the run commits it, so that it changes all at once or not at all
-// (a signal that ends the run removes the temporary file). Anything else is
-// written through as it is and never replaced: a link (/dev/stderr, or a link
-// to a file elsewhere) after what its file holds, a device or a pipe as it
-// comes.
+// A file that a run writes (--output=FILE, --rejected=FILE), and the
+// identity of the files a run writes.
+//
+// A regular file, or a new one, is written as a temporary file beside it
+// that replaces it when the run commits it, so that it never holds half a
+// run (a signal that ends the run removes the temporary file). Behind a
+// link, the temporary file lies beside the link's target and replaces the
+// target; the link stays. A device, a pipe or /dev/stdout is written
+// directly: /dev/stdout, /dev/stderr and /dev/fd/N through the descriptor
+// already open, never by a second open of the file behind it (which would
+// write from its start over what the descriptor wrote).
 #ifndef TALVERON_HOST_REPLACED_FILE_H
 #define TALVERON_HOST_REPLACED_FILE_H
 
@@ -12,23 +16,49 @@
 
 #include <string>
 
-// Where a run writes, as a file: an input that is this file is not read (it
-// would read the run's own output, or be replaced by it). Only a regular file
-// counts.
+// What a path or descriptor names, to tell whether two names are one file.
+struct FileIdentity {
+    bool exists = false;
+    bool regular = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string resolved;  // a file not yet made: its absolute path
+    int descriptor = -1;   // /dev/stdout and the like: the descriptor named
+
+    static FileIdentity OfPath(const std::string& path);
+    static FileIdentity OfDescriptor(int fd);
+    bool SameAs(const FileIdentity& other) const;
+};
+
+// The descriptor that /dev/stdout, /dev/stderr, /dev/fd/N or
+// /proc/self/fd/N names, or -1.
+int AliasedDescriptor(const std::string& path);
+
+// Where a run writes, as regular files: an input that is one of them is
+// not read (it would read the run's own output, or be replaced by it).
 class Destination {
 public:
-    // The file behind `path`, or behind descriptor `fd` when `path` is null.
-    void Take(const char* path, int fd = -1) {
-        known_ = (path ? ::stat(path, &st_) : ::fstat(fd, &st_)) == 0 && S_ISREG(st_.st_mode);
-    }
-    // False when an input of this inode number (0: not known) cannot be the
-    // file, so that it need not be looked at.
-    bool MayBe(unsigned long long inode) const { return known_ && (inode == 0 || inode == st_.st_ino); }
-    bool Is(const struct stat& st) const { return known_ && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino; }
+    void Take(const struct stat& st) { Add(files_, st); }
+    void TakeTemporary(const struct stat& st) { Add(temporaries_, st); }
+    // True when the file behind `st` is one of the files written.
+    bool Is(const struct stat& st) const { return In(files_, st); }
+    // True when it is a temporary file of the run, which a walk passes by.
+    bool IsTemporary(const struct stat& st) const { return In(temporaries_, st); }
 
 private:
-    bool known_ = false;
-    struct stat st_ {};
+    struct Files {
+        struct stat st[4];
+        int count = 0;
+    };
+    static void Add(Files& files, const struct stat& st) {
+        if (S_ISREG(st.st_mode) && files.count < 4) files.st[files.count++] = st;
+    }
+    static bool In(const Files& files, const struct stat& st) {
+        for (int i = 0; i < files.count; ++i)
+            if (st.st_dev == files.st[i].st_dev && st.st_ino == files.st[i].st_ino) return true;
+        return false;
+    }
+    Files files_, temporaries_;
 };
 
 class ReplacedFile {
@@ -38,18 +68,24 @@ public:
     ReplacedFile(const ReplacedFile&) = delete;
     ReplacedFile& operator=(const ReplacedFile&) = delete;
 
-    // The descriptor to write, or -1 (errno set).
-    int Open(const std::string& path);
-    // Closes the descriptor; with a temporary file, it replaces the file.
-    // False (errno set) when the close or the rename failed.
+    // The descriptor to write, or -1 (errno set). `where` learns the files.
+    int Open(const std::string& path, Destination& where);
+    // Closes the descriptor; a temporary file replaces the file, with the
+    // mode and owner the file had. False (errno set) when the close or the
+    // rename failed; the file is then as it was.
     bool Commit();
     // Closes the descriptor; a temporary file is removed.
     void Discard();
+    // True when the file is written directly (what was written stays).
+    bool Direct() const { return temporary_.empty(); }
+    // The temporary file's name while there is one.
+    const std::string& Temporary() const { return temporary_; }
 
 private:
     int fd_ = -1;
-    std::string path_, temporary_;
-    int slot_ = -1;  // of the temporary file's name, for the signal handler
+    bool ownsFd_ = false;
+    std::string target_, temporary_;
+    int slot_ = -1;  // the temporary file's slot for the signal handler
 };
 
 #endif

@@ -3,19 +3,22 @@
 // line. See --help and talveron(1).
 //
 // The search of each input is the module's (talveron_harvest); this program
-// chooses the inputs (inputs.cpp), parses the command line (options.cpp),
-// writes the records (output.cpp) and the dropped addresses (rejected.cpp),
-// shows progress and the summary (progress.cpp), and keeps the legacy
-// OUT.TXT behaviour (out_txt.cpp).
-#include <fcntl.h>
+// checks its standard descriptors and files (descriptors.cpp), chooses the
+// inputs (inputs.cpp), parses the command line (options.cpp), writes the
+// records (output.cpp) and the dropped addresses (rejected.cpp), shows
+// progress and the summary (progress.cpp), says everything on standard
+// error through one path (messages.cpp), cleans up on signals
+// (signals.cpp), and keeps the legacy OUT.TXT behaviour (out_txt.cpp).
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "host/descriptors.h"
 #include "host/inputs.h"
 #include "host/messages.h"
 #include "host/options.h"
@@ -23,6 +26,7 @@
 #include "host/output.h"
 #include "host/progress.h"
 #include "host/rejected.h"
+#include "host/signals.h"
 #include "module/talveron.h"
 
 namespace {
@@ -35,7 +39,9 @@ struct Search {
     RunCounts* counts;
     Progress* progress;
     const Input* input;
-    std::string prefix;  // "NAME:" with -H
+    std::string prefix;      // "NAME:" with -H
+    std::string shownName;   // the input's name as shown
+    long long records = 0;   // of this input
 };
 
 // True when a read of `fd` would not wait.
@@ -44,14 +50,37 @@ bool InputReady(int fd) {
     return ::poll(&p, 1, 0) == 1;
 }
 
+long long CountLines(const char* bytes, std::size_t length) {
+    long long n = 0;
+    for (const char* p = bytes, *end = bytes + length; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));
+         ++p)
+        ++n;
+    return n;
+}
+
 int OnRecords(void* context, const char* bytes, std::size_t length) {
     Search& search = *static_cast<Search*>(context);
+    const Options& options = *search.options;
+    if (length == 0) return 0;
+    if (options.quiet || options.listing == Listing::kFilesWithMatches ||
+        options.listing == Listing::kFilesWithoutMatch) {
+        // One record tells all there is to tell of this input.
+        search.records = 1;
+        return 1;
+    }
+    if (options.listing == Listing::kCount) {
+        long long n = CountLines(bytes, length);
+        search.records += n;
+        search.counts->records += n;
+        return 0;
+    }
     long long before = search.output->RecordCount();
     bool ok = search.output->Records(bytes, length, search.prefix);
     // Standard input may pause: what was found goes out before a read that
     // would wait.
     if (ok && search.input->standardInput && !InputReady(0)) ok = search.output->Push();
     search.counts->records += search.output->RecordCount() - before;
+    search.records = 1;
     return ok ? 0 : 1;
 }
 
@@ -60,7 +89,7 @@ void OnRejected(void* context, int reason, int keyword, long long offset, const 
     if (reason == TALVERON_EXCLUDED && keyword >= 1 && keyword <= 6) ++search.counts->excluded[keyword - 1];
     if (reason == TALVERON_TOO_LONG) ++search.counts->tooLong;
     if (reason == TALVERON_UNFINISHED) ++search.counts->unfinished;
-    search.rejected->Add(search.input->name, reason, keyword, offset, address, length, search.options->keywords);
+    search.rejected->Add(search.shownName, reason, keyword, offset, address, length, search.options->keywords);
 }
 
 void OnProgress(void* context, long long bytes) {
@@ -76,8 +105,34 @@ bool OpenNames(const Options& options, std::FILE** names) {
     *names = nullptr;
     if (options.files0From.empty()) return true;
     *names = options.files0From == "-" ? stdin : std::fopen(options.files0From.c_str(), "rb");
-    if (!*names) Diagnose(options.files0From, errno);
+    if (!*names) Diagnose(ShownName(options.files0From), errno);
     return *names != nullptr;
+}
+
+WalkFilter FilterOf(const Options& options) {
+    WalkFilter filter;
+    filter.includes = options.includes;
+    filter.excludes = options.excludes;
+    filter.excludeDirs = options.excludeDirs;
+    filter.allFiles = options.allFiles;
+    filter.followLinks = options.followLinks;
+    return filter;
+}
+
+// After a run whose walks found nothing to search: which filter left the
+// files out, and how to take them.
+void SayNothingSearched(const WalkTally& tally) {
+    std::string why;
+    auto add = [&](long long n, const std::string& what) {
+        if (n) why += (why.empty() ? "" : "; ") + std::to_string(n) + " " + what;
+    };
+    add(tally.notInSet, "file(s) not named *.htm, *.html, *.xhtml, *.xht or *.shtml, or not matched by --include "
+                        "(--include=GLOB or --all-files takes them)");
+    add(tally.excluded, "file(s) matched by --exclude");
+    add(tally.excludedDirs, "directory(ies) matched by --exclude-dir");
+    add(tally.links, "link(s) not followed (-R follows them)");
+    add(tally.others, "device(s), pipe(s) or socket(s)");
+    Say("no files were searched: the walk left out " + why);
 }
 
 // --list-inputs: the names, each ended by a 0 byte, as they are named to a
@@ -86,32 +141,82 @@ bool OpenNames(const Options& options, std::FILE** names) {
 // --files0-from) fails on it in the same place.
 int ListInputs(const Options& options) {
     std::FILE* names;
-    if (!OpenNames(options, &names)) return 1;
+    if (!OpenNames(options, &names)) return 2;
     auto list = [](const std::string& name) { std::fwrite(name.c_str(), 1, name.size() + 1, stdout); };
-    InputWalker walker(options.inputs, options.allFiles, [&](const std::string& path, int) { list(path); }, names);
+    InputWalker walker(options.inputs, FilterOf(options), [&](const std::string& path, int) { list(path); }, names,
+                       options.files0From == "-");
     Input input;
-    while (walker.Next(input)) list(input.path);
-    bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    if (!written) Diagnose("write error", errno);
-    return written ? 0 : 1;
+    bool listed = false;
+    while (walker.Next(input)) {
+        list(input.path);
+        listed = true;
+    }
+    int status = listed ? 0 : 1;
+    if (walker.NamesError()) {
+        Diagnose(ShownName(options.files0From), walker.NamesError());
+        status = 2;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        Diagnose("write error", errno);
+        status = 2;
+    }
+    return status;
+}
+
+// Where the records and the rejected addresses go, checked before anything
+// is opened: two names of one file would lose one stream to the other.
+// Returns false, with `error` set, for a usage error; `rejectedThrough` when
+// the rejected lines are to go through the records' own stream.
+bool CheckDestinations(const Options& options, bool& rejectedThrough, std::string& error) {
+    rejectedThrough = false;
+    if (options.rejected.empty()) return true;
+    FileIdentity out = options.output.empty() ? FileIdentity::OfDescriptor(1) : FileIdentity::OfPath(options.output);
+    FileIdentity rejected = FileIdentity::OfPath(options.rejected);
+    if (!rejected.SameAs(out)) return true;
+    if (out.descriptor != -1 && (rejected.descriptor != -1 || !rejected.regular) && !options.quiet &&
+        options.listing == Listing::kRecords) {
+        rejectedThrough = true;
+        return true;
+    }
+    if (rejected.exists && !rejected.regular) return true;  // both to one device (/dev/null, say)
+    error = "--rejected=" + ShownName(options.rejected) + " and " +
+            (options.output.empty() ? std::string("standard output") : "--output=" + ShownName(options.output)) +
+            " are the same file";
+    return false;
 }
 
 int Harvest(const Options& options) {
+    bool rejectedThrough;
+    std::string error;
+    if (!CheckDestinations(options, rejectedThrough, error)) {
+        SayUsageError(error);
+        return 2;
+    }
     std::FILE* names;
-    if (!OpenNames(options, &names)) return 1;
-    bool showProgress = !options.quiet && ::isatty(2);
+    if (!OpenNames(options, &names)) return 2;
+    bool showProgress = !options.noProgress && ProgressWanted();
+    Destination where;
     Output output;
-    if (!output.Open(options.output, showProgress || options.stats)) return 1;
+    bool printing = !options.quiet;
+    if (printing && !output.Open(options.output, showProgress || options.stats, where)) return 2;
     RejectedFile rejected;
-    if (!options.rejected.empty() && !rejected.Open(options.rejected)) return 1;
+    if (rejectedThrough) {
+        rejected.OpenThrough(options.rejected, &output);
+    } else if (!options.rejected.empty() && !rejected.Open(options.rejected, where)) {
+        return 2;
+    }
 
+    WalkFilter filter = FilterOf(options);
     RunCounts counts;
-    Progress progress(showProgress,
-                      showProgress && !names ? CountInputs(options.inputs, options.allFiles) : -1);
-    InputWalker walker(options.inputs, options.allFiles, nullptr, names);  // the opener takes its reports
+    Progress progress(showProgress, showProgress && !names ? CountInputs(options.inputs, filter) : -1);
+    // The opener takes the walk's reports.
+    InputWalker walker(options.inputs, filter, nullptr, names, options.files0From == "-");
     bool withName = options.withFilename == 1 ||
                     (options.withFilename == -1 &&
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
+    // With -Z a name is followed by a 0 byte and shown as it is.
+    const char nameEnd = options.nullAfterName ? '\0' : ':';
+    auto shown = [&](const std::string& name) { return options.nullAfterName ? name : ShownName(name); };
 
     talveron_sink sink = {};
     sink.records = OnRecords;
@@ -121,74 +226,122 @@ int Harvest(const Options& options) {
     if (options.messages) sink.message = OnMessage;
 
     // Opening ahead pays when there is more than one input.
-    InputOpener opener(walker, names || options.inputs.size() > 1 || walker.WalksDirectories());
+    InputOpener opener(walker, names || options.inputs.size() > 1 || walker.WalksDirectories(), options.followLinks);
     InputOpener::Opened opened;
-    while (!output.Failed() && opener.Next(opened)) {
+    bool trouble = false, found = false;
+    long long attempted = 0;
+    while (!output.Failed() && !(options.quiet && found) && opener.Next(opened)) {
         const Input& input = opened.input;
-        int fd = opened.fd;
-        int error = opened.error;
-        // (A directory opens, and its first read fails with EISDIR.)
-        struct stat st;
-        bool mayBeDestination = output.Where().MayBe(input.inode) || rejected.Where().MayBe(input.inode);
-        if (error == 0 && mayBeDestination && ::fstat(fd, &st) == 0 &&
-            (output.Where().Is(st) || rejected.Where().Is(st))) {
-            Say(input.name + ": input file is also the output");
-            error = -1;
-        }
-        if (error != 0) {
-            if (error > 0) Diagnose(input.name, error);
-            ++counts.failed;
+        if (opened.skipped) {
             opener.Done(opened);
             continue;
         }
-        Search search = {&options, &output, &rejected, &counts, &progress, &input, withName ? input.name + ":" : ""};
+        ++attempted;
+        int fd = opened.fd;
+        int error = opened.error;
+        std::string name = input.standardInput && options.haveLabel ? options.label : input.name;
+        if (!input.refusal.empty()) {
+            Say(input.refusal);
+            error = -1;
+        } else if (error == 0 && where.IsTemporary(opened.st)) {
+            // The run's own temporary file, met by a walk: not an input.
+            --attempted;
+            opener.Done(opened);
+            continue;
+        } else if (error == 0 && where.Is(opened.st)) {
+            Say(ShownName(name) + ": input file is also the output");
+            error = -1;
+        }
+        if (error != 0) {
+            if (error > 0) DiagnoseInput(name, error);
+            ++counts.failed;
+            trouble = true;
+            opener.Done(opened);
+            continue;
+        }
+        Search search = {&options, &output, &rejected, &counts, &progress, &input,
+                         withName ? shown(name) + nameEnd : "", ShownName(name)};
         sink.context = &search;
         talveron_result result;
         int status = talveron_harvest(fd, options.keywordLine.c_str(), &sink, &result);
         opener.Done(opened);
         counts.bytes += result.bytes;
-        if (status == 0) {
+        // A search stopped by its records function has told what it had to.
+        if (status == 0 || (result.stopped && !output.Failed())) {
             ++counts.searched;
         } else {
             ++counts.failed;
+            trouble = true;
             if (result.read_errno)
-                Diagnose(input.name, result.read_errno);
+                DiagnoseInput(name, result.read_errno);
             else if (!result.stopped)
-                Say(input.name + ": not searched: out of memory");
+                Say(ShownName(name) + ": not searched: out of memory");
         }
+        found |= search.records > 0;
+        std::string line;
+        if (options.listing == Listing::kCount)
+            line = (withName ? shown(name) + nameEnd : "") + std::to_string(search.records) + "\n";
+        if ((options.listing == Listing::kFilesWithMatches && search.records > 0) ||
+            (options.listing == Listing::kFilesWithoutMatch && search.records == 0 && status == 0))
+            line = shown(name) + (options.nullAfterName ? '\0' : '\n');
+        if (!line.empty() && printing) output.Lines(line.data(), line.size());
         progress.Update(counts, 0);
     }
     progress.End();
+    if (walker.NamesError()) {
+        Diagnose(ShownName(options.files0From), walker.NamesError());
+        trouble = true;
+    }
+    bool nothingSearched = attempted == 0 && walker.WalksDirectories() && !output.Failed();
+    const WalkTally& tally = walker.Tally();
+    if (nothingSearched && (tally.notInSet || tally.excluded || tally.excludedDirs || tally.links || tally.others)) {
+        SayNothingSearched(tally);
+        trouble = true;
+    }
 
-    bool allSearched = counts.failed == 0;
-    bool written = output.Finish(allSearched);
-    if (!options.output.empty() && written && !allSearched)
-        Say(options.output + ": left unchanged: not every input was searched");
-    bool rejectedWritten = rejected.Close(allSearched);
-    if (!options.rejected.empty() && rejectedWritten && !allSearched)
-        Say(options.rejected + ": left unchanged: not every input was searched");
-    if (options.stats && !options.quiet) PrintSummary(counts, options.keywords, progress.Elapsed());
-    return allSearched && written && rejectedWritten ? 0 : 1;
+    // The run has ended: its files replace what they name, unless a write
+    // failed or --all-or-nothing and an input was not searched.
+    bool keep = options.allOrNothing && counts.failed > 0;
+    bool written = output.Finish(!keep);
+    if (keep && written && !output.Direct())
+        Say(ShownName(options.output) + ": left unchanged: not every input was searched");
+    bool rejectedWritten = rejected.Close(!keep);
+    if (keep && rejectedWritten && !rejected.Direct())
+        Say(ShownName(options.rejected) + ": left unchanged: not every input was searched");
+    if (options.stats) PrintSummary(counts, options.keywords, progress.Elapsed());
+    if (!written || !rejectedWritten) trouble = true;
+    if (options.quiet && found) return 0;
+    return trouble ? 2 : found ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a closed standard descriptor is held by
+    // /dev/null, so that no file of the run takes its number.
+    StandardDescriptors standard = HoldStandardDescriptors();
+    InstallSignalHandlers();
     Options options;
     std::string error;
-    switch (ParseOptions(argc, argv, options, error)) {
-        case Command::kUsageError:
-            std::fprintf(stderr, "talveron: %s\nTry 'talveron --help' for more information.\n", error.c_str());
-            return 2;
-        case Command::kHelp:
-            std::fputs(kHelpText, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+    Command command = ParseOptions(argc, argv, options, error, standard.open[0] && ::isatty(0));
+    if (command == Command::kUsageError) {
+        SayUsageError(error);
+        return 2;
+    }
+    if (!CheckNeededDescriptors(standard, options, command)) return 2;
+    switch (command) {
+        case Command::kHelp: {
+            std::string help = HelpText();
+            std::fwrite(help.data(), 1, help.size(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 2;
+        }
         case Command::kVersion:
             std::printf("talveron %s\n", talveron_version());
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case Command::kRun:
+            return std::fflush(stdout) == 0 ? 0 : 2;
+        default:
             break;
     }
+    HideInputDiagnostics(options.noMessages);
     if (options.outTxt) return RunOutTxt(options);
     return options.listInputs ? ListInputs(options) : Harvest(options);
 }
