@@ -113,6 +113,7 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
         return -1;
     }
     temporary_ = name;
+    direct_ = false;
     // The mode and owner of the file it replaces, or those of a new file.
     mode_t mask = ::umask(0);
     ::umask(mask);

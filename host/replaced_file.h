@@ -77,13 +77,14 @@ public:
     // Closes the descriptor; a temporary file is removed.
     void Discard();
     // True when the file is written directly (what was written stays).
-    bool Direct() const { return temporary_.empty(); }
+    bool Direct() const { return direct_; }
     // The temporary file's name while there is one.
     const std::string& Temporary() const { return temporary_; }
 
 private:
     int fd_ = -1;
     bool ownsFd_ = false;
+    bool direct_ = true;
     std::string target_, temporary_;
     int slot_ = -1;  // the temporary file's slot for the signal handler
 };

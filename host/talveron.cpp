@@ -228,7 +228,7 @@ int Harvest(const Options& options) {
     // Opening ahead pays when there is more than one input.
     InputOpener opener(walker, names || options.inputs.size() > 1 || walker.WalksDirectories(), options.followLinks);
     InputOpener::Opened opened;
-    bool trouble = false, found = false;
+    bool trouble = false, found = false, inputIsOutput = false;
     long long attempted = 0;
     while (!output.Failed() && !(options.quiet && found) && opener.Next(opened)) {
         const Input& input = opened.input;
@@ -250,6 +250,7 @@ int Harvest(const Options& options) {
             continue;
         } else if (error == 0 && where.Is(opened.st)) {
             Say(ShownName(name) + ": input file is also the output");
+            inputIsOutput = true;
             error = -1;
         }
         if (error != 0) {
@@ -300,14 +301,14 @@ int Harvest(const Options& options) {
     }
 
     // The run has ended: its files replace what they name, unless a write
-    // failed or --all-or-nothing and an input was not searched.
-    bool keep = options.allOrNothing && counts.failed > 0;
+    // failed, or --all-or-nothing and an input was not searched, or an
+    // input was one of them (replacing it would destroy that input).
+    bool keep = (options.allOrNothing && counts.failed > 0) || inputIsOutput;
+    const char* why = inputIsOutput ? "it is also an input" : "not every input was searched";
     bool written = output.Finish(!keep);
-    if (keep && written && !output.Direct())
-        Say(ShownName(options.output) + ": left unchanged: not every input was searched");
+    if (keep && written && !output.Direct()) Say(ShownName(options.output) + ": left unchanged: " + why);
     bool rejectedWritten = rejected.Close(!keep);
-    if (keep && rejectedWritten && !rejected.Direct())
-        Say(ShownName(options.rejected) + ": left unchanged: not every input was searched");
+    if (keep && rejectedWritten && !rejected.Direct()) Say(ShownName(options.rejected) + ": left unchanged: " + why);
     if (options.stats) PrintSummary(counts, options.keywords, progress.Elapsed());
     if (!written || !rejectedWritten) trouble = true;
     if (options.quiet && found) return 0;

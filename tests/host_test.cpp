@@ -86,7 +86,7 @@ TEST_F(HostTest, ManyInputsWithOneMissingInTheMiddle) {
     Write("a.html", kPage);
     Write("c.html", "<a href=\"http://c.jp/\">");
     HostRun run = Host({"a.html", "missing.html", "c.html", "-x", "abc"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);  // trouble wins over records found
     EXPECT_EQ(run.out, "a.html:http://a.jp/x.html\na.html:http://b.jp/\nc.html:http://c.jp/\n");
     EXPECT_EQ(run.err, "talveron: missing.html: No such file or directory\n");
     EXPECT_FALSE(Exists("OUT.TXT"));
@@ -130,30 +130,37 @@ TEST_F(HostTest, OutputFileIsAllOrNothing) {
     Write("p.html", kPage);
     Write("big.html", ManyAnchors(2000));
     Write("links.txt", "old\n");
-    // An input missing: the file keeps its contents.
-    HostRun run = Host({"-o", "links.txt", "p.html", "missing.html"});
-    EXPECT_EQ(run.status, 1);
+    // An input missing: with --all-or-nothing the file keeps its contents.
+    HostRun run = Host({"--output=links.txt", "--all-or-nothing", "p.html", "missing.html"});
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Read("links.txt"), "old\n");
-    // A write failing mid-way (the file size limit): the same.
-    run = Host({"-o", "links.txt", "big.html"}, "ulimit -f 8; trap '' XFSZ; ");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("links.txt: left unchanged"), std::string::npos) << run.err;
+    // Without, a missing page among many does not discard the others'.
+    run = Host({"-O", "links.txt", "p.html", "missing.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: missing.html: No such file or directory\n");
+    EXPECT_EQ(Read("links.txt"), "p.html:http://a.jp/x.html\np.html:http://b.jp/\np.html:http://abc.jp/\n");
+    // A write failing mid-way (the file size limit): the file is as it was.
+    run = Host({"-O", "links.txt", "big.html"}, "ulimit -f 8; trap '' XFSZ; ");
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "talveron: links.txt: File too large\n");
-    EXPECT_EQ(Read("links.txt"), "old\n");
+    EXPECT_EQ(Read("links.txt"), "p.html:http://a.jp/x.html\np.html:http://b.jp/\np.html:http://abc.jp/\n");
     EXPECT_EQ(Files(), (std::vector<std::string>{"big.html", "links.txt", "p.html"}));  // no temporary file left
-    run = Host({"p.html", "-o", "links.txt"});
+    run = Host({"p.html", "-O", "links.txt"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Read("links.txt"), kRecords);
-    // A link is written through, never replaced (--rejected=/dev/stderr).
-    Shell("echo old >target.txt && ln -s target.txt link.txt");
-    EXPECT_EQ(Host({"-o", "link.txt", "p.html"}).status, 0);
-    EXPECT_EQ(Shell("test -L link.txt && cat target.txt"), std::string("old\n") + kRecords);
-    Shell("rm link.txt target.txt");
+    // A link is written through: its target is replaced, the link stays.
+    Shell("mkdir sub && echo old >sub/target.txt && chmod 640 sub/target.txt && ln -s sub/target.txt link.txt");
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(Host({"-O", "link.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Shell("test -L link.txt && cat sub/target.txt && stat -c %a sub/target.txt && ls -A sub"),
+              std::string(kRecords) + "640\ntarget.txt\n");
+    Shell("rm -r link.txt sub");
     // An input that is where records or reasons go is not read, nor lost.
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"-o", "p.html", "p.html"},
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-O", "p.html", "p.html"},
                                                  {"--rejected=p.html", "p.html"}}) {
         run = Host(args);
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err.rfind("talveron: p.html: input file is also the output\n", 0), 0u) << run.err;
         EXPECT_EQ(Read("p.html"), kPage);
     }
@@ -163,7 +170,7 @@ TEST_F(HostTest, TwoRunsInOneDirectoryAtOnce) {
     Write("a.html", ManyAnchors(3000));
     Write("b.html", "x" + ManyAnchors(2000));
     std::string a = Host({"a.html"}).out, b = Host({"b.html"}).out;
-    Shell("{ " + Quote(TALVERON_HOST) + " a.html >a.txt & " + Quote(TALVERON_HOST) + " b.html -o b.txt & wait; }");
+    Shell("{ " + Quote(TALVERON_HOST) + " a.html >a.txt & " + Quote(TALVERON_HOST) + " b.html -O b.txt & wait; }");
     EXPECT_TRUE(Read("a.txt") == a);
     EXPECT_TRUE(Read("b.txt") == b);
     EXPECT_FALSE(Exists("OUT.TXT"));
@@ -172,11 +179,11 @@ TEST_F(HostTest, TwoRunsInOneDirectoryAtOnce) {
 TEST_F(HostTest, OptionsAnywhereBeforeDoubleDash) {
     Write("p.html", kPage);
     Write("-x", "<a href=\"http://dash.jp\">");
-    EXPECT_EQ(Host({"p.html", "-x", "abc", "-q"}).out, Host({"-qxabc", "p.html"}).out);
+    EXPECT_EQ(Host({"p.html", "-x", "abc", "--no-progress"}).out, Host({"-hxabc", "p.html"}).out);
     HostRun run = Host({"-h", "--", "-x", "p.html"});
     EXPECT_EQ(run.out, "http://dash.jp/\nhttp://a.jp/x.html\nhttp://b.jp/\nhttp://abc.jp/\n");
     // An empty keyword keeps its slot; the second excludes.
-    EXPECT_EQ(Host({"-x", "", "--exclude=b.jp", "p.html"}).out, "http://a.jp/x.html\nhttp://abc.jp/\n");
+    EXPECT_EQ(Host({"-x", "", "--exclude-keyword=b.jp", "p.html"}).out, "http://a.jp/x.html\nhttp://abc.jp/\n");
 }
 
 TEST_F(HostTest, UsageErrorsSayWhatIsWrong) {
@@ -194,7 +201,10 @@ TEST_F(HostTest, UsageErrorsSayWhatIsWrong) {
         {{"--keyword-line=abc", "p.html"}, "--keyword-line goes with --out-txt"},
         {{"--out-txt", "p.html", "p.html"}, "--out-txt takes exactly one INPUT"},
         {{"--crlf=1", "p.html"}, "option '--crlf' takes no value"},
-        {{"-o", "", "p.html"}, "an empty file name"},
+        {{"-O", "", "p.html"}, "an empty file name"},
+        {{"-i", "p.html"}, "unknown option '-i' (grep's, but talveron has no patterns)"},
+        {{"--output"}, "option '--output' needs a value"},
+        {{"--all-or-nothing", "p.html"}, "--all-or-nothing goes with --output"},
     };
     for (const auto& c : cases) {
         HostRun run = Host(c.args);
@@ -217,7 +227,7 @@ TEST_F(HostTest, ClosedPipeEndsQuietlyAndAFullDeviceIsAnError) {
     EXPECT_EQ(Read("status.txt"), "141\n");  // ended by SIGPIPE
     EXPECT_EQ(Read("stderr.txt"), "");
     HostRun run = Host({"big.html"}, "", ">/dev/full");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "talveron: write error: No space left on device\n");
 }
 
@@ -279,7 +289,7 @@ TEST_F(HostSamenessTest, RecordsEqualTheExportsOnRandomAndRealPages) {
             args += " -x " + Quote(words[k]);
         }
         std::string command = "cd " + Quote(dir) + " && " + Quote(TALVERON_HOST) + " --crlf" + args + " . >out.txt";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        int status = std::system(command.c_str());
         std::ifstream file(dir + "/out.txt", std::ios::binary);
         std::stringstream printed;
         printed << file.rdbuf();
@@ -293,6 +303,7 @@ TEST_F(HostSamenessTest, RecordsEqualTheExportsOnRandomAndRealPages) {
             }
         }
         EXPECT_TRUE(printed.str() == expected) << line;
+        EXPECT_EQ(WEXITSTATUS(status), expected.empty() ? 1 : 0) << line;
     }
     std::system(("rm -rf " + Quote(dir)).c_str());
 }
