@@ -53,14 +53,16 @@ std::string ShownName(const std::string& name) {
     }
     if (plain) return name;
     // Printable runs in '...', the others as $'\n' or $'\377' between them.
-    std::string out = "'";
-    bool inDollar = false;
+    std::string out;
+    bool inDollar = false, quoted = false;  // within $'..', within '..'
+
     for (std::size_t i = 0; i < size;) {
         std::size_t n = Utf8Length(bytes + i, size - i);
         bool special = n == 0 || (n == 1 && (bytes[i] < 0x20 || bytes[i] == 0x7F));
         if (special) {
-            if (!inDollar) out += "'$'";
+            if (!inDollar) out += quoted ? "'$'" : "$'";
             inDollar = true;
+            quoted = false;
             unsigned char c = bytes[i];
             if (c >= 7 && c <= 13) {
                 out += '\\';
@@ -73,8 +75,9 @@ std::string ShownName(const std::string& name) {
             ++i;
             continue;
         }
-        if (inDollar) out += "''";
+        if (inDollar || !quoted) out += inDollar ? "''" : "'";
         inDollar = false;
+        quoted = true;
         if (bytes[i] == '\'') {
             out += "'\\''";
         } else {
@@ -82,7 +85,7 @@ std::string ShownName(const std::string& name) {
         }
         i += n;
     }
-    return out + "'";
+    return out + "'";  // ends $'..' or '..'
 }
 
 void Diagnose(const std::string& what, int error) {

@@ -33,6 +33,9 @@ public:
     bool IsOpen() const { return open_; }
     void Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
              std::size_t length, const std::vector<std::string>& keywords);
+    // Writes out the lines gathered (at the end of an input, so that they
+    // keep their place among the diagnostics of a terminal).
+    void Flush() { WriteOut(); }
     // With `commit`, the temporary file replaces FILE; else it is removed
     // and FILE left as it was. False, with a diagnostic shown, when a write
     // failed.

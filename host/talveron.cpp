@@ -266,6 +266,7 @@ int Harvest(const Options& options) {
         talveron_result result;
         int status = talveron_harvest(fd, options.keywordLine.c_str(), &sink, &result);
         opener.Done(opened);
+        rejected.Flush();
         counts.bytes += result.bytes;
         // A search stopped by its records function has told what it had to.
         if (status == 0 || (result.stopped && !output.Failed())) {

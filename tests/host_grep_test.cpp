@@ -1,0 +1,284 @@
+// talveron in the hands of grep users: grep's options and exit status, and
+// the combinations of options, descriptors, links and signals that could
+// lose records while the run said all was well.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/host_fixture.h"
+#include "tests/random_pages.h"
+
+namespace {
+
+const char kPage[] = "<a href=\"http://a.jp/x.html\">A</a> <a href=\"http://b.jp\">";
+const char kRecords[] = "http://a.jp/x.html\nhttp://b.jp/\n";
+
+class HostGrepTest : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        Write("p.html", kPage);
+        Write("none.html", "<p>no anchor</p>");
+    }
+    // The shim's behaviours, for Host's `before`.
+    static std::string Shim(const std::string& settings) {
+        return "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + Quote(TALVERON_SHIM) + " " + settings + " ";
+    }
+};
+
+TEST_F(HostGrepTest, GrepHabitsNeverWriteAFile) {
+    // -o is grep's --only-matching: typed from habit, it must not take the
+    // page after it as an output file.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-ho", "p.html"}, {"-o", "p.html", "none.html"}, {"-rnothing", "p.html"}}) {
+        HostRun run = Host(args);
+        EXPECT_EQ(Read("p.html"), kPage);
+        EXPECT_EQ(Read("none.html"), "<p>no anchor</p>");
+        if (args[0] == "-ho") EXPECT_EQ(run.out, kRecords);
+    }
+    EXPECT_EQ(Files(), (std::vector<std::string>{"none.html", "p.html"}));
+}
+
+TEST_F(HostGrepTest, ExitStatusIsGreps) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* out;
+    } cases[] = {
+        {{"p.html"}, 0, kRecords},
+        {{"none.html"}, 1, ""},
+        {{"-x", "jp", "p.html"}, 1, ""},
+        {{"-h", "missing.html", "p.html"}, 2, kRecords},  // trouble wins over records
+        {{"-q", "missing.html", "p.html"}, 0, ""},        // but not with -q
+        {{"-q", "none.html"}, 1, ""},
+        {{"-q", "none.html", "missing.html"}, 2, ""},
+        {{"-s", "missing.html"}, 2, ""},
+        {{"-c", "none.html"}, 1, "0\n"},
+        {{"-L", "none.html", "p.html"}, 0, "none.html\n"},
+        {{"-l", "none.html"}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(run.out, c.out) << c.args[0] << " " << c.args[1];
+    }
+    EXPECT_EQ(Host({"-s", "missing.html"}).err, "");
+    EXPECT_EQ(Host({"missing.html"}).err, "talveron: missing.html: No such file or directory\n");
+}
+
+TEST_F(HostGrepTest, CountsAndNamesAsGrepPrintsThem) {
+    Write("q.html", std::string(kPage) + kPage);
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"-c", "p.html", "none.html", "q.html"}, "p.html:2\nnone.html:0\nq.html:4\n"},
+        {{"-ch", "p.html", "q.html"}, "2\n4\n"},
+        {{"-c", "q.html"}, "4\n"},
+        {{"-cZ", "p.html", "none.html"}, std::string("p.html\0" "2\nnone.html\0" "0\n", 21)},
+        {{"-l", "p.html", "none.html", "q.html"}, "p.html\nq.html\n"},
+        {{"-lZ", "p.html", "q.html"}, std::string("p.html\0q.html\0", 14)},
+        {{"-L", "p.html", "none.html", "q.html"}, "none.html\n"},
+        {{"-HZ", "p.html"}, std::string("p.html\0http://a.jp/x.html\np.html\0http://b.jp/\n", 46)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Host(c.args).out, c.out) << c.args[0];
+    EXPECT_EQ(Host({"-H", "--label=page", "-"}, "cat p.html | ").out, "page:http://a.jp/x.html\npage:http://b.jp/\n");
+    EXPECT_EQ(Host({"-c", "--label=page", "-", "none.html"}, "cat p.html | ").out, "page:2\nnone.html:0\n");
+}
+
+TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
+    Shell("mkdir -p d/sub d/skip && ln -s ../../p.html d/sub/link.html");
+    for (const char* name : {"d/a.xhtml", "d/b.SHTML", "d/c.xht", "d/d.txt", "d/sub/e.htm", "d/skip/f.html"})
+        Write(name, std::string("<a href=\"http://") + name + "\">");
+    auto names = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {"-l"};
+        all.insert(all.end(), args.begin(), args.end());
+        return Host(all).out;
+    };
+    EXPECT_EQ(names({"d"}), "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/skip/f.html\nd/sub/e.htm\n");
+    EXPECT_EQ(names({"-r", "--include=*.txt", "d"}), "d/d.txt\n");
+    EXPECT_EQ(names({"--include=*.txt", "--include=*.htm", "d"}), "d/d.txt\nd/sub/e.htm\n");
+    EXPECT_EQ(names({"--exclude=*.x*", "--exclude-dir=skip", "d"}), "d/b.SHTML\nd/sub/e.htm\n");
+    EXPECT_EQ(names({"--all-files", "--exclude=[abc]*", "d"}), "d/d.txt\nd/skip/f.html\nd/sub/e.htm\n");
+    // -R follows the link; without it, it is left out.
+    EXPECT_EQ(names({"-R", "d/sub"}), "d/sub/e.htm\nd/sub/link.html\n");
+    EXPECT_EQ(names({"d/sub"}), "d/sub/e.htm\n");
+    // A link back up is a loop that -R reports and leaves.
+    Shell("ln -s .. d/sub/up");
+    HostRun run = Host({"-Rl", "d/sub"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("d/sub/up/sub: Too many levels of symbolic links"), std::string::npos) << run.err;
+    // A file system that does not tell types gives the same walk.
+    EXPECT_EQ(Host({"-l", "d"}, Shim("SHIM_DT_UNKNOWN=1")).out, names({"d"}));
+    // A walk that met no page says which filter left the files out.
+    run = Host({"--exclude=*", "d"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("no files were searched"), std::string::npos);
+    EXPECT_NE(run.err.find("matched by --exclude"), std::string::npos) << run.err;
+    run = Host({"d/skip", "--exclude=f*"});
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(HostGrepTest, NoInputOnATerminalSearchesTheCurrentDirectory) {
+    // `script` gives talveron a terminal for its standard input.
+    Shell("script -qec " + Quote(Quote(TALVERON_HOST) + " -l >found.txt") + " /dev/null </dev/null");
+    EXPECT_EQ(Read("found.txt"), "./p.html\n");
+    EXPECT_EQ(Host({"-l"}, "cat p.html | ").out, "(standard input)\n");
+}
+
+TEST_F(HostGrepTest, NamesThatWouldBreakALineAreQuoted) {
+    std::string name = "a\nb.html";
+    Write(name, kPage);
+    HostRun run = Host({"-x", "x.html", "--rejected=/dev/stderr", "-H", name, "missing\x01.html"});
+    EXPECT_EQ(run.out, "'a'$'\\n''b.html':http://b.jp/\n");
+    EXPECT_EQ(run.err, "'a'$'\\n''b.html':0: excluded by keyword 1 (x.html): http://a.jp/x.html\n"
+                       "talveron: 'missing'$'\\001''.html': No such file or directory\n");
+    // With -Z the name is as it is: the 0 byte ends it.
+    EXPECT_EQ(Host({"-lZ", name}).out, name + std::string(1, '\0'));
+    // Valid UTF-8 stays as it is; invalid bytes do not.
+    Write("\xe6\x97\xa5.html", kPage);
+    Write("\xff.html", kPage);
+    EXPECT_EQ(Host({"-l", "\xe6\x97\xa5.html", "\xff.html"}).out, "\xe6\x97\xa5.html\n$'\\377''.html'\n");
+}
+
+TEST_F(HostGrepTest, TwoNamesOfOneFileAreAUsageError) {
+    Write("r.txt", "old\n");
+    Shell("ln -s r.txt l.txt");
+    const std::vector<std::string> cases[] = {
+        {"--output=r.txt", "--rejected=r.txt", "p.html"},
+        {"--output=r.txt", "--rejected=l.txt", "p.html"},
+        {"--output=new.txt", "--rejected=./new.txt", "p.html"},
+        {"--rejected=r.txt", "p.html"},  // with standard output r.txt
+    };
+    for (const auto& args : cases) {
+        HostRun run = Host(args, "", args.size() == 2 ? ">>r.txt" : ">stdout.txt");
+        EXPECT_EQ(run.status, 2) << args[1];
+        EXPECT_NE(run.err.find("are the same file"), std::string::npos) << run.err;
+        EXPECT_EQ(Read("r.txt"), "old\n");
+        EXPECT_FALSE(Exists("new.txt"));
+    }
+}
+
+TEST_F(HostGrepTest, RejectedThroughTheRecordsStreamArrivesWhole) {
+    // 20,000 anchors, every other one excluded: records and rejected lines
+    // share one file, written through the one descriptor.
+    std::string page;
+    for (int i = 0; i < 20000; ++i) page += "<a href=\"http://" + std::string(i % 2 ? "drop" : "keep") + std::to_string(i) + ".jp/\">";
+    Write("big.html", page);
+    for (const char* redirect : {">all.txt", ">all.txt 2>&1"}) {
+        std::string rejected = std::string(redirect).find("2>&1") != std::string::npos ? "/dev/stderr" : "/dev/stdout";
+        std::string command = Quote(TALVERON_HOST) + " -x drop --rejected=" + rejected + " big.html " + redirect;
+        Shell(command);
+        std::string all = Read("all.txt");
+        std::istringstream lines(all);
+        int records = 0, dropped = 0, torn = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("http://keep", 0) == 0 && line.back() == '/') ++records;
+            else if (line.rfind("big.html:", 0) == 0 && line.find("excluded by keyword 1 (drop): http://drop") != std::string::npos) ++dropped;
+            else ++torn;
+        }
+        EXPECT_EQ(records, 10000) << redirect;
+        EXPECT_EQ(dropped, 10000) << redirect;
+        EXPECT_EQ(torn, 0) << redirect;
+    }
+}
+
+TEST_F(HostGrepTest, ClosedStandardDescriptorsAreNeverTakenByAFile) {
+    Write("q.html", "<a href=\"http://q.jp\">");
+    // Standard output closed and needed: refused.
+    HostRun run = Host({"p.html"}, "", ">&-");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: standard output: Bad file descriptor\n");
+    // Not needed: the records reach --output, not the --rejected file that
+    // would have taken descriptor 1.
+    run = Host({"--output=out.txt", "--rejected=why.txt", "-x", "b.jp", "p.html"}, "", ">&-");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("out.txt"), "http://a.jp/x.html\n");
+    EXPECT_EQ(Read("why.txt"), "p.html:35: excluded by keyword 1 (b.jp): http://b.jp/\n");
+    // Standard error closed: no message lands in the output file.
+    Host({"--output=out.txt", "p.html", "missing.html"}, "", ">stdout.txt 2>&-; true");
+    EXPECT_EQ(Read("out.txt"), "p.html:http://a.jp/x.html\np.html:http://b.jp/\n");
+    // Standard input closed: a named input is not read as "-".
+    run = Host({"-H", "q.html", "-"}, "", ">stdout.txt <&-");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: standard input: Bad file descriptor\n");
+    run = Host({"-H", "q.html", "p.html"}, "", ">stdout.txt <&-");
+    EXPECT_EQ(run.out, "q.html:http://q.jp/\np.html:http://a.jp/x.html\np.html:http://b.jp/\n");
+}
+
+TEST_F(HostGrepTest, ListsOfNamesThatCannotBeReadAreErrors) {
+    mkdir((dir_ + "/dir").c_str(), 0755);
+    const struct {
+        std::string before;
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {"printf 'p.html\\0-\\0none.html\\0' | ", {"--files0-from=-"}, "no file name of '-' allowed"},
+        {"", {"--files0-from=dir"}, "talveron: dir: Is a directory"},
+        {"printf 'p.html\\0\\0' | ", {"--files0-from=-"}, "talveron: : No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        HostRun run = Host(c.args, c.before);
+        EXPECT_EQ(run.status, 2) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("none.html"), std::string::npos);
+    }
+}
+
+TEST_F(HostGrepTest, APageSwappedAfterTheListingIsNotFollowed) {
+    Shell("mkdir d && mkfifo d/fifo && ln -s ../p.html d/link");
+    Write("d/x.html", "<a href=\"http://x.jp\">");
+    Write("d/y.html", "<a href=\"http://y.jp\">");
+    // A pipe put in its place does not hang the walk; a link does not lead
+    // out of it.
+    HostRun run = Host({"-l", "d"}, "timeout 20 env " + Shim("SHIM_SWAP=x.html:fifo"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "d/y.html\n");
+    run = Host({"-l", "d"}, Shim("SHIM_SWAP=y.html:link"));
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("no files were searched"), std::string::npos) << run.err;
+}
+
+TEST_F(HostGrepTest, OutputIsReplacedWholeAndNeverLeavesItsTemporaryFile) {
+    // A pipe (as a device) is written directly and stays a pipe.
+    Shell("mkfifo fifo && (cat fifo >got.txt &) ");
+    EXPECT_EQ(Host({"--output=fifo", "p.html"}).status, 0);
+    Shell("sleep 0.2");
+    EXPECT_EQ(Read("got.txt"), kRecords);
+    EXPECT_EQ(Shell("test -p fifo && echo pipe"), "pipe\n");
+    // A failed close of the temporary file stops the rename.
+    Write("out.txt", "old\n");
+    HostRun run = Host({"--output=out.txt", "p.html"}, Shim("SHIM_FAIL_CLOSE=.talveron-"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: out.txt: Input/output error\n");
+    EXPECT_EQ(Read("out.txt"), "old\n");
+    // The owner and mode of the file replaced are kept (root may give a
+    // file away; others own what they replace anyway).
+    if (geteuid() == 0) {
+        Shell("chown 1234:1234 out.txt && chmod 604 out.txt");
+        EXPECT_EQ(Host({"--output=out.txt", "p.html"}).status, 0);
+        EXPECT_EQ(Shell("stat -c '%u:%g %a' out.txt"), "1234:1234 604\n");
+    }
+    // A walk never reads the temporary file.
+    Shell("mkdir d && cp p.html d/");
+    run = Host({"--all-files", "--stats", "--output=d/out.txt", "d"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("inputs searched        1\n"), std::string::npos) << run.err;
+    // Every signal that ends the run removes it; one that was ignored when
+    // the run began (nohup) stays ignored.
+    for (const char* signal : {"HUP", "TERM", "PIPE", "XFSZ", "USR1", "USR2", "ALRM"}) {
+        Shell("(sleep 4.71 | " + Quote(TALVERON_HOST) + " --output=out.txt - & sleep 0.3; pkill -" + signal +
+              " -f -- '--output=out.txt -$'; pkill -f 'sleep 4.71'; wait) 2>/dev/null");
+        EXPECT_EQ(Shell("ls -A | grep talveron-"), "") << signal;
+    }
+    run = Host({"--output=out.txt", "-"}, "(trap '' HUP; (printf '%s' '" + std::string(kPage) + "'; sleep 1) | ",
+               "& sleep 0.3; pkill -HUP -f -- '--output=out.txt -$'; wait $!) >stdout.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Read("out.txt"), kRecords);
+}
+
+}  // namespace
