@@ -31,7 +31,9 @@ struct talveron_sink {
        full. A result other than 0 stops the search. */
     int (*records)(void* context, const char* bytes, size_t length);
     /* An address that did not become a record: the reason, the keyword slot
-       (1 to 6) for TALVERON_EXCLUDED, the input offset of its anchor's '<',
+       (1 to 6) for TALVERON_EXCLUDED, the offset of its anchor's '<' (counted
+       from where the descriptor stood when the call began: the first byte
+       the call reads is offset 0),
        and the address as far as it is kept (its first 500 bytes, 0 bytes
        and control bytes included). */
     void (*rejected)(void* context, int reason, int keyword, long long offset, const char* address,
@@ -54,7 +56,10 @@ struct talveron_result {
 /* Searches the input open on `fd` from where it stands to its end, by the
    export's rules for a file and with `keyword_line` split into the keyword
    slots as the export splits it. Reads only (no seeking: pipes will do) and
-   leaves the descriptor open. Returns 0 when the input was searched to its
+   leaves the descriptor open; a descriptor in non-blocking mode is waited
+   for (poll) whenever it has nothing to read yet. The sink's messages are
+   this call's own: talveron_set_message_handler, from any thread, sets
+   where the export's go. Returns 0 when the input was searched to its
    end, -1 when a read failed, the sink stopped the search, memory ran out,
    or this thread is inside a call of the module already. Calls of other
    threads wait their turn. `result` may be null. */

@@ -131,6 +131,11 @@ int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int
 using MessageHandler = int (*)(void* owner, const char* text, const char* caption,
                                unsigned int style);
 MessageHandler SetMessageHandler(MessageHandler handler);
+// The handler of the calling thread's call in progress, which takes its
+// messages before the process-wide one (a library search reports to its own
+// caller, whatever another thread sets meanwhile). Null ends it. Returns
+// the previous one.
+MessageHandler SetCallMessageHandler(MessageHandler handler);
 
 // The platform's own backend, and the one in use. SetBackend(nullptr)
 // restores the platform's. Returns the previous one.

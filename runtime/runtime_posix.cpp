@@ -8,6 +8,7 @@
 #include <climits>
 #include <atomic>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -60,9 +61,18 @@ int PosixOpen(const char* path, int oflag, int pmode) {
 int PosixRead(int fd, void* buffer, unsigned int count) {
     if (count > INT_MAX) count = INT_MAX;
     ssize_t n;
-    do {
+    for (;;) {
         n = ::read(fd, buffer, count);
-    } while (n == -1 && errno == EINTR);
+        if (n != -1 || errno == EINTR) {
+            if (n != -1) break;
+            continue;
+        }
+        // A descriptor in non-blocking mode: wait until it can be read, so
+        // that a pause is never taken for an error or for the end.
+        if (errno != EAGAIN && errno != EWOULDBLOCK) break;
+        pollfd ready = {fd, POLLIN, 0};
+        if (::poll(&ready, 1, -1) == -1 && errno != EINTR) break;
+    }
     return static_cast<int>(n);
 }
 
@@ -104,6 +114,7 @@ bool PosixSameFile(const char* path1, const char* path2) {
 int DiscardMessage(void*, const char*, const char*, unsigned int) { return IDYES; }
 
 MessageHandler g_messageHandler = DiscardMessage;
+thread_local MessageHandler t_callHandler = nullptr;
 
 const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixLseek, PosixEof, PosixClose, PosixSameFile};
 
@@ -137,7 +148,8 @@ const char* CtypeLocaleName() { return std::setlocale(LC_CTYPE, nullptr); }
 bool IsPrintByte(unsigned char byte) { return std::isprint(byte) != 0; }
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
-    return g_messageHandler(owner, text, caption, style);
+    MessageHandler handler = t_callHandler ? t_callHandler : g_messageHandler;
+    return handler(owner, text, caption, style);
 }
 
 int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
@@ -155,6 +167,12 @@ int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
     }
     // A program ended by a signal reports 128 plus the signal, as shells do.
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+MessageHandler SetCallMessageHandler(MessageHandler handler) {
+    MessageHandler previous = t_callHandler;
+    t_callHandler = handler;
+    return previous;
 }
 
 MessageHandler SetMessageHandler(MessageHandler handler) {

@@ -78,5 +78,6 @@ int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
 
 // Windows shows real message boxes; there is no handler to replace.
 MessageHandler SetMessageHandler(MessageHandler) { return nullptr; }
+MessageHandler SetCallMessageHandler(MessageHandler) { return nullptr; }
 
 }  // namespace rt

@@ -22,12 +22,14 @@ class SinkInstalled {
 public:
     explicit SinkInstalled(const talveron_sink* sink) {
         s_sink = sink;
-        previousHandler_ = rt::SetMessageHandler(SinkMessage);
+        // This thread's messages only: the process-wide handler is the
+        // export's, which talveron_set_message_handler may change meanwhile.
+        previousHandler_ = rt::SetCallMessageHandler(SinkMessage);
         g_searchHooks = {sink->context, sink->rejected, sink->progress};
     }
     ~SinkInstalled() {
         g_searchHooks = {nullptr, nullptr, nullptr};
-        rt::SetMessageHandler(previousHandler_);
+        rt::SetCallMessageHandler(previousHandler_);
         s_sink = nullptr;
     }
     SinkInstalled(const SinkInstalled&) = delete;
