@@ -1,6 +1,9 @@
 #include "tests/random_pages.h"
 
 #include <dirent.h>
+#include <cstring>
+#include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -62,17 +65,45 @@ std::string RealPagesDir() {
     return dir ? dir : "";
 }
 
+namespace {
+
+// A page's name as the tool's walk takes it: *.htm, *.html, *.xhtml, *.xht
+// and *.shtml, any case.
+bool IsPageName(const std::string& name) {
+    for (const char* suffix : {".htm", ".html", ".xhtml", ".xht", ".shtml"}) {
+        std::size_t n = std::strlen(suffix);
+        if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0) return true;
+    }
+    return false;
+}
+
+// The pages under `folder` + `relative`, as the tool walks them: depth first,
+// each directory's entries in byte order, links left out.
+void WalkPages(const std::string& folder, const std::string& relative, std::vector<std::string>& names) {
+    DIR* dir = opendir((folder + "/" + relative).c_str());
+    if (!dir) return;
+    std::vector<std::string> entries;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") entries.push_back(name);
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end());
+    for (const std::string& name : entries) {
+        std::string path = relative.empty() ? name : relative + "/" + name;
+        struct stat st;
+        if (lstat((folder + "/" + path).c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) WalkPages(folder, path, names);
+        if (S_ISREG(st.st_mode) && IsPageName(name)) names.push_back(path);
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> RealPageNames() {
     std::vector<std::string> names;
     std::string folder = RealPagesDir();
-    if (DIR* dir = folder.empty() ? nullptr : opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) names.push_back(name);
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
+    if (!folder.empty()) WalkPages(folder, "", names);
     return names;
 }
 
