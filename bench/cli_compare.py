@@ -83,7 +83,7 @@ def cases(talveron, corpus, out):
             files, size = html_bytes(os.path.join(corpus, folder))
             found.append(Case(
                 f"{title}: {files:,} files ({size / 1e6:.0f} MB)", size,
-                [Run(f"talveron -o out.txt {folder}", [[talveron, "-o", out, folder]], to_file=False),
+                [Run(f"talveron --output=out.txt {folder}", [[talveron, "--output=" + out, folder]], to_file=False),
                  Run(f"{GREP_SHOWN} {folder} > out.txt", [GREP + [folder]])],
                 2.0 if folder == "pages" else 1.0))
     real = "real.html"
@@ -105,7 +105,7 @@ def cases(talveron, corpus, out):
         size = os.path.getsize(os.path.join(corpus, dense))
         found.append(Case(
             f"dense anchors, dense.html ({size / 1e6:.0f} MB)", size,
-            [Run("talveron -o out.txt dense.html", [[talveron, "-o", out, dense]], to_file=False),
+            [Run("talveron --output=out.txt dense.html", [[talveron, "--output=" + out, dense]], to_file=False),
              Run("wc -l dense.html", [["wc", "-l", dense]], to_file=False)],
             0.30))
     return found

@@ -33,7 +33,7 @@ TO_DEVNULL = {"wc -l"}
 
 def tools(talveron, here):
     return [
-        ("talveron", [talveron, "-q"]),
+        ("talveron", [talveron, "--no-progress"]),
         ("wc -l", ["wc", "-l"]),
         ("grep", ["sh", "-c", "LC_ALL=C exec grep -aoi '<a href=\"http://[^\"]*\"' \"$1\"", "grep"]),
         ("hxwls", ["hxwls"]),

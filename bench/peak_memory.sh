@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Peak memory (and time) of `talveron -q -o FILE` on inputs that could make a
+# Peak memory (and time) of `talveron --no-progress --output=FILE` on inputs that could make a
 # careless harvester grow or stall: a 2 GB page holding one address that never
 # closes (printable bytes, and 0 bytes as a sparse file gives them), a 2 GB
 # page of '<' bytes, and a page of one million anchors. The records are
@@ -26,7 +26,7 @@ awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "<a href=\"http://site%d.examp
 for page in never-letters.html never-zeros.html less-than.html million.html; do
   size=$(stat -c %s "$page")
   rm -f records.txt
-  /usr/bin/time -f "$page ($((size / 1024 / 1024)) MB): %e s, peak %M KB" "$host" -q -o records.txt "$page" ||
+  /usr/bin/time -f "$page ($((size / 1024 / 1024)) MB): %e s, peak %M KB" "$host" --no-progress --output=records.txt "$page" ||
     echo "  exit status $?"
   if [ -f records.txt ]; then echo "  records: $(wc -l < records.txt)"; else echo "  no output written"; fi
 done
