@@ -1,0 +1,169 @@
+// The tool's jobs one at a time: the option table, the names it shows, the
+// filters of a walk, and how it tells two names of one file apart.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/inputs.h"
+#include "host/messages.h"
+#include "host/options.h"
+#include "host/replaced_file.h"
+
+namespace {
+
+struct Parsed {
+    Command command;
+    Options options;
+    std::string error;
+};
+
+Parsed Parse(std::vector<std::string> args, bool terminal = false) {
+    args.insert(args.begin(), "talveron");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    Parsed parsed;
+    parsed.command = ParseOptions(static_cast<int>(args.size()), argv.data(), parsed.options, parsed.error, terminal);
+    return parsed;
+}
+
+TEST(HostOptions, LaterOptionsWinAndValuesAreTakenAsTheyStand) {
+    EXPECT_EQ(Parse({"-H", "-h", "p"}).options.withFilename, 0);
+    EXPECT_EQ(Parse({"-h", "-H", "p"}).options.withFilename, 1);
+    EXPECT_EQ(Parse({"-hH", "p"}).options.withFilename, 1);
+    EXPECT_EQ(Parse({"-c", "-l", "p"}).options.listing, Listing::kFilesWithMatches);
+    // A value that looks like an option, and a bundled one.
+    EXPECT_EQ(Parse({"-x", "-H", "p"}).options.keywords, std::vector<std::string>{"-H"});
+    EXPECT_EQ(Parse({"-qx-a", "p"}).options.keywords, std::vector<std::string>{"-a"});
+    EXPECT_EQ(Parse({"--exclude-keyword", "a", "--exclude-keyword=", "p"}).options.keywordLine, "a ");
+    // --exclude is grep's file filter, never a keyword.
+    Parsed parsed = Parse({"--exclude=*.bak", "p"});
+    EXPECT_TRUE(parsed.options.keywords.empty());
+    EXPECT_EQ(parsed.options.excludes, std::vector<std::string>{"*.bak"});
+    // -o changes nothing, and takes no operand with it.
+    parsed = Parse({"-ho", "page.html"});
+    EXPECT_EQ(parsed.options.output, "");
+    EXPECT_EQ(parsed.options.inputs, std::vector<std::string>{"page.html"});
+    EXPECT_EQ(Parse({"-Oout.txt", "p"}).options.output, "out.txt");
+    EXPECT_EQ(Parse({"--output=-", "p"}).options.output, "");
+    // Inputs: after --, "-" itself, and none.
+    EXPECT_EQ(Parse({"a", "--", "-x", "-"}).options.inputs, (std::vector<std::string>{"a", "-x", "-"}));
+    EXPECT_EQ(Parse({}).options.inputs, std::vector<std::string>{"-"});
+    EXPECT_EQ(Parse({}, true).options.inputs, std::vector<std::string>{"."});
+    EXPECT_EQ(Parse({"-"}, true).options.inputs, std::vector<std::string>{"-"});
+}
+
+TEST(HostOptions, TheKeywordLineMayTakeTheModulesWholeLine) {
+    std::string w255(255, 'k');
+    EXPECT_EQ(Parse({"-x", w255, "p"}).command, Command::kRun);
+    EXPECT_EQ(Parse({"-x", w255 + "k", "p"}).command, Command::kUsageError);
+    EXPECT_EQ(Parse({"-x", std::string(127, 'a'), "-x", std::string(127, 'b'), "p"}).command, Command::kRun);
+    EXPECT_EQ(Parse({"-x", std::string(128, 'a'), "-x", std::string(127, 'b'), "p"}).command, Command::kUsageError);
+}
+
+TEST(HostOptions, UsageErrorsNeverReadPastTheArguments) {
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"--output"}, "option '--output' needs a value"},
+        {{"p", "--exclude-keyword"}, "option '--exclude-keyword' needs a value"},
+        {{"-O"}, "option '-O' needs a value"},
+        {{"-hx"}, "option '-x' needs a value"},
+        {{"--label"}, "option '--label' needs a value"},
+        {{"--stats=yes"}, "option '--stats' takes no value"},
+        {{"--e"}, "ambiguous option '--e'"},
+        {{"-v"}, "unknown option '-v' (grep's, but talveron has no patterns)"},
+        {{"--rejected="}, "an empty file name for --output, --rejected or --files0-from"},
+        {{"--out-txt", "-c", "p"}, "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone"},
+    };
+    for (const auto& c : cases) {
+        Parsed parsed = Parse(c.args);
+        EXPECT_EQ(parsed.command, Command::kUsageError) << c.error;
+        EXPECT_EQ(parsed.error, c.error);
+    }
+}
+
+TEST(HostOptions, HelpNamesEveryOptionWithinEightyColumns) {
+    std::string help = HelpText();
+    for (const char* option : {"--exclude-keyword=WORD", "--output=FILE", "--only-matching", "--count", "--null",
+                               "--files-without-match", "--include=GLOB", "--exclude-dir=GLOB", "--no-messages",
+                               "--no-progress", "--all-or-nothing", "--label=NAME", "--dereference-recursive"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+}
+
+TEST(HostNames, ShownAsTheyAreUnlessTheyWouldBreakALine) {
+    const struct {
+        std::string name, shown;
+    } cases[] = {
+        {"plain name.html", "plain name.html"},
+        {"\xe6\x97\xa5\xe6\x9c\xac.html", "\xe6\x97\xa5\xe6\x9c\xac.html"},
+        {"a\nb", "'a'$'\\n''b'"},
+        {"a\n", "'a'$'\\n'"},
+        {"\tx", "$'\\t''x'"},
+        {"it's\x1b", "'it'\\''s'$'\\033'"},
+        {"\xff\xfe", "$'\\377\\376'"},
+        {"\xc0\xaf", "$'\\300\\257'"},  // an overlong '/'
+        {"\xed\xa0\x80", "$'\\355\\240\\200'"},  // a surrogate
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShownName(c.name), c.shown) << c.shown;
+}
+
+TEST(HostWalkFilter, TakesFilesAsGrepsIncludeAndExclude) {
+    WalkFilter filter;
+    EXPECT_TRUE(filter.FileWanted("a.HTML"));
+    EXPECT_TRUE(filter.FileWanted("a.xhtml"));
+    EXPECT_TRUE(filter.FileWanted("a.Shtml"));
+    EXPECT_FALSE(filter.FileWanted(".html"));
+    EXPECT_FALSE(filter.FileWanted("a.html.bak"));
+    EXPECT_TRUE(filter.OperandWanted("notes.txt"));  // a named file is not held to the default set
+    filter.includes = {"*.txt"};
+    EXPECT_FALSE(filter.FileWanted("a.html"));
+    EXPECT_TRUE(filter.FileWanted("a.txt"));
+    EXPECT_FALSE(filter.OperandWanted("a.html"));
+    filter.excludes = {"b*"};
+    EXPECT_FALSE(filter.FileWanted("b.txt"));
+    filter.includes.clear();
+    filter.allFiles = true;
+    EXPECT_TRUE(filter.FileWanted("a.bin"));
+    EXPECT_FALSE(filter.FileWanted("bin"));
+    filter.excludeDirs = {".git"};
+    EXPECT_FALSE(filter.DirectoryWanted(".git"));
+    EXPECT_TRUE(filter.DirectoryWanted("git"));
+}
+
+TEST(HostFileIdentity, OneFileIsOneDeviceAndOneInode) {
+    struct stat a = {}, b = {};
+    a.st_mode = b.st_mode = S_IFREG | 0644;
+    a.st_ino = b.st_ino = 42;
+    a.st_dev = 1;
+    b.st_dev = 2;
+    Destination where;
+    where.Take(a);
+    EXPECT_TRUE(where.Is(a));
+    EXPECT_FALSE(where.Is(b));
+    EXPECT_FALSE(where.IsTemporary(a));
+    FileIdentity x, y;
+    x.exists = y.exists = true;
+    x.ino = y.ino = 42;
+    x.dev = 1;
+    y.dev = 2;
+    EXPECT_FALSE(x.SameAs(y));
+    y.dev = 1;
+    EXPECT_TRUE(x.SameAs(y));
+    // Files not made yet are one when their paths resolve alike.
+    EXPECT_TRUE(FileIdentity::OfPath("/tmp/../tmp/talveron-none").SameAs(FileIdentity::OfPath("/tmp/talveron-none")));
+    EXPECT_FALSE(FileIdentity::OfPath("/tmp/talveron-none").SameAs(FileIdentity::OfPath("/tmp/talveron-other")));
+    EXPECT_EQ(AliasedDescriptor("/dev/stdout"), 1);
+    EXPECT_EQ(AliasedDescriptor("/proc/self/fd/2"), 2);
+    EXPECT_EQ(AliasedDescriptor("/dev/fd/x"), -1);
+    EXPECT_EQ(AliasedDescriptor("/dev/stdout2"), -1);
+}
+
+}  // namespace
