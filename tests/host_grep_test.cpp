@@ -282,3 +282,48 @@ TEST_F(HostGrepTest, OutputIsReplacedWholeAndNeverLeavesItsTemporaryFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// talveron run by `script`, so that its standard error is a terminal; what
+// the terminal received.
+class HostTerminalTest : public HostTest {
+protected:
+    std::string OnTerminal(const std::string& command) {
+        Shell("script -qec " + Quote(command) + " terminal.txt </dev/null >/dev/null");
+        return Read("terminal.txt");
+    }
+    static bool Drawn(const std::string& screen) { return screen.find(" inputs, ") != std::string::npos; }
+    // No progress line is left on the screen: each one drawn is erased.
+    static bool Erased(const std::string& screen) {
+        std::size_t last = screen.rfind(" inputs, ");
+        return last != std::string::npos && screen.find("\r\033[K", screen.find("\033[K", last) + 3) != std::string::npos;
+    }
+    std::string Slow(int pieces) {
+        return "(for i in $(seq " + std::to_string(pieces) +
+               "); do printf '<a href=\"http://x.jp\">'; sleep 0.3; done) | " + Quote(TALVERON_HOST);
+    }
+};
+
+TEST_F(HostTerminalTest, TheProgressLineNeverMixesWithRecordsOrMessages) {
+    Write("p.html", "<a href=\"http://a.jp\">");
+    // A run under a second draws none.
+    EXPECT_FALSE(Drawn(OnTerminal(Quote(TALVERON_HOST) + " p.html missing.html >out.txt")));
+    // A longer one does, and erases it before a message and at the end.
+    std::string screen = OnTerminal(Slow(6) + " - missing.html >out.txt");
+    EXPECT_TRUE(Drawn(screen)) << screen;
+    EXPECT_NE(screen.find("\r\033[Ktalveron: missing.html: No such file or directory"), std::string::npos) << screen;
+    EXPECT_TRUE(Erased(screen)) << screen;
+    std::string records;
+    for (int i = 0; i < 6; ++i) records += "(standard input):http://x.jp/\n";
+    EXPECT_EQ(Read("out.txt"), records);
+    // Records on the same terminal: no line is drawn among them.
+    EXPECT_FALSE(Drawn(OnTerminal(Slow(6) + " -")));
+    EXPECT_FALSE(Drawn(OnTerminal(Slow(6) + " --no-progress - >out.txt")));
+    // A signal that ends the run erases it.
+    screen = OnTerminal("(" + Slow(10) + " - >out.txt & sleep 2; kill -TERM $!; wait)");
+    EXPECT_TRUE(Drawn(screen)) << screen;
+    EXPECT_TRUE(Erased(screen)) << screen;
+}
+
+}  // namespace
