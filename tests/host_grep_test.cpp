@@ -210,6 +210,18 @@ TEST_F(HostGrepTest, ClosedStandardDescriptorsAreNeverTakenByAFile) {
     EXPECT_EQ(run.out, "q.html:http://q.jp/\np.html:http://a.jp/x.html\np.html:http://b.jp/\n");
 }
 
+TEST_F(HostGrepTest, StreamsThatPauseOrFailAreHeardOf) {
+    // A pipe that pauses: what was found goes out before talveron waits.
+    Shell("{ (printf '%s' '" + std::string(kPage) + "'; sleep 2) | " + Quote(TALVERON_HOST) +
+          " - >out.txt & sleep 1; cp out.txt early.txt; wait; }");
+    EXPECT_EQ(Read("early.txt"), kRecords);
+    // A --rejected file that cannot be written is trouble, records or not.
+    HostRun run = Host({"-x", "b.jp", "--rejected=/dev/full", "p.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "http://a.jp/x.html\n");
+    EXPECT_EQ(run.err, "talveron: /dev/full: No space left on device\n");
+}
+
 TEST_F(HostGrepTest, ListsOfNamesThatCannotBeReadAreErrors) {
     mkdir((dir_ + "/dir").c_str(), 0755);
     const struct {
