@@ -49,18 +49,35 @@ def ship_code():
         cloudpickle.register_pickle_by_value(module)
 
 
+class ClusterFailed(Exception):
+    """The cluster could not be had, or failed the client during the run."""
+
+
 @contextlib.contextmanager
 def connect(options):
     """A distributed Client, and the seconds its cluster took to start or to
-    answer."""
+    answer. Raises ClusterFailed when the scheduler does not answer within
+    --connect-timeout or no worker joins within --wait-workers."""
     import time
 
     started = time.monotonic()
+    import dask
     from distributed import Client, LocalCluster
 
+    from talveron_dask.worker import Handlers
+
     ship_code()
+    timeout = f"{options.connect_timeout}s"
+    dask.config.set({"distributed.comm.timeouts.connect": timeout})
     if options.scheduler:
-        with Client(options.scheduler, timeout="30s", set_as_default=False) as client:
+        try:
+            client = Client(options.scheduler, timeout=timeout, set_as_default=False)
+        except Exception as e:
+            raise ClusterFailed(f"cannot reach the scheduler at {options.scheduler} "
+                                f"within {options.connect_timeout:g} s: {e}")
+        with client:
+            _wait_for_workers(client, 1, options.wait_workers, f"the scheduler at {options.scheduler}")
+            client.register_worker_plugin(Handlers(), name=Handlers.name)
             yield client, time.monotonic() - started
         return
     scratch = tempfile.mkdtemp(prefix="talveron-dask-")
@@ -72,48 +89,27 @@ def connect(options):
                           **quiet) as local:
             # The workers are on this machine: results come straight from them.
             with Client(local, direct_to_workers=True, set_as_default=False) as client:
-                client.wait_for_workers(options.local)
+                _wait_for_workers(client, options.local, options.wait_workers,
+                                  f"a local cluster of {options.local} workers")
+                client.register_worker_plugin(Handlers(), name=Handlers.name)
                 yield client, time.monotonic() - started
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
+
+
+def _wait_for_workers(client, count, seconds, where):
+    try:
+        client.wait_for_workers(count, timeout=seconds)
+    except Exception:
+        got = workers(client)[0]
+        raise ClusterFailed(f"{where} has {got} of {count} worker{'s' if count > 1 else ''} "
+                            f"after {seconds:g} s (--wait-workers)")
 
 
 def workers(client):
     """(workers, threads) of the cluster now."""
     nthreads = client.nthreads()
     return len(nthreads), sum(nthreads.values())
-
-
-def _suspicious(keys, dask_scheduler=None):
-    total = 0
-    for key in keys:
-        ts = dask_scheduler.tasks.get(key)
-        if ts is not None:
-            # A task given up on (KilledWorker) ran once more than it was rerun.
-            given_up = ts.state == "erred" and ts.suspicious > dask_scheduler.allowed_failures
-            total += ts.suspicious - given_up
-    return total
-
-
-def reruns(client, keys):
-    """How many times the tasks of `keys` (done, not yet released) were
-    started again because the worker running them died.
-
-    The scheduler counts these itself: when a worker leaves without saying
-    goodbye (killed, crashed, lost), Scheduler.remove_worker adds one to
-    TaskState.suspicious of every task that was processing on it, and sends
-    the task back to be run elsewhere (after allowed-failures such deaths it
-    gives up with KilledWorker instead). So the sum of `suspicious` over our
-    tasks, read before the client releases them (and the scheduler forgets
-    them), is the number of batches rerun. A batch that had completed and
-    whose result was lost with its worker before the client took it would be
-    recomputed without being counted; the client takes each result as soon
-    as its task completes, which leaves that window small. A task given up
-    on after too many deaths (KilledWorker) counts one rerun fewer than its
-    deaths."""
-    if not keys:
-        return 0
-    return client.run_on_scheduler(_suspicious, list(keys))
 
 
 def shutdown_quietly():

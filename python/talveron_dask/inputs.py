@@ -6,21 +6,25 @@ import stat
 import subprocess
 
 
+USAGE_HINT = b"Try 'talveron --help'"
+
+
 class Listing:
     def __init__(self, names, diagnostics, status):
         self.names = names              # the inputs' names, bytes, in the order of the run
-        self.diagnostics = diagnostics  # what talveron said on stderr (a directory it could not walk)
-        self.status = status            # its exit status: 0, 1 (a walk failed) or 2 (usage)
+        self.diagnostics = diagnostics  # what talveron said on stderr
+        self.status = status            # its exit status: 0, or 2 (trouble, or a usage error)
+
+    def usage_error(self):
+        """A usage error found by talveron (the keywords, a glob): nothing
+        is listed then, and its message ends with the hint to --help."""
+        return self.status == 2 and not self.names and USAGE_HINT in self.diagnostics
 
 
-def keyword_arguments(keywords):
-    return [f"--exclude={word}" for word in keywords]
-
-
-def list_inputs(talveron, keywords, operands):
-    """Runs `talveron --list-inputs`; the keywords go along so that talveron
-    checks them as a search would (a usage error comes back as status 2)."""
-    argv = [talveron, "--list-inputs"] + keyword_arguments(keywords) + ["--"] + list(operands)
+def list_inputs(talveron, walk_args, operands):
+    """Runs `talveron --list-inputs` with the options of the walk (and the
+    keywords, so that talveron checks them as a search would)."""
+    argv = [talveron, "--list-inputs"] + list(walk_args) + ["--"] + list(operands)
     done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     names = done.stdout.split(b"\0")
     if names and names[-1] == b"":
@@ -30,11 +34,14 @@ def list_inputs(talveron, keywords, operands):
 
 def output_identity(path=None):
     """(device, inode) of where the records go when it is a regular file --
-    FILE of -o as it is before the run, else standard output -- or None: an
+    FILE of --output as it is before the run (through a link; /dev/stdout
+    and the like are their descriptor), else standard output -- or None: an
     input that is that file is not searched, as with talveron, which would
     read its own output or replace an input with it."""
+    from talveron_dask.output import aliased_descriptor
+    alias = aliased_descriptor(path) if path is not None else 1
     try:
-        st = os.stat(path) if path is not None else os.fstat(1)
+        st = os.stat(path) if alias is None else os.fstat(alias)
     except OSError:
         return None
     return (st.st_dev, st.st_ino) if stat.S_ISREG(st.st_mode) else None

@@ -1,4 +1,11 @@
-"""The command line of talveron-dask."""
+"""The command line of talveron-dask.
+
+One table (OPTIONS) makes both the parser and --help, and tells where each
+option goes: to every batch's talveron (SEARCH), to the `talveron
+--list-inputs` that names the inputs (WALK), to both (BOTH), to
+talveron-dask itself (OWN), or nowhere, refused because it needs one talveron
+process (REFUSED). The options that talveron-dask shares with talveron have
+talveron's names, letters and meanings."""
 import argparse
 import os
 import shutil
@@ -6,32 +13,35 @@ import sys
 
 PROGRAM = "talveron-dask"
 DEFAULT_BATCH_BYTES = 256 * 1024 * 1024
+DEFAULT_CONNECT_TIMEOUT = 5.0
+DEFAULT_WAIT_WORKERS = 10.0
 
-DESCRIPTION = """\
-Print the web addresses of the anchors of HTML pages, as talveron -H does,
-with the pages searched by talveron processes on the workers of a Dask
-cluster. The standard output is byte for byte what `talveron -H -x WORD...
-INPUT...` prints on one machine, and standard error carries the same
-diagnostics (`talveron: PATH: reason`).
+SEARCH, WALK, BOTH, OWN, REFUSED = "search", "walk", "both", "own", "refused"
+ONE_PROCESS = "needs one talveron process: run talveron itself"
 
-INPUT is a file or a directory (walked by talveron itself: *.htm and *.html
-files, any case, in sorted order, links inside not followed). The inputs are
-cut, in order, into batches of about --batch-bytes; each batch is searched
-on a worker and the client writes the batches' records in batch order. A
-worker that dies while searching a batch costs a rerun of that batch, never
-a lost or doubled record.
 
-Every worker runs talveron from the path of --talveron and opens the inputs
-by the names the client gives it, in the client's current directory: the
-inputs (and that directory) must be on a file system every worker reads at
-the same paths (NFS, a cluster file system), and talveron must be installed
-at the same path on every worker. With --local, the workers are processes
-of this machine and both hold by themselves."""
+class Row:
+    """An option of the table, or a heading of the help (name None).
 
-EPILOG = """\
-Exit status: 0 when every input was searched and every record written;
-1 when an input could not be opened or read, a write failed or a batch
-could not be done; 2 for usage errors."""
+    letter: its one-letter form or None; name: its long name; value: the
+    value's name, or None for a flag; kind: where it goes; dest and const:
+    what it sets in the namespace (a flag sets const, an option with a value
+    sets the value, or appends it with append=True); parse: a function that
+    reads the value; aliases: more long names."""
+
+    def __init__(self, letter, name, value=None, help=None, kind=OWN, dest=None, const=True, append=False,
+                 default=None, parse=None, aliases=(), why=None):
+        self.letter, self.name, self.value, self.help, self.kind = letter, name, value, help, kind
+        self.dest = dest or (name.replace("-", "_") if name else None)
+        self.const, self.append, self.default, self.parse = const, append, default, parse
+        self.aliases, self.why = tuple(aliases), why
+
+    def flags(self):
+        return ([f"-{self.letter}"] if self.letter else []) + [f"--{n}" for n in (self.name,) + self.aliases]
+
+
+def heading(text):
+    return Row(None, None, help=text)
 
 
 class UsageError(Exception):
@@ -67,48 +77,209 @@ def positive_int(text):
     return value
 
 
+def seconds(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number of seconds: '{text}'")
+    if not value > 0 or value == float("inf"):
+        raise argparse.ArgumentTypeError(f"must be a number of seconds above 0: '{text}'")
+    return value
+
+
+def log_level(text):
+    levels = ("debug", "info", "warning", "error", "critical")
+    if text not in levels:
+        raise argparse.ArgumentTypeError(f"'{text}' is none of {', '.join(levels)}")
+    return text
+
+
+OPTIONS = [
+    heading("Keywords:"),
+    Row("x", "exclude-keyword", "WORD", kind=BOTH, dest="keywords", append=True, help=(
+        "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
+        "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
+        "words joined by spaces may not pass 255 bytes")),
+    heading("Output:"),
+    Row("O", "output", "FILE", help=(
+        "write the records to FILE instead of standard output; FILE is replaced\n"
+        "when the run has ended (through a link, which stays; a device is\n"
+        "written directly)")),
+    Row(None, "all-or-nothing", help="with --output: leave FILE unchanged unless every input was searched"),
+    Row("o", "only-matching", help="accepted as grep's: records are addresses only anyway"),
+    Row("H", "with-filename", dest="with_filename", const=1, default=-1, help=(
+        "put the input's name and a colon before each record (the default for\n"
+        "more than one input or a directory)")),
+    Row("h", "no-filename", dest="with_filename", const=0, default=-1, help="do not"),
+    Row(None, "label", "NAME", kind=REFUSED, why=ONE_PROCESS, help="refused: standard input is not searched"),
+    Row("Z", "null", kind=SEARCH, help="a 0 byte after each name instead of the colon (or newline)"),
+    Row("c", "count", kind=SEARCH, help="print NAME:N, the count of records of each input"),
+    Row("l", "files-with-matches", kind=SEARCH, help="print the names of the inputs that give a record"),
+    Row("L", "files-without-match", kind=SEARCH, help="print the names of the inputs that give none"),
+    Row(None, "crlf", kind=SEARCH, help="end records with CR LF instead of LF"),
+    Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
+    heading("Inputs:"),
+    Row("r", "recursive", kind=WALK, help="accepted as grep's: directories are always walked"),
+    Row("R", "dereference-recursive", kind=WALK, help="also follow links met inside a walk"),
+    Row(None, "include", "GLOB", kind=WALK, help=(
+        "take only files of a walk whose base name matches GLOB (replaces the\n"
+        "default set; may be given more than once)")),
+    Row(None, "exclude", "GLOB", kind=WALK, help="skip files whose base name matches GLOB"),
+    Row(None, "exclude-dir", "GLOB", kind=WALK, help="skip directories of a walk whose base name matches GLOB"),
+    Row(None, "all-files", kind=WALK, help="take every file of a walk, not only the default set"),
+    Row(None, "files0-from", "FILE", kind=WALK, dest="files0_from", help=(
+        "more INPUTs, their names read from FILE, each ended by a 0 byte\n"
+        "(not - : standard input is not searched)")),
+    Row(None, "list-inputs", help=(
+        "print the names of the inputs (and of directories that cannot be\n"
+        "read, where they are met), each ended by a 0 byte, and search nothing")),
+    heading("Messages and exit status:"),
+    Row("q", "quiet", kind=SEARCH, aliases=("silent",), help="print nothing; exit 0 at the first record"),
+    Row("s", "no-messages", kind=BOTH, help="no diagnostics about inputs that cannot be read"),
+    Row(None, "no-progress", help="no progress line"),
+    Row(None, "stats", help=(
+        "print a summary on standard error at the end: talveron's figures\n"
+        "summed over the batches, the run's time and MB/s, the cluster's\n"
+        "workers, batches and retried batches")),
+    Row(None, "messages", kind=REFUSED, why="shows the module's message boxes of one process",
+        help="refused: the module's messages belong to one process"),
+    Row(None, "out-txt", kind=REFUSED, why=ONE_PROCESS, help="refused: the legacy call searches one INPUT"),
+    Row(None, "keyword-line", "LINE", kind=REFUSED, why="goes with --out-txt, which " + ONE_PROCESS,
+        help="refused, as --out-txt"),
+    heading("The cluster:"),
+    Row(None, "scheduler", "ADDRESS", help="the address of a running dask-scheduler (tcp://host:8786)"),
+    Row(None, "local", "N", parse=positive_int, help=(
+        "start a cluster of N worker processes on this machine, one thread\n"
+        "each (the default, without --scheduler: one per core)")),
+    Row(None, "connect-timeout", "SECONDS", parse=seconds, default=DEFAULT_CONNECT_TIMEOUT, help=(
+        "give up on a scheduler that does not answer within SECONDS (default 5)")),
+    Row(None, "wait-workers", "SECONDS", parse=seconds, default=DEFAULT_WAIT_WORKERS, help=(
+        "give up when the cluster has had no worker for SECONDS (default 10)")),
+    Row(None, "batch-bytes", "N", parse=parse_size, default=DEFAULT_BATCH_BYTES, help=(
+        "the size of a batch in bytes of input, K, M or G allowed (default\n"
+        "256M); a larger page is a batch of its own")),
+    Row(None, "talveron", "PATH", help=(
+        "the talveron program, at this path on the client and on every worker\n"
+        "(default: the talveron installed beside talveron-dask, else the one on\n"
+        "PATH)")),
+    Row(None, "dask-log-level", "LEVEL", parse=log_level, default="critical", help=(
+        "the level of distributed's own log messages: debug, info, warning,\n"
+        "error or critical (the default, which keeps them quiet)")),
+    heading("Other:"),
+    Row(None, "help", help="show this help"),
+    Row(None, "version", help="show talveron's version"),
+]
+
+INTRODUCTION = """\
+Usage: talveron-dask [OPTION...] INPUT...
+Print the web addresses of the anchors of HTML pages, as talveron does, with
+the pages searched by talveron processes on the workers of a Dask cluster.
+Standard output is byte for byte what `talveron OPTION... INPUT...` prints
+on one machine, standard error carries the same diagnostics, and the exit
+status is the same.
+
+INPUT is a file or a directory, walked by talveron itself (--list-inputs).
+The inputs are cut, in order, into batches of about --batch-bytes; each
+batch is searched on a worker by `talveron --files0-from=-` and its records
+stream back to be written in batch order. A worker that dies while searching
+a batch costs a rerun of that batch, never a lost or doubled record.
+
+Every worker runs talveron from the path of --talveron and opens the inputs
+by the names the client gives it, in the client's current directory: the
+inputs (and that directory) must be on a file system every worker reads at
+the same paths, and talveron installed at the same path on every worker.
+With --local, or with neither --local nor --scheduler, the workers are
+processes of this machine and both hold by themselves.
+Options may come anywhere before --.
+"""
+
+CLOSING = """
+Exit status, as talveron's: 0 when a record was found, 1 when none was, 2 on
+trouble (an input that could not be opened or read, a batch that could not
+be done, a write that failed, a cluster that cannot be reached or has no
+workers, a usage error), even when records were found; with -q, 0 at the
+first record.
+"""
+
+HELP_COLUMN = 29
+
+
+def help_text():
+    """--help: the introduction, the table's rows in talveron's layout, the
+    closing."""
+    text = INTRODUCTION
+    for row in OPTIONS:
+        if row.name is None:
+            text += f"\n{row.help}\n"
+            continue
+        head = (f"  -{row.letter}, " if row.letter else "      ") + f"--{row.name}"
+        if row.value:
+            head += f"={row.value}"
+        indent = " " * HELP_COLUMN
+        text += head + "\n" + indent if len(head) + 2 > HELP_COLUMN else head + " " * (HELP_COLUMN - len(head))
+        text += row.help.replace("\n", "\n" + indent) + "\n"
+    return text + CLOSING
+
+
+class Forward(argparse.Action):
+    """An option of the table: it sets its dest and, when it goes to
+    talveron, is kept in the order given as talveron's argument."""
+
+    def __init__(self, option_strings, dest, row=None, **kwargs):
+        self.row = row
+        super().__init__(option_strings, dest, nargs=1 if row.value else 0, **kwargs)
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        row = self.row
+        if row.kind == REFUSED:
+            parser.error(f"{option_string} {row.why}")
+        value = None
+        if row.value:
+            value = values[0]
+            if row.parse:
+                try:
+                    value = row.parse(value)
+                except argparse.ArgumentTypeError as e:
+                    parser.error(f"{option_string}: {e}")
+        argument = f"--{row.name}" + (f"={values[0]}" if row.value else "")
+        if row.kind in (SEARCH, BOTH):
+            namespace.search_args.append(argument)
+        if row.kind in (WALK, BOTH):
+            namespace.walk_args.append(argument)
+        if row.append:
+            getattr(namespace, row.dest).append(value)
+        else:
+            setattr(namespace, row.dest, value if row.value else row.const)
+
+
 class Parser(argparse.ArgumentParser):
     def error(self, message):
-        self.print_usage(sys.stderr)
         self.exit(2, f"{PROGRAM}: {message}\nTry '{PROGRAM} --help' for more information.\n")
 
+    def format_help(self):
+        return help_text()
 
-def make_parser(default_talveron):
-    parser = Parser(prog=PROGRAM, description=DESCRIPTION, epilog=EPILOG, allow_abbrev=False,
-                    formatter_class=argparse.RawDescriptionHelpFormatter)
-    where = parser.add_mutually_exclusive_group(required=True)
-    where.add_argument("--scheduler", metavar="ADDRESS",
-                       help="the address of a running dask-scheduler (tcp://host:8786)")
-    where.add_argument("--local", metavar="N", type=positive_int,
-                       help="start a cluster of N worker processes on this machine, one thread each")
-    parser.add_argument("-x", "--exclude", metavar="WORD", action="append", default=[],
-                        help="drop addresses that contain WORD (up to six, as talveron -x)")
-    parser.add_argument("-o", "--output", metavar="FILE",
-                        help="write the records to FILE, replaced only when every batch was done "
-                             "and every input searched; else FILE stays as it was")
-    parser.add_argument("--stats", action="store_true",
-                        help="print a summary on standard error at the end: talveron's figures "
-                             "summed over the batches, the run's time and MB/s, the cluster's "
-                             "workers, batches and retries")
-    parser.add_argument("-q", "--quiet", action="store_true",
-                        help="no progress line and no summary (errors still show)")
-    parser.add_argument("--batch-bytes", metavar="N", type=parse_size, default=DEFAULT_BATCH_BYTES,
-                        help="the size of a batch in bytes of input, K, M or G allowed "
-                             "(default 256M); a larger page is a batch of its own")
-    parser.add_argument("--talveron", metavar="PATH", default=default_talveron,
-                        help="the talveron program, at this path on the client and on every worker "
-                             f"(default: the talveron installed beside {PROGRAM}, else the one on PATH)")
-    parser.add_argument("--dask-log-level", metavar="LEVEL", default="critical",
-                        choices=["debug", "info", "warning", "error", "critical"],
-                        help="the level of distributed's own log messages (default: critical, "
-                             "which keeps them quiet)")
-    parser.add_argument("inputs", metavar="INPUT", nargs="+", help="a page or a directory of pages")
+
+def make_parser():
+    parser = Parser(prog=PROGRAM, add_help=False, allow_abbrev=False)
+    for row in OPTIONS:
+        if row.name is None:
+            continue
+        parser.add_argument(*row.flags(), action=Forward, row=row, dest=row.dest,
+                            default=[] if row.append else (row.default if row.value or row.default is not None
+                                                           else False))
+    parser.add_argument("inputs", metavar="INPUT", nargs="*")
+    parser.set_defaults(search_args=[], walk_args=[])
     return parser
 
 
-def _join_exclude(argv):
-    """`-x WORD` becomes `--exclude=WORD`, so that a WORD which begins with a
-    dash is taken as talveron takes it."""
+VALUED = {flag: row for row in OPTIONS if row.name and row.value for flag in row.flags()}
+
+
+def _join_values(argv):
+    """`-x WORD` and `--output FILE` become `--exclude-keyword=WORD` and
+    `--output=FILE`, so that a value which begins with a dash is taken as
+    talveron takes it."""
     out = []
     i = 0
     while i < len(argv):
@@ -116,8 +287,9 @@ def _join_exclude(argv):
         if arg == "--":
             out.extend(argv[i:])
             break
-        if arg in ("-x", "--exclude") and i + 1 < len(argv):
-            out.append("--exclude=" + argv[i + 1])
+        row = VALUED.get(arg)
+        if row is not None and i + 1 < len(argv):
+            out.append(f"--{row.name}={argv[i + 1]}")
             i += 2
             continue
         out.append(arg)
@@ -127,7 +299,7 @@ def _join_exclude(argv):
 
 def find_talveron(given, default):
     """The absolute path of the talveron program, or a UsageError."""
-    if given and given != default:
+    if given:
         path = given if os.sep in given else shutil.which(given)
         if not path or not os.path.isfile(path) or not os.access(path, os.X_OK):
             raise UsageError(f"--talveron {given}: no such program")
@@ -140,16 +312,48 @@ def find_talveron(given, default):
     return os.path.abspath(path)
 
 
-def parse(argv, default_talveron=None):
+def local_workers():
+    """One worker per core this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return max(1, os.cpu_count() or 1)
+
+
+def parse(argv, default_talveron=None, stdin_is_terminal=None):
     """The options as a namespace; exits with status 2 on a usage error."""
-    parser = make_parser(default_talveron)
-    options = parser.parse_intermixed_args(_join_exclude(argv))
+    parser = make_parser()
+    options = parser.parse_intermixed_args(_join_values(argv))
+    if options.help:
+        sys.stdout.write(help_text())
+        sys.stdout.flush()
+        parser.exit(0)
     try:
         options.talveron = find_talveron(options.talveron, default_talveron)
     except UsageError as e:
         parser.error(str(e))
+    if options.version:
+        return options
+    if options.scheduler is not None and options.local is not None:
+        parser.error("--scheduler and --local cannot be used together")
+    options.local_default = options.scheduler is None and options.local is None
+    if options.local_default:
+        options.local = local_workers()
+    if options.files0_from == "-":
+        parser.error("--files0-from=- reads standard input, which " + ONE_PROCESS)
     if "-" in options.inputs:
         parser.error("standard input (-) cannot be searched on a cluster: name files or directories")
-    if options.output == "":
-        parser.error("an empty file name for -o")
+    if not options.inputs and options.files0_from is None:
+        # talveron reads standard input then, or walks the current directory
+        # when standard input is a terminal.
+        terminal = sys.stdin is not None and sys.stdin.isatty() if stdin_is_terminal is None else stdin_is_terminal
+        if not terminal:
+            parser.error("no INPUT: standard input cannot be searched on a cluster: name files or directories")
+        options.inputs = ["."]
+    if options.output == "" or options.files0_from == "":
+        parser.error("an empty file name for --output or --files0-from")
+    if options.output == "-":
+        options.output = None
+    if options.all_or_nothing and options.output is None:
+        parser.error("--all-or-nothing goes with --output=FILE")
     return options

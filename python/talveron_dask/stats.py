@@ -66,7 +66,7 @@ class Totals:
         self.keywords = list(keywords)
         self.summary = empty_summary()
         self.batches = 0       # batches written
-        self.retries = 0       # reruns of batches after a worker died running them
+        self.retried = set()   # the batches run again after their worker died, each once
         self.workers = 0
         self.cluster_start = None  # seconds the cluster took to start (--local) or to answer
         self.cluster_label = "cluster start"
@@ -91,7 +91,8 @@ class Totals:
         rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}"),
                  ("elapsed", f"{seconds:.3f} s"),
                  ("throughput", f"{s['bytes'] / 1e6 / seconds if seconds > 0 else 0.0:.1f} MB/s"),
-                 ("workers", f"{self.workers:,}"), ("batches", f"{self.batches:,}"), ("retries", f"{self.retries:,}"),
+                 ("workers", f"{self.workers:,}"), ("batches", f"{self.batches:,}"),
+                 ("batches retried", f"{len(self.retried):,}"),
                  ("search time, summed", f"{s['elapsed']:.3f} s")]
         if self.cluster_start is not None:
             rows.append((self.cluster_label, f"{self.cluster_start:.3f} s"))

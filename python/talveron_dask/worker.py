@@ -1,52 +1,247 @@
-"""The work of a worker: one batch searched by a talveron process.
+"""The work of a worker: one batch searched by a talveron process, its
+records kept in a file of the worker and handed to the client in chunks.
+
+A batch's task returns few records with its result; more stay in a file of
+the run's directory in the worker's own directory, which the client reads
+in chunks through a handler of the worker (Handlers): the handler runs on
+the worker's event loop, so that a read never waits for the worker's
+threads to finish another batch.
 
 This module and talveron_dask.stats travel to the workers by value (see
 cluster.ship_code), so a worker needs only Python with distributed and the
-talveron program: it imports nothing of talveron_dask."""
+talveron program: it imports nothing of talveron_dask.
+
+talveron never outlives the worker that started it, nor the task: it is
+killed by the kernel when the worker's thread that started it ends
+(PR_SET_PDEATHSIG; a worker that dies takes its threads along), and by the
+task when distributed cancels it (the client was interrupted or left) or the
+worker closes."""
+import ctypes
 import os
+import signal
 import socket
 import subprocess
+import tempfile
 import time
+import uuid
 
 from talveron_dask.stats import split_summary
 
 PAUSE_SECONDS = 60
+POLL_SECONDS = 0.2
+# Records up to this size come back with the batch's result; more stay in
+# the worker's file and are read in chunks of CHUNK_BYTES.
+INLINE_BYTES = 1 << 20
+CHUNK_BYTES = 4 << 20
+PR_SET_PDEATHSIG = 1
 
 
-def _pause_first_attempt(directory):
-    """The test hook: the first attempt of batch 0 anywhere writes the
-    worker process's id to DIRECTORY/pid and sleeps, so that a test can kill
-    the worker in the middle of the batch; later attempts go on at once."""
+class Cancelled(Exception):
+    """The task was cancelled while talveron ran: talveron was killed."""
+
+
+def _test_hook(directory, index):
+    """The test hook: every attempt of a batch adds its index to
+    DIRECTORY/attempts, and the first attempts of batch 0 anywhere (one, or
+    as many as DIRECTORY/pauses says) each write the worker process's id to
+    DIRECTORY/pid-N and sleep, so that a test can kill the worker in the
+    middle of the batch; later attempts go on at once."""
+    fd = os.open(os.path.join(directory, "attempts"), os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
     try:
-        fd = os.open(os.path.join(directory, "claimed"), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
-    except FileExistsError:
+        os.write(fd, f"{index}\n".encode())
+    finally:
+        os.close(fd)
+    if index != 0:
         return
-    os.close(fd)
-    temporary = os.path.join(directory, "pid.tmp")
-    with open(temporary, "w") as f:
-        f.write(f"{os.getpid()}\n")
-    os.rename(temporary, os.path.join(directory, "pid"))
-    time.sleep(PAUSE_SECONDS)
+    try:
+        with open(os.path.join(directory, "pauses")) as f:
+            pauses = int(f.read())
+    except (OSError, ValueError):
+        pauses = 1
+    for n in range(1, pauses + 1):
+        try:
+            fd = os.open(os.path.join(directory, f"claimed-{n}"), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
+        except FileExistsError:
+            continue
+        os.close(fd)
+        temporary = os.path.join(directory, f"pid-{n}.tmp")
+        with open(temporary, "w") as f:
+            f.write(f"{os.getpid()}\n")
+        os.rename(temporary, os.path.join(directory, f"pid-{n}"))
+        time.sleep(PAUSE_SECONDS)
+        return
 
 
-def run_batch(talveron, keywords, names, cwd, index, pause_dir=None):
-    """Runs `talveron -H --stats -x ... --files0-from=-` in `cwd` with the
-    batch's `names` (each ended by a 0 byte) on its standard input. Returns
-    its standard output, its diagnostics, its summary read out into numbers
-    (None when it printed none), its exit status and where it ran."""
-    if pause_dir and index == 0:
-        _pause_first_attempt(pause_dir)
-    argv = [talveron, "-H", "--stats"] + [f"--exclude={word}" for word in keywords] + ["--files0-from=-"]
+def _this_worker():
+    try:
+        from distributed import get_worker
+        return get_worker()
+    except (ImportError, ValueError):
+        return None
+
+
+def _still_wanted(worker, key):
+    """Whether the task `key` is still to be done on `worker`: not
+    cancelled, released or forgotten, and the worker not closing."""
+    if worker is None or key is None:
+        return True
+    status = getattr(getattr(worker, "status", None), "name", "")
+    if status in ("closing", "closed", "failed"):
+        return False
+    state = getattr(worker, "state", worker)
+    task = state.tasks.get(key)
+    return task is not None and task.state not in ("cancelled", "released", "forgotten", "error")
+
+
+def _die_with_parent():
+    """The function that the child runs between fork and exec: the kernel
+    kills it when the thread that started it ends, and it ends at once when
+    that already happened."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    prctl = libc.prctl
+    parent = os.getpid()
+
+    def in_child():
+        prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+        if os.getppid() != parent:
+            os._exit(1)
+
+    return in_child
+
+
+def _remove(path):
+    try:
+        os.unlink(path)
+    except OSError:
+        pass
+
+
+def run_directory(worker, run_id):
+    """Where the records of the run's batches wait on `worker`."""
+    base = getattr(worker, "local_directory", None) or tempfile.gettempdir()
+    return os.path.join(base, f"talveron-dask-{run_id}")
+
+
+def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
+    """Runs `talveron ARGV --files0-from=-` in `cwd` with the batch's `names`
+    (each ended by a 0 byte) on its standard input and its standard output in
+    a file of the worker. Returns its diagnostics, its summary read out into
+    numbers (None when it printed none), its exit status, where it ran, the
+    size of its records and the records themselves when they are few, else
+    the file that holds them (for read_chunk, then remove_spill)."""
+    worker = _this_worker()
+    if worker is not None:
+        # Each attempt says that it began: the client counts the batches
+        # that began more than once.
+        worker.log_event(f"talveron-dask-{run_id}", index)
+    if pause_dir:
+        _test_hook(pause_dir, index)
+    try:
+        from distributed.worker import thread_state
+        key = getattr(thread_state, "key", None)
+    except ImportError:
+        key = None
+    directory = run_directory(worker, run_id)
+    os.makedirs(directory, exist_ok=True)
     started = time.monotonic()
-    done = subprocess.run(argv, input=names, stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd)
-    diagnostics, summary = split_summary(done.stderr, keywords)
+    fd, spill = tempfile.mkstemp(prefix=f"talveron-batch-{index}-", dir=directory)
+    try:
+        with os.fdopen(fd, "w+b") as out, tempfile.TemporaryFile(dir=directory) as given, \
+                tempfile.TemporaryFile(dir=directory) as err:
+            given.write(names)
+            given.seek(0)
+            child = subprocess.Popen([talveron] + list(argv) + ["--files0-from=-"], stdin=given, stdout=out,
+                                     stderr=err, cwd=cwd, close_fds=True, preexec_fn=_die_with_parent())
+            try:
+                while True:
+                    try:
+                        child.wait(timeout=POLL_SECONDS)
+                        break
+                    except subprocess.TimeoutExpired:
+                        if not _still_wanted(worker, key):
+                            raise Cancelled(f"batch {index + 1} was cancelled")
+            finally:
+                if child.returncode is None:
+                    child.kill()
+                    child.wait()
+            size = out.tell()
+            data = None
+            if size <= INLINE_BYTES:
+                out.seek(0)
+                data = out.read()
+            err.seek(0)
+            stderr = err.read()
+    except BaseException:
+        _remove(spill)
+        raise
+    if data is not None:
+        _remove(spill)
+        spill = None
+    diagnostics, summary = split_summary(stderr, _keywords(argv))
     return {
         "index": index,
-        "stdout": done.stdout,
         "diagnostics": diagnostics,
         "summary": summary,
-        "status": done.returncode,
+        "status": child.returncode,
         "host": socket.gethostname(),
         "pid": os.getpid(),
+        "worker": getattr(worker, "address", None),
+        "attempt": uuid.uuid4().hex,
+        "size": size,
+        "data": data,
+        "spill": spill,
         "seconds": time.monotonic() - started,
     }
+
+
+def _keywords(argv):
+    prefix = "--exclude-keyword="
+    return [a[len(prefix):] for a in argv if a.startswith(prefix)]
+
+
+def _read_records(worker, path, offset, size):
+    """`size` bytes from `offset` of the file of a batch's records; None
+    when the file is not there. Only files of a run's directory are read."""
+    base = getattr(worker, "local_directory", None) or tempfile.gettempdir()
+    run_dir = os.path.dirname(os.path.abspath(path))
+    if os.path.dirname(run_dir) != os.path.abspath(base) or \
+            not os.path.basename(run_dir).startswith("talveron-dask-") or \
+            not os.path.basename(path).startswith("talveron-batch-"):
+        raise ValueError(f"not a file of talveron-dask: {path}")
+    try:
+        with open(path, "rb") as f:
+            f.seek(offset)
+            return f.read(size)
+    except FileNotFoundError:
+        return None
+
+
+def remove_run(run_id, dask_worker=None):
+    """Removes what is left of the run on a worker (client.run)."""
+    import shutil
+    shutil.rmtree(run_directory(dask_worker, run_id), ignore_errors=True)
+
+
+try:
+    from distributed.diagnostics.plugin import WorkerPlugin
+except ImportError:  # the client always has distributed; this keeps the module importable
+    WorkerPlugin = object
+
+
+class Handlers(WorkerPlugin):
+    """Installs on every worker, and every worker that joins later, the
+    handlers that read and remove the files of the batches' records."""
+
+    name = "talveron-dask-records"
+
+    def setup(self, worker):
+        def talveron_dask_read(comm=None, path=None, offset=0, size=CHUNK_BYTES):
+            return {"data": _read_records(worker, path, offset, size)}
+
+        def talveron_dask_remove(comm=None, path=None):
+            if _read_records(worker, path, 0, 0) is not None:
+                _remove(path)
+            return True
+
+        worker.handlers["talveron_dask_read"] = talveron_dask_read
+        worker.handlers["talveron_dask_remove"] = talveron_dask_remove

@@ -1,20 +1,22 @@
-"""talveron-dask end to end: its records and diagnostics against those of one
-talveron -H process, on a tree of pages the tests write, through one local
-cluster of two worker processes shared by the tests.
+"""talveron-dask end to end: its records, diagnostics and exit status against
+those of one talveron process, on a tree of pages the tests write, through
+one local cluster of two worker processes shared by the tests.
 
     TALVERON=build/talveron python3 -m unittest -v test_talveron_dask
 
 TALVERON names the talveron program; TALVERON_DASK_PYTHONPATH the directory
-that holds the package (by default the parent of this one); TALVERON_PAGES_DIR,
-when set, a folder of real pages to compare over as well. The test process
-itself does not import talveron_dask, so the workers cannot either: the code
-they run has to come with the tasks.
+that holds the package (by default the parent of this one);
+TALVERON_DASK_LAUNCHER the launcher of the build tree (build/python/talveron-dask);
+TALVERON_PAGES_DIR, when set, a folder of real pages to compare over as well.
+The workers of the tests' cluster cannot import talveron_dask (it is not on
+their path): the code they run has to come with the tasks.
 """
 import os
 import random
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -27,8 +29,9 @@ warnings.filterwarnings("ignore", category=DeprecationWarning)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PACKAGE_PARENT = os.environ.get("TALVERON_DASK_PYTHONPATH") or os.path.dirname(HERE)
-TALVERON = os.environ.get("TALVERON") or os.path.join(HERE, "..", "..", "build", "talveron")
+TALVERON = os.path.abspath(os.environ.get("TALVERON") or os.path.join(HERE, "..", "..", "build", "talveron"))
 RUN_TIMEOUT = 90
+GONE_TIMEOUT = 30  # how long a process may take to end, before the test calls it an orphan
 BATCH = "8K"  # the pages of the tree come to some 400 kB: some fifty batches
 
 cluster = None
@@ -45,6 +48,7 @@ def setUpModule():
     from distributed import Client, LocalCluster
     root = tempfile.mkdtemp(prefix="talveron-dask-test-")
     write_tree(os.path.join(root, "tree"))
+    write_fakes(root)
     cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
                            local_directory=os.path.join(root, "scratch"), silence_logs=logging.CRITICAL)
     client = Client(cluster)
@@ -104,19 +108,38 @@ def write_tree(top):
     open(os.path.join(top, "m", "zero.html"), "wb").close()
     with open(os.path.join(top, "z", "unfinished.html"), "wb") as f:
         f.write(b'<a href="http://done.jp/">x</a> <a href="http://never-closed.jp/')
+    with open(os.path.join(top, "m", "none.html"), "wb") as f:
+        f.write(b"<p>no anchor here</p>\n")
     os.symlink("../a/p000.html", os.path.join(top, "m", "link.html"))
     os.symlink("../a", os.path.join(top, "z", "loop"))
 
 
+def write_fakes(top):
+    """Stand-ins for talveron that list inputs with the real one: `sleeper`
+    writes its process id to pids/ and sleeps instead of searching (the
+    process a worker started, found by the tests); `silent` exits 2 with its
+    summary but no diagnostic."""
+    os.makedirs(os.path.join(top, "pids"))
+    scripts = {
+        "sleeper": f'echo $$ > "{top}/pids/$$.tmp" && mv "{top}/pids/$$.tmp" "{top}/pids/$$"\nexec sleep 300\n',
+        "silent": f'"{TALVERON}" "$@" >/dev/null\nexit 2\n',
+    }
+    for name, body in scripts.items():
+        path = os.path.join(top, name)
+        with open(path, "w") as f:
+            f.write(f'#!/bin/sh\nfor a in "$@"; do [ "$a" = --list-inputs ] && exec "{TALVERON}" "$@"; done\n{body}')
+        os.chmod(path, 0o755)
+
+
 def talveron(*args, cwd=None):
-    done = subprocess.run([TALVERON, "-H"] + list(args), cwd=cwd or root, stdin=subprocess.DEVNULL,
+    done = subprocess.run([TALVERON] + list(args), cwd=cwd or root, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
     return done.returncode, done.stdout, done.stderr
 
 
-def dask_command(args, local=None):
-    where = ["--local", str(local)] if local else ["--scheduler", cluster.scheduler_address]
-    return [sys.executable, "-m", "talveron_dask"] + where + ["--talveron", TALVERON] + list(args)
+def dask_command(args, local=None, scheduler=True, talveron_path=TALVERON):
+    where = ["--local", str(local)] if local else ["--scheduler", cluster.scheduler_address] if scheduler else []
+    return [sys.executable, "-m", "talveron_dask"] + where + ["--talveron", talveron_path] + list(args)
 
 
 def dask_env(extra=None):
@@ -125,9 +148,11 @@ def dask_env(extra=None):
     return env
 
 
-def talveron_dask(*args, local=None, cwd=None):
-    done = subprocess.run(dask_command(args, local), cwd=cwd or root, env=dask_env(), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
+def talveron_dask(*args, local=None, scheduler=True, cwd=None, talveron_path=TALVERON, **popen):
+    popen.setdefault("stdout", subprocess.PIPE)
+    popen.setdefault("stderr", subprocess.PIPE)
+    done = subprocess.run(dask_command(args, local, scheduler, talveron_path), cwd=cwd or root, env=dask_env(),
+                          stdin=subprocess.DEVNULL, timeout=RUN_TIMEOUT, **popen)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -142,18 +167,84 @@ def summary(stderr):
     return figures
 
 
-class TreeTest(unittest.TestCase):
+def alive(pid):
+    """Whether process `pid` runs (a zombie has ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def parent_of(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        return int(f.read().rsplit(")", 1)[1].split()[1])
+
+
+def wait_until(test, what, timeout=GONE_TIMEOUT):
+    deadline = time.monotonic() + timeout
+    while not test():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{what}: not after {timeout} s")
+        time.sleep(0.05)
+
+
+class Same(unittest.TestCase):
     def assertSame(self, dask_run, talveron_run, status=0, stderr_too=True):
         code, out, err = dask_run
         self.assertEqual(code, status, err.decode(errors="replace"))
-        self.assertEqual(talveron_run[0], status)
-        self.assertGreater(len(talveron_run[1]), 0)
+        self.assertEqual(talveron_run[0], status, talveron_run[2])
         self.assertEqual(out, talveron_run[1])
         if stderr_too:
             self.assertEqual(err, talveron_run[2])
 
+
+class TreeTest(Same):
     def test_tree_gives_the_records_of_one_process(self):
-        self.assertSame(talveron_dask("--batch-bytes", BATCH, "tree"), talveron("tree"))
+        expected = talveron("tree")
+        self.assertGreater(len(expected[1]), 10000)
+        self.assertSame(talveron_dask("--batch-bytes", BATCH, "tree"), expected)
+
+    def test_options_mean_what_they_mean_to_talveron(self):
+        with open(os.path.join(root, "names0"), "wb") as f:
+            f.write(b"tree/a/large0.html\0tree/m\0tree/m/none.html\0")
+        cases = [
+            (["-x", "ads", "-x", "", "-x", "track"], ["tree"]),
+            (["-c"], ["tree"]),
+            (["-l", "-Z"], ["tree"]),
+            (["-L"], ["tree"]),
+            (["--crlf", "-o"], ["tree/a"]),
+            (["-h"], ["tree"]),
+            (["-H"], ["tree/a/large0.html"]),
+            ([], ["tree/a/large0.html"]),
+            (["--include=*.txt", "--include=*.CSS"], ["tree"]),
+            (["--exclude=p0*", "--exclude-dir=b"], ["tree"]),
+            (["--all-files"], ["tree/a"]),
+            (["-R", "-r"], ["tree/z"]),
+            (["--files0-from=names0"], ["tree/z/unfinished.html"]),
+            (["-q"], ["tree"]),
+            (["-s"], ["tree/m", "missing.html"]),
+        ]
+        for options, inputs in cases:
+            with self.subTest(options=options):
+                expected = talveron(*options, *inputs)
+                self.assertEqual(expected[0], 2 if "missing.html" in inputs else 0, expected[2])
+                self.assertSame(talveron_dask("--batch-bytes", BATCH, *options, *inputs), expected,
+                                status=expected[0])
+
+    def test_exit_status_one_when_no_record(self):
+        for options in ([], ["-c"]):
+            expected = talveron(*options, "tree/m/none.html", "tree/m/zero.html")
+            self.assertSame(talveron_dask(*options, "tree/m/none.html", "tree/m/zero.html"), expected, status=1)
+
+    def test_list_inputs_and_a_walk_that_leaves_everything_out(self):
+        self.assertSame(talveron_dask("--list-inputs", "--exclude-dir=b", "tree"),
+                        talveron("--list-inputs", "--exclude-dir=b", "tree"))
+        # Nothing to search: talveron's message of why, and status 2.
+        expected = talveron("--include=*.none", "tree")
+        self.assertEqual(expected[0], 2)
+        self.assertIn(b"no files were searched", expected[2])
+        self.assertSame(talveron_dask("--include=*.none", "tree"), expected, status=2)
 
     def test_keywords_and_an_output_file(self):
         keywords = ["-x", "ads", "-x", "", "-x", "track"]
@@ -162,7 +253,7 @@ class TreeTest(unittest.TestCase):
         target = os.path.join(out_dir, "records.txt")
         with open(target, "wb") as f:
             f.write(b"old\n")
-        code, out, err = talveron_dask("--batch-bytes", BATCH, *keywords, "-o", target, "tree")
+        code, out, err = talveron_dask("--batch-bytes", BATCH, *keywords, "-O", target, "tree")
         self.assertEqual((code, out, err), (0, b"", b""))
         expected = talveron(*keywords, "tree")
         with open(target, "rb") as f:
@@ -180,35 +271,36 @@ class TreeTest(unittest.TestCase):
         self.assertGreater(ours["records written"], 1000)
         self.assertGreaterEqual(ours["batches"], 30)
         self.assertEqual(ours["workers"], 2)
-        self.assertEqual(ours["retries"], 0)
+        self.assertEqual(ours["batches retried"], 0)
         self.assertRegex(err.decode(), r"talveron-dask: throughput +[0-9.]+ MB/s\n")
 
     def test_a_missing_input_in_the_middle(self):
         inputs = ["tree/a", "missing.html", "tree/z"]
-        self.assertSame(talveron_dask("--batch-bytes", BATCH, *inputs), talveron(*inputs), status=1)
-        # With -o the file stays as it was, and nothing is left beside it.
+        self.assertSame(talveron_dask("--batch-bytes", BATCH, *inputs), talveron(*inputs), status=2)
+        # --output: FILE is written all the same, and the status is 2;
+        # with --all-or-nothing it stays as it was, and nothing is left beside it.
         out_dir = os.path.join(root, "out-missing")
         os.makedirs(out_dir)
         target = os.path.join(out_dir, "records.txt")
-        with open(target, "wb") as f:
-            f.write(b"old\n")
-        code, out, err = talveron_dask("--batch-bytes", BATCH, "-o", target, *inputs)
-        self.assertEqual((code, out), (1, b""))
-        self.assertIn(b"talveron: missing.html: No such file or directory\n", err)
-        self.assertIn(b"left unchanged", err)
-        with open(target, "rb") as f:
-            self.assertEqual(f.read(), b"old\n")
-        self.assertEqual(os.listdir(out_dir), ["records.txt"])
+        for extra, expected in (([], talveron(*inputs)[1]), (["--all-or-nothing"], b"old\n")):
+            with open(target, "wb") as f:
+                f.write(b"old\n")
+            code, out, err = talveron_dask("--batch-bytes", BATCH, "-O", target, *extra, *inputs)
+            self.assertEqual((code, out), (2, b""))
+            self.assertIn(b"talveron: missing.html: No such file or directory\n", err)
+            self.assertEqual(b"left unchanged" in err, bool(extra), err)
+            with open(target, "rb") as f:
+                self.assertEqual(f.read(), expected)
+            self.assertEqual(os.listdir(out_dir), ["records.txt"])
 
     def test_the_output_file_among_the_inputs(self):
         # Standard output into a page of the tree (the shell makes the file
-        # before the run lists it), and -o FILE naming one: talveron turns
-        # it down by name, and so must the batches.
+        # before the run lists it), and --output FILE naming one: talveron
+        # turns it down by name, and so must the batches.
         shutil.copytree(os.path.join(root, "tree", "a"), os.path.join(root, "own"), symlinks=True)
         name = "own/b/zz.html"
-        diagnostic = f"talveron: {name}: input file is also the output\n".encode()
         runs = []
-        for command in (dask_command(["--batch-bytes", "4K", "own"]), [TALVERON, "-H", "own"]):
+        for command in (dask_command(["--batch-bytes", "4K", "own"]), [TALVERON, "own"]):
             with open(os.path.join(root, name), "wb") as out:
                 done = subprocess.run(command, cwd=root, env=dask_env(), stdin=subprocess.DEVNULL, stdout=out,
                                       stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
@@ -216,51 +308,69 @@ class TreeTest(unittest.TestCase):
                 runs.append((done.returncode, f.read(), done.stderr))
             os.unlink(os.path.join(root, name))
         self.assertEqual(runs[0], runs[1])
-        self.assertEqual(runs[1][0], 1)
-        self.assertEqual(runs[1][2], diagnostic)
+        self.assertEqual(runs[1][0], 2)
+        self.assertIn(name.encode(), runs[1][2])
         self.assertGreater(len(runs[1][1]), 0)
         page_bytes = b'<a href="http://zz.jp/">'
-        for command in (dask_command(["--batch-bytes", "4K", "-o", name, "own"]), [TALVERON, "-H", "-o", name, "own"]):
+        results = []
+        for command in (dask_command(["--batch-bytes", "4K", "-O", name, "own"]), [TALVERON, "-O", name, "own"]):
             with open(os.path.join(root, name), "wb") as f:
                 f.write(page_bytes)
             done = subprocess.run(command, cwd=root, env=dask_env(), stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
-            self.assertEqual((done.returncode, done.stdout), (1, b""))
-            self.assertTrue(done.stderr.startswith(diagnostic), done.stderr)
-            self.assertIn(b"left unchanged", done.stderr)
+            results.append((done.returncode, done.stdout, done.stderr.replace(b"talveron-dask: ", b"talveron: ")))
             with open(os.path.join(root, name), "rb") as f:
                 self.assertEqual(f.read(), page_bytes)
             self.assertEqual(sorted(os.listdir(os.path.join(root, "own", "b"))),
                              sorted(os.listdir(os.path.join(root, "tree", "a", "b"))) + ["zz.html"])
+        self.assertEqual(results[0], results[1])
+        self.assertEqual(results[1][0], 2)
 
     def test_real_pages(self):
         pages = os.environ.get("TALVERON_PAGES_DIR")
         if not pages:
             self.skipTest("TALVERON_PAGES_DIR is not set: no real pages to compare over")
         pages = os.path.abspath(pages)
-        self.assertSame(talveron_dask("--batch-bytes", "4M", pages), talveron(pages), stderr_too=True)
+        self.assertSame(talveron_dask("--batch-bytes", "4M", pages), talveron(pages))
 
-    def test_a_local_cluster_of_its_own(self):
-        self.assertSame(talveron_dask("--batch-bytes", "64K", "-x", "track", "tree", local=2),
-                        talveron("-x", "track", "tree"))
+    def test_large_records_stream_in_chunks(self):
+        # A page whose records pass the size that comes back with a batch's
+        # result: they are read from the worker in several chunks.
+        path = os.path.join(root, "dense.html")
+        with open(path, "w") as f:
+            f.write("".join(f'<a href="http://dense{i % 97}.jp/{i}">' for i in range(300_000)))
+        expected = talveron("-H", "dense.html", "tree/a/b")
+        self.assertGreater(len(expected[1]), 9 << 20)
+        self.assertSame(talveron_dask("--batch-bytes", "64K", "-H", "dense.html", "tree/a/b"), expected)
 
-    def test_a_worker_killed_in_the_middle_of_a_batch(self):
+
+class ClusterTest(Same):
+    def test_one_worker_per_core_without_scheduler_or_local(self):
+        code, out, err = talveron_dask("--stats", "--batch-bytes", "64K", "-x", "track", "tree", scheduler=False)
+        self.assertEqual((code, out), talveron("-x", "track", "tree")[:2], err)
+        self.assertEqual(summary(err)["workers"], len(os.sched_getaffinity(0)))
+        self.assertIn("cluster start", summary(err))
+
+    def test_a_worker_killed_twice_in_the_middle_of_a_batch(self):
+        # Batch 0 is paused in its first two attempts and the worker running
+        # it killed each time: it counts as one batch retried, as does each
+        # batch whose result was lost with a worker and computed again.
         pause = tempfile.mkdtemp(dir=root)
+        with open(os.path.join(pause, "pauses"), "w") as f:
+            f.write("2\n")
         with open(os.path.join(pause, "out"), "wb") as out, open(os.path.join(pause, "err"), "wb") as err:
             run = subprocess.Popen(dask_command(["--batch-bytes", BATCH, "--stats", "tree"]), cwd=root,
                                    env=dask_env({"TALVERON_DASK_TEST_PAUSE": pause}),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
-                deadline = time.monotonic() + 30
-                pid_file = os.path.join(pause, "pid")
-                while not os.path.exists(pid_file):
-                    self.assertIsNone(run.poll(), "talveron-dask ended before batch 0 began")
-                    self.assertLess(time.monotonic(), deadline, "batch 0 never began")
-                    time.sleep(0.05)
-                with open(pid_file) as f:
-                    pid = int(f.read())
-                self.assertNotEqual(pid, os.getpid())
-                os.kill(pid, signal.SIGKILL)
+                for n in (1, 2):
+                    pid_file = os.path.join(pause, f"pid-{n}")
+                    wait_until(lambda: os.path.exists(pid_file) or run.poll() is not None, f"attempt {n} of batch 0")
+                    self.assertIsNone(run.poll(), "talveron-dask ended before batch 0 ran again")
+                    with open(pid_file) as f:
+                        pid = int(f.read())
+                    self.assertNotEqual(pid, os.getpid())
+                    os.kill(pid, signal.SIGKILL)
                 status = run.wait(timeout=RUN_TIMEOUT)
             finally:
                 if run.poll() is None:
@@ -272,22 +382,261 @@ class TreeTest(unittest.TestCase):
             err = f.read()
         self.assertEqual(status, 0, err)
         self.assertEqual(out, talveron("tree")[1])
-        self.assertGreaterEqual(summary(err)["retries"], 1, err)
-        client.wait_for_workers(2, timeout=60)  # the nanny starts a new one
+        figures = summary(err)
+        with open(os.path.join(pause, "attempts")) as f:
+            attempts = [int(line) for line in f]
+        self.assertEqual(attempts.count(0), 3)
+        self.assertEqual(figures["batches retried"], len({i for i in attempts if attempts.count(i) > 1}), err)
+        self.assertEqual(figures["inputs searched"], summary(talveron("--stats", "tree")[2])["inputs searched"])
+        client.wait_for_workers(2, timeout=60)  # the nanny starts new ones
+
+    def test_no_talveron_outlives_its_worker_or_client(self):
+        # Each worker runs a stand-in that sleeps. A worker killed takes its
+        # process along; the client stopped by SIGTERM takes the rest.
+        pids = os.path.join(root, "pids")
+        run = subprocess.Popen(dask_command(["--batch-bytes", BATCH, "tree"], talveron_path=os.path.join(root, "sleeper")),
+                               cwd=root, env=dask_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE)
+        try:
+            started = lambda: [int(n) for n in os.listdir(pids) if n.isdigit()]  # noqa: E731
+            wait_until(lambda: len(started()) >= 2, "two batches running")
+            first = started()[0]
+            worker = parent_of(first)
+            self.assertNotEqual(worker, run.pid)
+            os.kill(worker, signal.SIGKILL)
+            wait_until(lambda: not alive(first), f"process {first} of the killed worker {worker} ended")
+            # The batch runs again on the new worker.
+            wait_until(lambda: len(started()) >= 3, "the batch running again")
+            run.send_signal(signal.SIGTERM)
+            self.assertEqual(run.wait(timeout=RUN_TIMEOUT), -signal.SIGTERM)
+            for pid in started():
+                wait_until(lambda: not alive(pid), f"process {pid} ended with its client")
+        finally:
+            if run.poll() is None:
+                run.kill()
+            run.communicate()
+            for n in os.listdir(pids):
+                if n.isdigit() and alive(int(n)):
+                    os.kill(int(n), signal.SIGKILL)
+                os.unlink(os.path.join(pids, n))
+            client.wait_for_workers(2, timeout=60)
+
+    def test_interrupted_local_cluster_leaves_nothing(self):
+        pids = os.path.join(root, "pids")
+        scratch = tempfile.mkdtemp(dir=root)
+        run = subprocess.Popen(dask_command(["--local", "1", "tree"], scheduler=False,
+                                            talveron_path=os.path.join(root, "sleeper")),
+                               cwd=root, env=dask_env({"TMPDIR": scratch}), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            started = lambda: [int(n) for n in os.listdir(pids) if n.isdigit()]  # noqa: E731
+            wait_until(lambda: started(), "the batch running")
+            self.assertTrue(os.listdir(scratch))
+            run.send_signal(signal.SIGINT)
+            self.assertEqual(run.wait(timeout=RUN_TIMEOUT), -signal.SIGINT)
+            for pid in started():
+                wait_until(lambda: not alive(pid), f"process {pid} ended with its client")
+            self.assertEqual(os.listdir(scratch), [])
+        finally:
+            if run.poll() is None:
+                run.kill()
+            run.communicate()
+            for n in os.listdir(pids):
+                if n.isdigit() and alive(int(n)):
+                    os.kill(int(n), signal.SIGKILL)
+                os.unlink(os.path.join(pids, n))
+
+    def test_an_unreachable_scheduler_fails_at_once(self):
+        code, out, err = talveron_dask("--connect-timeout", "1", "--scheduler", "tcp://127.0.0.1:1", "tree",
+                                       scheduler=False)
+        self.assertEqual((code, out), (2, b""))
+        self.assertIn(b"talveron-dask: cannot reach the scheduler at tcp://127.0.0.1:1", err)
+        self.assertNotIn(b"Traceback", err)
+
+    def test_a_scheduler_without_workers_fails(self):
+        import logging
+
+        from distributed import LocalCluster
+        with LocalCluster(n_workers=0, processes=True, dashboard_address=None,
+                          silence_logs=logging.CRITICAL) as empty:
+            code, out, err = talveron_dask("--wait-workers", "1", "--scheduler", empty.scheduler_address, "tree",
+                                           scheduler=False)
+        self.assertEqual((code, out), (2, b""))
+        self.assertIn(b"has 0 of 1 worker after 1 s (--wait-workers)", err)
+
+    def test_a_batch_that_fails_without_a_diagnostic(self):
+        code, out, err = talveron_dask("tree/a/b", talveron_path=os.path.join(root, "silent"))
+        self.assertEqual(code, 2, err)
+        self.assertRegex(err, rb"talveron-dask: batch 1 \(.*\): talveron exited with status 2 on .*, "
+                              rb"without a diagnostic\n")
+
+    def test_closed_standard_output_and_error(self):
+        for closed, options, status, message in (
+                ("stdout", [], 2, b"talveron-dask: standard output: Bad file descriptor\n"),
+                ("stdout", ["-O", os.path.join(root, "closed-out.txt")], 0, b""),
+                ("stderr", [], 0, None),
+                ("stderr", ["--stats"], 2, None)):
+            with self.subTest(closed=closed, options=options):
+                keep = 2 if closed == "stdout" else 1
+                command = dask_command(options + ["tree/a"])
+                done = subprocess.run(["sh", "-c", f'"$@" {1 if closed == "stdout" else 2}>&-', "sh"] + command,
+                                      cwd=root, env=dask_env(), stdin=subprocess.DEVNULL,
+                                      **{"stderr" if keep == 2 else "stdout": subprocess.PIPE}, timeout=RUN_TIMEOUT)
+                self.assertEqual(done.returncode, status)
+                if message is not None:
+                    self.assertEqual(done.stderr, message)
+                else:
+                    self.assertEqual(done.stdout, talveron("tree/a")[1] if not options else b"")
+
+    def test_the_launcher_of_the_build_tree(self):
+        launcher = os.environ.get("TALVERON_DASK_LAUNCHER")
+        if not launcher:
+            self.skipTest("TALVERON_DASK_LAUNCHER is not set")
+        # Neither PYTHONPATH nor --talveron: it finds the package of the
+        # source tree and the talveron built beside it.
+        env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+        done = subprocess.run([launcher, "--scheduler", cluster.scheduler_address, "tree/a"], cwd=root, env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=RUN_TIMEOUT)
+        self.assertSame((done.returncode, done.stdout, done.stderr), talveron("tree/a"))
+
+
+class OutputFileTest(unittest.TestCase):
+    def run_to(self, target):
+        return talveron_dask("-O", target, "tree/a/b")
+
+    def test_a_link_stays_a_link(self):
+        directory = tempfile.mkdtemp(dir=root)
+        real = os.path.join(directory, "real.txt")
+        with open(real, "wb") as f:
+            f.write(b"old\n")
+        os.chmod(real, 0o640)
+        link = os.path.join(directory, "link.txt")
+        os.symlink("real.txt", link)
+        code, out, err = self.run_to(link)
+        self.assertEqual((code, out, err), (0, b"", b""))
+        self.assertTrue(os.path.islink(link))
+        self.assertEqual(os.readlink(link), "real.txt")
+        with open(real, "rb") as f:
+            self.assertEqual(f.read(), talveron("tree/a/b")[1])
+        self.assertEqual(stat.S_IMODE(os.stat(real).st_mode), 0o640)
+        self.assertEqual(sorted(os.listdir(directory)), ["link.txt", "real.txt"])
+
+    def test_mode_and_owner_are_kept(self):
+        directory = tempfile.mkdtemp(dir=root)
+        target = os.path.join(directory, "records.txt")
+        with open(target, "wb") as f:
+            f.write(b"old\n")
+        os.chmod(target, 0o604)
+        owner = (os.getuid(), os.getgid())
+        if os.geteuid() == 0:
+            owner = (4321, 4322)
+            os.chown(target, *owner)
+        self.assertEqual(self.run_to(target)[0], 0)
+        st = os.stat(target)
+        self.assertEqual(stat.S_IMODE(st.st_mode), 0o604)
+        self.assertEqual((st.st_uid, st.st_gid), owner)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), talveron("tree/a/b")[1])
+
+    def test_a_device_is_written_not_replaced(self):
+        if os.geteuid() != 0:
+            self.skipTest("only root could replace a device")
+        # A device of our own (the null device's numbers), else /dev/null.
+        device = os.path.join(tempfile.mkdtemp(dir=root), "null")
+        try:
+            os.mknod(device, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+        except OSError:
+            device = "/dev/null"
+        before = os.stat(device)
+        code, out, err = self.run_to(device)
+        self.assertEqual((code, out, err), (0, b"", b""))
+        after = os.stat(device)
+        self.assertTrue(stat.S_ISCHR(after.st_mode))
+        self.assertEqual((after.st_ino, after.st_rdev), (before.st_ino, before.st_rdev))
+        self.assertFalse([n for n in os.listdir(os.path.dirname(device)) if n.startswith(".null.")])
+
+    def test_dev_stdout_is_the_standard_output(self):
+        code, out, err = talveron_dask("-O", "/dev/stdout", "tree/a/b")
+        self.assertEqual((code, out, err), (0, talveron("tree/a/b")[1], b""))
+
+
+class CommandLineTest(unittest.TestCase):
+    def run_options(self, *args):
+        done = subprocess.run([sys.executable, "-m", "talveron_dask", "--talveron", TALVERON] + list(args), cwd=root,
+                              env=dask_env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
+        return done.returncode, done.stdout, done.stderr
+
+    def table(self):
+        sys.path.insert(0, PACKAGE_PARENT)
+        try:
+            from talveron_dask import options
+        finally:
+            sys.path.remove(PACKAGE_PARENT)
+        return options
 
     def test_usage_errors(self):
-        for args, message in (([], b"one of the arguments --scheduler --local is required"),
-                              (["--scheduler", "tcp://127.0.0.1:1", "-"], b"standard input"),
+        for args, message in ((["tree", "-"], b"standard input"),
+                              (["--files0-from=-", "tree"], b"--files0-from=- reads standard input"),
+                              (["--label=x", "tree"], b"--label needs one talveron process"),
+                              (["--out-txt", "tree"], b"--out-txt needs one talveron process"),
+                              (["--rejected", "r.txt", "tree"], b"--rejected needs one talveron process"),
+                              ([], b"no INPUT"),
                               (["--local", "0", "tree"], b"must be at least 1"),
-                              (["--scheduler", "tcp://127.0.0.1:1", "--batch-bytes", "x", "tree"], b"not a size")):
-            done = subprocess.run([sys.executable, "-m", "talveron_dask", "--talveron", TALVERON] + args, cwd=root,
-                                  env=dask_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
-            self.assertEqual(done.returncode, 2, args)
-            self.assertIn(message, done.stderr)
+                              (["--local", "2", "--scheduler", "tcp://127.0.0.1:1", "tree"], b"cannot be used together"),
+                              (["--batch-bytes", "x", "tree"], b"not a size"),
+                              (["--connect-timeout", "0", "tree"], b"above 0"),
+                              (["--all-or-nothing", "tree"], b"goes with --output"),
+                              (["-e", "tree"], b"unrecognized arguments: -e")):
+            with self.subTest(args=args):
+                code, out, err = self.run_options(*args)
+                self.assertEqual((code, out), (2, b""), err)
+                self.assertIn(message, err)
+                self.assertIn(b"Try 'talveron-dask --help'", err)
         # The keywords are checked by talveron itself, before any cluster.
-        code, out, err = talveron_dask(*sum((["-x", w] for w in "abcdefg"), []), "tree")
+        code, out, err = self.run_options(*sum((["-x", w] for w in "abcdefg"), []), "tree")
         self.assertEqual((code, out), (2, b""))
         self.assertIn(b"talveron-dask: more than six keywords", err)
+
+    def test_help_lists_every_option_of_the_table(self):
+        code, out, err = self.run_options("--help")
+        self.assertEqual((code, err), (0, b""))
+        options = self.table()
+        for row in options.OPTIONS:
+            if row.name:
+                self.assertIn(f"--{row.name}".encode(), out)
+                if row.letter:
+                    self.assertIn(f"  -{row.letter}, --{row.name}".encode(), out)
+        # -h is talveron's --no-filename, not the help.
+        code, out, err = self.run_options("-h")
+        self.assertEqual((code, out), (2, b""))
+        self.assertIn(b"no INPUT", err)
+
+    def test_shared_options_are_talverons(self):
+        # Every option that goes to talveron, is refused as one talveron's,
+        # or has talveron's name, is in talveron --help with the same letter
+        # and value.
+        help_text = talveron("--help")[1].decode()
+        shared = [row for row in self.table().OPTIONS
+                  if row.name and (row.kind != "own" or f"--{row.name}" in help_text)]
+        self.assertGreater(len(shared), 25)
+        for row in shared:
+            head = (f"-{row.letter}, " if row.letter else "    ") + f"--{row.name}" + (f"={row.value}" if row.value else "")
+            self.assertIn(head, help_text, row.name)
+
+    def test_manual_page_names_every_option(self):
+        page = os.path.join(PACKAGE_PARENT, "talveron-dask.1")
+        with open(page, encoding="utf-8") as f:
+            text = f.read()
+        named = set(re.findall(r"--([a-z0-9][a-z0-9-]*)", text.replace("\\-", "-")))
+        table = {row.name for row in self.table().OPTIONS if row.name} | \
+                {alias for row in self.table().OPTIONS for alias in row.aliases}
+        self.assertEqual(table - named, set())
+        # Beyond the table, only the options of Dask's and CMake's commands
+        # in the examples.
+        others = {"host", "port", "nworkers", "nthreads", "install", "prefix", "tls-ca-file", "tls-cert", "tls-key"}
+        self.assertEqual(named - table - others, set())
 
 
 if __name__ == "__main__":
