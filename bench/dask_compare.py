@@ -1,7 +1,11 @@
 """talveron-dask beside talveron, in one run: the many-pages corpus through
-`talveron -H -o` in one process and through `talveron-dask --local 2 -o`,
+`talveron -H -O` in one process and through `talveron-dask --local 2 -O`,
 then through talveron-dask on clusters already running (their start left
 out), and the cost of one batch, from runs of many tiny batches.
+
+With --memory, instead: the peak memory of the client and of each worker
+for one dense page (3,000,000 anchors in 105 MB, about 108 MB of records)
+on a running cluster of 2 workers, and that the records are talveron's.
 
 Each command runs once untimed, then ROUNDS times; the best wall time counts
 (the whole process: for talveron-dask, Python's start, the listing, the
@@ -10,6 +14,10 @@ talveron-dask output is compared with talveron's, byte for byte. Prints
 Markdown tables and the figures behind the estimate for larger clusters.
 
     /usr/bin/python3 bench/dask_compare.py TALVERON CORPUS_DIR [ROUNDS]
+    /usr/bin/python3 bench/dask_compare.py --memory TALVERON WORK_DIR [PACKAGE_PARENT]
+
+PACKAGE_PARENT (by default python/ of this repository) lets --memory measure
+another version of the package, with its own option names.
 
 CORPUS_DIR/pages is the folder bench/make_pages.sh writes (copies of the
 machine's HTML documentation); when it is missing, this script copies up to
@@ -108,7 +116,65 @@ def start_cluster(workers, scratch):
                         local_directory=scratch, silence_logs=logging.CRITICAL)
 
 
+DENSE_ANCHORS = 3_000_000
+
+
+def peak_kb(dask_worker=None):
+    """VmHWM of this process, in kB (run on the workers)."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+def memory(talveron, work, package_parent):
+    """Peak memory of the client and the workers over one dense page."""
+    os.makedirs(work, exist_ok=True)
+    page = os.path.join(work, "dense.html")
+    if not os.path.exists(page) or os.path.getsize(page) != DENSE_ANCHORS * 35:
+        with open(page + ".tmp", "w") as f:
+            for start in range(0, DENSE_ANCHORS, 100_000):
+                f.write("".join(f'<a href="http://www.a.jp/{i:07d}">\n' for i in range(start, start + 100_000)))
+        os.rename(page + ".tmp", page)
+    expected = os.path.join(work, "expected.txt")
+    subprocess.run([talveron, "-H", "-O", expected, "dense.html"], cwd=work, check=True)
+    out = os.path.join(work, "dask.txt")
+    env = dict(os.environ, PYTHONPATH=package_parent, PYTHONDONTWRITEBYTECODE="1")
+    new_options = os.path.exists(os.path.join(package_parent, "talveron-dask.1"))
+    with start_cluster(2, os.path.join(work, "scratch")) as cluster:
+        from distributed import Client
+        with Client(cluster) as client:
+            client.wait_for_workers(2)
+            before = client.run(peak_kb)
+            argv = [sys.executable, "-m", "talveron_dask", "--scheduler", cluster.scheduler_address,
+                    "--talveron", talveron, "--stats"] + (["-H", "-O"] if new_options else ["-o"]) + [out, "dense.html"]
+            start = time.perf_counter()
+            child = subprocess.Popen(argv, cwd=work, env=env, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            err = child.stderr.read()
+            _, status, usage = os.wait4(child.pid, 0)
+            seconds = time.perf_counter() - start
+            after = client.run(peak_kb)
+    with open(expected, "rb") as a, open(out, "rb") as b:
+        same = a.read() == b.read()
+    print(f"one page of {os.path.getsize(page) / 1e6:.0f} MB, {DENSE_ANCHORS:,} records "
+          f"({os.path.getsize(expected) / 1e6:.0f} MB), package {package_parent}: exit status "
+          f"{os.waitstatus_to_exitcode(status)}, {seconds:.2f} s, records {'the same' if same else 'DIFFERENT'}")
+    print(f"client peak RSS: {usage.ru_maxrss / 1024:.0f} MiB")
+    for address in sorted(after):
+        print(f"worker {address}: peak RSS {after[address] / 1024:.0f} MiB "
+              f"(after its start: {before.get(address, 0) / 1024:.0f} MiB)")
+    if err:
+        sys.stdout.write(err.decode(errors="replace"))
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--memory":
+        if len(sys.argv) < 4:
+            sys.exit(__doc__)
+        memory(os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3]),
+               os.path.abspath(sys.argv[4]) if len(sys.argv) > 4 else PACKAGE_PARENT)
+        return
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     talveron = os.path.abspath(sys.argv[1])
@@ -131,13 +197,13 @@ def main():
 
     rows = []
     try:
-        single, _, _ = best_of(rounds, [talveron, "-H", "-o", single_out, folder], corpus)
-        rows.append((f"talveron -H -o out {folder}", single, None, "1 process", True))
+        single, _, _ = best_of(rounds, [talveron, "-H", "-O", single_out, folder], corpus)
+        rows.append((f"talveron -H -O out {folder}", single, None, "1 process", True))
         for batch in ("256M", "4M"):
-            seconds, err, right = best_of(rounds, dask + ["--local", "2", "--batch-bytes", batch, "--stats", "-o",
+            seconds, err, right = best_of(rounds, dask + ["--local", "2", "--batch-bytes", batch, "--stats", "-O",
                                                           dask_out, folder], corpus, env, same)
             f = figures(err)
-            rows.append((f"talveron-dask --local 2 --batch-bytes {batch} -o out {folder}", seconds, f,
+            rows.append((f"talveron-dask --local 2 --batch-bytes {batch} -O out {folder}", seconds, f,
                          f"{f['batches']} batches, cluster start {f['cluster start']}", right))
 
         # Clusters already running: what a batch costs without the start.
@@ -155,7 +221,7 @@ def main():
                     client.wait_for_workers(workers)
                 at = ["--scheduler", cluster.scheduler_address]
                 for batch in ("256M", "4M"):
-                    seconds, err, right = best_of(rounds, dask + at + ["--batch-bytes", batch, "--stats", "-o",
+                    seconds, err, right = best_of(rounds, dask + at + ["--batch-bytes", batch, "--stats", "-O",
                                                                        dask_out, folder], corpus, env, same)
                     f = figures(err)
                     warm[(workers, batch)] = (seconds, f)
