@@ -173,9 +173,8 @@ bool CheckDestinations(const Options& options, bool& rejectedThrough, std::strin
     FileIdentity out = options.output.empty() ? FileIdentity::OfDescriptor(1) : FileIdentity::OfPath(options.output);
     FileIdentity rejected = FileIdentity::OfPath(options.rejected);
     if (!rejected.SameAs(out)) return true;
-    if (out.descriptor != -1 && (rejected.descriptor != -1 || !rejected.regular) && !options.quiet &&
-        options.listing == Listing::kRecords) {
-        rejectedThrough = true;
+    if (out.descriptor != -1 && (rejected.descriptor != -1 || !rejected.regular)) {
+        rejectedThrough = !options.quiet;  // with -q nothing else is written there
         return true;
     }
     if (rejected.exists && !rejected.regular) return true;  // both to one device (/dev/null, say)

@@ -95,6 +95,40 @@ TEST(LibraryHarvest, ANonBlockingDescriptorIsWaitedFor) {
     close(pipes[0]);
 }
 
+TEST(LibraryHarvest, TwoThreadsEachGetTheirOwnRecords) {
+    // Both searches run at once, each fed a piece at a time, so that one's
+    // reads come while the other's are waiting.
+    std::string records[2];
+    std::thread threads[2];
+    for (int t = 0; t < 2; ++t) {
+        threads[t] = std::thread([t, &records] {
+            int pipes[2];
+            if (pipe(pipes) != 0) return;
+            std::thread writer([&] {
+                for (int i = 0; i < 200; ++i) {
+                    std::string piece = "<a href=\"http://t" + std::to_string(t) + "-" + std::to_string(i) + ".jp\">";
+                    ssize_t ignored = write(pipes[1], piece.data(), piece.size());
+                    (void)ignored;
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                close(pipes[1]);
+            });
+            Collected collected;
+            talveron_sink sink = SinkFor(collected);
+            talveron_harvest(pipes[0], "", &sink, nullptr);
+            writer.join();
+            close(pipes[0]);
+            records[t] = collected.records;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < 2; ++t) {
+        std::string expected;
+        for (int i = 0; i < 200; ++i) expected += "http://t" + std::to_string(t) + "-" + std::to_string(i) + ".jp/\n";
+        EXPECT_EQ(records[t], expected) << t;
+    }
+}
+
 TEST(LibraryHarvest, AMessageHandlerSetWhileAnotherThreadHarvestsStays) {
     int pipes[2];
     ASSERT_EQ(pipe(pipes), 0);
