@@ -261,7 +261,7 @@ class Parser(argparse.ArgumentParser):
 
 
 def make_parser():
-    parser = Parser(prog=PROGRAM, add_help=False, allow_abbrev=False)
+    parser = Parser(prog=PROGRAM, add_help=False, allow_abbrev=True)
     for row in OPTIONS:
         if row.name is None:
             continue
@@ -274,6 +274,21 @@ def make_parser():
 
 
 VALUED = {flag: row for row in OPTIONS if row.name and row.value for flag in row.flags()}
+LONG = {flag: row for row in OPTIONS if row.name for flag in row.flags() if flag.startswith("--")}
+
+
+def _valued(arg):
+    """The row of an option with a value named by `arg`: its letter, its
+    long name, or (as getopt_long and argparse take them) a prefix of
+    exactly one long name."""
+    if arg in VALUED:
+        return VALUED[arg]
+    if arg.startswith("--") and len(arg) > 2 and "=" not in arg:
+        rows = {id(row): row for flag, row in LONG.items() if flag.startswith(arg)}
+        if len(rows) == 1:
+            row = next(iter(rows.values()))
+            return row if row.value else None
+    return None
 
 
 def _join_values(argv):
@@ -287,7 +302,7 @@ def _join_values(argv):
         if arg == "--":
             out.extend(argv[i:])
             break
-        row = VALUED.get(arg)
+        row = _valued(arg)
         if row is not None and i + 1 < len(argv):
             out.append(f"--{row.name}={argv[i + 1]}")
             i += 2

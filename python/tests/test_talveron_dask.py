@@ -224,6 +224,7 @@ class TreeTest(Same):
             (["--files0-from=names0"], ["tree/z/unfinished.html"]),
             (["-q"], ["tree"]),
             (["-s"], ["tree/m", "missing.html"]),
+            (["--exclude-k", "ads", "--cou", "--exclude-d=b"], ["tree"]),
         ]
         for options, inputs in cases:
             with self.subTest(options=options):
