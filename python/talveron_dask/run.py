@@ -283,8 +283,9 @@ class Runner:
         given_up_at = None
         while offset < size:
             try:
+                hook = {"pause_dir": self.pause_dir} if self.pause_dir else {}
                 answer = self._rpc(result["worker"], "talveron_dask_read", path=result["spill"], offset=offset,
-                                   size=CHUNK_BYTES)
+                                   size=CHUNK_BYTES, **hook)
                 data = answer["data"]
             except Exception:
                 data = None

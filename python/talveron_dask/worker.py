@@ -72,6 +72,22 @@ def _test_hook(directory, index):
         return
 
 
+def _pause_first_read(directory):
+    """The test hook of the records' reads: the first read after the first
+    chunk, anywhere, writes the worker process's id to DIRECTORY/read-pid
+    and sleeps (the worker does nothing else meanwhile), so that a test can
+    kill the worker while the client reads a batch's records."""
+    try:
+        fd = os.open(os.path.join(directory, "read-claimed"), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
+    except (FileExistsError, FileNotFoundError):
+        return
+    os.close(fd)
+    with open(os.path.join(directory, "read-pid.tmp"), "w") as f:
+        f.write(f"{os.getpid()}\n")
+    os.rename(os.path.join(directory, "read-pid.tmp"), os.path.join(directory, "read-pid"))
+    time.sleep(PAUSE_SECONDS)
+
+
 def _this_worker():
     try:
         from distributed import get_worker
@@ -235,7 +251,9 @@ class Handlers(WorkerPlugin):
     name = "talveron-dask-records"
 
     def setup(self, worker):
-        def talveron_dask_read(comm=None, path=None, offset=0, size=CHUNK_BYTES):
+        def talveron_dask_read(comm=None, path=None, offset=0, size=CHUNK_BYTES, pause_dir=None):
+            if pause_dir and offset > 0:
+                _pause_first_read(pause_dir)
             return {"data": _read_records(worker, path, offset, size)}
 
         def talveron_dask_remove(comm=None, path=None):

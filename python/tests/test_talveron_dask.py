@@ -391,6 +391,47 @@ class ClusterTest(Same):
         self.assertEqual(figures["inputs searched"], summary(talveron("--stats", "tree")[2])["inputs searched"])
         client.wait_for_workers(2, timeout=60)  # the nanny starts new ones
 
+    def test_a_worker_killed_while_its_records_are_read(self):
+        # The first batch's records pass the size that comes back with its
+        # result; the worker holding them is killed after the client has
+        # written the first chunk. The batch runs again elsewhere, and the
+        # rest is read from there: each record once, the batch counted once
+        # among the retried (with any other whose result the worker held).
+        path = os.path.join(root, "dense2.html")
+        with open(path, "w") as f:
+            f.write("".join(f'<a href="http://dense{i % 89}.jp/{i}">' for i in range(200_000)))
+        pause = tempfile.mkdtemp(dir=root)
+        with open(os.path.join(pause, "pauses"), "w") as f:
+            f.write("0\n")
+        with open(os.path.join(pause, "out"), "wb") as out, open(os.path.join(pause, "err"), "wb") as err:
+            run = subprocess.Popen(dask_command(["--batch-bytes", "64K", "--stats", "dense2.html", "tree/a/b"]),
+                                   cwd=root, env=dask_env({"TALVERON_DASK_TEST_PAUSE": pause}),
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                pid_file = os.path.join(pause, "read-pid")
+                wait_until(lambda: os.path.exists(pid_file) or run.poll() is not None, "the second read of batch 1")
+                self.assertIsNone(run.poll(), "talveron-dask ended before its records were read")
+                with open(pid_file) as f:
+                    os.kill(int(f.read()), signal.SIGKILL)
+                run.wait(timeout=RUN_TIMEOUT)
+            finally:
+                if run.poll() is None:
+                    run.kill()
+                    run.wait()
+        with open(os.path.join(pause, "out"), "rb") as f:
+            out = f.read()
+        with open(os.path.join(pause, "err"), "rb") as f:
+            err = f.read()
+        expected = talveron("-H", "dense2.html", "tree/a/b")
+        self.assertEqual(run.returncode, 0, err)
+        self.assertGreater(len(expected[1]), 6 << 20)
+        self.assertEqual(out, expected[1])
+        with open(os.path.join(pause, "attempts")) as f:
+            attempts = [int(line) for line in f]
+        self.assertEqual(attempts.count(0), 2)
+        self.assertEqual(summary(err)["batches retried"], len({i for i in attempts if attempts.count(i) > 1}), err)
+        client.wait_for_workers(2, timeout=60)
+
     def test_no_talveron_outlives_its_worker_or_client(self):
         # Each worker runs a stand-in that sleeps. A worker killed takes its
         # process along; the client stopped by SIGTERM takes the rest.
