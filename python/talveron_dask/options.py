@@ -10,6 +10,7 @@ import argparse
 import os
 import shutil
 import sys
+import textwrap
 
 PROGRAM = "talveron-dask"
 DEFAULT_BATCH_BYTES = 256 * 1024 * 1024
@@ -202,11 +203,12 @@ first record.
 """
 
 HELP_COLUMN = 29
+HELP_WIDTH = 80
 
 
 def help_text():
-    """--help: the introduction, the table's rows in talveron's layout, the
-    closing."""
+    """--help: the introduction, the table's rows in talveron's layout (each
+    row's help filled to 80 columns), the closing."""
     text = INTRODUCTION
     for row in OPTIONS:
         if row.name is None:
@@ -217,7 +219,7 @@ def help_text():
             head += f"={row.value}"
         indent = " " * HELP_COLUMN
         text += head + "\n" + indent if len(head) + 2 > HELP_COLUMN else head + " " * (HELP_COLUMN - len(head))
-        text += row.help.replace("\n", "\n" + indent) + "\n"
+        text += ("\n" + indent).join(textwrap.wrap(" ".join(row.help.split()), HELP_WIDTH - HELP_COLUMN)) + "\n"
     return text + CLOSING
 
 

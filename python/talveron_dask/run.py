@@ -14,7 +14,7 @@ from talveron_dask import batches as batching
 from talveron_dask import inputs, options as command_line
 from talveron_dask.output import Output, WriteFailed, aliased_descriptor
 from talveron_dask.progress import Progress
-from talveron_dask.stats import PREFIX, Totals, empty_summary
+from talveron_dask.stats import PREFIX, Totals
 
 PAUSE_ENV = "TALVERON_DASK_TEST_PAUSE"  # the test hook of worker.run_batch
 WAIT_SLICE = 0.25                      # how often a wait shows progress and looks at the workers

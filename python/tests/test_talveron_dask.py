@@ -644,6 +644,7 @@ class CommandLineTest(unittest.TestCase):
     def test_help_lists_every_option_of_the_table(self):
         code, out, err = self.run_options("--help")
         self.assertEqual((code, err), (0, b""))
+        self.assertLessEqual(max(len(line) for line in out.decode().splitlines()), 80)
         options = self.table()
         for row in options.OPTIONS:
             if row.name:
