@@ -13,11 +13,12 @@ talveron program: it imports nothing of talveron_dask.
 
 talveron never outlives the worker that started it, nor the task: it is
 killed by the kernel when the worker's thread that started it ends
-(PR_SET_PDEATHSIG; a worker that dies takes its threads along), and by the
-task when distributed cancels it (the client was interrupted or left) or the
-worker closes."""
+(PR_SET_PDEATHSIG, set by setpriv or in the child; a worker that dies takes
+its threads along), and by the task when distributed cancels it (the client
+was interrupted or left) or the worker closes."""
 import ctypes
 import os
+import select
 import signal
 import socket
 import subprocess
@@ -109,12 +110,32 @@ def _still_wanted(worker, key):
     return task is not None and task.state not in ("cancelled", "released", "forgotten", "error")
 
 
+_prctl = None
+_setpriv = []
+
+
+def _with_parent_death_signal(argv):
+    """`argv` and the preexec_fn that make the kernel kill talveron when the
+    worker's thread that starts it ends: util-linux's setpriv --pdeathsig
+    KILL in front of it when the worker has setpriv (an exec costs less
+    than a preexec_fn, which makes Python fork and run Python code in the
+    child), else a prctl in preexec_fn."""
+    if not _setpriv:
+        import shutil
+        _setpriv.append(shutil.which("setpriv", path="/usr/bin:/bin:" + os.environ.get("PATH", "")))
+    if _setpriv[0]:
+        return [_setpriv[0], "--pdeathsig", "KILL"] + argv, None
+    return argv, _die_with_parent()
+
+
 def _die_with_parent():
     """The function that the child runs between fork and exec: the kernel
     kills it when the thread that started it ends, and it ends at once when
     that already happened."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    prctl = libc.prctl
+    global _prctl
+    if _prctl is None:
+        _prctl = ctypes.CDLL(None, use_errno=True).prctl
+    prctl = _prctl
     parent = os.getpid()
 
     def in_child():
@@ -123,6 +144,27 @@ def _die_with_parent():
             os._exit(1)
 
     return in_child
+
+
+def _ended(child, seconds):
+    """Waits up to `seconds` for `child` to end; whether it ended. A
+    descriptor of the process (pidfd) wakes the wait the moment it ends;
+    without one, Popen.wait polls."""
+    try:
+        fd = os.pidfd_open(child.pid)
+    except (AttributeError, OSError):
+        try:
+            child.wait(timeout=seconds)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+    try:
+        poller = select.poll()
+        poller.register(fd, select.POLLIN)
+        poller.poll(seconds * 1000)
+    finally:
+        os.close(fd)
+    return child.poll() is not None
 
 
 def _remove(path):
@@ -144,7 +186,10 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
     a file of the worker. Returns its diagnostics, its summary read out into
     numbers (None when it printed none), its exit status, where it ran, the
     size of its records and the records themselves when they are few, else
-    the file that holds them (for read_chunk, then remove_spill)."""
+    the file that holds them (read and removed through Handlers).
+
+    A task cancelled while talveron runs kills it and leaves no file behind
+    (nor the run's directory, when the client has removed what it held)."""
     worker = _this_worker()
     if worker is not None:
         # Each attempt says that it began: the client counts the batches
@@ -166,21 +211,18 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
                 tempfile.TemporaryFile(dir=directory) as err:
             given.write(names)
             given.seek(0)
-            child = subprocess.Popen([talveron] + list(argv) + ["--files0-from=-"], stdin=given, stdout=out,
-                                     stderr=err, cwd=cwd, close_fds=True, preexec_fn=_die_with_parent())
+            command, preexec = _with_parent_death_signal([talveron] + list(argv) + ["--files0-from=-"])
+            child = subprocess.Popen(command, stdin=given, stdout=out, stderr=err, cwd=cwd, close_fds=True,
+                                     preexec_fn=preexec)
             try:
-                while True:
-                    try:
-                        child.wait(timeout=POLL_SECONDS)
-                        break
-                    except subprocess.TimeoutExpired:
-                        if not _still_wanted(worker, key):
-                            raise Cancelled(f"batch {index + 1} was cancelled")
+                while not _ended(child, POLL_SECONDS):
+                    if not _still_wanted(worker, key):
+                        raise Cancelled(f"batch {index + 1} was cancelled")
             finally:
                 if child.returncode is None:
                     child.kill()
                     child.wait()
-            size = out.tell()
+            size = os.fstat(out.fileno()).st_size
             data = None
             if size <= INLINE_BYTES:
                 out.seek(0)
@@ -189,6 +231,10 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
             stderr = err.read()
     except BaseException:
         _remove(spill)
+        try:
+            os.rmdir(directory)
+        except OSError:
+            pass
         raise
     if data is not None:
         _remove(spill)
