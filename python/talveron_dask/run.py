@@ -117,6 +117,7 @@ class Runner:
         self.totals = totals
         self.search_argv = search_argv
         self.futures = {}               # batch index: its future, submitted and not yet written
+        self.gathered = {}              # batch index: its result, taken ahead of its turn
         self.next_submit = 0
         self.next_write = 0
         self.trouble = False            # status 2: an input failed, a batch could not be done
@@ -200,6 +201,7 @@ class Runner:
     def cancel(self):
         """Cancels the batches not written (after -q found a record, or when
         the run is stopped): their talveron processes are killed."""
+        self.gathered.clear()
         if self.futures and self.client is not None:
             pending = list(self.futures.values())
             self.futures.clear()
@@ -253,7 +255,7 @@ class Runner:
         try:
             self._wait(future)
             try:
-                result = future.result()
+                result = self.gathered.pop(batch.index, None) or self._gather(batch.index)
             except Exception as e:
                 text = str(e) or type(e).__name__
                 if type(e).__name__ == "KilledWorker":
@@ -268,8 +270,24 @@ class Runner:
                     return False
         finally:
             del self.futures[batch.index]
+            self.gathered.pop(batch.index, None)
             future.release()
         return self._account(batch, result)
+
+    def _gather(self, index):
+        """The result of batch `index`, finished, with those of the later
+        batches that have finished too, in one round trip: they are written
+        after it without asking again."""
+        later = [i for i, f in self.futures.items() if i > index and f.status == "finished"
+                 and i not in self.gathered]
+        if later:
+            try:
+                results = self.client.gather([self.futures[index]] + [self.futures[i] for i in later])
+                self.gathered.update(zip(later, results[1:]))
+                return results[0]
+            except Exception:
+                pass
+        return self.futures[index].result()
 
     def _stream(self, batch, future, result):
         """Writes a batch's records that stayed on its worker, a chunk at a
