@@ -1,10 +1,25 @@
 """The progress line on a terminal: batches done of all, bytes and MB/s, four
 times a second once the run has taken a second, erased at the end."""
+import os
 import sys
 import time
 
 FIRST_AFTER = 1.0
 EVERY = 0.25
+
+
+def wanted():
+    """talveron's rule: a progress line when standard error is a terminal,
+    unless standard output is that same terminal (the line would come
+    between the records)."""
+    try:
+        if not os.isatty(2):
+            return False
+        if not os.isatty(1):
+            return True
+        return os.fstat(1).st_rdev != os.fstat(2).st_rdev
+    except OSError:
+        return False
 
 
 class Progress:

@@ -13,7 +13,7 @@ import uuid
 from talveron_dask import batches as batching
 from talveron_dask import inputs, options as command_line
 from talveron_dask.output import Output, WriteFailed, aliased_descriptor
-from talveron_dask.progress import Progress
+from talveron_dask.progress import Progress, wanted as progress_wanted
 from talveron_dask.stats import PREFIX, Totals
 
 PAUSE_ENV = "TALVERON_DASK_TEST_PAUSE"  # the test hook of worker.run_batch
@@ -491,7 +491,7 @@ def _run(options):
         except WriteFailed as e:
             say(str(e))
             return 2
-    progress = Progress(not options.no_progress and sys.stderr.isatty(), len(batches), start)
+    progress = Progress(not options.no_progress and progress_wanted(), len(batches), start)
     runner = None
     failure = None     # what stopped the run: a message
     write_failure = None

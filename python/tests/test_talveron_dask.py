@@ -118,11 +118,12 @@ def write_fakes(top):
     """Stand-ins for talveron that list inputs with the real one: `sleeper`
     writes its process id to pids/ and sleeps instead of searching (the
     process a worker started, found by the tests); `silent` exits 2 with its
-    summary but no diagnostic."""
+    summary but no diagnostic; `slow` searches after a second and a half."""
     os.makedirs(os.path.join(top, "pids"))
     scripts = {
         "sleeper": f'echo $$ > "{top}/pids/$$.tmp" && mv "{top}/pids/$$.tmp" "{top}/pids/$$"\nexec sleep 300\n',
         "silent": f'"{TALVERON}" "$@" >/dev/null\nexit 2\n',
+        "slow": f'sleep 1.5\nexec "{TALVERON}" "$@"\n',
     }
     for name, body in scripts.items():
         path = os.path.join(top, name)
@@ -529,6 +530,35 @@ class ClusterTest(Same):
                     self.assertEqual(done.stderr, message)
                 else:
                     self.assertEqual(done.stdout, talveron("tree/a")[1] if not options else b"")
+
+    def test_progress_line_on_a_terminal(self):
+        # Standard error on a terminal: the progress line, unless
+        # --no-progress, or standard output is that terminal too.
+        import pty
+        for options, same_terminal, shown in (([], False, True), (["--no-progress"], False, False),
+                                              ([], True, False)):
+            with self.subTest(options=options, same_terminal=same_terminal):
+                master, slave = pty.openpty()
+                try:
+                    with open(os.path.join(root, "progress-out"), "wb") as out:
+                        run = subprocess.Popen(dask_command(options + ["tree/a/b"],
+                                                            talveron_path=os.path.join(root, "slow")),
+                                               cwd=root, env=dask_env(), stdin=subprocess.DEVNULL,
+                                               stdout=slave if same_terminal else out, stderr=slave)
+                    os.close(slave)
+                    seen = b""
+                    while True:
+                        try:
+                            chunk = os.read(master, 65536)
+                        except OSError:
+                            break
+                        if not chunk:
+                            break
+                        seen += chunk
+                    self.assertEqual(run.wait(timeout=RUN_TIMEOUT), 0, seen)
+                finally:
+                    os.close(master)
+                self.assertEqual(b"talveron-dask: 0 of 1 batches" in seen, shown, seen)
 
     def test_the_launcher_of_the_build_tree(self):
         launcher = os.environ.get("TALVERON_DASK_LAUNCHER")
