@@ -243,7 +243,6 @@ struct InputOpener::Shared {
 void InputOpener::Open(Opened& opened, bool followLinks) {
     if (opened.input.standardInput) {
         opened.fd = 0;
-        ::fstat(0, &opened.st);
         return;
     }
     const Input& input = opened.input;
@@ -251,7 +250,6 @@ void InputOpener::Open(Opened& opened, bool followLinks) {
         // A named input is taken as it is: through a link, and a pipe will do.
         opened.fd = ::open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
         opened.error = opened.fd == -1 ? errno : 0;
-        if (opened.fd != -1) ::fstat(opened.fd, &opened.st);
         return;
     }
     // Within a walk, relative to the directory (no look-up of the whole
@@ -268,7 +266,13 @@ void InputOpener::Open(Opened& opened, bool followLinks) {
         }
         return;
     }
-    if (::fstat(opened.fd, &opened.st) != 0 || !S_ISREG(opened.st.st_mode)) {
+}
+
+// On the searching thread, which has less to do per file than the opening
+// one: what was opened, and whether a walk's file is still a regular file.
+void InputOpener::Check(Opened& opened) {
+    if (opened.fd == -1 || ::fstat(opened.fd, &opened.st) != 0) return;
+    if (opened.input.inWalk && !S_ISREG(opened.st.st_mode)) {
         ::close(opened.fd);
         opened.fd = -1;
         opened.skipped = true;
@@ -353,6 +357,7 @@ bool InputOpener::Next(Opened& opened) {
         if (pending_.empty()) return false;
         opened = std::move(pending_.front());
         pending_.pop_front();
+        Check(opened);
         return true;
     }
     std::unique_lock<std::mutex> lock(shared_->mutex);
@@ -363,6 +368,8 @@ bool InputOpener::Next(Opened& opened) {
     opened = std::move(shared_->ready.front());
     shared_->ready.pop_front();
     if (shared_->ready.size() == kOpenAhead / 2) shared_->changed.notify_all();
+    lock.unlock();
+    Check(opened);
     return true;
 }
 

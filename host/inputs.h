@@ -147,6 +147,7 @@ public:
 private:
     struct Shared;
     static void Open(Opened& opened, bool followLinks);
+    static void Check(Opened& opened);
     static void Run(Shared* shared, InputWalker* walker, bool followLinks);
     InputWalker& walker_;
     bool followLinks_;

@@ -45,6 +45,10 @@ std::size_t Utf8Length(const unsigned char* s, std::size_t left) {
 std::string ShownName(const std::string& name) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
     std::size_t size = name.size();
+    // Most names are printable ASCII through and through.
+    std::size_t ascii = 0;
+    while (ascii < size && bytes[ascii] >= 0x20 && bytes[ascii] < 0x7F) ++ascii;
+    if (ascii == size) return name;
     bool plain = true;
     for (std::size_t i = 0; i < size && plain;) {
         std::size_t n = Utf8Length(bytes + i, size - i);

@@ -238,7 +238,7 @@ int Harvest(const Options& options) {
         ++attempted;
         int fd = opened.fd;
         int error = opened.error;
-        std::string name = input.standardInput && options.haveLabel ? options.label : input.name;
+        const std::string& name = input.standardInput && options.haveLabel ? options.label : input.name;
         if (!input.refusal.empty()) {
             Say(input.refusal);
             error = -1;
@@ -259,8 +259,8 @@ int Harvest(const Options& options) {
             opener.Done(opened);
             continue;
         }
-        Search search = {&options, &output, &rejected, &counts, &progress, &input,
-                         withName ? shown(name) + nameEnd : "", ShownName(name)};
+        Search search = {&options, &output, &rejected, &counts, &progress, &input, "", ShownName(name)};
+        if (withName) search.prefix = (options.nullAfterName ? name : search.shownName) + nameEnd;
         sink.context = &search;
         talveron_result result;
         int status = talveron_harvest(fd, options.keywordLine.c_str(), &sink, &result);
