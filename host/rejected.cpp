@@ -85,8 +85,8 @@ void RejectedFile::Add(const std::string& input, int reason, int keyword, long l
     }
     PutEscaped(address, length);
     pending_ += '\n';
-    // Through the records' stream each line goes out at once, in order with
-    // the records around it.
+    // Through the records' stream each line goes out at once: the records
+    // come a read at a time, so a line comes before those of its own read.
     if (through_ || pending_.size() >= kPendingLimit) WriteOut();
 }
 

@@ -59,6 +59,7 @@ TEST_F(HostGrepTest, ExitStatusIsGreps) {
         {{"-s", "missing.html"}, 2, ""},
         {{"-c", "none.html"}, 1, "0\n"},
         {{"-L", "none.html", "p.html"}, 0, "none.html\n"},
+        {{"-L", "/proc/self/mem", "none.html"}, 2, "none.html\n"},  // opens, and its read fails
         {{"-l", "none.html"}, 1, ""},
     };
     for (const auto& c : cases) {
@@ -215,6 +216,11 @@ TEST_F(HostGrepTest, StreamsThatPauseOrFailAreHeardOf) {
     Shell("{ (printf '%s' '" + std::string(kPage) + "'; sleep 2) | " + Quote(TALVERON_HOST) +
           " - >out.txt & sleep 1; cp out.txt early.txt; wait; }");
     EXPECT_EQ(Read("early.txt"), kRecords);
+    // The same with the dropped addresses in the records' stream.
+    Shell("{ (printf '%s' '" + std::string(kPage) + "'; sleep 2) | " + Quote(TALVERON_HOST) +
+          " -x b.jp --rejected=/dev/stdout - >out.txt & sleep 1; cp out.txt early.txt; wait; }");
+    EXPECT_NE(Read("early.txt").find("excluded by keyword 1 (b.jp): http://b.jp/\n"), std::string::npos)
+        << Read("early.txt");
     // A --rejected file that cannot be written is trouble, records or not.
     HostRun run = Host({"-x", "b.jp", "--rejected=/dev/full", "p.html"});
     EXPECT_EQ(run.status, 2);
@@ -247,9 +253,9 @@ TEST_F(HostGrepTest, APageSwappedAfterTheListingIsNotFollowed) {
     Write("d/y.html", "<a href=\"http://y.jp\">");
     // A pipe put in its place does not hang the walk; a link does not lead
     // out of it.
-    HostRun run = Host({"-l", "d"}, "timeout 20 env " + Shim("SHIM_SWAP=x.html:fifo"));
+    HostRun run = Host({"-c", "d"}, "timeout 20 env " + Shim("SHIM_SWAP=x.html:fifo"));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "d/y.html\n");
+    EXPECT_EQ(run.out, "d/y.html:1\n");  // the pipe is not an input at all
     run = Host({"-l", "d"}, Shim("SHIM_SWAP=y.html:link"));
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("no files were searched"), std::string::npos) << run.err;
