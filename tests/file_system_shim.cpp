@@ -19,60 +19,56 @@
 #include <string.h>
 #include <unistd.h>
 
-extern "C" {
+namespace {
 
-struct dirent* readdir(DIR* dir) {
-    static struct dirent* (*real)(DIR*);
-    if (!real) real = reinterpret_cast<struct dirent* (*)(DIR*)>(dlsym(RTLD_NEXT, "readdir"));
-    struct dirent* entry = real(dir);
+template <typename Function>
+Function Real(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+template <typename Entry>
+Entry* Untyped(Entry* entry) {
     if (entry && getenv("SHIM_DT_UNKNOWN")) entry->d_type = DT_UNKNOWN;
     return entry;
 }
 
-struct dirent64* readdir64(DIR* dir) {
-    static struct dirent64* (*real)(DIR*);
-    if (!real) real = reinterpret_cast<struct dirent64* (*)(DIR*)>(dlsym(RTLD_NEXT, "readdir64"));
-    struct dirent64* entry = real(dir);
-    if (entry && getenv("SHIM_DT_UNKNOWN")) entry->d_type = DT_UNKNOWN;
-    return entry;
-}
-
-}  // extern "C"
-
-static void Swap(int directory, const char* leaf) {
+void Swap(int directory, const char* leaf) {
     const char* swap = getenv("SHIM_SWAP");
     const char* colon = swap ? strchr(swap, ':') : nullptr;
     if (!colon || strlen(leaf) != static_cast<size_t>(colon - swap) || strncmp(swap, leaf, colon - swap) != 0) return;
     renameat(directory, colon + 1, directory, leaf);
 }
 
+int OpenAt(const char* symbol, int directory, const char* path, int flags, mode_t mode) {
+    Swap(directory, path);
+    return Real<int (*)(int, const char*, int, ...)>(symbol)(directory, path, flags, mode);
+}
+
+}  // namespace
+
 extern "C" {
 
+struct dirent* readdir(DIR* dir) { return Untyped(Real<struct dirent* (*)(DIR*)>("readdir")(dir)); }
+struct dirent64* readdir64(DIR* dir) { return Untyped(Real<struct dirent64* (*)(DIR*)>("readdir64")(dir)); }
+
 int openat(int directory, const char* path, int flags, ...) {
-    static int (*real)(int, const char*, int, ...);
-    if (!real) real = reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, "openat"));
     va_list args;
     va_start(args, flags);
     mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(args, int)) : 0;
     va_end(args);
-    Swap(directory, path);
-    return real(directory, path, flags, mode);
+    return OpenAt("openat", directory, path, flags, mode);
 }
 
 int openat64(int directory, const char* path, int flags, ...) {
-    static int (*real)(int, const char*, int, ...);
-    if (!real) real = reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, "openat64"));
     va_list args;
     va_start(args, flags);
     mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(args, int)) : 0;
     va_end(args);
-    Swap(directory, path);
-    return real(directory, path, flags, mode);
+    return OpenAt("openat64", directory, path, flags, mode);
 }
 
 int close(int fd) {
-    static int (*real)(int);
-    if (!real) real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
+    static int (*real)(int) = Real<int (*)(int)>("close");
     const char* text = getenv("SHIM_FAIL_CLOSE");
     char link[64], path[4096];
     ssize_t n = -1;
