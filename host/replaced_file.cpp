@@ -52,10 +52,21 @@ FileIdentity FileIdentity::OfPath(const std::string& path) {
         id.ino = st.st_ino;
         return id;
     }
-    // Not there yet: its directory's real path and its own name.
-    std::size_t slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Not there yet: behind links to nothing, the name they lead to; then
+    // its directory's real path and its own name.
+    std::string at = path;
+    char target[4096];
+    for (int hops = 0; hops < 40; ++hops) {
+        ssize_t n = ::readlink(at.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;
+        target[n] = '\0';
+        std::size_t cut = at.rfind('/');
+        at = target[0] == '/' || cut == std::string::npos ? std::string(target) : at.substr(0, cut + 1) + target;
+    }
+    const std::string& made = at;
+    std::size_t slash = made.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : made.substr(0, slash);
+    std::string leaf = slash == std::string::npos ? made : made.substr(slash + 1);
     if (char* real = ::realpath(directory.c_str(), nullptr)) {
         id.resolved = std::string(real) + "/" + leaf;
         std::free(real);
@@ -96,11 +107,20 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
         if (fd_ != -1 && ::fstat(fd_, &st) == 0) where.Take(st);
         return fd_;
     }
+    // A file that a shell's > could not write is not replaced either.
+    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) return -1;
     std::size_t slash = target_.rfind('/');
-    std::string temporary = target_.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
-                            target_.substr(slash == std::string::npos ? 0 : slash + 1) + ".talveron-XXXXXX";
-    std::string name = temporary;
+    std::string leaf = target_.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::string name = target_.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." + leaf + ".talveron-XXXXXX";
     fd_ = ::mkstemp(&name[0]);
+    if (fd_ == -1 && exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        // A directory this user cannot write, around a file they can: the
+        // temporary file lies elsewhere and is copied into the file.
+        const char* directory = std::getenv("TMPDIR");
+        name = std::string(directory && *directory ? directory : "/tmp") + "/." + leaf + ".talveron-XXXXXX";
+        fd_ = ::mkstemp(&name[0]);
+        copyBack_ = true;
+    }
     if (fd_ == -1) return -1;
     ownsFd_ = true;
     ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
@@ -119,11 +139,12 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
     ::umask(mask);
     if (exists) {
         where.Take(st);
-        // Only root may give a file away; others keep their own.
-        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
-            int ignored = ::fchown(fd_, st.st_uid, st.st_gid);
-            (void)ignored;
-        }
+        // Only root may give a file away. A file that would change owner,
+        // or whose other hard links would keep the old contents, is
+        // written into at the end instead of replaced.
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd_, st.st_uid, st.st_gid) != 0)
+            copyBack_ = true;
+        if (st.st_nlink > 1) copyBack_ = true;
     }
     ::fchmod(fd_, exists ? st.st_mode & 07777 : 0666 & ~mask);
     struct stat made;
@@ -131,16 +152,51 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
     return fd_;
 }
 
+bool ReplacedFile::CopyBack() {
+    int into = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (into == -1) return false;
+    bool ok = ::lseek(fd_, 0, SEEK_SET) == 0;
+    char buffer[1 << 16];
+    while (ok) {
+        ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            ssize_t w = ::write(into, buffer + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            ok = w > 0;
+            if (w == 0) errno = EIO;
+            done += w > 0 ? w : 0;
+        }
+    }
+    int error = errno;
+    if (::close(into) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    errno = error;
+    return ok;
+}
+
 bool ReplacedFile::Commit() {
     bool ok = true;
     int error = 0;
+    if (fd_ != -1 && copyBack_ && !temporary_.empty() && !CopyBack()) {
+        ok = false;
+        error = errno;
+    }
     if (fd_ != -1 && ownsFd_ && ::close(fd_) != 0) {
         ok = false;
         error = errno;
     }
     fd_ = -1;
     if (!temporary_.empty()) {
-        if (ok && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        if (copyBack_) {
+            ::unlink(temporary_.c_str());
+        } else if (ok && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
             ok = false;
             error = errno;
         }

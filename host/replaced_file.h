@@ -5,7 +5,11 @@
 // that replaces it when the run commits it, so that it never holds half a
 // run (a signal that ends the run removes the temporary file). Behind a
 // link, the temporary file lies beside the link's target and replaces the
-// target; the link stays. A device, a pipe or /dev/stdout is written
+// target; the link stays. A file whose owner this user cannot keep, or
+// that has other hard links, or that lies in a directory this user cannot
+// write, is written into at the end instead (from a temporary file elsewhere
+// when need be), so that it keeps its owner, links and place. A file that a
+// shell's > could not write is refused. A device, a pipe or /dev/stdout is written
 // directly: /dev/stdout, /dev/stderr and /dev/fd/N through the descriptor
 // already open, never by a second open of the file behind it (which would
 // write from its start over what the descriptor wrote).
@@ -82,9 +86,11 @@ public:
     const std::string& Temporary() const { return temporary_; }
 
 private:
+    bool CopyBack();
     int fd_ = -1;
     bool ownsFd_ = false;
     bool direct_ = true;
+    bool copyBack_ = false;  // written into the file at the end instead of renamed over it
     std::string target_, temporary_;
     int slot_ = -1;  // the temporary file's slot for the signal handler
 };

@@ -148,11 +148,12 @@ TEST_F(HostGrepTest, NamesThatWouldBreakALineAreQuoted) {
 
 TEST_F(HostGrepTest, TwoNamesOfOneFileAreAUsageError) {
     Write("r.txt", "old\n");
-    Shell("ln -s r.txt l.txt");
+    Shell("ln -s r.txt l.txt && ln -s new.txt dangling.txt");
     const std::vector<std::string> cases[] = {
         {"--output=r.txt", "--rejected=r.txt", "p.html"},
         {"--output=r.txt", "--rejected=l.txt", "p.html"},
         {"--output=new.txt", "--rejected=./new.txt", "p.html"},
+        {"--output=new.txt", "--rejected=dangling.txt", "p.html"},  // a link to a file not yet made
         {"--rejected=r.txt", "p.html"},  // with standard output r.txt
     };
     for (const auto& args : cases) {
@@ -280,6 +281,25 @@ TEST_F(HostGrepTest, OutputIsReplacedWholeAndNeverLeavesItsTemporaryFile) {
         Shell("chown 1234:1234 out.txt && chmod 604 out.txt");
         EXPECT_EQ(Host({"--output=out.txt", "p.html"}).status, 0);
         EXPECT_EQ(Shell("stat -c '%u:%g %a' out.txt"), "1234:1234 604\n");
+    }
+    // Other hard links see the new contents, as after a shell's >.
+    Shell("ln out.txt other.txt");
+    EXPECT_EQ(Host({"--output=out.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Read("other.txt"), kRecords);
+    Shell("rm other.txt");
+    if (geteuid() == 0) {
+        // Another user: a file their > could not write is not replaced; one
+        // they may write keeps its owner, in a directory they cannot write too.
+        Shell("chmod 777 . && mkdir shut && echo old >shut/w.txt && chmod 666 shut/w.txt && echo old >ro.txt && "
+              "chmod 444 ro.txt && chown nobody ro.txt");
+        const std::string nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+        run = Host({"--output=ro.txt", "p.html"}, nobody);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "talveron: ro.txt: Permission denied\n");
+        EXPECT_EQ(Read("ro.txt"), "old\n");
+        EXPECT_EQ(Host({"--output=shut/w.txt", "p.html"}, nobody).status, 0);
+        EXPECT_EQ(Read("shut/w.txt"), kRecords);
+        EXPECT_EQ(Shell("stat -c %U shut/w.txt; ls -A shut"), "root\nw.txt\n");
     }
     // A walk never reads the temporary file.
     Shell("mkdir d && cp p.html d/");
