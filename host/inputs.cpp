@@ -104,6 +104,7 @@ bool InputWalker::Descend(const std::string& directory) {
     }
     Level level;
     level.path = directory.back() == '/' ? directory : directory + "/";
+    if (bareCurrentDirectory_ && levels_.empty() && directory == ".") level.path.clear();
     struct stat st;
     if (::fstat(::dirfd(dir), &st) == 0) {
         level.dev = st.st_dev;
@@ -169,7 +170,10 @@ bool InputWalker::Next(Input& input) {
                         ++tally_.links;
                         continue;
                     }
-                    if (::stat(path.c_str(), &st) != 0) continue;  // a link to nothing
+                    if (::stat(path.c_str(), &st) != 0) {  // a link to nothing, told as grep -R tells it
+                        if (report_) report_(path, errno);
+                        continue;
+                    }
                 }
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
                 if (type == DT_UNKNOWN) {

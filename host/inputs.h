@@ -82,6 +82,8 @@ public:
     const WalkTally& Tally() const { return tally_; }
     // errno of a failed read of the names file, else 0.
     int NamesError() const { return namesError_; }
+    // The operand "." is named bare: its files as "a.html", not "./a.html".
+    void NameCurrentDirectoryBare() { bareCurrentDirectory_ = true; }
 
 private:
     struct Entry {
@@ -113,7 +115,8 @@ private:
     bool namesFromStandardInput_;
     bool walksDirectories_ = false;
     int namesError_ = 0;
-    bool fromList_ = false;  // the last operand was read from the names file
+    bool fromList_ = false;
+    bool bareCurrentDirectory_ = false;  // the last operand was read from the names file
     WalkTally tally_;
     Report report_;
 };

@@ -64,7 +64,9 @@ const OptionRow kOptions[] = {
      "write every address that was dropped to FILE, with its input, the\n"
      "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)"},
     {nullptr, 0, nullptr, "Inputs:"},
-    {"recursive", 'r', nullptr, "accepted as grep's: directories are always walked"},
+    {"recursive", 'r', nullptr,
+     "accepted as grep's: directories are always walked (and with no INPUT, the current one)"},
+    {"text", 'a', nullptr, "accepted as grep's: pages are read as bytes anyway"},
     {"dereference-recursive", 'R', nullptr, "also follow links met inside a walk"},
     {"include", kIdInclude, "GLOB",
      "take only files of a walk whose base name matches GLOB (replaces the\n"
@@ -79,7 +81,7 @@ const OptionRow kOptions[] = {
      "print the names of the inputs (and of directories that cannot be\n"
      "read, where they are met), each ended by a 0 byte, and search nothing"},
     {nullptr, 0, nullptr, "Messages and exit status:"},
-    {"quiet", 'q', nullptr, "print nothing; exit 0 at the first record"},
+    {"quiet", 'q', nullptr, "print nothing; exit 0 at the first record (also --silent)"},
     {"silent", 'q', nullptr, nullptr},
     {"no-messages", 's', nullptr, "no diagnostics about inputs that cannot be read"},
     {"no-progress", kIdNoProgress, nullptr, "no progress line"},
@@ -109,7 +111,7 @@ const struct {
     {'F', "talveron has no patterns"}, {'G', "talveron has no patterns"},  {'P', "talveron has no patterns"},
     {'n', "records have no line numbers"}, {'b', "records have no byte offsets (see --rejected)"},
     {'A', "records have no context"},  {'B', "records have no context"},   {'C', "records have no context"},
-    {'m', "talveron has no match limit"}, {'z', "records are lines"},     {'a', "pages are read as bytes anyway"},
+    {'m', "talveron has no match limit"}, {'z', "records are lines"},
 };
 
 const char kIntroduction[] =
@@ -209,7 +211,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
     // The argument being read when getopt stopped on it.
     auto offending = [&]() -> std::string { return optind > 0 && optind <= argc ? argv[optind - 1] : ""; };
 
-    bool help = false, version = false, emptyFileName = false;
+    bool help = false, version = false, emptyFileName = false, recursive = false;
     optind = 0;  // a fresh start of getopt (it keeps state between calls)
     opterr = 0;
     for (;;) {
@@ -225,6 +227,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
                 break;
             case kIdAllOrNothing: options.allOrNothing = true; break;
             case 'o': break;  // addresses are all talveron prints
+            case 'a': break;  // every page is read as bytes
             case 'H': options.withFilename = 1; break;
             case 'h': options.withFilename = 0; break;
             case kIdLabel:
@@ -232,7 +235,9 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
                 options.haveLabel = true;
                 break;
             case 'Z': options.nullAfterName = true; break;
-            case 'c': options.listing = Listing::kCount; break;
+            case 'c':  // -l and -L win over -c, in either order, as in grep
+                if (options.listing == Listing::kRecords) options.listing = Listing::kCount;
+                break;
             case 'l': options.listing = Listing::kFilesWithMatches; break;
             case 'L': options.listing = Listing::kFilesWithoutMatch; break;
             case kIdCrlf: options.crlf = true; break;
@@ -240,8 +245,11 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
                 options.rejected = value;
                 emptyFileName |= value.empty();
                 break;
-            case 'r': break;  // directories are walked anyway
-            case 'R': options.followLinks = true; break;
+            case 'r': recursive = true; break;  // directories are walked anyway
+            case 'R':
+                recursive = true;
+                options.followLinks = true;
+                break;
             case kIdInclude: options.includes.push_back(value); break;
             case kIdExclude: options.excludes.push_back(value); break;
             case kIdExcludeDir: options.excludeDirs.push_back(value); break;
@@ -345,6 +353,9 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         }
     }
     if (options.output == "-") options.output.clear();
-    if (options.inputs.empty() && options.files0From.empty()) options.inputs.push_back(stdinIsTerminal ? "." : "-");
+    if (options.inputs.empty() && options.files0From.empty()) {
+        options.currentDirectoryImplied = stdinIsTerminal || recursive;
+        options.inputs.push_back(options.currentDirectoryImplied ? "." : "-");
+    }
     return Command::kRun;
 }

@@ -18,6 +18,7 @@ enum class Listing {
 struct Options {
     std::vector<std::string> inputs;    // as given; "-" is standard input
     bool inputsGiven = false;           // INPUTs named (not the default)
+    bool currentDirectoryImplied = false;  // no INPUT: the current directory, its names without "./"
     std::vector<std::string> keywords;  // -x words, in slot order
     std::string keywordLine;            // the line handed to the module
     bool haveKeywordLine = false;       // --keyword-line given
@@ -48,7 +49,8 @@ enum class Command { kRun, kHelp, kVersion, kUsageError };
 
 // Reads argv into `options`. A usage error leaves its message (without the
 // program name) in `error`. `stdinIsTerminal` decides what no INPUT means:
-// the current directory on a terminal (as ripgrep), else standard input.
+// the current directory on a terminal (as ripgrep) or with -r or -R (as
+// grep), else standard input.
 Command ParseOptions(int argc, char** argv, Options& options, std::string& error, bool stdinIsTerminal = false);
 
 // What --help prints.

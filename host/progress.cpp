@@ -26,6 +26,23 @@ std::string Grouped(long long n) {
     return n < 0 ? "-" + out : out;
 }
 
+// A keyword as --rejected shows it: bytes outside '!'..'~', and the
+// backslash, as \xNN, so that it can neither break the line nor drive the
+// terminal.
+std::string Escaped(const std::string& word) {
+    std::string out;
+    for (unsigned char byte : word) {
+        if (byte > 0x20 && byte < 0x7F && byte != '\\') {
+            out += static_cast<char>(byte);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 std::string Megabytes(long long bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -65,7 +82,7 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     for (std::size_t slot = 0; slot < 6; ++slot) {
         if (slot < keywords.size() && !keywords[slot].empty())
             Say("excluded by keyword " + std::to_string(slot + 1) + "  " + Grouped(counts.excluded[slot]) + " (" +
-                keywords[slot] + ")");
+                Escaped(keywords[slot]) + ")");
     }
     line("dropped as too long    ", Grouped(counts.tooLong));
     line("dropped as unfinished  ", Grouped(counts.unfinished));

@@ -145,6 +145,7 @@ int ListInputs(const Options& options) {
     auto list = [](const std::string& name) { std::fwrite(name.c_str(), 1, name.size() + 1, stdout); };
     InputWalker walker(options.inputs, FilterOf(options), [&](const std::string& path, int) { list(path); }, names,
                        options.files0From == "-");
+    if (options.currentDirectoryImplied) walker.NameCurrentDirectoryBare();
     Input input;
     bool listed = false;
     while (walker.Next(input)) {
@@ -210,6 +211,7 @@ int Harvest(const Options& options) {
     Progress progress(showProgress, showProgress && !names ? CountInputs(options.inputs, filter) : -1);
     // The opener takes the walk's reports.
     InputWalker walker(options.inputs, filter, nullptr, names, options.files0From == "-");
+    if (options.currentDirectoryImplied) walker.NameCurrentDirectoryBare();
     bool withName = options.withFilename == 1 ||
                     (options.withFilename == -1 &&
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
@@ -331,14 +333,14 @@ int main(int argc, char** argv) {
     }
     if (!CheckNeededDescriptors(standard, options, command)) return 2;
     switch (command) {
-        case Command::kHelp: {
-            std::string help = HelpText();
-            std::fwrite(help.data(), 1, help.size(), stdout);
-            return std::fflush(stdout) == 0 ? 0 : 2;
+        case Command::kHelp:
+        case Command::kVersion: {
+            std::string text = command == Command::kHelp ? HelpText() : "talveron " + std::string(talveron_version()) + "\n";
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+            Diagnose("write error", errno);
+            return 2;
         }
-        case Command::kVersion:
-            std::printf("talveron %s\n", talveron_version());
-            return std::fflush(stdout) == 0 ? 0 : 2;
         default:
             break;
     }

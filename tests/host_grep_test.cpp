@@ -67,6 +67,7 @@ TEST_F(HostGrepTest, ExitStatusIsGreps) {
         EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
         EXPECT_EQ(run.out, c.out) << c.args[0] << " " << c.args[1];
     }
+    EXPECT_EQ(Host({"--help"}, "", ">/dev/full").status, 2);
     EXPECT_EQ(Host({"-s", "missing.html"}).err, "");
     EXPECT_EQ(Host({"missing.html"}).err, "talveron: missing.html: No such file or directory\n");
 }
@@ -122,12 +123,19 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
     EXPECT_NE(run.err.find("matched by --exclude"), std::string::npos) << run.err;
     run = Host({"d/skip", "--exclude=f*"});
     EXPECT_EQ(run.status, 2);
+    // A link to nothing that -R would follow is told of, as grep -R tells it.
+    Shell("mkdir e && ln -s nothing e/dead.html");
+    run = Host({"-R", "e"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: e/dead.html: No such file or directory\n");
 }
 
 TEST_F(HostGrepTest, NoInputOnATerminalSearchesTheCurrentDirectory) {
     // `script` gives talveron a terminal for its standard input.
     Shell("script -qec " + Quote(Quote(TALVERON_HOST) + " -l >found.txt") + " /dev/null </dev/null");
-    EXPECT_EQ(Read("found.txt"), "./p.html\n");
+    EXPECT_EQ(Read("found.txt"), "p.html\n");  // named as grep -r names them
+    EXPECT_EQ(Host({"-lr"}, "", ">stdout.txt </dev/null").out, "p.html\n");
+    EXPECT_EQ(Host({"-l", "."}).out, "./p.html\n");
     EXPECT_EQ(Host({"-l"}, "cat p.html | ").out, "(standard input)\n");
 }
 

@@ -36,6 +36,8 @@ TEST(HostOptions, LaterOptionsWinAndValuesAreTakenAsTheyStand) {
     EXPECT_EQ(Parse({"-h", "-H", "p"}).options.withFilename, 1);
     EXPECT_EQ(Parse({"-hH", "p"}).options.withFilename, 1);
     EXPECT_EQ(Parse({"-c", "-l", "p"}).options.listing, Listing::kFilesWithMatches);
+    EXPECT_EQ(Parse({"-l", "-c", "p"}).options.listing, Listing::kFilesWithMatches);  // -l and -L win, as in grep
+    EXPECT_EQ(Parse({"-Lc", "p"}).options.listing, Listing::kFilesWithoutMatch);
     // A value that looks like an option, and a bundled one.
     EXPECT_EQ(Parse({"-x", "-H", "p"}).options.keywords, std::vector<std::string>{"-H"});
     EXPECT_EQ(Parse({"-qx-a", "p"}).options.keywords, std::vector<std::string>{"-a"});
@@ -54,6 +56,9 @@ TEST(HostOptions, LaterOptionsWinAndValuesAreTakenAsTheyStand) {
     EXPECT_EQ(Parse({"a", "--", "-x", "-"}).options.inputs, (std::vector<std::string>{"a", "-x", "-"}));
     EXPECT_EQ(Parse({}).options.inputs, std::vector<std::string>{"-"});
     EXPECT_EQ(Parse({}, true).options.inputs, std::vector<std::string>{"."});
+    EXPECT_EQ(Parse({"-r"}).options.inputs, std::vector<std::string>{"."});  // grep -r's default
+    EXPECT_TRUE(Parse({"-R"}).options.currentDirectoryImplied);
+    EXPECT_FALSE(Parse({"."}).options.currentDirectoryImplied);
     EXPECT_EQ(Parse({"-"}, true).options.inputs, std::vector<std::string>{"-"});
 }
 
