@@ -170,8 +170,14 @@ int ListInputs(const Options& options) {
 // the rejected lines are to go through the records' own stream.
 bool CheckDestinations(const Options& options, bool& rejectedThrough, std::string& error) {
     rejectedThrough = false;
-    if (options.rejected.empty()) return true;
     FileIdentity out = options.output.empty() ? FileIdentity::OfDescriptor(1) : FileIdentity::OfPath(options.output);
+    // Messages written into the --output file would be lost when it is
+    // replaced.
+    if (out.descriptor == -1 && out.regular && FileIdentity::OfDescriptor(2).SameAs(out)) {
+        error = "standard error and --output=" + ShownName(options.output) + " are the same file";
+        return false;
+    }
+    if (options.rejected.empty()) return true;
     FileIdentity rejected = FileIdentity::OfPath(options.rejected);
     if (!rejected.SameAs(out)) return true;
     if (out.descriptor != -1 && (rejected.descriptor != -1 || !rejected.regular)) {

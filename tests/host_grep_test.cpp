@@ -171,6 +171,11 @@ TEST_F(HostGrepTest, TwoNamesOfOneFileAreAUsageError) {
         EXPECT_EQ(Read("r.txt"), "old\n");
         EXPECT_FALSE(Exists("new.txt"));
     }
+    // Standard error into the --output file: its messages would be lost.
+    Write("s.txt", "old\n");
+    Host({"--output=s.txt", "p.html", "missing.html"}, "", ">stdout.txt 2>>s.txt; true");
+    EXPECT_EQ(Read("s.txt").rfind("old\ntalveron: standard error and --output=s.txt are the same file\n", 0), 0u)
+        << Read("s.txt");
 }
 
 TEST_F(HostGrepTest, RejectedThroughTheRecordsStreamArrivesWhole) {
