@@ -340,7 +340,15 @@ def local_workers():
 def parse(argv, default_talveron=None, stdin_is_terminal=None):
     """The options as a namespace; exits with status 2 on a usage error."""
     parser = make_parser()
-    options = parser.parse_intermixed_args(_join_values(argv))
+    # As talveron's getopt_long: everything after "--" is an INPUT, even
+    # when it begins with a dash.
+    joined = _join_values(argv)
+    rest = []
+    if "--" in joined:
+        at = joined.index("--")
+        joined, rest = joined[:at], joined[at + 1:]
+    options = parser.parse_intermixed_args(joined)
+    options.inputs = list(options.inputs) + rest
     if options.help:
         sys.stdout.write(help_text())
         sys.stdout.flush()

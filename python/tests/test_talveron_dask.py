@@ -671,6 +671,11 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual((code, out), (2, b""))
         self.assertIn(b"talveron-dask: more than six keywords", err)
 
+    def test_inputs_after_double_dash_are_inputs(self):
+        options = self.table()
+        parsed = options.parse(["-c", "--", "-x", "tree", "-c"], default_talveron=TALVERON, stdin_is_terminal=False)
+        self.assertEqual(parsed.inputs, ["-x", "tree", "-c"])
+
     def test_help_lists_every_option_of_the_table(self):
         code, out, err = self.run_options("--help")
         self.assertEqual((code, err), (0, b""))
