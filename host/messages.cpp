@@ -108,6 +108,19 @@ void DiagnoseInput(const std::string& name, int error) {
     if (!s_hideInputDiagnostics) Diagnose(ShownName(name), error);
 }
 
+void AppendEscaped(std::string& out, const char* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (byte > 0x20 && byte < 0x7F && byte != '\\') {
+            out += static_cast<char>(byte);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        }
+    }
+}
+
 std::string ToUtf8(const char* sjis) {
     std::string out;
     iconv_t cd = iconv_open("UTF-8", "CP932");

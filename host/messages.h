@@ -23,6 +23,10 @@ void HideInputDiagnostics(bool hide);
 // ('a'$'\n''b'), so that a name never forges or breaks a line.
 std::string ShownName(const std::string& name);
 
+// Appends `bytes` with those outside '!'..'~', and the backslash, as \xNN:
+// an address or keyword that can neither break a line nor drive a terminal.
+void AppendEscaped(std::string& out, const char* bytes, std::size_t length);
+
 // Shift_JIS text in UTF-8; a byte that does not convert is shown as \xNN.
 std::string ToUtf8(const char* sjis);
 // "[CAPTION] TEXT" in UTF-8.

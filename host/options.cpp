@@ -299,7 +299,6 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
         }
     }
     for (int i = optind; i < argc; ++i) options.inputs.push_back(argv[i]);
-    options.inputsGiven = !options.inputs.empty();
     if (help) return Command::kHelp;
     if (version) return Command::kVersion;
 

@@ -17,7 +17,6 @@ enum class Listing {
 
 struct Options {
     std::vector<std::string> inputs;    // as given; "-" is standard input
-    bool inputsGiven = false;           // INPUTs named (not the default)
     bool currentDirectoryImplied = false;  // no INPUT: the current directory, its names without "./"
     std::vector<std::string> keywords;  // -x words, in slot order
     std::string keywordLine;            // the line handed to the module

@@ -26,23 +26,6 @@ std::string Grouped(long long n) {
     return n < 0 ? "-" + out : out;
 }
 
-// A keyword as --rejected shows it: bytes outside '!'..'~', and the
-// backslash, as \xNN, so that it can neither break the line nor drive the
-// terminal.
-std::string Escaped(const std::string& word) {
-    std::string out;
-    for (unsigned char byte : word) {
-        if (byte > 0x20 && byte < 0x7F && byte != '\\') {
-            out += static_cast<char>(byte);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
 std::string Megabytes(long long bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -80,9 +63,10 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     line("bytes                  ", Grouped(counts.bytes));
     line("records written        ", Grouped(counts.records));
     for (std::size_t slot = 0; slot < 6; ++slot) {
-        if (slot < keywords.size() && !keywords[slot].empty())
-            Say("excluded by keyword " + std::to_string(slot + 1) + "  " + Grouped(counts.excluded[slot]) + " (" +
-                Escaped(keywords[slot]) + ")");
+        if (slot >= keywords.size() || keywords[slot].empty()) continue;
+        std::string word;  // escaped as --rejected shows it
+        AppendEscaped(word, keywords[slot].data(), keywords[slot].size());
+        Say("excluded by keyword " + std::to_string(slot + 1) + "  " + Grouped(counts.excluded[slot]) + " (" + word + ")");
     }
     line("dropped as too long    ", Grouped(counts.tooLong));
     line("dropped as unfinished  ", Grouped(counts.unfinished));

@@ -29,19 +29,6 @@ void RejectedFile::OpenThrough(const std::string& path, Output* output) {
     open_ = true;
 }
 
-void RejectedFile::PutEscaped(const char* bytes, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        unsigned char byte = static_cast<unsigned char>(bytes[i]);
-        if (byte > 0x20 && byte < 0x7F && byte != '\\') {
-            pending_ += static_cast<char>(byte);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            pending_ += escaped;
-        }
-    }
-}
-
 bool RejectedFile::WriteOut() {
     if (pending_.empty() || failed_) {
         pending_.clear();
@@ -76,14 +63,14 @@ void RejectedFile::Add(const std::string& input, int reason, int keyword, long l
     if (reason == TALVERON_EXCLUDED) {
         pending_ += "excluded by keyword " + std::to_string(keyword) + " (";
         if (keyword >= 1 && static_cast<std::size_t>(keyword) <= keywords.size())
-            PutEscaped(keywords[keyword - 1].data(), keywords[keyword - 1].size());
+            AppendEscaped(pending_, keywords[keyword - 1].data(), keywords[keyword - 1].size());
         pending_ += "): ";
     } else if (reason == TALVERON_TOO_LONG) {
         pending_ += "longer than 499 bytes: ";
     } else {
         pending_ += "unfinished at end of input: ";
     }
-    PutEscaped(address, length);
+    AppendEscaped(pending_, address, length);
     pending_ += '\n';
     // Through the records' stream each line goes out at once: the records
     // come a read at a time, so a line comes before those of its own read.

@@ -44,7 +44,6 @@ public:
     bool Direct() const { return through_ || replaced_.Direct(); }
 
 private:
-    void PutEscaped(const char* bytes, std::size_t length);
     bool WriteOut();
 
     bool open_ = false;

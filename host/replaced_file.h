@@ -82,8 +82,6 @@ public:
     void Discard();
     // True when the file is written directly (what was written stays).
     bool Direct() const { return direct_; }
-    // The temporary file's name while there is one.
-    const std::string& Temporary() const { return temporary_; }
 
 private:
     bool CopyBack();

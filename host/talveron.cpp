@@ -223,7 +223,6 @@ int Harvest(const Options& options) {
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
     // With -Z a name is followed by a 0 byte and shown as it is.
     const char nameEnd = options.nullAfterName ? '\0' : ':';
-    auto shown = [&](const std::string& name) { return options.nullAfterName ? name : ShownName(name); };
 
     talveron_sink sink = {};
     sink.records = OnRecords;
@@ -268,7 +267,8 @@ int Harvest(const Options& options) {
             continue;
         }
         Search search = {&options, &output, &rejected, &counts, &progress, &input, "", ShownName(name)};
-        if (withName) search.prefix = (options.nullAfterName ? name : search.shownName) + nameEnd;
+        const std::string& listed = options.nullAfterName ? name : search.shownName;
+        if (withName) search.prefix = listed + nameEnd;
         sink.context = &search;
         talveron_result result;
         int status = talveron_harvest(fd, options.keywordLine.c_str(), &sink, &result);
@@ -289,10 +289,10 @@ int Harvest(const Options& options) {
         found |= search.records > 0;
         std::string line;
         if (options.listing == Listing::kCount)
-            line = (withName ? shown(name) + nameEnd : "") + std::to_string(search.records) + "\n";
+            line = (withName ? search.prefix : "") + std::to_string(search.records) + "\n";
         if ((options.listing == Listing::kFilesWithMatches && search.records > 0) ||
             (options.listing == Listing::kFilesWithoutMatch && search.records == 0 && status == 0))
-            line = shown(name) + (options.nullAfterName ? '\0' : '\n');
+            line = listed + (options.nullAfterName ? '\0' : '\n');
         if (!line.empty() && printing) output.Lines(line.data(), line.size());
         progress.Update(counts, 0);
     }

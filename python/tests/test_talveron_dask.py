@@ -190,6 +190,14 @@ def wait_until(test, what, timeout=GONE_TIMEOUT):
         time.sleep(0.05)
 
 
+def read_outputs(folder):
+    """The standard output and error a run left in FOLDER/out and FOLDER/err."""
+    with open(os.path.join(folder, "out"), "rb") as f:
+        out = f.read()
+    with open(os.path.join(folder, "err"), "rb") as f:
+        return out, f.read()
+
+
 class Same(unittest.TestCase):
     def assertSame(self, dask_run, talveron_run, status=0, stderr_too=True):
         code, out, err = dask_run
@@ -378,10 +386,7 @@ class ClusterTest(Same):
                 if run.poll() is None:
                     run.kill()
                     run.wait()
-        with open(os.path.join(pause, "out"), "rb") as f:
-            out = f.read()
-        with open(os.path.join(pause, "err"), "rb") as f:
-            err = f.read()
+        out, err = read_outputs(pause)
         self.assertEqual(status, 0, err)
         self.assertEqual(out, talveron("tree")[1])
         figures = summary(err)
@@ -419,10 +424,7 @@ class ClusterTest(Same):
                 if run.poll() is None:
                     run.kill()
                     run.wait()
-        with open(os.path.join(pause, "out"), "rb") as f:
-            out = f.read()
-        with open(os.path.join(pause, "err"), "rb") as f:
-            err = f.read()
+        out, err = read_outputs(pause)
         expected = talveron("-H", "dense2.html", "tree/a/b")
         self.assertEqual(run.returncode, 0, err)
         self.assertGreater(len(expected[1]), 6 << 20)
