@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "framework/cstring.h"
-#include "module/export.h"
+#include "face/export.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -34,11 +34,16 @@ int MemRead(int, void* buffer, unsigned int count) {
     return static_cast<int>(n);
 }
 int MemWrite(int, const void*, unsigned int count) { return static_cast<int>(count); }
-long MemLseek(int, long offset, int) { return offset; }
+int MemReadAt(int, void* buffer, unsigned int count, long long offset) {
+    std::size_t at = std::min<std::size_t>(static_cast<std::size_t>(offset), g_page->size());
+    std::size_t n = std::min<std::size_t>(count, g_page->size() - at);
+    std::memcpy(buffer, g_page->data() + at, n);
+    return static_cast<int>(n);
+}
 int MemEof(int) { return g_pos >= g_page->size() ? 1 : 0; }
 int MemClose(int) { return 0; }
 bool MemSameFile(const char*, const char*) { return false; }
-const rt::Backend kMemory = {MemOpen, MemRead, MemWrite, MemLseek, MemEof, MemClose, MemSameFile};
+const rt::Backend kMemory = {MemOpen, MemRead, MemWrite, MemReadAt, MemEof, MemClose, MemSameFile};
 
 void Harvest(benchmark::State& state, const std::string& page) {
     g_page = &page;

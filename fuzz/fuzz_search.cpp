@@ -7,9 +7,9 @@
 #include <string>
 
 #include "framework/cstring.h"
-#include "module/export.h"
+#include "face/export.h"
 #include "module/module_state.h"
-#include "search/input_reader.h"
+#include "search/searcher.h"
 #include "search/scan_kernels.h"
 #include "tests/fake_files.h"
 #include "tests/scan_model.h"
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string page = lf == std::string::npos ? std::string() : rest.substr(lf + 1);
     std::size_t unreadable = (options & 0x80) && !page.empty() ? page.size() / 2 : kReadable;
 
-    static const unsigned int kBlocks[] = {1, 2, 3, 7, 15, 16, 17, 49, 64, 100, 257, 4096, 65536, kInputBlockSize};
+    static const unsigned int kBlocks[] = {1, 2, 3, 7, 15, 16, 17, 49, 64, 100, 257, 4096, 65536, Searcher::kBlockSize};
     SetInputBlockSize(kBlocks[options % (sizeof kBlocks / sizeof *kBlocks)]);
     static const ScanKernel kKernels[] = {ScanKernel::kAvx2, ScanKernel::kSse2, ScanKernel::kPlain};
     if (!SelectScanKernel(kKernels[(options >> 4) % 3])) SelectScanKernel(ScanKernel::kPlain);

@@ -1,4 +1,4 @@
-#include "host/descriptors.h"
+#include "descriptors.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <string>
 
-#include "host/messages.h"
-#include "host/replaced_file.h"
+#include "messages.h"
+#include "replaced_file.h"
 
 StandardDescriptors HoldStandardDescriptors() {
     StandardDescriptors standard;

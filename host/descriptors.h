@@ -6,7 +6,7 @@
 #ifndef TALVERON_HOST_DESCRIPTORS_H
 #define TALVERON_HOST_DESCRIPTORS_H
 
-#include "host/options.h"
+#include "options.h"
 
 struct StandardDescriptors {
     bool open[3] = {true, true, true};

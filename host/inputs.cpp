@@ -1,4 +1,4 @@
-#include "host/inputs.h"
+#include "inputs.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>

@@ -1,4 +1,4 @@
-#include "host/messages.h"
+#include "messages.h"
 
 #include <iconv.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "host/options.h"
+#include "options.h"
 
 #include <getopt.h>
 

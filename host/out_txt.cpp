@@ -1,4 +1,4 @@
-#include "host/out_txt.h"
+#include "out_txt.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "host/messages.h"
-#include "host/output.h"
-#include "module/talveron.h"
+#include "messages.h"
+#include "output.h"
+#include "talveron.h"
 
 namespace {
 

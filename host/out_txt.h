@@ -5,7 +5,7 @@
 #ifndef TALVERON_HOST_OUT_TXT_H
 #define TALVERON_HOST_OUT_TXT_H
 
-#include "host/options.h"
+#include "options.h"
 
 int RunOutTxt(const Options& options);
 

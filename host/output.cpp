@@ -1,4 +1,4 @@
-#include "host/output.h"
+#include "output.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/messages.h"
+#include "messages.h"
 
 
 Output::~Output() {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/replaced_file.h"
+#include "replaced_file.h"
 
 class Output {
 public:

@@ -1,4 +1,4 @@
-#include "host/progress.h"
+#include "progress.h"
 
 #include <sys/stat.h>
 #include <time.h>
@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "host/messages.h"
+#include "messages.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "host/rejected.h"
+#include "rejected.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
-#include "host/messages.h"
-#include "host/output.h"
-#include "module/talveron.h"
+#include "messages.h"
+#include "output.h"
+#include "talveron.h"
 
 namespace {
 constexpr std::size_t kPendingLimit = 64 * 1024;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/replaced_file.h"
+#include "replaced_file.h"
 
 class Output;
 

@@ -1,4 +1,4 @@
-#include "host/replaced_file.h"
+#include "replaced_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/signals.h"
+#include "signals.h"
 
 int AliasedDescriptor(const std::string& path) {
     if (path == "/dev/stdout") return 1;

@@ -1,4 +1,4 @@
-#include "host/signals.h"
+#include "signals.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "host/messages.h"
+#include "messages.h"
 
 namespace {
 

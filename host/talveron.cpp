@@ -18,16 +18,16 @@
 #include <cstring>
 #include <string>
 
-#include "host/descriptors.h"
-#include "host/inputs.h"
-#include "host/messages.h"
-#include "host/options.h"
-#include "host/out_txt.h"
-#include "host/output.h"
-#include "host/progress.h"
-#include "host/rejected.h"
-#include "host/signals.h"
-#include "module/talveron.h"
+#include "descriptors.h"
+#include "inputs.h"
+#include "messages.h"
+#include "options.h"
+#include "out_txt.h"
+#include "output.h"
+#include "progress.h"
+#include "rejected.h"
+#include "signals.h"
+#include "talveron.h"
 
 namespace {
 
@@ -276,14 +276,14 @@ int Harvest(const Options& options) {
         rejected.Flush();
         counts.bytes += result.bytes;
         // A search stopped by its records function has told what it had to.
-        if (status == 0 || (result.stopped && !output.Failed())) {
+        if (status == 0 || (result.status == TALVERON_STOPPED && !output.Failed())) {
             ++counts.searched;
         } else {
             ++counts.failed;
             trouble = true;
-            if (result.read_errno)
+            if (result.status == TALVERON_READ_FAILED)
                 DiagnoseInput(name, result.read_errno);
-            else if (!result.stopped)
+            else if (result.status == TALVERON_OUT_OF_MEMORY)
                 Say(ShownName(name) + ": not searched: out of memory");
         }
         found |= search.records > 0;

@@ -4,9 +4,8 @@
 #ifndef TALVERON_MODULE_MODULE_STATE_H
 #define TALVERON_MODULE_MODULE_STATE_H
 
+#include "module/limits.h"
 #include "module/module_object.h"
-
-constexpr int kKeywordSlots = 6;
 
 extern ModuleString g_strHelpDir;                 // prefix of the help viewer's path; never assigned
 extern ModuleString g_strOutFile;                 // name of the result file

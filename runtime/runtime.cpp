@@ -21,7 +21,9 @@ int _read(int fd, void* buffer, unsigned int count) { return Current().read(fd, 
 int _write(int fd, const void* buffer, unsigned int count) {
     return Current().write(fd, buffer, count);
 }
-long _lseek(int fd, long offset, int origin) { return Current().lseek(fd, offset, origin); }
+int ReadAt(int fd, void* buffer, unsigned int count, long long offset) {
+    return Current().readAt(fd, buffer, count, offset);
+}
 int _eof(int fd) { return Current().eof(fd); }
 int _close(int fd) { return Current().close(fd); }
 bool SameFile(const char* path1, const char* path2) { return Current().sameFile(path1, path2); }

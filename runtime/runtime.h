@@ -10,7 +10,7 @@
 //   directory never opens; a read-only file does not open for writing);
 // - _read returns the count of bytes read, 0 at end of file, -1 on error;
 // - _write returns the count of bytes written or -1;
-// - _lseek returns the new position or -1;
+// - ReadAt reads at an offset without moving the descriptor: as _read;
 // - _eof returns 0 while bytes remain, 1 at end of file, -1 on error;
 // - _close returns 0 or -1.
 // - SameFile is true when both paths name one existing file (the same
@@ -61,16 +61,13 @@
 
 namespace rt {
 
-// Origins for _lseek, with the C runtime's values.
-enum Origin { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
-
 // One platform's implementation of the calls below. Tests wrap the
 // platform's backend to fake or fail calls (see SetBackend).
 struct Backend {
     int (*open)(const char* path, int oflag, int pmode);
     int (*read)(int fd, void* buffer, unsigned int count);
     int (*write)(int fd, const void* buffer, unsigned int count);
-    long (*lseek)(int fd, long offset, int origin);
+    int (*readAt)(int fd, void* buffer, unsigned int count, long long offset);
     int (*eof)(int fd);
     int (*close)(int fd);
     bool (*sameFile)(const char* path1, const char* path2);
@@ -79,7 +76,7 @@ struct Backend {
 int _open(const char* path, int oflag, int pmode = 0);
 int _read(int fd, void* buffer, unsigned int count);
 int _write(int fd, const void* buffer, unsigned int count);
-long _lseek(int fd, long offset, int origin);
+int ReadAt(int fd, void* buffer, unsigned int count, long long offset);
 int _eof(int fd);
 int _close(int fd);
 bool SameFile(const char* path1, const char* path2);
@@ -94,7 +91,7 @@ int WriteAll(int fd, const void* buffer, unsigned int count);
 // arguments with one space into the program's command line.
 int _spawnl(int mode, const char* program, const char* arg0, const char* arg1);
 
-// The module's calls take turns. BeginCall waits while a call of another
+// The export's calls take turns. BeginCall waits while a call of another
 // thread runs, then begins this thread's call and returns true; it returns
 // false at once, beginning nothing, when this thread is inside a call already
 // (a call made from a message box of that call). EndCall ends the call begun.
@@ -115,11 +112,8 @@ struct CallTurn {
 // The calling thread's errno after a failed call.
 int LastErrno();
 
-// The C runtime's isprint in its current locale, for a byte value 0..255,
-// and the name of that locale's character classes (LC_CTYPE), which tells
-// when a table taken of IsPrintByte is still good.
+// The C runtime's isprint in its current locale, for a byte value 0..255.
 bool IsPrintByte(unsigned char byte);
-const char* CtypeLocaleName();
 
 // Shows a modal message box and returns the button pressed (IDYES, IDNO).
 // The text and caption are Shift_JIS bytes. On Windows this is USER32's
@@ -131,11 +125,6 @@ int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int
 using MessageHandler = int (*)(void* owner, const char* text, const char* caption,
                                unsigned int style);
 MessageHandler SetMessageHandler(MessageHandler handler);
-// The handler of the calling thread's call in progress, which takes its
-// messages before the process-wide one (a library search reports to its own
-// caller, whatever another thread sets meanwhile). Null ends it. Returns
-// the previous one.
-MessageHandler SetCallMessageHandler(MessageHandler handler);
 
 // The platform's own backend, and the one in use. SetBackend(nullptr)
 // restores the platform's. Returns the previous one.

@@ -85,14 +85,13 @@ int PosixWrite(int fd, const void* buffer, unsigned int count) {
     return static_cast<int>(n);
 }
 
-long PosixLseek(int fd, long offset, int origin) {
-    int whence = origin == kSeekCur ? SEEK_CUR : origin == kSeekEnd ? SEEK_END : SEEK_SET;
-    off_t pos = ::lseek(fd, static_cast<off_t>(offset), whence);
-    if (pos > LONG_MAX) {
-        errno = EOVERFLOW;
-        return -1;
-    }
-    return static_cast<long>(pos);
+int PosixReadAt(int fd, void* buffer, unsigned int count, long long offset) {
+    if (count > INT_MAX) count = INT_MAX;
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+    } while (n == -1 && errno == EINTR);
+    return static_cast<int>(n);
 }
 
 int PosixEof(int fd) {
@@ -113,10 +112,10 @@ bool PosixSameFile(const char* path1, const char* path2) {
 
 int DiscardMessage(void*, const char*, const char*, unsigned int) { return IDYES; }
 
-MessageHandler g_messageHandler = DiscardMessage;
-thread_local MessageHandler t_callHandler = nullptr;
+// Set from any thread, while searches of other threads show messages.
+std::atomic<MessageHandler> g_messageHandler{DiscardMessage};
 
-const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixLseek, PosixEof, PosixClose, PosixSameFile};
+const Backend kPosixBackend = {PosixOpen, PosixRead, PosixWrite, PosixReadAt, PosixEof, PosixClose, PosixSameFile};
 
 pthread_mutex_t g_callLock = PTHREAD_MUTEX_INITIALIZER;
 // The thread whose call runs, or 0 (no thread has that id). Only that thread
@@ -143,12 +142,10 @@ void EndCall() {
 
 int LastErrno() { return errno; }
 
-const char* CtypeLocaleName() { return std::setlocale(LC_CTYPE, nullptr); }
-
 bool IsPrintByte(unsigned char byte) { return std::isprint(byte) != 0; }
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
-    MessageHandler handler = t_callHandler ? t_callHandler : g_messageHandler;
+    MessageHandler handler = g_messageHandler;
     return handler(owner, text, caption, style);
 }
 
@@ -169,16 +166,8 @@ int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-MessageHandler SetCallMessageHandler(MessageHandler handler) {
-    MessageHandler previous = t_callHandler;
-    t_callHandler = handler;
-    return previous;
-}
-
 MessageHandler SetMessageHandler(MessageHandler handler) {
-    MessageHandler previous = g_messageHandler;
-    g_messageHandler = handler ? handler : DiscardMessage;
-    return previous;
+    return g_messageHandler.exchange(handler ? handler : DiscardMessage);
 }
 
 }  // namespace rt

@@ -16,7 +16,12 @@ namespace {
 int Win32Open(const char* path, int oflag, int pmode) { return ::_open(path, oflag, pmode); }
 int Win32Read(int fd, void* buffer, unsigned int count) { return ::_read(fd, buffer, count); }
 int Win32Write(int fd, const void* buffer, unsigned int count) { return ::_write(fd, buffer, count); }
-long Win32Lseek(int fd, long offset, int origin) { return ::_lseek(fd, offset, origin); }
+// Only the terminal tool reads ranges; here a positioned read moves the
+// descriptor, which no one else reads at the same time.
+int Win32ReadAt(int fd, void* buffer, unsigned int count, long long offset) {
+    if (::_lseeki64(fd, offset, SEEK_SET) == -1) return -1;
+    return ::_read(fd, buffer, count);
+}
 int Win32Eof(int fd) { return ::_eof(fd); }
 int Win32Close(int fd) { return ::_close(fd); }
 
@@ -37,7 +42,7 @@ bool Win32SameFile(const char* path1, const char* path2) {
            info1.nFileIndexHigh == info2.nFileIndexHigh && info1.nFileIndexLow == info2.nFileIndexLow;
 }
 
-const Backend kWin32Backend = {Win32Open, Win32Read, Win32Write, Win32Lseek, Win32Eof, Win32Close, Win32SameFile};
+const Backend kWin32Backend = {Win32Open, Win32Read, Win32Write, Win32ReadAt, Win32Eof, Win32Close, Win32SameFile};
 
 // A slim lock needs no set-up at load and takes no memory.
 SRWLOCK g_callLock = SRWLOCK_INIT;
@@ -64,7 +69,6 @@ void EndCall() {
 
 int LastErrno() { return errno; }
 
-const char* CtypeLocaleName() { return std::setlocale(LC_CTYPE, nullptr); }
 
 bool IsPrintByte(unsigned char byte) { return ::isprint(byte) != 0; }
 
@@ -78,6 +82,5 @@ int _spawnl(int mode, const char* program, const char* arg0, const char* arg1) {
 
 // Windows shows real message boxes; there is no handler to replace.
 MessageHandler SetMessageHandler(MessageHandler) { return nullptr; }
-MessageHandler SetCallMessageHandler(MessageHandler) { return nullptr; }
 
 }  // namespace rt

@@ -8,28 +8,29 @@
 // end in the same state: it passes over every '<' whose comparison certainly
 // fails (SkipToCandidate), and compares 16 bytes at once where they are all
 // in the block. Near the end of a block, and at the end of the input, it runs
-// the cycle byte by byte, which also leaves g_strStatus as it must be.
+// the cycle byte by byte, which also leaves the last byte delivered as it
+// must be.
+//
+// A range search owns the cycles whose '<' lies before its end; the search
+// that follows begins where the last of them leaves the next cycle.
 #include <cstring>
 
 #include "module/messages.h"
-#include "search/input_reader.h"
-#include "search/result_writer.h"
-#include "search/scan_kernels.h"
-#include "search/search.h"
+#include "search/opening.h"
+#include "search/searcher.h"
 
 namespace {
 
-// The anchor opening. Index 0 is what the skip phase looks for; indices 1..15
-// are compared. It holds no upper-case letter, so lower-casing the byte read
-// is the whole case rule.
-const unsigned char kPattern[16] = {'<', 'a', ' ', 'h', 'r', 'e', 'f', '=',
-                                    '"', 'h', 't', 't', 'p', ':', '/', '/'};
-constexpr int kCompared = 15;
+// The opening's first byte is what the skip phase looks for; the others are
+// compared.
+constexpr int kCompared = kOpeningLength - 1;
 // After a failed comparison the scan moves back this far, so the next skip
 // starts at the second byte behind the '<'.
 constexpr int kStepBack = 14;
 
 inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte; }
+
+}  // namespace
 
 // Skip phase, byte by byte: delivers bytes up to and including the next '<'.
 // Returns false when the input ends (or a read fails) first.
@@ -38,22 +39,22 @@ inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + (
 // test is not 0. A 0 byte read inside the input does not stop it. Searching
 // each block with memchr delivers the same bytes and leaves the same last
 // byte behind.
-bool SkipToLessThan() {
+bool Searcher::SkipToLessThan() {
     for (;;) {
-        if (g_input.pos == g_input.end && !RefillInput()) {
-            g_input.last = kLastWasEnd;  // the read itself found the end
+        if (pos_ == end_ && !Refill()) {
+            last_ = kLastWasEnd;  // the read itself found the end
             return false;
         }
-        const void* hit = std::memchr(g_input.pos, '<', static_cast<std::size_t>(g_input.end - g_input.pos));
+        const void* hit = std::memchr(pos_, '<', static_cast<std::size_t>(end_ - pos_));
         if (hit) {
-            g_input.pos = static_cast<const unsigned char*>(hit) + 1;
-            g_input.last = '<';
+            pos_ = static_cast<const unsigned char*>(hit) + 1;
+            last_ = '<';
             return true;
         }
-        g_input.last = g_input.end[-1];
-        g_input.pos = g_input.end;
+        last_ = end_[-1];
+        pos_ = end_;
         // The end-of-input test after the block's last byte.
-        if (!RefillInput()) return false;
+        if (!Refill()) return false;
     }
 }
 
@@ -66,13 +67,18 @@ bool SkipToLessThan() {
 // opening (position behind it, as the skip phase leaves it); false when there
 // is none before the block's last bytes, with the position where the cycles
 // passed over leave it.
-bool SkipToCandidate() {
-    if (g_input.end - g_input.pos <= kKernelLookahead) return false;
-    const unsigned char* limit = g_input.end - kKernelLookahead;
-    const unsigned char* from = g_input.pos;
-    while (const unsigned char* candidate = FindAnchorOrRun(from, limit)) {
+bool Searcher::SkipToCandidate() {
+    if (end_ - pos_ <= kKernelLookahead) return false;
+    const unsigned char* limit = end_ - kKernelLookahead;
+    if (rangeEnd_ >= 0 && rangeEnd_ - dataOffset_ < limit - data_) {
+        // Only the range's own '<' are examined here.
+        if (rangeEnd_ <= Offset()) return false;
+        limit = data_ + (rangeEnd_ - dataOffset_);
+    }
+    const unsigned char* from = pos_;
+    while (const unsigned char* candidate = kernels_.findAnchorOrRun(from, limit)) {
         if (candidate[1] != '<') {  // the anchor opening
-            g_input.pos = candidate + 1;
+            pos_ = candidate + 1;
             return true;
         }
         // A run of '<': its first one is examined and fails, so the third is
@@ -84,37 +90,36 @@ bool SkipToCandidate() {
         if (last >= limit) {
             // The run goes on past the limit: every '<' examined before it
             // fails; the next cycle starts behind the last of them.
-            g_input.pos = candidate + 2 * ((limit - 1 - candidate) / 2) + 2;
+            pos_ = candidate + 2 * ((limit - 1 - candidate) / 2) + 2;
             return false;
         }
         from = (last - candidate) % 2 == 0 ? last : last + 1;
     }
     // A '<' passed over in the last byte before the limit moves the next
     // cycle one byte past it.
-    g_input.pos = limit[-1] == '<' ? limit + 1 : limit;
+    pos_ = limit[-1] == '<' ? limit + 1 : limit;
     return false;
 }
 
 // Comparison phase, byte by byte: reads the 15 bytes behind the '<', all of
 // them whatever matches, and returns how many matched their pattern byte.
-int CompareWithPattern() {
+int Searcher::CompareWithPattern() {
     int count = 0;
     for (int step = 1; step <= kCompared; ++step) {
-        if (ToLowerAscii(NextInputByte()) == kPattern[step]) ++count;
+        if (ToLowerAscii(NextByte()) == kOpening[step]) ++count;
     }
     return count;
 }
 
-// Brings g_strStatus up to date and writes out the records gathered, as the
-// byte-by-byte search would have them when a message shows or the scan ends.
-void Settle() {
-    FlushOutput();
-    SyncInputStatus();
+// Writes out the records gathered and tells the sink what the last step
+// delivered, as the byte-by-byte search would have them when a message shows
+// or the scan ends.
+void Searcher::Settle() {
+    WriteGathered();
+    sink_.Settled(last_);
 }
 
-}  // namespace
-
-void ScanAnchors() {
+void Searcher::ScanAnchors() {
     for (;;) {
         bool matched;
         if (SkipToCandidate()) {
@@ -122,14 +127,20 @@ void ScanAnchors() {
             // comparison fails at its first byte). Either way its 15 bytes and
             // more are in the block, so after a failed comparison the move back
             // comes.
-            matched = *g_input.pos != '<';
-            g_input.pos += matched ? kCompared : kCompared - kStepBack;
+            matched = *pos_ != '<';
+            pos_ += matched ? kCompared : kCompared - kStepBack;
         } else {
             // A skip that ends without '<' is still followed by a comparison;
             // it reads only end-of-input zeros and cannot match.
-            SkipToLessThan();
+            long long skipStart = Offset();
+            if (SkipToLessThan() && rangeEnd_ >= 0 && Offset() - 1 >= rangeEnd_) {
+                // The '<' found is the next range's; so is the skip from
+                // the range's end, which finds it as well.
+                next_ = skipStart > rangeEnd_ ? skipStart : rangeEnd_;
+                break;
+            }
             matched = CompareWithPattern() == kCompared;
-            if (!matched && InputEof() == 0) InputSeekBack(kStepBack);
+            if (!matched && Eof() == 0) SeekBack(kStepBack);
         }
         if (matched) {
             if (CaptureLink()) {
@@ -139,11 +150,15 @@ void ScanAnchors() {
                 RejectLink(kRejectUnfinished, 0);
             }
         }
+        if (rangeEnd_ >= 0 && Offset() >= rangeEnd_) {
+            next_ = Offset();
+            break;
+        }
 
-        int eof = InputEof();
+        int eof = Eof();
         if (eof == -1) {
             Settle();
-            ShowMessage(MSG_FILE_ERROR, CAPTION_ERROR);
+            sink_.Message(MSG_FILE_ERROR, CAPTION_ERROR);
         }
         if (eof != 0) break;
     }

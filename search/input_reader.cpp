@@ -1,78 +1,89 @@
-#include "search/input_reader.h"
-
+// The input reader: hands the input to the search one byte at a time, as if
+// each byte were one read of length 1 at the input's position, but reads it
+// in large blocks.
+//
+// The position that the search sees is the count of bytes delivered, moved
+// back by SeekBack; Eof and SeekBack refer to that position, never to how far
+// the input has been read. Nothing is remembered about the end of the input
+// (unless the end is final): every read attempted there asks the input
+// again. A read that fails delivers no byte; from then on nothing more is
+// read and Eof reports -1.
 #include <cstring>
+#include <new>
 
-#include "module/messages.h"
-#include "module/module_state.h"
 #include "runtime/runtime.h"
-#include "search/result_writer.h"
-#include "search/search.h"
+#include "search/searcher.h"
 
-InputBuffer g_input = {nullptr, nullptr, kLastWasStatus, false, 0, false, false, 0, kInputBlockSize, {}};
+namespace {
 
-void BeginInput(bool endIsFinal) {
-    g_input.pos = g_input.end = g_input.data;
-    g_input.last = kLastWasStatus;
-    g_input.failed = false;
-    g_input.error = 0;
-    g_input.endIsFinal = endIsFinal;
-    g_input.ended = false;
-    g_input.dataOffset = 0;
+// Bytes after a block that a kernel may read (and ignore).
+constexpr unsigned int kPadding = 64;
+static_assert(kPadding >= kKernelLookahead, "the kernels read this far past a block");
+
+
+}  // namespace
+
+Searcher::Searcher(SearchSink& sink, const char* keywordLine, bool lfLineEnds)
+    : sink_(sink),
+      kernels_(CurrentScanKernels()),
+      block_(new unsigned char[kKeepBehind + kBlockSize + kPadding]),
+      data_(block_.get()),
+      pos_(data_),
+      end_(data_),
+      records_(new char[kRecordsSize]),
+      lineEnd_{lfLineEnds ? '\n' : '\r', '\n'},
+      lineEndLength_(lfLineEnds ? 1 : 2) {
+    SplitKeywordLine(keywordLine ? keywordLine : "");
+    PrepareStrip();
 }
 
-bool RefillInput() {
-    if (g_input.failed || g_input.ended) return false;
-    std::size_t have = static_cast<std::size_t>(g_input.end - g_input.data);
-    std::size_t keep = have < kInputKeepBehind ? have : kInputKeepBehind;
-    g_input.dataOffset += static_cast<long long>(have - keep);
-    std::memmove(g_input.data, g_input.end - keep, keep);
-    unsigned char* fresh = g_input.data + keep;
-    g_input.pos = g_input.end = fresh;
-    // The records found so far reach the file before the read, which may
-    // wait for a slow input (a pipe, a network file system).
+Searcher::~Searcher() = default;
+
+void Searcher::SetBlockSize(unsigned int size) { blockSize_ = size == 0 ? 1 : size > kBlockSize ? kBlockSize : size; }
+
+void Searcher::BeginInput(int fd) {
+    fd_ = fd;
+    pos_ = end_ = data_;
+    last_ = kLastWasNothing;
+    failed_ = ended_ = stopped_ = false;
+    error_ = 0;
+    dataOffset_ = positional_ ? readOffset_ : 0;
+}
+
+long long Searcher::BytesRead() const { return dataOffset_ + (end_ - data_) - startOffset_; }
+
+bool Searcher::Refill() {
+    if (failed_ || ended_) return false;
+    std::size_t have = static_cast<std::size_t>(end_ - data_);
+    std::size_t keep = have < kKeepBehind ? have : kKeepBehind;
+    dataOffset_ += static_cast<long long>(have - keep);
+    std::memmove(data_, end_ - keep, keep);
+    unsigned char* fresh = data_ + keep;
+    pos_ = end_ = fresh;
+    // The records found so far go out before the read, which may wait for a
+    // slow input (a pipe, a network file system).
     WriteGathered();
-    int n = rt::_read(g_nInFile, fresh, g_input.blockSize);
+    int n = positional_ ? rt::ReadAt(fd_, fresh, blockSize_, readOffset_) : rt::_read(fd_, fresh, blockSize_);
     if (n > 0) {
-        g_input.end = fresh + n;
-        if (g_searchHooks.progress) g_searchHooks.progress(g_searchHooks.context, g_input.dataOffset + keep + n);
+        end_ = fresh + n;
+        readOffset_ += n;
+        sink_.Progress(dataOffset_ + static_cast<long long>(keep) + n - startOffset_);
         return true;
     }
     if (n < 0) {
-        g_input.failed = true;
-        g_input.error = rt::LastErrno();
+        failed_ = true;
+        error_ = rt::LastErrno();
     }
-    g_input.ended = n == 0 && g_input.endIsFinal;
+    ended_ = n == 0 && endIsFinal_;
     return false;
 }
 
-int InputEofAfterBlock() {
-    if (RefillInput()) return 0;
-    return g_input.failed ? -1 : 1;
+int Searcher::EofAfterBlock() {
+    if (Refill()) return 0;
+    return failed_ ? -1 : 1;
 }
 
-void InputSeekBack(int count) {
-    std::ptrdiff_t behind = g_input.pos - g_input.data;
-    g_input.pos -= count < behind ? count : behind;
-}
-
-void SyncInputStatus() {
-    if (g_input.last < kLastWasEnd) return;  // set by its writer since (see FlushOutput)
-    if (g_input.last == kLastWasEnd)
-        g_strStatus = STATUS_FILE_END;
-    else if (g_input.last == 0)
-        g_strStatus.Empty();
-    else
-        g_strStatus = static_cast<char>(g_input.last);
-    NoteStatusSet();
-}
-
-CString ReadInputChar() {
-    NextInputByte();
-    bool atEnd = g_input.last == kLastWasEnd;
-    SyncInputStatus();
-    return atEnd ? CString() : g_strStatus;
-}
-
-void SetInputBlockSize(unsigned int size) {
-    g_input.blockSize = size == 0 ? 1 : size > kInputBlockSize ? kInputBlockSize : size;
+void Searcher::SeekBack(int count) {
+    std::ptrdiff_t behind = pos_ - data_;
+    pos_ -= count < behind ? count : behind;
 }

@@ -1,25 +1,8 @@
 // Link capture and normalisation: the address behind a recognised anchor.
 #include <cstring>
 
-#include "module/module_object.h"
-#include "search/input_reader.h"
-#include "search/scan_kernels.h"
-#include "search/search.h"
-
-namespace {
-int s_urlTextLength;      // g_strUrl's length up to its first 0 byte
-long long s_urlOffset;    // the input offset of its anchor's '<'
-}
-
-int UrlTextLength() { return s_urlTextLength; }
-long long UrlOffset() { return s_urlOffset; }
-
-CString& UrlString() {
-    // Built at the first full anchor match after load, and so destroyed first
-    // at unload; it keeps its last address between searches.
-    static ModuleString g_strUrl("g_strUrl");
-    return g_strUrl;
-}
+#include "search/opening.h"
+#include "search/searcher.h"
 
 // Byte by byte the capture is: read a byte; stop at the double quote (consumed,
 // not kept); at a read that yields 0, stop if the end-of-input test is not 0;
@@ -32,40 +15,41 @@ CString& UrlString() {
 // end, and one with a 0 byte among them ends there for the filter and the
 // record, so what follows (its end, and a "/" that normalising adds) is never
 // seen.
-bool CaptureLink() {
-    CString& url = UrlString();
-    // The address is built in place; kRecordBufferSize bytes is all it keeps
-    // (and room for the "/" that normalising may add).
-    char* text = url.GetBuffer(kRecordBufferSize + 1);
-    std::memcpy(text, "http://", 7);
-    int length = 7;
-    s_urlOffset = InputOffset() - 16;  // the whole opening lies behind
-    s_urlTextLength = -1;
+bool Searcher::CaptureLink() {
+    // The address begins with the opening's "http://", in lower case.
+    constexpr int kScheme = 7;
+    char* text = url_;
+    std::memcpy(text, kOpening + kOpeningLength - kScheme, kScheme);
+    int length = kScheme;
+    urlOffset_ = Offset() - kOpeningLength;  // the whole opening lies behind
+    urlTextLength_ = -1;
     for (;;) {
-        if (g_input.pos == g_input.end && !RefillInput()) {
+        if (pos_ == end_ && !Refill()) {
             // Byte by byte, a last byte 0 is followed by the end-of-input test
             // alone, any other byte by one more read, which finds the end.
-            g_input.last = g_input.pos[-1] == 0 ? 0 : kLastWasEnd;
-            url.ReleaseBuffer(length);
-            if (s_urlTextLength < 0) s_urlTextLength = length;
+            last_ = pos_[-1] == 0 ? 0 : kLastWasEnd;
+            urlLength_ = length;
+            text[length] = '\0';
+            if (urlTextLength_ < 0) urlTextLength_ = length;
             return false;
         }
         long zero;
-        const unsigned char* quote = FindAddressEnd(g_input.pos, g_input.end, &zero);
-        long piece = (quote ? quote : g_input.end) - g_input.pos;
+        const unsigned char* quote = kernels_.findAddressEnd(pos_, end_, &zero);
+        long piece = (quote ? quote : end_) - pos_;
         long room = kRecordBufferSize - length;
         if (piece > room) piece = room;
-        if (s_urlTextLength < 0 && zero >= 0 && zero < piece) s_urlTextLength = length + static_cast<int>(zero);
-        std::memcpy(text + length, g_input.pos, static_cast<std::size_t>(piece));
+        if (urlTextLength_ < 0 && zero >= 0 && zero < piece) urlTextLength_ = length + static_cast<int>(zero);
+        std::memcpy(text + length, pos_, static_cast<std::size_t>(piece));
         length += static_cast<int>(piece);
         if (quote) {
-            g_input.pos = quote + 1;
-            g_input.last = '"';
-            url.ReleaseBuffer(length);
-            if (s_urlTextLength < 0) s_urlTextLength = length;
+            pos_ = quote + 1;
+            last_ = '"';
+            urlLength_ = length;
+            text[length] = '\0';
+            if (urlTextLength_ < 0) urlTextLength_ = length;
             return true;
         }
-        g_input.pos = g_input.end;
+        pos_ = end_;
     }
 }
 
@@ -76,10 +60,9 @@ inline bool IsLetter(char c, char letter) { return (c | 0x20) == letter; }
 
 }  // namespace
 
-void NormaliseLink() {
-    CString& url = UrlString();
-    int length = url.GetLength();  // the whole address, past any 0 byte
-    char* text = url.GetBuffer(length + 1);
+void Searcher::NormaliseLink() {
+    int length = urlLength_;  // the whole address as kept, past any 0 byte
+    char* text = url_;
     // Its last five bytes ".html" or last four ".htm", ASCII letters in any
     // case, or its last byte "/". The address is never shorter than 7 bytes.
     const char* tail = text + length - 5;
@@ -88,6 +71,7 @@ void NormaliseLink() {
                 IsLetter(tail[4], 'l');
     if (htm || html || tail[4] == '/') return;
     text[length] = '/';
-    url.ReleaseBuffer(length + 1);
-    if (s_urlTextLength == length) s_urlTextLength = length + 1;  // no 0 byte: the "/" counts
+    text[length + 1] = '\0';
+    urlLength_ = length + 1;
+    if (urlTextLength_ == length) urlTextLength_ = length + 1;  // no 0 byte: the "/" counts
 }

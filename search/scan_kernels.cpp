@@ -1,6 +1,7 @@
 #include "search/scan_kernels.h"
 
 #include <cstring>
+#include <atomic>
 #include <initializer_list>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -8,13 +9,21 @@
 #include <immintrin.h>
 #endif
 
+#include "search/opening.h"
+
 namespace {
 
-const unsigned char kOpening[16] = {'<', 'a', ' ', 'h', 'r', 'e', 'f', '=',
-                                    '"', 'h', 't', 't', 'p', ':', '/', '/'};
-// The bits that lower-case each byte of the opening: 0x20 where the opening
-// holds a letter. Every other byte of the opening must be met exactly.
-const unsigned char kCaseBits[16] = {0, 0x20, 0, 0x20, 0x20, 0x20, 0x20, 0, 0, 0x20, 0x20, 0x20, 0x20, 0, 0, 0};
+template <int... I>
+struct CaseBitsOf {
+    static constexpr unsigned char bytes[sizeof...(I)] = {OpeningCaseBit(I)...};
+};
+// The bits that lower-case each byte of the opening, as one 16-byte row.
+constexpr const unsigned char* kCaseBits = CaseBitsOf<0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>::bytes;
+static_assert(kOpeningLength == 16, "the kernels compare the opening as one 16-byte row");
+
+// A probe byte as the kernels compare it: with its case bit set.
+constexpr unsigned char Probe(int k) { return kOpening[kOpeningProbes[k]] | OpeningCaseBit(kOpeningProbes[k]); }
+constexpr unsigned char ProbeCase(int k) { return OpeningCaseBit(kOpeningProbes[k]); }
 
 bool MatchesPlain(const unsigned char* p) {
     for (int i = 0; i < 16; ++i)
@@ -93,6 +102,19 @@ __attribute__((target("avx2"))) const unsigned char* AddressEndAvx2(const unsign
     return nullptr;
 }
 
+// For each of 16 or 32 positions from p: whether its probe byte k is the
+// opening's (compared with its case bit set).
+__attribute__((target("sse2"))) inline __m128i ProbeSse2(const unsigned char* p, int k) {
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kOpeningProbes[k]));
+    return _mm_cmpeq_epi8(_mm_or_si128(b, _mm_set1_epi8(static_cast<char>(ProbeCase(k)))),
+                          _mm_set1_epi8(static_cast<char>(Probe(k))));
+}
+__attribute__((target("avx2"))) inline __m256i ProbeAvx2(const unsigned char* p, int k) {
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + kOpeningProbes[k]));
+    return _mm256_cmpeq_epi8(_mm256_or_si256(b, _mm256_set1_epi8(static_cast<char>(ProbeCase(k)))),
+                             _mm256_set1_epi8(static_cast<char>(Probe(k))));
+}
+
 __attribute__((target("sse2"))) inline bool MatchesSse2(const unsigned char* p) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i lowered = _mm_or_si128(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kCaseBits)));
@@ -102,9 +124,7 @@ __attribute__((target("sse2"))) inline bool MatchesSse2(const unsigned char* p) 
 
 // Among the positions `bits` (bit i for p + i), the first '<' followed by
 // '<' or beginning the anchor opening; the bits name '<' bytes that are
-// followed by '<', or whose bytes 1, 2, 8 and 13 are those of the opening:
-// "a" in any case, the space, the double quote, and the colon (which
-// https, for one, lacks there).
+// followed by '<', or whose probe bytes (kOpeningProbes) are the opening's.
 __attribute__((target("sse2"))) inline const unsigned char* FirstOf(const unsigned char* p, unsigned int bits) {
     for (; bits; bits &= bits - 1) {
         const unsigned char* at = p + __builtin_ctz(bits);
@@ -116,19 +136,13 @@ __attribute__((target("sse2"))) inline const unsigned char* FirstOf(const unsign
 __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned char* from,
                                                                  const unsigned char* limit) {
     const __m128i lt = _mm_set1_epi8('<');
-    const __m128i caseBit = _mm_set1_epi8(0x20);
     for (const unsigned char* p = from; p < limit; p += 16) {
         __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         __m128i isLt = _mm_cmpeq_epi8(b0, lt);
         if (_mm_movemask_epi8(isLt) == 0) continue;
         __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-        __m128i b8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-        __m128i b13 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 13));
-        __m128i opening = _mm_and_si128(
-            _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(b1, caseBit), _mm_set1_epi8('a')),
-                          _mm_cmpeq_epi8(b2, _mm_set1_epi8(' '))),
-            _mm_and_si128(_mm_cmpeq_epi8(b8, _mm_set1_epi8('"')), _mm_cmpeq_epi8(b13, _mm_set1_epi8(':'))));
+        __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2(p, 0), ProbeSse2(p, 1)),
+                                        _mm_and_si128(ProbeSse2(p, 2), ProbeSse2(p, 3)));
         __m128i next = _mm_or_si128(_mm_cmpeq_epi8(b1, lt), opening);
         unsigned int bits = static_cast<unsigned int>(_mm_movemask_epi8(_mm_and_si128(isLt, next)));
         if (const unsigned char* hit = FirstOf(p, bits)) return hit < limit ? hit : nullptr;
@@ -139,20 +153,11 @@ __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned cha
 __attribute__((target("avx2"))) const unsigned char* FindAvx2(const unsigned char* from,
                                                                  const unsigned char* limit) {
     const __m256i lt = _mm256_set1_epi8('<');
-    const __m256i caseBit = _mm256_set1_epi8(0x20);
-    const __m256i a = _mm256_set1_epi8('a');
-    const __m256i space = _mm256_set1_epi8(' ');
-    const __m256i quote = _mm256_set1_epi8('"');
-    const __m256i colon = _mm256_set1_epi8(':');
     for (const unsigned char* p = from; p < limit; p += 32) {
         __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-        __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
-        __m256i b8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8));
-        __m256i b13 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 13));
-        __m256i opening = _mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(b1, caseBit), a), _mm256_cmpeq_epi8(b2, space)),
-            _mm256_and_si256(_mm256_cmpeq_epi8(b8, quote), _mm256_cmpeq_epi8(b13, colon)));
+        __m256i opening = _mm256_and_si256(_mm256_and_si256(ProbeAvx2(p, 0), ProbeAvx2(p, 1)),
+                                           _mm256_and_si256(ProbeAvx2(p, 2), ProbeAvx2(p, 3)));
         __m256i next = _mm256_or_si256(_mm256_cmpeq_epi8(b1, lt), opening);
         unsigned int bits =
             static_cast<unsigned int>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(b0, lt), next)));
@@ -162,66 +167,57 @@ __attribute__((target("avx2"))) const unsigned char* FindAvx2(const unsigned cha
     return nullptr;
 }
 
-bool CpuRuns(ScanKernel kernel) {
+bool RunsAvx2() {
     __builtin_cpu_init();
-    switch (kernel) {
-        case ScanKernel::kAvx2: return __builtin_cpu_supports("avx2");
-        case ScanKernel::kSse2: return __builtin_cpu_supports("sse2");
-        default: return true;
-    }
+    return __builtin_cpu_supports("avx2");
 }
-
-#else
-
-bool CpuRuns(ScanKernel kernel) { return kernel == ScanKernel::kPlain; }
+bool RunsSse2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+}
 
 #endif
 
-struct Kernels {
-    const unsigned char* (*find)(const unsigned char*, const unsigned char*);
-    const unsigned char* (*addressEnd)(const unsigned char*, const unsigned char*, long*);
-    bool operator==(const Kernels& o) const { return find == o.find && addressEnd == o.addressEnd; }
+bool RunsEverywhere() { return true; }
+#ifndef TALVERON_X86_KERNELS
+bool RunsNowhere() { return false; }
+#endif
+
+// The kernels, by ScanKernel. A kernel the build lacks is the plain one,
+// which the CPU is never said to run in its place.
+const ScanKernels kKernels[] = {
+    {"plain", RunsEverywhere, FindPlain, AddressEndPlain},
+#ifdef TALVERON_X86_KERNELS
+    {"sse2", RunsSse2, FindSse2, AddressEndSse2},
+    {"avx2", RunsAvx2, FindAvx2, AddressEndAvx2},
+#else
+    {"sse2", RunsNowhere, FindPlain, AddressEndPlain},
+    {"avx2", RunsNowhere, FindPlain, AddressEndPlain},
+#endif
 };
 
-Kernels KernelsFor(ScanKernel kernel) {
-#ifdef TALVERON_X86_KERNELS
-    if (kernel == ScanKernel::kAvx2) return {FindAvx2, AddressEndAvx2};
-    if (kernel == ScanKernel::kSse2) return {FindSse2, AddressEndSse2};
-#endif
-    return {FindPlain, AddressEndPlain};
-}
+const ScanKernels& Of(ScanKernel kernel) { return kKernels[static_cast<int>(kernel)]; }
 
-Kernels& Current() {
-    static Kernels kernels = KernelsFor(BestScanKernel());
-    return kernels;
+// The choice of kernel: the best, made at the first search; tests may choose another.
+std::atomic<ScanKernel>& Choice() {
+    static std::atomic<ScanKernel> choice{BestScanKernel()};
+    return choice;
 }
 
 }  // namespace
 
 ScanKernel BestScanKernel() {
-    if (CpuRuns(ScanKernel::kAvx2)) return ScanKernel::kAvx2;
-    if (CpuRuns(ScanKernel::kSse2)) return ScanKernel::kSse2;
+    for (ScanKernel kernel : {ScanKernel::kAvx2, ScanKernel::kSse2})
+        if (Of(kernel).supported()) return kernel;
     return ScanKernel::kPlain;
 }
 
-// Told by the functions the calls go to, not by a note kept beside them. The
-// plain ones first: where there are no SIMD kernels, every kernel is plain.
-ScanKernel CurrentScanKernel() {
-    for (ScanKernel kernel : {ScanKernel::kPlain, ScanKernel::kSse2, ScanKernel::kAvx2})
-        if (Current() == KernelsFor(kernel)) return kernel;
-    return ScanKernel::kPlain;  // not reached: the calls always go to one kernel's functions
-}
+ScanKernel CurrentScanKernel() { return Choice().load(std::memory_order_relaxed); }
 
 bool SelectScanKernel(ScanKernel kernel) {
-    if (!CpuRuns(kernel)) return false;
-    Current() = KernelsFor(kernel);
+    if (!Of(kernel).supported()) return false;
+    Choice().store(kernel, std::memory_order_relaxed);
     return true;
 }
 
-const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit) {
-    return Current().find(from, limit);
-}
-
-const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero) {
-    return Current().addressEnd(from, end, firstZero);
-}
+const ScanKernels& CurrentScanKernels() { return Of(CurrentScanKernel()); }

@@ -1,6 +1,7 @@
-// The scan's inner loops over a block of input held in memory, with a plain
-// version and SIMD versions for x86 chosen at run time by what the CPU offers
-// (SSE2, AVX2). All versions give the same answers; the tests compare them.
+// The scan's inner loops over a block of input held in memory: a plain
+// version and SIMD versions for x86 (SSE2, AVX2), in one table. All give the
+// same answers; the tests compare them. The best one the CPU runs is chosen
+// at the first search.
 #ifndef TALVERON_SEARCH_SCAN_KERNELS_H
 #define TALVERON_SEARCH_SCAN_KERNELS_H
 
@@ -9,23 +10,39 @@
 // behind it, and a whole anchor opening (16 bytes) must lie before the end.
 constexpr int kKernelLookahead = 48;
 
-// The first '<' in [from, limit) that begins the anchor opening or is
-// followed by another '<'. Null when there is none. Reads the bytes of
-// [from, limit + kKernelLookahead).
-const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit);
+struct ScanKernels {
+    const char* name;
+    // True when this CPU runs them.
+    bool (*supported)();
+    // The first '<' in [from, limit) that begins the anchor opening or is
+    // followed by another '<'. Null when there is none. Reads the bytes of
+    // [from, limit + kKernelLookahead).
+    const unsigned char* (*findAnchorOrRun)(const unsigned char* from, const unsigned char* limit);
+    // The first '"' in [from, end), or null when there is none. *firstZero is
+    // set to the offset from `from` of the first 0 byte before that quote
+    // (before `end` when there is none), or to -1. Reads up to 32 bytes past
+    // `end`.
+    const unsigned char* (*findAddressEnd)(const unsigned char* from, const unsigned char* end, long* firstZero);
+};
 
-// The first '"' in [from, end), or null when there is none. *firstZero is set
-// to the offset from `from` of the first 0 byte before that quote (before
-// `end` when there is none), or to -1. Reads up to 32 bytes past `end`.
-const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero);
-
+// The table's rows, in order of preference from the last.
 enum class ScanKernel { kPlain, kSse2, kAvx2 };
 
-// The best kernel this CPU runs, chosen at the first search.
+// The best kernel this CPU runs.
 ScanKernel BestScanKernel();
-// The kernel in use; tests select each one the CPU runs. Returns false (and
-// changes nothing) for one it does not run.
+// The kernel that searches begun now use; tests select each one the CPU
+// runs. SelectScanKernel returns false (and changes nothing) for one it
+// does not run.
 ScanKernel CurrentScanKernel();
 bool SelectScanKernel(ScanKernel kernel);
+const ScanKernels& CurrentScanKernels();
+
+// The current kernel's functions, for tests.
+inline const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit) {
+    return CurrentScanKernels().findAnchorOrRun(from, limit);
+}
+inline const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero) {
+    return CurrentScanKernels().findAddressEnd(from, end, firstZero);
+}
 
 #endif

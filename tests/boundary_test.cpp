@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "module/messages.h"
-#include "search/search.h"
+#include "face/export.h"
+#include "module/limits.h"
+#include "search/searcher.h"
 #include "settings/settings.h"
 #include "tests/failing_malloc.h"
 #include "tests/random_pages.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "framework/cstring.h"
-#include "module/export.h"
+#include "face/export.h"
 #include "module/module_state.h"
 #include "settings/settings.h"
 

@@ -1,12 +1,13 @@
 #include "tests/fake_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 FakeFiles* FakeFiles::current_ = nullptr;
 
 FakeFiles::FakeFiles() {
-    static const rt::Backend backend = {DoOpen, DoRead, DoWrite, DoLseek, DoEof, DoClose, DoSameFile};
+    static const rt::Backend backend = {DoOpen, DoRead, DoWrite, DoReadAt, DoEof, DoClose, DoSameFile};
     current_ = this;
     previousBackend_ = rt::SetBackend(&backend);
     previousHandler_ = rt::SetMessageHandler(DoMessage);
@@ -112,23 +113,23 @@ int FakeFiles::DoWrite(int fd, const void* buffer, unsigned int count) {
     return static_cast<int>(count);
 }
 
-long FakeFiles::DoLseek(int fd, long offset, int origin) {
+int FakeFiles::DoReadAt(int fd, void* buffer, unsigned int count, long long offset) {
     FakeFiles& self = *current_;
-    if (self.Faulted(Call::kLseek, ++self.lseeks)) {
+    if (self.Faulted(Call::kReadAt, ++self.readAts)) {
         errno = EIO;
         return -1;
     }
     Open* open = self.Lookup(fd);
     if (!open) return -1;
-    long base = origin == rt::kSeekCur   ? static_cast<long>(open->pos)
-                : origin == rt::kSeekEnd ? static_cast<long>(self.files[open->name].data.size())
-                                         : 0;
-    if (base + offset < 0) {
+    const std::string& data = self.files[open->name].data;
+    if (offset < 0) {
         errno = EINVAL;
         return -1;
     }
-    open->pos = static_cast<std::size_t>(base + offset);
-    return base + offset;
+    std::size_t at = static_cast<std::size_t>(offset) < data.size() ? static_cast<std::size_t>(offset) : data.size();
+    std::size_t n = std::min<std::size_t>(count, data.size() - at);
+    std::memcpy(buffer, data.data() + at, n);
+    return static_cast<int>(n);
 }
 
 int FakeFiles::DoEof(int fd) {

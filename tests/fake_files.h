@@ -1,6 +1,6 @@
 // An in-memory file system behind the runtime layer, with faults on demand,
 // in the manner of a test VFS. While a FakeFiles object lives, every rt::_open,
-// _read, _write, _lseek, _eof and _close of the module goes to it, and every
+// _read, ReadAt, _write, _eof and _close of the module goes to it, and every
 // message box is recorded in it.
 #ifndef TALVERON_TESTS_FAKE_FILES_H
 #define TALVERON_TESTS_FAKE_FILES_H
@@ -46,7 +46,7 @@ public:
 
     // One injected fault: the Nth call (counted from 1, over all descriptors)
     // of one kind fails, once or from then on (a write with ENOSPC).
-    enum class Call { kNone, kOpen, kRead, kWrite, kLseek };
+    enum class Call { kNone, kOpen, kRead, kWrite, kReadAt };
     Call faultCall = Call::kNone;
     int faultAt = 0;
     bool faultPersists = false;
@@ -56,7 +56,7 @@ public:
 
     // What happened.
     std::vector<RecordedMessage> messages;
-    int reads = 0, writes = 0, opens = 0, closes = 0, lseeks = 0;
+    int reads = 0, writes = 0, opens = 0, closes = 0, readAts = 0;
     int faultsHit = 0;  // calls that the injected fault failed
     int OpenDescriptors() const { return static_cast<int>(open_.size()); }
 
@@ -83,7 +83,7 @@ private:
     static int DoOpen(const char* path, int oflag, int pmode);
     static int DoRead(int fd, void* buffer, unsigned int count);
     static int DoWrite(int fd, const void* buffer, unsigned int count);
-    static long DoLseek(int fd, long offset, int origin);
+    static int DoReadAt(int fd, void* buffer, unsigned int count, long long offset);
     static int DoEof(int fd);
     static int DoClose(int fd);
     static bool DoSameFile(const char* path1, const char* path2);

@@ -61,14 +61,14 @@ protected:
         calls_[Call::kOpen] = fs.opens;
         calls_[Call::kRead] = fs.reads;
         calls_[Call::kWrite] = fs.writes;
-        calls_[Call::kLseek] = fs.lseeks;
+        calls_[Call::kReadAt] = fs.readAts;
         ASSERT_GT(full_.size(), 65536u);  // more than one large write
     }
     // One search with the Nth call of `call` failing.
     int Run(Call call, int n, bool persists) {
         fs.files.erase("OUT.TXT");
         fs.messages.clear();
-        fs.opens = fs.reads = fs.writes = fs.lseeks = fs.closes = fs.faultsHit = 0;
+        fs.opens = fs.reads = fs.writes = fs.readAts = fs.closes = fs.faultsHit = 0;
         fs.faultCall = call;
         fs.faultAt = n;
         fs.faultPersists = persists;
@@ -128,9 +128,9 @@ TEST_F(FaultTest, EveryFailedWrite) {
     }
 }
 
-TEST_F(FaultTest, SeeksAreNotNeeded) {
-    EXPECT_EQ(calls_[Call::kLseek], 0);  // moves back stay inside the buffer
-    EXPECT_EQ(Run(Call::kLseek, 1, true), 0);
+TEST_F(FaultTest, TheExportReadsInOrder) {
+    EXPECT_EQ(calls_[Call::kReadAt], 0);  // moves back stay inside the buffer
+    EXPECT_EQ(Run(Call::kReadAt, 1, true), 0);
     EXPECT_EQ(fs.files["OUT.TXT"].data, full_);
 }
 

@@ -1,64 +1,77 @@
 // The input reader: one byte per call as the search sees it, whatever the
 // block size underneath.
-#include <cerrno>
+#include <memory>
 
-#include "module/messages.h"
 #include "runtime/runtime.h"
+#include "search/searcher.h"
 #include "tests/search_fixture.h"
 
 namespace {
 
+struct NoRecords : SearchSink {
+    bool Records(const char*, std::size_t) override { return true; }
+};
+
 class InputReaderTest : public SearchTest {
 protected:
-    void Open(const std::string& bytes) {
+    void Open(const std::string& bytes, unsigned int block = Searcher::kBlockSize) {
+        Close();
         fs.files["in"].data = bytes;
-        g_nInFile = rt::_open("in", _O_BINARY, 0);
-        ASSERT_NE(g_nInFile, -1);
-        BeginInput();
+        fd_ = rt::_open("in", _O_BINARY, 0);
+        ASSERT_NE(fd_, -1);
+        reader_.reset(new Searcher(sink_, "", false));
+        reader_->SetBlockSize(block);
+        reader_->BeginInput(fd_);
+    }
+    void Close() {
+        if (fd_ != -1) rt::_close(fd_);
+        fd_ = -1;
     }
     void TearDown() override {
-        rt::_close(g_nInFile);
+        Close();
         SearchTest::TearDown();
     }
+    int Next() { return reader_->NextByte(); }
+    int Eof() { return reader_->Eof(); }
+    int Last() { return reader_->Last(); }
+
+    NoRecords sink_;
+    std::unique_ptr<Searcher> reader_;
+    int fd_ = -1;
 };
 
 TEST_F(InputReaderTest, EmptyInputIsEndAtOnceAndEveryTimeAfter) {
     Open("");
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(ReadInputChar().IsEmpty());
-        EXPECT_EQ(g_strStatus, STATUS_FILE_END);
-        EXPECT_EQ(InputEof(), 1);
+        EXPECT_EQ(Next(), 0);
+        EXPECT_EQ(Last(), kLastWasEnd);
+        EXPECT_EQ(Eof(), 1);
     }
 }
 
-TEST_F(InputReaderTest, ZeroByteIsEmptyButNotTheEnd) {
+TEST_F(InputReaderTest, ZeroByteIsNotTheEnd) {
     Open(std::string("\0x", 2));
-    CString zero = ReadInputChar();
-    EXPECT_TRUE(zero.IsEmpty());
-    EXPECT_TRUE(g_strStatus.IsEmpty());
-    EXPECT_EQ(InputEof(), 0);
-    EXPECT_EQ(ReadInputChar(), "x");
+    EXPECT_EQ(Next(), 0);
+    EXPECT_EQ(Last(), 0);
+    EXPECT_EQ(Eof(), 0);
+    EXPECT_EQ(Next(), 'x');
 }
 
 TEST_F(InputReaderTest, LastByteThenEnd) {
     Open("ab");
-    EXPECT_EQ(ReadInputChar(), "a");
-    EXPECT_EQ(ReadInputChar(), "b");
-    EXPECT_EQ(g_strStatus, "b");
-    EXPECT_EQ(InputEof(), 1);
-    EXPECT_TRUE(ReadInputChar().IsEmpty());
-    EXPECT_EQ(g_strStatus, STATUS_FILE_END);
-    EXPECT_EQ(InputEof(), 1);  // not -1: the input stays open
+    EXPECT_EQ(Next(), 'a');
+    EXPECT_EQ(Next(), 'b');
+    EXPECT_EQ(Last(), 'b');
+    EXPECT_EQ(Eof(), 1);
+    EXPECT_EQ(Next(), 0);
+    EXPECT_EQ(Last(), kLastWasEnd);
+    EXPECT_EQ(Eof(), 1);  // not -1: the input stays open
 }
 
 TEST_F(InputReaderTest, BytesPassUnchanged) {
     std::string bytes = "\x81\x40\r\n\x1a\xff\x7f\t";
     Open(bytes);
-    for (char expected : bytes) {
-        CString got = ReadInputChar();
-        ASSERT_EQ(got.GetLength(), 1);
-        EXPECT_EQ(got[0], expected);
-    }
+    for (char expected : bytes) ASSERT_EQ(Next(), static_cast<unsigned char>(expected));
 }
 
 TEST_F(InputReaderTest, MoveBackRedeliversTheSameBytesAtAnyBlockSize) {
@@ -66,41 +79,38 @@ TEST_F(InputReaderTest, MoveBackRedeliversTheSameBytesAtAnyBlockSize) {
     for (int i = 0; i < 100; ++i) bytes += static_cast<char>('A' + i % 26);
     for (unsigned int block = 1; block <= 33; ++block) {
         for (std::size_t start = 14; start < 40; ++start) {
-            SetInputBlockSize(block);
-            Open(bytes);
-            for (std::size_t i = 0; i < start; ++i) NextInputByte();
-            InputSeekBack(14);
+            Open(bytes, block);
+            for (std::size_t i = 0; i < start; ++i) Next();
+            reader_->SeekBack(14);
             for (std::size_t i = start - 14; i < start + 3; ++i)
-                ASSERT_EQ(NextInputByte(), static_cast<unsigned char>(bytes[i]))
-                    << "block " << block << " start " << start;
-            rt::_close(g_nInFile);
+                ASSERT_EQ(Next(), static_cast<unsigned char>(bytes[i])) << "block " << block << " start " << start;
         }
     }
 }
 
 TEST_F(InputReaderTest, EndOfInputTestRefersToBytesDelivered) {
-    SetInputBlockSize(8);
-    Open("0123456789");
+    Open("0123456789", 8);
     for (int i = 0; i < 9; ++i) {
-        NextInputByte();
-        EXPECT_EQ(InputEof(), 0) << i;
+        Next();
+        EXPECT_EQ(Eof(), 0) << i;
     }
-    NextInputByte();
-    EXPECT_EQ(InputEof(), 1);
-    InputSeekBack(3);
-    EXPECT_EQ(InputEof(), 0);
+    Next();
+    EXPECT_EQ(Eof(), 1);
+    reader_->SeekBack(3);
+    EXPECT_EQ(Eof(), 0);
 }
 
 TEST_F(InputReaderTest, FailedReadDeliversNothingAndIsNotRepeated) {
     fs.files["in"].unreadableFrom = 3;
     Open("abcdef");
-    EXPECT_EQ(ReadInputChar(), "a");
-    NextInputByte();
-    NextInputByte();
-    EXPECT_EQ(InputEof(), -1);
+    fs.files["in"].unreadableFrom = 3;
+    EXPECT_EQ(Next(), 'a');
+    Next();
+    Next();
+    EXPECT_EQ(Eof(), -1);
     int reads = fs.reads;
-    EXPECT_TRUE(ReadInputChar().IsEmpty());
-    EXPECT_EQ(InputEof(), -1);
+    EXPECT_EQ(Next(), 0);
+    EXPECT_EQ(Eof(), -1);
     EXPECT_EQ(fs.reads, reads);
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "module/talveron.h"
+#include "talveron.h"
 #include "runtime/runtime.h"
 
 namespace {

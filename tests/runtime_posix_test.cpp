@@ -49,9 +49,14 @@ TEST_F(PosixBackendTest, BinaryBytesAndEndOfFile) {
     const char bytes[] = "a\r\n\x1a\0z";
     EXPECT_EQ(rt::_write(fd, bytes, 6), 6);
     EXPECT_EQ(rt::_eof(fd), 1);
-    EXPECT_EQ(rt::_lseek(fd, -6, rt::kSeekCur), 0);
-    EXPECT_EQ(rt::_eof(fd), 0);
     char back[6];
+    EXPECT_EQ(rt::ReadAt(fd, back, 6, 0), 6);
+    EXPECT_EQ(std::string(back, 6), std::string(bytes, 6));
+    EXPECT_EQ(rt::_eof(fd), 1);  // a read at an offset leaves the position
+    EXPECT_EQ(rt::ReadAt(fd, back, 6, 6), 0);
+    EXPECT_EQ(rt::_close(fd), 0);
+    fd = rt::_open(path.c_str(), _O_BINARY, 0);
+    EXPECT_EQ(rt::_eof(fd), 0);
     EXPECT_EQ(rt::_read(fd, back, 6), 6);
     EXPECT_EQ(std::string(back, 6), std::string(bytes, 6));
     EXPECT_EQ(rt::_read(fd, back, 6), 0);

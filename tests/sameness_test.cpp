@@ -10,7 +10,7 @@
 
 namespace {
 
-const unsigned int kBlockSizes[] = {1, 2, 3, 5, 13, 14, 15, 16, 17, 31, 257, kInputBlockSize};
+const unsigned int kBlockSizes[] = {1, 2, 3, 5, 13, 14, 15, 16, 17, 31, 257, Searcher::kBlockSize};
 
 class SamenessTest : public SearchTest {
 protected:
@@ -71,7 +71,7 @@ TEST_F(SamenessTest, LongAddressesKeepOnlyWhatCanReachARecord) {
                 if (zeroAt >= 0 && static_cast<std::size_t>(zeroAt) < length) address[zeroAt] = '\0';
                 address += ending;
                 std::string page = "<a href=\"http://" + address + "\"><a href=\"http://after.jp\">";
-                for (unsigned int block : {7u, kInputBlockSize}) {
+                for (unsigned int block : {7u, Searcher::kBlockSize}) {
                     Compare(page, "", block);
                     if (HasFatalFailure()) return;
                 }
@@ -87,7 +87,7 @@ TEST_F(SamenessTest, RealPages) {
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         std::string page = ReadRealPage(name);
-        for (unsigned int block : {16u, 4093u, kInputBlockSize}) {
+        for (unsigned int block : {16u, 4093u, Searcher::kBlockSize}) {
             Compare(page, block == 16 ? "www google" : "", block);
             if (HasFatalFailure()) return;
         }

@@ -140,7 +140,7 @@ TEST_F(KernelSearchTest, RunsOfLessThanSigns) {
                 std::string page = std::string(static_cast<std::size_t>(lead), 'x') + std::string(static_cast<std::size_t>(run), '<') +
                                    "a href=\"http://r" + std::to_string(run) + ".jp\">" + std::string(60, 'y') +
                                    std::string(static_cast<std::size_t>(run), '<') + "x";
-                for (unsigned int block : {64u, 100u, kInputBlockSize}) {
+                for (unsigned int block : {64u, 100u, Searcher::kBlockSize}) {
                     SetInputBlockSize(block);
                     ModelRun expected = ModelSearch(page, "");
                     fs.files["page.html"].data = page;
@@ -160,7 +160,7 @@ TEST_F(KernelSearchTest, EveryKernelGivesTheModelsRecords) {
         for (int round = 0; round < 400; ++round) {
             std::string page = RandomPage(rng, 20 + static_cast<int>(rng() % 400));
             std::string keywords = RandomKeywords(rng);
-            static const unsigned int kBlocks[] = {49, 64, 100, 257, 4096, kInputBlockSize};
+            static const unsigned int kBlocks[] = {49, 64, 100, 257, 4096, Searcher::kBlockSize};
             SetInputBlockSize(kBlocks[rng() % 6]);
             ModelRun expected = ModelSearch(page, keywords);
             fs.files["page.html"].data = page;

@@ -8,18 +8,18 @@
 #include <string>
 
 #include "framework/cstring.h"
-#include "module/export.h"
+#include "face/export.h"
 #include "module/module_state.h"
-#include "search/input_reader.h"
+#include "search/searcher.h"
 #include "tests/fake_files.h"
 
 class SearchTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetModuleState();
-        SetInputBlockSize(kInputBlockSize);
+        SetInputBlockSize(Searcher::kBlockSize);
     }
-    void TearDown() override { SetInputBlockSize(kInputBlockSize); }
+    void TearDown() override { SetInputBlockSize(Searcher::kBlockSize); }
 
     int Search(const std::string& path, const std::string& keywordLine, int arg3 = 0, int arg4 = 0) {
         return BEGIN_SEARCH_ADD(CString(path.data(), static_cast<int>(path.size())).Detach(),

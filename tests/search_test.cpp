@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "module/messages.h"
-#include "search/search.h"
+#include "face/export.h"
+#include "module/limits.h"
+#include "search/searcher.h"
 #include "tests/scan_model.h"
 #include "tests/search_fixture.h"
 

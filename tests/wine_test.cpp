@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "framework/cstring.h"
-#include "module/export.h"
+#include "face/export.h"
 #include "module/messages.h"
 #include "module/module_state.h"
 #include "help/help.h"

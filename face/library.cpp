@@ -1,14 +1,17 @@
 // The library's identity and the home of the export's messages on Linux.
-#include "module/talveron.h"
+#include <atomic>
+
 #include "module/version.h"
 #include "runtime/runtime.h"
+#include "talveron.h"
 
 namespace {
 
-void (*s_messageHandler)(const char* text, const char* caption) = nullptr;
+// Set from any thread, while an export's call of another thread shows messages.
+std::atomic<void (*)(const char*, const char*)> s_messageHandler{nullptr};
 
 int HandOver(void*, const char* text, const char* caption, unsigned int) {
-    if (s_messageHandler) s_messageHandler(text, caption);
+    if (auto handler = s_messageHandler.load()) handler(text, caption);
     return IDYES;
 }
 
@@ -20,6 +23,6 @@ extern "C" const char* talveron_version(void) {
 }
 
 extern "C" void talveron_set_message_handler(void (*handler)(const char* text, const char* caption)) {
-    s_messageHandler = handler;
+    s_messageHandler.store(handler);
     rt::SetMessageHandler(handler ? HandOver : nullptr);
 }

@@ -1,0 +1,113 @@
+/* The module's interface for programs on Linux that link libtalveron.so
+   (pkg-config: talveron): the export that legacy host programs call, and
+   searches of an open descriptor whose records and reasons come back to
+   the caller instead of going to OUT.TXT. */
+#ifndef TALVERON_H
+#define TALVERON_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The module's fixed capacities. */
+#define TALVERON_KEYWORD_SLOTS 6      /* keywords taken from the keyword line */
+#define TALVERON_KEYWORD_LINE_MAX 255 /* bytes of the keyword line read; the rest is dropped */
+#define TALVERON_ADDRESS_MAX 499      /* longest address that becomes a record */
+#define TALVERON_ADDRESS_KEPT 500     /* bytes of an address that a search keeps */
+
+/* The legacy export (see the README: "Calling the module"): searches the
+   file named by the string strInputPath into OUT.TXT in the current
+   directory. Returns 0 after a completed scan, -1 otherwise. Its calls
+   take turns. */
+int BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine, int nUnused3, int nUnused4);
+
+/* Why an address behind a recognised anchor did not become a record. */
+enum talveron_reason {
+    TALVERON_EXCLUDED = 1,  /* it contains the keyword of slot `keyword` */
+    TALVERON_TOO_LONG = 2,  /* longer than TALVERON_ADDRESS_MAX bytes (up to a 0 byte in it) */
+    TALVERON_UNFINISHED = 3 /* the input ended before its closing quote */
+};
+
+/* Where a search's results go. Any function may be null but records. */
+struct talveron_sink {
+    void* context;
+    /* Whole records, each ended by CR LF (see lf_line_ends), in the order
+       of the input; called before every read of the input and when the
+       buffer of records is full. A result other than 0 stops the search. */
+    int (*records)(void* context, const char* bytes, size_t length);
+    /* An address that did not become a record: the reason, the keyword slot
+       (1 to TALVERON_KEYWORD_SLOTS) for TALVERON_EXCLUDED, the offset of
+       its anchor's '<' (talveron_harvest: counted from where the descriptor
+       stood when the call began; talveron_harvest_range: the file offset),
+       and the address as far as it is kept (its first TALVERON_ADDRESS_KEPT
+       bytes, 0 bytes and control bytes included). */
+    void (*rejected)(void* context, int reason, int keyword, long long offset, const char* address,
+                     size_t length);
+    /* After each read of the input: the bytes read so far by this call. */
+    void (*progress)(void* context, long long bytes);
+    /* 1: records end with LF alone instead of CR LF. */
+    int lf_line_ends;
+    /* This call's messages, Shift_JIS text and caption, as the export shows
+       them in message boxes. */
+    void (*message)(void* context, const char* text, const char* caption);
+};
+
+/* How a search ended. */
+enum talveron_status {
+    TALVERON_COMPLETED = 0,     /* searched to its end (or, for a range, past its end) */
+    TALVERON_READ_FAILED = 1,   /* a read failed (read_errno); the search ended there */
+    TALVERON_STOPPED = 2,       /* the records function stopped it */
+    TALVERON_OUT_OF_MEMORY = 3, /* the search's buffers could not be had; nothing was read */
+    TALVERON_BAD_ARGUMENTS = 4  /* no sink, no records function, or a range that is none */
+};
+
+struct talveron_result {
+    int status;         /* enum talveron_status */
+    int read_errno;     /* errno of the read that failed, else 0 */
+    long long bytes;    /* bytes read from the input */
+    long long next;     /* talveron_harvest_range: where the range that follows begins */
+};
+
+/* Searches the input open on `fd` from where it stands to its end, by the
+   export's rules for a file and with `keyword_line` split into the keyword
+   slots as the export splits it. Reads only (no seeking: pipes will do) and
+   leaves the descriptor open; a descriptor in non-blocking mode is waited
+   for (poll) whenever it has nothing to read yet. Reentrant: any number of
+   threads may search at once, and a sink's function may start a search of
+   its own. Returns 0 when the status is TALVERON_COMPLETED, else -1.
+   `result` may be null. */
+int talveron_harvest(int fd, const char* keyword_line, const struct talveron_sink* sink,
+                     struct talveron_result* result);
+
+/* The search of a part of a regular file, so that parts can be searched at
+   once: the anchors whose '<' lies in [start, end) of the file open on
+   `fd`, as a search of the whole file finds them, provided that a search of
+   the whole file begins a skip for the next '<' at `start`. That holds at 0,
+   at a position that talveron_cut gives, and at the `next` of the range
+   before. The file is read at offsets (the descriptor does not move), past
+   `end` where an address runs on; result->next tells where the range that
+   follows begins (at least `end`). When it is more than the start that
+   range was searched from, that range is searched again from `next`. */
+int talveron_harvest_range(int fd, long long start, long long end, const char* keyword_line,
+                           const struct talveron_sink* sink, struct talveron_result* result);
+
+/* A place at or after `near` where a search of the whole file open on `fd`
+   certainly begins a skip: no anchor opening, address or comparison runs
+   over it. Looks at most `window` bytes on; returns -1 when there is none
+   there, or a read failed. */
+long long talveron_cut(int fd, long long near, long long window);
+
+/* The module's version, "1.0.0.1". */
+const char* talveron_version(void);
+
+/* Where the export's message boxes go on Linux (Shift_JIS text and
+   caption); null drops them, as at load. */
+void talveron_set_message_handler(void (*handler)(const char* text, const char* caption));
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
