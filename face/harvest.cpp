@@ -14,8 +14,8 @@ static_assert(TALVERON_KEYWORD_SLOTS == kKeywordSlots, "the header names the mod
 static_assert(TALVERON_KEYWORD_LINE_MAX == kKeywordLineMax, "the header names the module's limits");
 static_assert(TALVERON_ADDRESS_MAX == kMaxAddress, "the header names the module's limits");
 static_assert(TALVERON_ADDRESS_KEPT == kRecordBufferSize, "the header names the module's limits");
-static_assert(TALVERON_EXCLUDED == kRejectExcluded && TALVERON_TOO_LONG == kRejectTooLong &&
-                  TALVERON_UNFINISHED == kRejectUnfinished,
+static_assert(int{TALVERON_EXCLUDED} == kRejectExcluded && int{TALVERON_TOO_LONG} == kRejectTooLong &&
+                  int{TALVERON_UNFINISHED} == kRejectUnfinished,
               "the reasons are the search's");
 
 namespace {
@@ -42,13 +42,13 @@ private:
 
 // Runs `search` on a new searcher reporting to `sink`, and tells how it ended.
 template <typename Search>
-talveron_result Run(const char* keywordLine, const talveron_sink* sink, Search search) {
+talveron_result Run(const char* keywordLine, const talveron_sink* sink, bool beginning, Search search) {
     talveron_result outcome = {TALVERON_BAD_ARGUMENTS, 0, 0, 0};
     if (!sink || !sink->records) return outcome;
     CallerSink caller(*sink);
     // Nothing is thrown out to the caller, who may be a C program.
     try {
-        caller.Message(MSG_SEARCH_START, CAPTION_ERROR);
+        if (beginning) caller.Message(MSG_SEARCH_START, CAPTION_ERROR);
         Searcher searcher(caller, keywordLine, sink->lf_line_ends != 0);
         search(searcher);
         outcome.status = searcher.Stopped()      ? TALVERON_STOPPED
@@ -74,7 +74,7 @@ int Report(const talveron_result& outcome, talveron_result* result) {
 
 extern "C" int talveron_harvest(int fd, const char* keyword_line, const talveron_sink* sink,
                                 talveron_result* result) {
-    return Report(Run(keyword_line, sink,
+    return Report(Run(keyword_line, sink, true,
                       [&](Searcher& searcher) {
                           // An input that ended stays ended: a terminal needs
                           // one end-of-file key, and a file one read at its end.
@@ -93,7 +93,8 @@ extern "C" int talveron_harvest_range(int fd, long long start, long long end, co
                                             : talveron_result{TALVERON_BAD_ARGUMENTS, 0, 0, 0},
                       result);
     }
-    return Report(Run(keyword_line, sink,
+    // The parts of a search tell its start once, at the beginning.
+    return Report(Run(keyword_line, sink, start == 0,
                       [&](Searcher& searcher) {
                           searcher.SetEndIsFinal(true);
                           searcher.SearchRange(fd, start, end);

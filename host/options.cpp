@@ -2,7 +2,14 @@
 
 #include <getopt.h>
 
+#include <cstdlib>
 #include <cstring>
+
+#include "talveron.h"
+
+// A limit of the module's header, in the help's text.
+#define TEXT_OF(n) #n
+#define NUMBER(n) TEXT_OF(n)
 
 namespace {
 
@@ -23,6 +30,7 @@ enum : int {
     kIdMessages,
     kIdOutTxt,
     kIdKeywordLine,
+    kIdThreads,
     kIdHelp,
     kIdVersion,
 };
@@ -41,7 +49,7 @@ const OptionRow kOptions[] = {
     {"exclude-keyword", 'x', "WORD",
      "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
      "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
-     "words joined by spaces may not pass 255 bytes"},
+     "words joined by spaces may not pass " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes"},
     {nullptr, 0, nullptr, "Output:"},
     {"output", 'O', "FILE",
      "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -80,6 +88,10 @@ const OptionRow kOptions[] = {
     {"list-inputs", kIdListInputs, nullptr,
      "print the names of the inputs (and of directories that cannot be\n"
      "read, where they are met), each ended by a 0 byte, and search nothing"},
+    {"threads", 'j', "N",
+     "search N inputs at once, and a large file in N parts at once (default:\n"
+     "the number of cores; 1 searches one input after the other); the output\n"
+     "is the same whatever N"},
     {nullptr, 0, nullptr, "Messages and exit status:"},
     {"quiet", 'q', nullptr, "print nothing; exit 0 at the first record (also --silent)"},
     {"silent", 'q', nullptr, nullptr},
@@ -95,7 +107,7 @@ const OptionRow kOptions[] = {
      "written"},
     {"keyword-line", kIdKeywordLine, "LINE",
      "with --out-txt: hand LINE to the module as it is (it splits it at\n"
-     "spaces into six slots and reads at most 255 bytes of it)"},
+     "spaces into six slots and reads at most " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes of it)"},
     {nullptr, 0, nullptr, "Other:"},
     {"help", kIdHelp, nullptr, "show this help"},
     {"version", kIdVersion, nullptr, "show the module's version"},
@@ -124,7 +136,7 @@ const char kIntroduction[] =
     "a lower-case http://, and a \"/\" is added unless it ends in \".html\", \".htm\"\n"
     "(any case) or \"/\". Control bytes, DEL and every byte from 0x80 up are\n"
     "removed from it. An address is dropped when it contains a keyword (bytes\n"
-    "compared exactly, case counts), when it is longer than 499 bytes (counted\n"
+    "compared exactly, case counts), when it is longer than " NUMBER(TALVERON_ADDRESS_MAX) " bytes (counted\n"
     "up to a 0 byte in it), or when the input ends before its closing quote.\n"
     "A '<' directly behind a '<' that did not begin an anchor is not looked at,\n"
     "so \"<<a href=...\" hides that anchor.\n"
@@ -269,6 +281,17 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
                 options.keywordLine = value;
                 options.haveKeywordLine = true;
                 break;
+            case 'j': {
+                char* end = nullptr;
+                long n = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end != '\0' || n < 0 || n > kMaxThreads) {
+                    error = "-j/--threads takes a number from 0 (the number of cores) to " +
+                            std::to_string(kMaxThreads) + ", not '" + value + "'";
+                    return Command::kUsageError;
+                }
+                options.threads = static_cast<int>(n);
+                break;
+            }
             case kIdHelp: help = true; break;
             case kIdVersion: version = true; break;
             case ':': {
@@ -301,60 +324,64 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
     for (int i = optind; i < argc; ++i) options.inputs.push_back(argv[i]);
     if (help) return Command::kHelp;
     if (version) return Command::kVersion;
-
     if (emptyFileName) {
         error = "an empty file name for --output, --rejected or --files0-from";
         return Command::kUsageError;
     }
-    // The keywords: never a silent change of what the user asked for.
-    if (options.keywords.size() > 6) {
-        error = "more than six keywords (-x): the module has six keyword slots";
-        return Command::kUsageError;
-    }
-    for (const std::string& word : options.keywords) {
-        if (word.find(' ') != std::string::npos) {
-            error = "keyword '" + word + "' contains a space, which would split it into two keywords";
-            return Command::kUsageError;
-        }
-    }
-    if (options.haveKeywordLine && !options.outTxt) {
-        error = "--keyword-line goes with --out-txt (use -x WORD otherwise)";
-        return Command::kUsageError;
-    }
-    if (options.haveKeywordLine && !options.keywords.empty()) {
-        error = "--keyword-line and -x cannot be used together";
-        return Command::kUsageError;
-    }
-    if (!options.haveKeywordLine) {
-        std::string line;
-        for (std::size_t k = 0; k < options.keywords.size(); ++k) line += (k ? " " : "") + options.keywords[k];
-        if (line.size() > 255) {
-            error = "the keywords make a keyword line of " + std::to_string(line.size()) +
-                    " bytes; the module reads at most 255";
-            return Command::kUsageError;
-        }
-        options.keywordLine = line;
-    }
-    if (options.allOrNothing && options.output.empty()) {
-        error = "--all-or-nothing goes with --output=FILE";
-        return Command::kUsageError;
-    }
-    if (options.outTxt) {
-        if (options.inputs.size() != 1 || !options.files0From.empty()) {
-            error = "--out-txt takes exactly one INPUT";
-            return Command::kUsageError;
-        }
-        if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf ||
-            options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet ||
-            !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
-            error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
-            return Command::kUsageError;
-        }
-    }
+    if (!ValidateOptions(options, error)) return Command::kUsageError;
     if (options.output == "-") options.output.clear();
     if (options.inputs.empty() && options.files0From.empty()) {
         options.currentDirectoryImplied = stdinIsTerminal || recursive;
         options.inputs.push_back(options.currentDirectoryImplied ? "." : "-");
     }
     return Command::kRun;
+}
+
+bool ValidateOptions(Options& options, std::string& error) {
+    // The keywords: never a silent change of what the user asked for.
+    if (options.keywords.size() > static_cast<std::size_t>(TALVERON_KEYWORD_SLOTS)) {
+        error = "more than six keywords (-x): the module has six keyword slots";
+        return false;
+    }
+    for (const std::string& word : options.keywords) {
+        if (word.find(' ') != std::string::npos) {
+            error = "keyword '" + word + "' contains a space, which would split it into two keywords";
+            return false;
+        }
+    }
+    if (options.haveKeywordLine && !options.outTxt) {
+        error = "--keyword-line goes with --out-txt (use -x WORD otherwise)";
+        return false;
+    }
+    if (options.haveKeywordLine && !options.keywords.empty()) {
+        error = "--keyword-line and -x cannot be used together";
+        return false;
+    }
+    if (!options.haveKeywordLine) {
+        std::string line;
+        for (std::size_t k = 0; k < options.keywords.size(); ++k) line += (k ? " " : "") + options.keywords[k];
+        if (line.size() > static_cast<std::size_t>(TALVERON_KEYWORD_LINE_MAX)) {
+            error = "the keywords make a keyword line of " + std::to_string(line.size()) +
+                    " bytes; the module reads at most " + std::to_string(TALVERON_KEYWORD_LINE_MAX);
+            return false;
+        }
+        options.keywordLine = line;
+    }
+    if (options.allOrNothing && options.output.empty()) {
+        error = "--all-or-nothing goes with --output=FILE";
+        return false;
+    }
+    if (options.outTxt) {
+        if (options.inputs.size() != 1 || !options.files0From.empty()) {
+            error = "--out-txt takes exactly one INPUT";
+            return false;
+        }
+        if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf ||
+            options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet ||
+            !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
+            error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
+            return false;
+        }
+    }
+    return true;
 }

@@ -42,7 +42,11 @@ struct Options {
     bool stats = false;
     bool messages = false;
     bool outTxt = false;
+    int threads = 0;                    // -j: inputs searched at once; 0 for the number of cores
 };
+
+// The most threads -j takes.
+constexpr int kMaxThreads = 1024;
 
 enum class Command { kRun, kHelp, kVersion, kUsageError };
 
@@ -51,6 +55,10 @@ enum class Command { kRun, kHelp, kVersion, kUsageError };
 // the current directory on a terminal (as ripgrep) or with -r or -R (as
 // grep), else standard input.
 Command ParseOptions(int argc, char** argv, Options& options, std::string& error, bool stdinIsTerminal = false);
+
+// The checks of what the options ask for together, after parsing; false,
+// with the reason in `error`, for a usage error. Fills in the keyword line.
+bool ValidateOptions(Options& options, std::string& error);
 
 // What --help prints.
 std::string HelpText();

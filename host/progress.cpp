@@ -62,7 +62,7 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     line("inputs failed          ", Grouped(counts.failed));
     line("bytes                  ", Grouped(counts.bytes));
     line("records written        ", Grouped(counts.records));
-    for (std::size_t slot = 0; slot < 6; ++slot) {
+    for (std::size_t slot = 0; slot < static_cast<std::size_t>(TALVERON_KEYWORD_SLOTS); ++slot) {
         if (slot >= keywords.size() || keywords[slot].empty()) continue;
         std::string word;  // escaped as --rejected shows it
         AppendEscaped(word, keywords[slot].data(), keywords[slot].size());

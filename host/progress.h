@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "talveron.h"
+
 struct RunCounts {
     long long searched = 0, failed = 0;
     long long bytes = 0;        // of the inputs done
     long long records = 0;
-    long long excluded[6] = {};  // by keyword slot
+    long long excluded[TALVERON_KEYWORD_SLOTS] = {};  // by keyword slot
     long long tooLong = 0, unfinished = 0;
 };
 

@@ -66,7 +66,7 @@ void RejectedFile::Add(const std::string& input, int reason, int keyword, long l
             AppendEscaped(pending_, keywords[keyword - 1].data(), keywords[keyword - 1].size());
         pending_ += "): ";
     } else if (reason == TALVERON_TOO_LONG) {
-        pending_ += "longer than 499 bytes: ";
+        pending_ += "longer than " + std::to_string(TALVERON_ADDRESS_MAX) + " bytes: ";
     } else {
         pending_ += "unfinished at end of input: ";
     }

@@ -4,7 +4,8 @@
 //
 // The search of each input is the module's (talveron_harvest); this program
 // checks its standard descriptors and files (descriptors.cpp), chooses the
-// inputs (inputs.cpp), parses the command line (options.cpp), writes the
+// inputs (inputs.cpp), parses the command line (options.cpp), searches the
+// inputs on its threads in order (searches.cpp, jobs.cpp), writes the
 // records (output.cpp) and the dropped addresses (rejected.cpp), shows
 // progress and the summary (progress.cpp), says everything on standard
 // error through one path (messages.cpp), cleans up on signals
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "descriptors.h"
 #include "inputs.h"
@@ -26,78 +28,11 @@
 #include "output.h"
 #include "progress.h"
 #include "rejected.h"
+#include "searches.h"
 #include "signals.h"
 #include "talveron.h"
 
 namespace {
-
-// One input's search: where its results go.
-struct Search {
-    const Options* options;
-    Output* output;
-    RejectedFile* rejected;
-    RunCounts* counts;
-    Progress* progress;
-    const Input* input;
-    std::string prefix;      // "NAME:" with -H
-    std::string shownName;   // the input's name as shown
-    long long records = 0;   // of this input
-};
-
-// True when a read of `fd` would not wait.
-bool InputReady(int fd) {
-    pollfd p = {fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
-}
-
-long long CountLines(const char* bytes, std::size_t length) {
-    long long n = 0;
-    for (const char* p = bytes, *end = bytes + length; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));
-         ++p)
-        ++n;
-    return n;
-}
-
-int OnRecords(void* context, const char* bytes, std::size_t length) {
-    Search& search = *static_cast<Search*>(context);
-    const Options& options = *search.options;
-    if (length == 0) return 0;
-    if (options.quiet || options.listing == Listing::kFilesWithMatches ||
-        options.listing == Listing::kFilesWithoutMatch) {
-        // One record tells all there is to tell of this input.
-        search.records = 1;
-        return 1;
-    }
-    if (options.listing == Listing::kCount) {
-        long long n = CountLines(bytes, length);
-        search.records += n;
-        search.counts->records += n;
-        return 0;
-    }
-    long long before = search.output->RecordCount();
-    bool ok = search.output->Records(bytes, length, search.prefix);
-    // Standard input may pause: what was found goes out before a read that
-    // would wait.
-    if (ok && search.input->standardInput && !InputReady(0)) ok = search.output->Push();
-    search.counts->records += search.output->RecordCount() - before;
-    search.records = 1;
-    return ok ? 0 : 1;
-}
-
-void OnRejected(void* context, int reason, int keyword, long long offset, const char* address, std::size_t length) {
-    Search& search = *static_cast<Search*>(context);
-    if (reason == TALVERON_EXCLUDED && keyword >= 1 && keyword <= 6) ++search.counts->excluded[keyword - 1];
-    if (reason == TALVERON_TOO_LONG) ++search.counts->tooLong;
-    if (reason == TALVERON_UNFINISHED) ++search.counts->unfinished;
-    search.rejected->Add(search.shownName, reason, keyword, offset, address, length, search.options->keywords);
-}
-
-void OnProgress(void* context, long long bytes) {
-    Search& search = *static_cast<Search*>(context);
-    search.progress->Update(*search.counts, bytes);
-}
-
-void OnMessage(void*, const char* text, const char* caption) { ShowModuleMessage(text, caption); }
 
 // The file of --files0-from, or null; false, with a diagnostic shown, when it
 // cannot be opened.
@@ -221,81 +156,53 @@ int Harvest(const Options& options) {
     bool withName = options.withFilename == 1 ||
                     (options.withFilename == -1 &&
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
-    // With -Z a name is followed by a 0 byte and shown as it is.
-    const char nameEnd = options.nullAfterName ? '\0' : ':';
-
-    talveron_sink sink = {};
-    sink.records = OnRecords;
-    sink.lf_line_ends = !options.crlf;
-    if (rejected.IsOpen() || options.stats) sink.rejected = OnRejected;
-    if (showProgress) sink.progress = OnProgress;
-    if (options.messages) sink.message = OnMessage;
 
     // Opening ahead pays when there is more than one input.
     InputOpener opener(walker, names || options.inputs.size() > 1 || walker.WalksDirectories(), options.followLinks);
+    RunState run;
+    run.options = &options;
+    run.output = &output;
+    run.rejected = &rejected;
+    run.counts = &counts;
+    run.progress = &progress;
+    run.opener = &opener;
+    run.withName = withName;
+    run.rejectedThrough = rejectedThrough;
+    int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
+    Searches searches(run, threads);
     InputOpener::Opened opened;
-    bool trouble = false, found = false, inputIsOutput = false;
+    bool inputIsOutput = false;
     long long attempted = 0;
-    while (!output.Failed() && !(options.quiet && found) && opener.Next(opened)) {
+    while (!output.Failed() && !(options.quiet && run.found) && opener.Next(opened)) {
         const Input& input = opened.input;
         if (opened.skipped) {
             opener.Done(opened);
             continue;
         }
-        ++attempted;
-        int fd = opened.fd;
-        int error = opened.error;
-        const std::string& name = input.standardInput && options.haveLabel ? options.label : input.name;
-        if (!input.refusal.empty()) {
-            Say(input.refusal);
-            error = -1;
-        } else if (error == 0 && where.IsTemporary(opened.st)) {
+        if (opened.error == 0 && input.refusal.empty() && where.IsTemporary(opened.st)) {
             // The run's own temporary file, met by a walk: not an input.
-            --attempted;
             opener.Done(opened);
             continue;
-        } else if (error == 0 && where.Is(opened.st)) {
-            Say(ShownName(name) + ": input file is also the output");
+        }
+        ++attempted;
+        if (!input.refusal.empty()) {
+            std::string refusal = input.refusal;
+            searches.Fail(std::move(opened), refusal);
+        } else if (opened.error != 0) {
+            searches.Fail(std::move(opened), "");
+        } else if (where.Is(opened.st)) {
+            std::string said = ShownName(input.standardInput && options.haveLabel ? options.label : input.name) +
+                               ": input file is also the output";
             inputIsOutput = true;
-            error = -1;
-        }
-        if (error != 0) {
-            if (error > 0) DiagnoseInput(name, error);
-            ++counts.failed;
-            trouble = true;
-            opener.Done(opened);
-            continue;
-        }
-        Search search = {&options, &output, &rejected, &counts, &progress, &input, "", ShownName(name)};
-        const std::string& listed = options.nullAfterName ? name : search.shownName;
-        if (withName) search.prefix = listed + nameEnd;
-        sink.context = &search;
-        talveron_result result;
-        int status = talveron_harvest(fd, options.keywordLine.c_str(), &sink, &result);
-        opener.Done(opened);
-        rejected.Flush();
-        counts.bytes += result.bytes;
-        // A search stopped by its records function has told what it had to.
-        if (status == 0 || (result.status == TALVERON_STOPPED && !output.Failed())) {
-            ++counts.searched;
+            searches.Fail(std::move(opened), said);
         } else {
-            ++counts.failed;
-            trouble = true;
-            if (result.status == TALVERON_READ_FAILED)
-                DiagnoseInput(name, result.read_errno);
-            else if (result.status == TALVERON_OUT_OF_MEMORY)
-                Say(ShownName(name) + ": not searched: out of memory");
+            searches.Search(std::move(opened));
         }
-        found |= search.records > 0;
-        std::string line;
-        if (options.listing == Listing::kCount)
-            line = (withName ? search.prefix : "") + std::to_string(search.records) + "\n";
-        if ((options.listing == Listing::kFilesWithMatches && search.records > 0) ||
-            (options.listing == Listing::kFilesWithoutMatch && search.records == 0 && status == 0))
-            line = listed + (options.nullAfterName ? '\0' : '\n');
-        if (!line.empty() && printing) output.Lines(line.data(), line.size());
-        progress.Update(counts, 0);
+        opened = InputOpener::Opened();
     }
+    searches.Wait();
+    bool trouble = run.trouble;
+    bool found = run.found;
     progress.End();
     if (walker.NamesError()) {
         Diagnose(ShownName(options.files0From), walker.NamesError());

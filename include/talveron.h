@@ -89,7 +89,8 @@ int talveron_harvest(int fd, const char* keyword_line, const struct talveron_sin
    before. The file is read at offsets (the descriptor does not move), past
    `end` where an address runs on; result->next tells where the range that
    follows begins (at least `end`). When it is more than the start that
-   range was searched from, that range is searched again from `next`. */
+   range was searched from, that range is searched again from `next`. The
+   start message comes with the range that begins at 0 only. */
 int talveron_harvest_range(int fd, long long start, long long end, const char* keyword_line,
                            const struct talveron_sink* sink, struct talveron_result* result);
 

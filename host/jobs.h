@@ -1,0 +1,86 @@
+// Searches run at once on worker threads, their reports told in the order
+// the searches were given, as if they had run one after the other.
+//
+// A job's reports (records, dropped addresses, messages) are delivered at
+// once while it is the first job not yet finished; the reports of the jobs
+// behind it are kept until it is their turn. What is kept stays within a
+// budget of bytes: past it, a job that is not first waits, and the first
+// one never does, so the run always moves on. Deliveries and each job's
+// finish run one at a time, in order, under one lock: they may write to the
+// run's output without locks of their own. With one thread the jobs run on
+// the caller's thread, one after the other, and nothing is kept.
+#ifndef TALVERON_HOST_JOBS_H
+#define TALVERON_HOST_JOBS_H
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class Jobs {
+public:
+    class Job;
+
+    // What a job's work reports through.
+    class Reporter {
+    public:
+        // True once the job is first: from then on its reports are
+        // delivered at once by the work itself (no other job delivers
+        // meanwhile), unless Dropping().
+        bool Direct() const;
+        bool Dropping() const;
+        // A report to deliver when the job's turn comes (or now, when it has
+        // come meanwhile): `bytes` is what keeping it costs.
+        void Keep(std::function<void()> deliver, std::size_t bytes);
+
+    private:
+        friend class Jobs;
+        Reporter(Jobs& jobs, Job& job) : jobs_(jobs), job_(job) {}
+        Jobs& jobs_;
+        Job& job_;
+    };
+
+    struct Steps {
+        // On a worker thread.
+        std::function<void(Reporter&)> work;
+        // When the job's turn comes, before what it kept is delivered: false
+        // drops what it kept and will report (its finish then does what it
+        // must itself).
+        std::function<bool()> admit;
+        // After the job's work and its deliveries, in order.
+        std::function<void()> finish;
+    };
+
+    // `threads` workers (1: on the caller's thread); `budget` bytes kept at
+    // most.
+    Jobs(int threads, std::size_t budget);
+    ~Jobs();
+    Jobs(const Jobs&) = delete;
+    Jobs& operator=(const Jobs&) = delete;
+
+    // Adds a job behind the others; waits while many are queued.
+    void Add(Steps steps);
+    // Waits until every job added has finished.
+    void Wait();
+    int Threads() const { return threads_; }
+
+private:
+    void Work();
+    void Turn(std::unique_lock<std::mutex>& lock);
+
+    int threads_;
+    std::size_t budget_;
+    std::size_t kept_ = 0;  // bytes kept by all jobs
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::shared_ptr<Job>> jobs_;  // not yet finished, in order
+    std::size_t started_ = 0;                // of them, begun by a worker
+    bool stop_ = false;
+    std::vector<std::thread> workers_;
+};
+
+#endif

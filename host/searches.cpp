@@ -1,0 +1,300 @@
+#include "searches.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "messages.h"
+#include "talveron.h"
+
+namespace {
+
+// One input's search and what it tells, shared by its parts.
+struct InputSearch {
+    RunState* run;
+    InputOpener::Opened opened;
+    std::string name;        // as named (or --label)
+    std::string shownName;   // as shown in diagnostics
+    std::string listed;      // as -l, -L and -c name it
+    std::string prefix;      // "NAME:" with -H
+    long long records = 0;   // of this input, as far as told
+    // Of its parts, in their turns: where the next part begins, and the
+    // outcome so far.
+    long long next = 0;
+    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
+    long long bytes = 0;
+};
+
+// One part of an input (the whole input, or a range of a regular file).
+struct Part {
+    std::shared_ptr<InputSearch> input;
+    long long start = 0, end = -1;  // end -1: the whole input, as it stands
+    Jobs::Reporter* reporter = nullptr;  // null: delivers at once
+    talveron_result result = {TALVERON_COMPLETED, 0, 0, 0};
+};
+
+bool StopsAtFirstRecord(const Options& options) {
+    return options.quiet || options.listing == Listing::kFilesWithMatches ||
+           options.listing == Listing::kFilesWithoutMatch;
+}
+
+// True when a read of `fd` would not wait.
+bool InputReady(int fd) {
+    pollfd p = {fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+}
+
+long long CountLines(const char* bytes, std::size_t length) {
+    long long n = 0;
+    for (const char *p = bytes, *end = bytes + length; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));
+         ++p)
+        ++n;
+    return n;
+}
+
+// The reports of a search, in the input's turn.
+
+bool TellRecords(InputSearch& search, const char* bytes, std::size_t length) {
+    RunState& run = *search.run;
+    const Options& options = *run.options;
+    if (length == 0) return true;
+    if (StopsAtFirstRecord(options)) {
+        // One record tells all there is to tell of this input.
+        search.records = 1;
+        return false;
+    }
+    if (options.listing == Listing::kCount) {
+        long long n = CountLines(bytes, length);
+        search.records += n;
+        run.counts->records += n;
+        return true;
+    }
+    long long before = run.output->RecordCount();
+    bool ok = run.output->Records(bytes, length, search.prefix);
+    // Standard input may pause: what was found goes out before a read that
+    // would wait.
+    if (ok && search.opened.input.standardInput && !InputReady(0)) ok = run.output->Push();
+    run.counts->records += run.output->RecordCount() - before;
+    search.records = 1;
+    return ok;
+}
+
+void TellRejected(InputSearch& search, int reason, int keyword, long long offset, const char* address,
+                  std::size_t length) {
+    RunState& run = *search.run;
+    if (reason == TALVERON_EXCLUDED && keyword >= 1 && keyword <= TALVERON_KEYWORD_SLOTS)
+        ++run.counts->excluded[keyword - 1];
+    if (reason == TALVERON_TOO_LONG) ++run.counts->tooLong;
+    if (reason == TALVERON_UNFINISHED) ++run.counts->unfinished;
+    run.rejected->Add(search.shownName, reason, keyword, offset, address, length, run.options->keywords);
+}
+
+// The sink's functions: a report is told at once in the input's turn, else
+// kept until it comes.
+
+bool Direct(const Part& part) { return !part.reporter || part.reporter->Direct(); }
+bool Dropped(const Part& part) { return part.reporter && part.reporter->Dropping(); }
+
+int OnRecords(void* context, const char* bytes, std::size_t length) {
+    Part& part = *static_cast<Part*>(context);
+    InputSearch& search = *part.input;
+    if (Direct(part)) return Dropped(part) || !TellRecords(search, bytes, length) ? 1 : 0;
+    part.reporter->Keep([input = part.input, kept = std::string(bytes, length)] {
+        TellRecords(*input, kept.data(), kept.size());
+    }, length);
+    if (StopsAtFirstRecord(*search.run->options)) return length > 0 ? 1 : 0;
+    return search.run->output->Failed() ? 1 : 0;
+}
+
+void OnRejected(void* context, int reason, int keyword, long long offset, const char* address, std::size_t length) {
+    Part& part = *static_cast<Part*>(context);
+    if (Direct(part)) {
+        if (!Dropped(part)) TellRejected(*part.input, reason, keyword, offset, address, length);
+        return;
+    }
+    part.reporter->Keep([input = part.input, reason, keyword, offset, kept = std::string(address, length)] {
+        TellRejected(*input, reason, keyword, offset, kept.data(), kept.size());
+    }, length + 64);
+}
+
+void OnProgress(void* context, long long bytes) {
+    Part& part = *static_cast<Part*>(context);
+    RunState& run = *part.input->run;
+    if (Direct(part) && !Dropped(part)) run.progress->Update(*run.counts, bytes);
+}
+
+void OnMessage(void* context, const char* text, const char* caption) {
+    Part& part = *static_cast<Part*>(context);
+    if (Direct(part)) {
+        if (!Dropped(part)) ShowModuleMessage(text, caption);
+        return;
+    }
+    part.reporter->Keep([t = std::string(text), c = std::string(caption)] { ShowModuleMessage(t.c_str(), c.c_str()); },
+                        std::strlen(text) + std::strlen(caption));
+}
+
+talveron_sink SinkFor(const RunState& run, Part* part) {
+    talveron_sink sink = {};
+    sink.context = part;
+    sink.records = OnRecords;
+    sink.lf_line_ends = !run.options->crlf;
+    if (run.rejected->IsOpen() || run.options->stats) sink.rejected = OnRejected;
+    sink.progress = OnProgress;
+    if (run.options->messages) sink.message = OnMessage;
+    return sink;
+}
+
+void SearchPart(Part& part) {
+    RunState& run = *part.input->run;
+    talveron_sink sink = SinkFor(run, &part);
+    const char* keywords = run.options->keywordLine.c_str();
+    int fd = part.input->opened.fd;
+    if (part.end < 0)
+        talveron_harvest(fd, keywords, &sink, &part.result);
+    else
+        talveron_harvest_range(fd, part.start, part.end, keywords, &sink, &part.result);
+}
+
+// The input's end, in its turn: its descriptor handed back, its count or
+// name told, its failure said.
+void FinishInput(InputSearch& search) {
+    RunState& run = *search.run;
+    const Options& options = *run.options;
+    RunCounts& counts = *run.counts;
+    run.opener->Done(search.opened);
+    run.rejected->Flush();
+    counts.bytes += search.bytes;
+    const talveron_result& outcome = search.outcome;
+    // A search stopped by its records function has told what it had to.
+    if (outcome.status == TALVERON_COMPLETED || (outcome.status == TALVERON_STOPPED && !run.output->Failed())) {
+        ++counts.searched;
+    } else {
+        ++counts.failed;
+        run.trouble = true;
+        if (outcome.status == TALVERON_READ_FAILED)
+            DiagnoseInput(search.name, outcome.read_errno);
+        else if (outcome.status == TALVERON_OUT_OF_MEMORY)
+            Say(search.shownName + ": not searched: out of memory");
+    }
+    if (search.records > 0) run.found = true;
+    std::string line;
+    if (options.listing == Listing::kCount)
+        line = (run.withName ? search.prefix : "") + std::to_string(search.records) + "\n";
+    if ((options.listing == Listing::kFilesWithMatches && search.records > 0) ||
+        (options.listing == Listing::kFilesWithoutMatch && search.records == 0 &&
+         outcome.status == TALVERON_COMPLETED))
+        line = search.listed + (options.nullAfterName ? '\0' : '\n');
+    if (!line.empty() && !options.quiet) run.output->Lines(line.data(), line.size());
+    run.progress->Update(counts, 0);
+}
+
+// Where the parts of a regular file of `size` bytes begin: about equal
+// parts, each cut where a search of the whole file begins a skip (none
+// where there is no such place near).
+std::vector<long long> Cuts(int fd, long long size, int parts) {
+    std::vector<long long> cuts = {0};
+    constexpr long long kWindow = 1 << 20;
+    for (int k = 1; k < parts; ++k) {
+        long long cut = talveron_cut(fd, size / parts * k, kWindow);
+        if (cut > cuts.back() && cut < size) cuts.push_back(cut);
+    }
+    cuts.push_back(size);
+    return cuts;
+}
+
+}  // namespace
+
+void Searches::Search(InputOpener::Opened opened) {
+    const Options& options = *run_.options;
+    auto search = std::make_shared<InputSearch>();
+    search->run = &run_;
+    search->opened = std::move(opened);
+    const Input& input = search->opened.input;
+    search->name = input.standardInput && options.haveLabel ? options.label : input.name;
+    search->shownName = ShownName(search->name);
+    // With -Z a name is followed by a 0 byte and shown as it is.
+    search->listed = options.nullAfterName ? search->name : search->shownName;
+    if (run_.withName) search->prefix = search->listed + (options.nullAfterName ? '\0' : ':');
+
+    // A large regular file is searched in parts at once, when its records
+    // come out whole: not when one record tells all, and not when the
+    // dropped addresses go through the records' stream (their places among
+    // the records follow the reads of one search).
+    const struct stat& st = search->opened.st;
+    int parts = 1;
+    if (jobs_.Threads() > 1 && !input.standardInput && S_ISREG(st.st_mode) && !StopsAtFirstRecord(options) &&
+        !run_.rejectedThrough && st.st_size >= 2 * kPartMin)
+        parts = static_cast<int>(std::min<long long>(jobs_.Threads(), st.st_size / kPartMin));
+    if (parts == 1) {
+        auto part = std::make_shared<Part>();
+        part->input = search;
+        jobs_.Add({[part](Jobs::Reporter& reporter) {
+                       part->reporter = &reporter;
+                       SearchPart(*part);
+                   },
+                   nullptr,
+                   [part] {
+                       InputSearch& search = *part->input;
+                       search.outcome = part->result;
+                       search.bytes = part->result.bytes;
+                       FinishInput(search);
+                   }});
+        return;
+    }
+
+    std::vector<long long> cuts = Cuts(search->opened.fd, st.st_size, parts);
+    for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+        auto part = std::make_shared<Part>();
+        part->input = search;
+        part->start = cuts[k];
+        part->end = cuts[k + 1];
+        bool last = k + 2 == cuts.size();
+        jobs_.Add({[part](Jobs::Reporter& reporter) {
+                       part->reporter = &reporter;
+                       SearchPart(*part);
+                   },
+                   // Its turn: its reports count when the part before ended
+                   // where it began, and no part before failed.
+                   [part] {
+                       const InputSearch& search = *part->input;
+                       return search.outcome.status == TALVERON_COMPLETED && search.next == part->start;
+                   },
+                   [part, last] {
+                       InputSearch& search = *part->input;
+                       if (search.outcome.status == TALVERON_COMPLETED) {
+                           if (search.next != part->start) {
+                               // The part before ran on past this one's
+                               // start: this part is searched again from
+                               // there, its reports told at once.
+                               part->reporter = nullptr;
+                               part->start = search.next;
+                               SearchPart(*part);
+                           }
+                           search.outcome.status = part->result.status;
+                           search.outcome.read_errno = part->result.read_errno;
+                           search.next = part->result.next;
+                           search.bytes += std::min(part->result.bytes, part->end - part->start);
+                       }
+                       if (last) FinishInput(search);
+                   }});
+    }
+}
+
+void Searches::Fail(InputOpener::Opened opened, const std::string& diagnostic) {
+    auto failed = std::make_shared<InputOpener::Opened>(std::move(opened));
+    jobs_.Add({nullptr, nullptr, [this, failed, diagnostic] {
+                   const Options& options = *run_.options;
+                   const Input& input = failed->input;
+                   if (!diagnostic.empty())
+                       Say(diagnostic);
+                   else if (failed->error > 0)
+                       DiagnoseInput(input.standardInput && options.haveLabel ? options.label : input.name,
+                                     failed->error);
+                   ++run_.counts->failed;
+                   run_.trouble = true;
+                   run_.opener->Done(*failed);
+               }});
+}

@@ -1,0 +1,58 @@
+// The searches of a run: each input opened is searched on the run's threads
+// (a large regular file in parts at once), and what each tells (records,
+// dropped addresses, messages, its count or name, its diagnostics) comes
+// out in the order of the inputs, exactly as one search after the other
+// gives it.
+#ifndef TALVERON_HOST_SEARCHES_H
+#define TALVERON_HOST_SEARCHES_H
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+#include "inputs.h"
+#include "jobs.h"
+#include "options.h"
+#include "output.h"
+#include "progress.h"
+#include "rejected.h"
+
+// What the searches of a run write to and count.
+struct RunState {
+    const Options* options;
+    Output* output;
+    RejectedFile* rejected;
+    RunCounts* counts;
+    Progress* progress;
+    InputOpener* opener;
+    bool withName = false;       // records and counts after the input's name
+    bool rejectedThrough = false;  // --rejected goes through the records' stream
+    // Told when the inputs' turns have come (read from any thread).
+    std::atomic<bool> found{false};
+    bool trouble = false;
+};
+
+class Searches {
+public:
+    // Bytes of reports kept for inputs whose turn has not come yet, at most.
+    static constexpr std::size_t kKeptBudget = 64u << 20;
+    // A regular file is searched in parts when each part has this much.
+    static constexpr long long kPartMin = 4ll << 20;
+
+    Searches(RunState& run, int threads) : run_(run), jobs_(threads, kKeptBudget) {}
+
+    // Searches an input opened (its descriptor is handed back to the opener
+    // when it is done).
+    void Search(InputOpener::Opened opened);
+    // An input that is not searched: `diagnostic` (may be empty: its error
+    // is told) is said in its turn.
+    void Fail(InputOpener::Opened opened, const std::string& diagnostic);
+    // Waits until every input's turn has come and gone.
+    void Wait() { jobs_.Wait(); }
+
+private:
+    RunState& run_;
+    Jobs jobs_;
+};
+
+#endif
