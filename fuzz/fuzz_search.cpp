@@ -1,7 +1,9 @@
 // libFuzzer target: the whole search on a page in memory, against the
 // byte-at-a-time model. An input is an options byte, a keyword line up to the
 // first LF, and the page after it. The options choose the read block size,
-// the scan kernel and whether the page's second half cannot be read.
+// the scan kernel and whether the page's second half cannot be read. The
+// page is also searched in two parts, cut where its length puts the cut,
+// the second part beginning where the first says.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +11,7 @@
 #include "framework/cstring.h"
 #include "face/export.h"
 #include "module/module_state.h"
+#include "runtime/runtime.h"
 #include "search/searcher.h"
 #include "search/scan_kernels.h"
 #include "tests/fake_files.h"
@@ -45,5 +48,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int slot = 0; same && slot < 6; ++slot)
         same = std::string(g_strKeyword[slot], g_strKeyword[slot].GetLength()) == expected.keywords[slot];
     if (!same) __builtin_trap();
+
+    if (unreadable == kReadable) {
+        struct Gathered : SearchSink {
+            std::string records;
+            bool Records(const char* bytes, std::size_t length) override {
+                records.append(bytes, length);
+                return true;
+            }
+        } parts;
+        long long size = static_cast<long long>(page.size());
+        long long cut = static_cast<long long>((page.size() * 2654435761u + options) % (page.size() + 1));
+        int fd = rt::_open("page.html", _O_BINARY, 0);
+        long long next;
+        {
+            Searcher first(parts, keywords.c_str(), false);
+            first.SetBlockSize(InputBlockSize());
+            first.SearchRange(fd, 0, cut);
+            next = first.Next();
+        }
+        Searcher second(parts, keywords.c_str(), false);
+        second.SetBlockSize(InputBlockSize());
+        second.SearchRange(fd, next, size + 1);
+        rt::_close(fd);
+        if (next < cut || parts.records != expected.out) __builtin_trap();
+    }
     return 0;
 }

@@ -133,9 +133,10 @@ void Searcher::ScanAnchors() {
             // A skip that ends without '<' is still followed by a comparison;
             // it reads only end-of-input zeros and cannot match.
             long long skipStart = Offset();
-            if (SkipToLessThan() && rangeEnd_ >= 0 && Offset() - 1 >= rangeEnd_) {
-                // The '<' found is the next range's; so is the skip from
-                // the range's end, which finds it as well.
+            bool found = SkipToLessThan();
+            if (rangeEnd_ >= 0 && (!found || Offset() - 1 >= rangeEnd_)) {
+                // The '<' found (or the end) is the next range's; so is the
+                // skip from the range's end, which finds it as well.
                 next_ = skipStart > rangeEnd_ ? skipStart : rangeEnd_;
                 break;
             }

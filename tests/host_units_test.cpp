@@ -4,11 +4,16 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
+#include <random>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "host/inputs.h"
+#include "host/jobs.h"
 #include "host/messages.h"
 #include "host/options.h"
 #include "host/replaced_file.h"
@@ -60,6 +65,8 @@ TEST(HostOptions, LaterOptionsWinAndValuesAreTakenAsTheyStand) {
     EXPECT_TRUE(Parse({"-R"}).options.currentDirectoryImplied);
     EXPECT_FALSE(Parse({"."}).options.currentDirectoryImplied);
     EXPECT_EQ(Parse({"-"}, true).options.inputs, std::vector<std::string>{"-"});
+    EXPECT_EQ(Parse({"-j3", "p"}).options.threads, 3);
+    EXPECT_EQ(Parse({"-j", "2", "--threads=0", "p"}).options.threads, 0);  // 0: the number of cores
 }
 
 TEST(HostOptions, TheKeywordLineMayTakeTheModulesWholeLine) {
@@ -84,6 +91,9 @@ TEST(HostOptions, UsageErrorsNeverReadPastTheArguments) {
         {{"--e"}, "ambiguous option '--e'"},
         {{"-v"}, "unknown option '-v' (grep's, but talveron has no patterns)"},
         {{"--rejected="}, "an empty file name for --output, --rejected or --files0-from"},
+        {{"-jx"}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not 'x'"},
+        {{"--threads=-1"}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not '-1'"},
+        {{"-j", ""}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not ''"},
         {{"--out-txt", "-c", "p"}, "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone"},
     };
     for (const auto& c : cases) {
@@ -93,11 +103,71 @@ TEST(HostOptions, UsageErrorsNeverReadPastTheArguments) {
     }
 }
 
+// Jobs that take turns at random, each reporting several times: every
+// report is delivered in job order, each job finished after its own, and
+// with a budget smaller than one report the run still moves on.
+TEST(HostJobs, ReportsAreDeliveredInJobOrderWhateverTheTurns) {
+    for (int threads : {1, 2, 4}) {
+        for (std::size_t budget : {std::size_t{1}, std::size_t{40}, std::size_t{1} << 20}) {
+            std::vector<std::string> told;  // delivered and finished, in order
+            std::atomic<int> delivering{0};
+            {
+                Jobs jobs(threads, budget);
+                std::mt19937 rng(threads * 1000 + static_cast<unsigned>(budget));
+                for (int j = 0; j < 40; ++j) {
+                    int pause = static_cast<int>(rng() % 300);
+                    jobs.Add({[j, pause, &told, &delivering](Jobs::Reporter& reporter) {
+                                  for (int r = 0; r < 5; ++r) {
+                                      std::this_thread::sleep_for(std::chrono::microseconds(pause));
+                                      std::string report = std::to_string(j) + "." + std::to_string(r);
+                                      auto deliver = [report, &told, &delivering] {
+                                          EXPECT_EQ(delivering++, 0);  // one delivery at a time
+                                          told.push_back(report);
+                                          --delivering;
+                                      };
+                                      if (reporter.Direct())
+                                          deliver();
+                                      else
+                                          reporter.Keep(deliver, 16);
+                                  }
+                              },
+                              nullptr, [j, &told] { told.push_back(std::to_string(j) + " done"); }});
+                }
+            }
+            std::vector<std::string> expected;
+            for (int j = 0; j < 40; ++j) {
+                for (int r = 0; r < 5; ++r) expected.push_back(std::to_string(j) + "." + std::to_string(r));
+                expected.push_back(std::to_string(j) + " done");
+            }
+            EXPECT_EQ(told, expected) << threads << " threads, budget " << budget;
+        }
+    }
+}
+
+TEST(HostJobs, AJobNotAdmittedHasItsReportsDropped) {
+    for (int threads : {1, 3}) {
+        std::vector<int> told;
+        {
+            Jobs jobs(threads, 1 << 20);
+            for (int j = 0; j < 6; ++j)
+                jobs.Add({[j, &told](Jobs::Reporter& reporter) {
+                              auto deliver = [j, &told] { told.push_back(j); };
+                              if (!reporter.Direct())
+                                  reporter.Keep(deliver, 1);
+                              else if (!reporter.Dropping())
+                                  deliver();
+                          },
+                          [j] { return j % 2 == 0; }, nullptr});
+        }
+        EXPECT_EQ(told, (std::vector<int>{0, 2, 4})) << threads;
+    }
+}
+
 TEST(HostOptions, HelpNamesEveryOptionWithinEightyColumns) {
     std::string help = HelpText();
     for (const char* option : {"--exclude-keyword=WORD", "--output=FILE", "--only-matching", "--count", "--null",
                                "--files-without-match", "--include=GLOB", "--exclude-dir=GLOB", "--no-messages",
-                               "--no-progress", "--all-or-nothing", "--label=NAME", "--dereference-recursive"})
+                               "--no-progress", "--all-or-nothing", "--label=NAME", "--dereference-recursive", "--threads=N"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     std::istringstream lines(help);
     for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;

@@ -6,13 +6,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <random>
+#include <vector>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
-#include "talveron.h"
 #include "runtime/runtime.h"
+#include "talveron.h"
+#include "tests/random_pages.h"
 
 namespace {
 
@@ -126,6 +131,135 @@ TEST(LibraryHarvest, TwoThreadsEachGetTheirOwnRecords) {
         std::string expected;
         for (int i = 0; i < 200; ++i) expected += "http://t" + std::to_string(t) + "-" + std::to_string(i) + ".jp/\n";
         EXPECT_EQ(records[t], expected) << t;
+    }
+}
+
+// A page in a file of its own, read from its start.
+struct PageFile {
+    explicit PageFile(const std::string& page) : file(std::tmpfile()) {
+        std::fwrite(page.data(), 1, page.size(), file);
+        std::fflush(file);
+        lseek(fileno(file), 0, SEEK_SET);
+    }
+    ~PageFile() { std::fclose(file); }
+    int fd() const { return fileno(file); }
+    std::FILE* file;
+};
+
+int StopAtOnce(void*, const char*, size_t) { return 1; }
+
+TEST(LibraryHarvest, TheStatusTellsHowTheSearchEnded) {
+    const std::string page = ManyAnchors(20000);  // records fill the buffer many times over
+    PageFile file(page);
+    Collected collected;
+    talveron_sink sink = SinkFor(collected);
+    talveron_result result;
+
+    EXPECT_EQ(talveron_harvest(file.fd(), "", &sink, &result), 0);
+    EXPECT_EQ(result.status, TALVERON_COMPLETED);
+    EXPECT_EQ(result.bytes, static_cast<long long>(page.size()));
+
+    lseek(file.fd(), 0, SEEK_SET);
+    sink.records = StopAtOnce;
+    EXPECT_EQ(talveron_harvest(file.fd(), "", &sink, &result), -1);
+    EXPECT_EQ(result.status, TALVERON_STOPPED);
+    EXPECT_LT(result.bytes, static_cast<long long>(page.size()));  // no read after the stop
+
+    int directory = open("/tmp", O_RDONLY | O_DIRECTORY);
+    sink.records = Records;
+    EXPECT_EQ(talveron_harvest(directory, "", &sink, &result), -1);
+    EXPECT_EQ(result.status, TALVERON_READ_FAILED);
+    EXPECT_EQ(result.read_errno, EISDIR);
+    close(directory);
+
+    sink.records = nullptr;
+    EXPECT_EQ(talveron_harvest(file.fd(), "", &sink, &result), -1);
+    EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS);
+    EXPECT_EQ(talveron_harvest(file.fd(), "", nullptr, &result), -1);
+    EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS);
+}
+
+TEST(LibraryHarvest, LineEndsAndProgress) {
+    const std::string page = ManyAnchors(30000);
+    PageFile file(page);
+    struct Seen {
+        std::string records;
+        std::vector<long long> progress;
+    } seen[2];
+    for (int lf = 0; lf < 2; ++lf) {
+        lseek(file.fd(), 0, SEEK_SET);
+        talveron_sink sink = {};
+        sink.context = &seen[lf];
+        sink.records = [](void* context, const char* bytes, size_t length) {
+            static_cast<Seen*>(context)->records.append(bytes, length);
+            return 0;
+        };
+        sink.progress = [](void* context, long long bytes) { static_cast<Seen*>(context)->progress.push_back(bytes); };
+        sink.lf_line_ends = lf;
+        ASSERT_EQ(talveron_harvest(file.fd(), "", &sink, nullptr), 0);
+    }
+    std::string lfOnly = seen[0].records;
+    lfOnly.erase(std::remove(lfOnly.begin(), lfOnly.end(), '\r'), lfOnly.end());  // records hold no CR
+    EXPECT_EQ(seen[1].records, lfOnly);
+    EXPECT_EQ(std::count(seen[0].records.begin(), seen[0].records.end(), '\n'), 60000);
+    // Every read is told once, growing to the whole input.
+    ASSERT_GT(seen[1].progress.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(seen[1].progress.begin(), seen[1].progress.end()));
+    EXPECT_EQ(seen[1].progress.back(), static_cast<long long>(page.size()));
+}
+
+TEST(LibraryHarvest, ASinkMayStartASearchOfItsOwn) {
+    PageFile outer("<a href=\"http://outer.jp\"> <a href=\"http://ads.outer.jp\">");
+    PageFile inner("<a href=\"http://inner.jp\"> <a href=\"http://ads.inner.jp\">");
+    struct Nested {
+        int innerFd;
+        std::string outer, inner;
+    } nested = {inner.fd(), "", ""};
+    talveron_sink sink = {};
+    sink.context = &nested;
+    sink.lf_line_ends = 1;
+    sink.records = [](void* context, const char* bytes, size_t length) {
+        Nested& n = *static_cast<Nested*>(context);
+        n.outer.append(bytes, length);
+        talveron_sink inner = {};
+        inner.context = &n.inner;
+        inner.lf_line_ends = 1;
+        inner.records = [](void* c, const char* b, size_t l) {
+            static_cast<std::string*>(c)->append(b, l);
+            return 0;
+        };
+        // Its own keywords: the outer search's do not reach it.
+        return talveron_harvest(n.innerFd, "none", &inner, nullptr);
+    };
+    talveron_result result;
+    EXPECT_EQ(talveron_harvest(outer.fd(), "ads", &sink, &result), 0);
+    EXPECT_EQ(nested.outer, "http://outer.jp/\n");
+    EXPECT_EQ(nested.inner, "http://inner.jp/\nhttp://ads.inner.jp/\n");
+}
+
+TEST(LibraryHarvest, TwoThreadsAtOnceGiveWhatOneAfterTheOtherGives) {
+    std::mt19937 rng(2);
+    std::string pages[2], keywords[2] = {"s1 t2", "s2 t1"};
+    for (std::string& page : pages)
+        for (int i = 0; i < 300; ++i) page += RandomPage(rng, 30) + ManyAnchors(50);
+    PageFile files[2] = {PageFile(pages[0]), PageFile(pages[1])};
+    Collected alone[2], together[2];
+    for (int t = 0; t < 2; ++t) {
+        talveron_sink sink = SinkFor(alone[t]);
+        ASSERT_EQ(talveron_harvest(files[t].fd(), keywords[t].c_str(), &sink, nullptr), 0);
+        lseek(files[t].fd(), 0, SEEK_SET);
+    }
+    std::thread threads[2];
+    for (int t = 0; t < 2; ++t)
+        threads[t] = std::thread([&, t] {
+            talveron_sink sink = SinkFor(together[t]);
+            talveron_harvest(files[t].fd(), keywords[t].c_str(), &sink, nullptr);
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < 2; ++t) {
+        EXPECT_FALSE(alone[t].rejected.empty());
+        EXPECT_EQ(together[t].records, alone[t].records) << t;
+        EXPECT_EQ(together[t].rejected, alone[t].rejected) << t;
     }
 }
 
