@@ -9,7 +9,6 @@
 
 #include "messages.h"
 
-
 Output::~Output() {
     if (!finished_) Finish(false);
     StopWriting();

@@ -12,6 +12,8 @@ import shutil
 import sys
 import textwrap
 
+from talveron_dask.limits import TALVERON_KEYWORD_LINE_MAX
+
 PROGRAM = "talveron-dask"
 DEFAULT_BATCH_BYTES = 256 * 1024 * 1024
 DEFAULT_CONNECT_TIMEOUT = 5.0
@@ -100,7 +102,7 @@ OPTIONS = [
     Row("x", "exclude-keyword", "WORD", kind=BOTH, dest="keywords", append=True, help=(
         "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
         "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
-        "words joined by spaces may not pass 255 bytes")),
+        f"words joined by spaces may not pass {TALVERON_KEYWORD_LINE_MAX} bytes")),
     heading("Output:"),
     Row("O", "output", "FILE", help=(
         "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -147,6 +149,9 @@ OPTIONS = [
     Row(None, "out-txt", kind=REFUSED, why=ONE_PROCESS, help="refused: the legacy call searches one INPUT"),
     Row(None, "keyword-line", "LINE", kind=REFUSED, why="goes with --out-txt, which " + ONE_PROCESS,
         help="refused, as --out-txt"),
+    Row("j", "threads", "N", kind=SEARCH, parse=positive_int, help=(
+        "search with N threads in each batch's talveron (default 1: the\n"
+        "cluster's workers, one per core, keep the cores busy)")),
     heading("The cluster:"),
     Row(None, "scheduler", "ADDRESS", help="the address of a running dask-scheduler (tcp://host:8786)"),
     Row(None, "local", "N", parse=positive_int, help=(

@@ -32,12 +32,12 @@ class Progress:
         self.done = 0
         self.bytes = 0
 
-    def update(self, done, nbytes, force=False):
+    def update(self, done, nbytes):
         self.done, self.bytes = done, nbytes
         if not self.enabled:
             return
         now = time.monotonic()
-        if now < self.next and not (force and self.shown):
+        if now < self.next:
             return
         self.next = now + EVERY
         rate = nbytes / 1e6 / (now - self.start) if now > self.start else 0.0

@@ -479,7 +479,8 @@ def _run(options):
         # files out (a search with -q of the same walk says it and searches
         # nothing).
         listing_trouble = _nothing_listed(options)
-    search_argv = ["-H" if _with_filename(options) else "-h", "--stats", "--no-progress"] + options.search_args
+    # One thread per batch unless asked: the workers are the threads.
+    search_argv = ["-H" if _with_filename(options) else "-h", "--stats", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)

@@ -2,6 +2,8 @@
 numbers, summed over the batches, and printed with the cluster's figures."""
 import re
 
+from talveron_dask.limits import TALVERON_KEYWORD_SLOTS
+
 PREFIX = "talveron-dask: "
 SUMMARY_START = b"talveron: inputs searched "
 
@@ -34,7 +36,7 @@ def split_summary(stderr, keywords):
     else:
         return stderr, None
     expected = [(_line(label), key) for label, key in _COUNTS]
-    for slot, word in enumerate(keywords[:6], 1):
+    for slot, word in enumerate(keywords[:TALVERON_KEYWORD_SLOTS], 1):
         if word:
             word = word.encode("utf-8", "surrogateescape") if isinstance(word, str) else word
             expected.append((re.compile(b"talveron: excluded by keyword " + str(slot).encode() + b"  " + _NUMBER +
@@ -85,7 +87,7 @@ class Totals:
         s = self.summary
         rows = [("inputs searched", f"{s['searched']:,}"), ("inputs failed", f"{s['failed']:,}"),
                 ("bytes", f"{s['bytes']:,}"), ("records written", f"{s['records']:,}")]
-        for slot, word in enumerate(self.keywords[:6], 1):
+        for slot, word in enumerate(self.keywords[:TALVERON_KEYWORD_SLOTS], 1):
             if word:
                 rows.append((f"excluded by keyword {slot}", f"{s['excluded'].get(slot, 0):,} ({word})"))
         rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}"),

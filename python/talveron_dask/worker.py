@@ -204,7 +204,6 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
         key = None
     directory = run_directory(worker, run_id)
     os.makedirs(directory, exist_ok=True)
-    started = time.monotonic()
     fd, spill = tempfile.mkstemp(prefix=f"talveron-batch-{index}-", dir=directory)
     try:
         with os.fdopen(fd, "w+b") as out, tempfile.TemporaryFile(dir=directory) as given, \
@@ -246,13 +245,11 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
         "summary": summary,
         "status": child.returncode,
         "host": socket.gethostname(),
-        "pid": os.getpid(),
         "worker": getattr(worker, "address", None),
         "attempt": uuid.uuid4().hex,
         "size": size,
         "data": data,
         "spill": spill,
-        "seconds": time.monotonic() - started,
     }
 
 

@@ -705,6 +705,15 @@ class CommandLineTest(unittest.TestCase):
             head = (f"-{row.letter}, " if row.letter else "    ") + f"--{row.name}" + (f"={row.value}" if row.value else "")
             self.assertIn(head, help_text, row.name)
 
+    def test_limits_are_the_headers(self):
+        from talveron_dask import limits
+        with open(os.path.join(HERE, "..", "..", "include", "talveron.h"), encoding="utf-8") as f:
+            header = dict(re.findall(r"#define (TALVERON_[A-Z_]+) (\d+)", f.read()))
+        names = [name for name in dir(limits) if name.startswith("TALVERON_")]
+        self.assertEqual(len(names), 3)
+        for name in names:
+            self.assertEqual(str(getattr(limits, name)), header[name], name)
+
     def test_manual_page_names_every_option(self):
         page = os.path.join(PACKAGE_PARENT, "talveron-dask.1")
         with open(page, encoding="utf-8") as f:
