@@ -104,15 +104,17 @@ __attribute__((target("avx2"))) const unsigned char* AddressEndAvx2(const unsign
 
 // For each of 16 or 32 positions from p: whether its probe byte k is the
 // opening's (compared with its case bit set).
-__attribute__((target("sse2"))) inline __m128i ProbeSse2(const unsigned char* p, int k) {
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kOpeningProbes[k]));
-    return _mm_cmpeq_epi8(_mm_or_si128(b, _mm_set1_epi8(static_cast<char>(ProbeCase(k)))),
-                          _mm_set1_epi8(static_cast<char>(Probe(k))));
+template <int K>
+__attribute__((target("sse2"))) inline __m128i ProbeSse2(const unsigned char* p) {
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kOpeningProbes[K]));
+    if (ProbeCase(K)) b = _mm_or_si128(b, _mm_set1_epi8(static_cast<char>(ProbeCase(K))));
+    return _mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(Probe(K))));
 }
-__attribute__((target("avx2"))) inline __m256i ProbeAvx2(const unsigned char* p, int k) {
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + kOpeningProbes[k]));
-    return _mm256_cmpeq_epi8(_mm256_or_si256(b, _mm256_set1_epi8(static_cast<char>(ProbeCase(k)))),
-                             _mm256_set1_epi8(static_cast<char>(Probe(k))));
+template <int K>
+__attribute__((target("avx2"))) inline __m256i ProbeAvx2(const unsigned char* p) {
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + kOpeningProbes[K]));
+    if (ProbeCase(K)) b = _mm256_or_si256(b, _mm256_set1_epi8(static_cast<char>(ProbeCase(K))));
+    return _mm256_cmpeq_epi8(b, _mm256_set1_epi8(static_cast<char>(Probe(K))));
 }
 
 __attribute__((target("sse2"))) inline bool MatchesSse2(const unsigned char* p) {
@@ -141,8 +143,8 @@ __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned cha
         __m128i isLt = _mm_cmpeq_epi8(b0, lt);
         if (_mm_movemask_epi8(isLt) == 0) continue;
         __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2(p, 0), ProbeSse2(p, 1)),
-                                        _mm_and_si128(ProbeSse2(p, 2), ProbeSse2(p, 3)));
+        __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2<0>(p), ProbeSse2<1>(p)),
+                                        _mm_and_si128(ProbeSse2<2>(p), ProbeSse2<3>(p)));
         __m128i next = _mm_or_si128(_mm_cmpeq_epi8(b1, lt), opening);
         unsigned int bits = static_cast<unsigned int>(_mm_movemask_epi8(_mm_and_si128(isLt, next)));
         if (const unsigned char* hit = FirstOf(p, bits)) return hit < limit ? hit : nullptr;
@@ -156,8 +158,8 @@ __attribute__((target("avx2"))) const unsigned char* FindAvx2(const unsigned cha
     for (const unsigned char* p = from; p < limit; p += 32) {
         __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-        __m256i opening = _mm256_and_si256(_mm256_and_si256(ProbeAvx2(p, 0), ProbeAvx2(p, 1)),
-                                           _mm256_and_si256(ProbeAvx2(p, 2), ProbeAvx2(p, 3)));
+        __m256i opening = _mm256_and_si256(_mm256_and_si256(ProbeAvx2<0>(p), ProbeAvx2<1>(p)),
+                                           _mm256_and_si256(ProbeAvx2<2>(p), ProbeAvx2<3>(p)));
         __m256i next = _mm256_or_si256(_mm256_cmpeq_epi8(b1, lt), opening);
         unsigned int bits =
             static_cast<unsigned int>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(b0, lt), next)));
