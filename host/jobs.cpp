@@ -1,6 +1,8 @@
 #include "jobs.h"
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
 struct Jobs::Job {
     Steps steps;
@@ -12,9 +14,9 @@ struct Jobs::Job {
 };
 
 namespace {
-// Jobs queued per thread beyond those running: enough to keep every thread
-// busy, few enough to hold few descriptors open.
-constexpr std::size_t kQueuedPerThread = 4;
+// Jobs taken and not yet finished, at most: each holds its names and
+// results while it waits for its turn.
+constexpr std::size_t kMostTaken = 4096;
 }  // namespace
 
 bool Jobs::Reporter::Direct() const { return job_.first.load(std::memory_order_acquire); }
@@ -24,9 +26,14 @@ void Jobs::Reporter::Keep(std::function<void()> deliver, std::size_t bytes) {
     std::unique_lock<std::mutex> lock(jobs_.mutex_);
     // Within the budget, unless nothing at all is kept (one report larger
     // than the budget must still move on).
-    jobs_.changed_.wait(lock, [&] {
+    auto room = [&] {
         return job_.first.load(std::memory_order_relaxed) || jobs_.kept_ + bytes <= jobs_.budget_ || jobs_.kept_ == 0;
-    });
+    };
+    if (!room()) {
+        ++jobs_.waiting_;
+        jobs_.changed_.wait(lock, room);
+        --jobs_.waiting_;
+    }
     if (job_.first.load(std::memory_order_relaxed)) {
         if (!job_.dropping) deliver();
         return;
@@ -36,47 +43,21 @@ void Jobs::Reporter::Keep(std::function<void()> deliver, std::size_t bytes) {
     jobs_.kept_ += bytes;
 }
 
-Jobs::Jobs(int threads, std::size_t budget) : threads_(threads < 1 ? 1 : threads), budget_(budget) {
-    if (threads_ > 1)
-        for (int i = 0; i < threads_; ++i) workers_.emplace_back([this] { Work(); });
-}
+Jobs::Jobs(int threads, std::size_t budget) : threads_(threads < 1 ? 1 : threads), budget_(budget) {}
 
-Jobs::~Jobs() {
-    Wait();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-}
-
-void Jobs::Add(Steps steps) {
-    auto job = std::make_shared<Job>();
-    job->steps = std::move(steps);
-    if (threads_ == 1) {
-        job->dropping = job->steps.admit && !job->steps.admit();
-        job->first = true;
-        Reporter reporter(*this, *job);
-        if (job->steps.work) job->steps.work(reporter);
-        if (job->steps.finish) job->steps.finish();
-        return;
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.size() < static_cast<std::size_t>(threads_) * (kQueuedPerThread + 1); });
-    jobs_.push_back(job);
-    if (jobs_.size() == 1) Turn(lock);
-    changed_.notify_all();
-}
-
-void Jobs::Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.empty(); });
+void Jobs::Run(const Source& source) {
+    sourceEnded_ = false;
+    std::vector<std::thread> others;
+    for (int i = 1; i < threads_; ++i) others.emplace_back([this, &source] { Work(source); });
+    Work(source);
+    for (std::thread& other : others) other.join();
 }
 
 // The first job's turn: what it kept is delivered, then it delivers at once;
 // a first job that has ended is finished, and the next one's turn comes.
-void Jobs::Turn(std::unique_lock<std::mutex>&) {
+// Called with mutex_ held.
+void Jobs::Turn() {
+    bool changed = false;
     while (!jobs_.empty()) {
         Job& job = *jobs_.front();
         if (!job.first.load(std::memory_order_relaxed)) {
@@ -85,29 +66,44 @@ void Jobs::Turn(std::unique_lock<std::mutex>&) {
                 if (!job.dropping) deliver();
             job.kept.clear();
             kept_ -= job.keptBytes;
+            changed |= job.keptBytes > 0;
             job.keptBytes = 0;
             job.first.store(true, std::memory_order_release);
-            changed_.notify_all();
         }
-        if (!job.done) return;
+        if (!job.done) break;
         if (job.steps.finish) job.steps.finish();
         jobs_.pop_front();
-        --started_;
-        changed_.notify_all();
+        changed = true;
     }
+    if (changed && waiting_ > 0) changed_.notify_all();
 }
 
-void Jobs::Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
+void Jobs::Work(const Source& source) {
     for (;;) {
-        changed_.wait(lock, [&] { return stop_ || started_ < jobs_.size(); });
-        if (started_ >= jobs_.size()) return;  // stopped
-        std::shared_ptr<Job> job = jobs_[started_++];
-        lock.unlock();
+        auto job = std::make_shared<Job>();
+        {
+            std::lock_guard<std::mutex> sourceLock(sourceMutex_);
+            {
+                // Not too many ahead of the first.
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (jobs_.size() >= kMostTaken) {
+                    ++waiting_;
+                    changed_.wait(lock, [&] { return jobs_.size() < kMostTaken; });
+                    --waiting_;
+                }
+            }
+            if (sourceEnded_ || !source(job->steps)) {
+                sourceEnded_ = true;
+                return;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(job);
+            if (jobs_.size() == 1) Turn();
+        }
         Reporter reporter(*this, *job);
         if (job->steps.work) job->steps.work(reporter);
-        lock.lock();
+        std::lock_guard<std::mutex> lock(mutex_);
         job->done = true;
-        if (job.get() == jobs_.front().get()) Turn(lock);
+        if (jobs_.front() == job) Turn();
     }
 }

@@ -1,14 +1,16 @@
 // Searches run at once on worker threads, their reports told in the order
 // the searches were given, as if they had run one after the other.
 //
-// A job's reports (records, dropped addresses, messages) are delivered at
-// once while it is the first job not yet finished; the reports of the jobs
-// behind it are kept until it is their turn. What is kept stays within a
-// budget of bytes: past it, a job that is not first waits, and the first
-// one never does, so the run always moves on. Deliveries and each job's
-// finish run one at a time, in order, under one lock: they may write to the
-// run's output without locks of their own. With one thread the jobs run on
-// the caller's thread, one after the other, and nothing is kept.
+// The workers (the caller's thread among them) take the next job from the
+// source as soon as they are free. A job's reports (records, dropped
+// addresses, messages) are delivered at once while it is the first job not
+// yet finished; the reports of the jobs behind it are kept until it is
+// their turn. What is kept stays within a budget of bytes: past it, a job
+// that is not first waits, and the first one never does, so the run always
+// moves on. Deliveries and each job's finish run one at a time, in order:
+// they may write to the run's output without locks of their own. With one
+// thread the jobs run on the caller's thread, one after the other, and
+// nothing is kept.
 #ifndef TALVERON_HOST_JOBS_H
 #define TALVERON_HOST_JOBS_H
 
@@ -18,8 +20,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 class Jobs {
 public:
@@ -55,32 +55,30 @@ public:
         std::function<void()> finish;
     };
 
-    // `threads` workers (1: on the caller's thread); `budget` bytes kept at
-    // most.
-    Jobs(int threads, std::size_t budget);
-    ~Jobs();
-    Jobs(const Jobs&) = delete;
-    Jobs& operator=(const Jobs&) = delete;
+    // Fills in the next job; false when there are no more. Called by one
+    // worker at a time.
+    using Source = std::function<bool(Steps&)>;
 
-    // Adds a job behind the others; waits while many are queued.
-    void Add(Steps steps);
-    // Waits until every job added has finished.
-    void Wait();
+    // `threads` workers in all; `budget` bytes kept at most.
+    Jobs(int threads, std::size_t budget);
     int Threads() const { return threads_; }
 
+    // Runs every job of `source` and returns when all have finished.
+    void Run(const Source& source);
+
 private:
-    void Work();
-    void Turn(std::unique_lock<std::mutex>& lock);
+    void Work(const Source& source);
+    void Turn();
 
     int threads_;
     std::size_t budget_;
-    std::size_t kept_ = 0;  // bytes kept by all jobs
-    std::mutex mutex_;
+    std::mutex sourceMutex_;  // one worker at a time takes from the source
+    bool sourceEnded_ = false;
+    std::mutex mutex_;        // the rest
     std::condition_variable changed_;
-    std::deque<std::shared_ptr<Job>> jobs_;  // not yet finished, in order
-    std::size_t started_ = 0;                // of them, begun by a worker
-    bool stop_ = false;
-    std::vector<std::thread> workers_;
+    std::size_t kept_ = 0;    // bytes kept by all jobs
+    int waiting_ = 0;         // workers waiting on changed_
+    std::deque<std::shared_ptr<Job>> jobs_;  // taken and not yet finished, in order
 };
 
 #endif

@@ -207,11 +207,40 @@ std::vector<long long> Cuts(int fd, long long size, int parts) {
 
 }  // namespace
 
-void Searches::Search(InputOpener::Opened opened) {
+void Searches::Run(const std::function<bool(NextInput&)>& next) {
+    jobs_.Run([&](Jobs::Steps& steps) {
+        while (pending_.empty()) {
+            NextInput input;
+            if (!next(input)) return false;
+            Add(std::move(input));
+        }
+        steps = std::move(pending_.front());
+        pending_.pop_front();
+        return true;
+    });
+}
+
+void Searches::Add(NextInput next) {
     const Options& options = *run_.options;
+    if (next.fails) {
+        auto failed = std::make_shared<NextInput>(std::move(next));
+        pending_.push_back({nullptr, nullptr, [this, failed] {
+                                const Options& options = *run_.options;
+                                const Input& input = failed->opened.input;
+                                if (!failed->diagnostic.empty())
+                                    Say(failed->diagnostic);
+                                else if (failed->opened.error > 0)
+                                    DiagnoseInput(input.standardInput && options.haveLabel ? options.label : input.name,
+                                                  failed->opened.error);
+                                ++run_.counts->failed;
+                                run_.trouble = true;
+                                run_.opener->Done(failed->opened);
+                            }});
+        return;
+    }
     auto search = std::make_shared<InputSearch>();
     search->run = &run_;
-    search->opened = std::move(opened);
+    search->opened = std::move(next.opened);
     const Input& input = search->opened.input;
     search->name = input.standardInput && options.haveLabel ? options.label : input.name;
     search->shownName = ShownName(search->name);
@@ -231,9 +260,11 @@ void Searches::Search(InputOpener::Opened opened) {
     if (parts == 1) {
         auto part = std::make_shared<Part>();
         part->input = search;
-        jobs_.Add({[part](Jobs::Reporter& reporter) {
+        pending_.push_back({[part](Jobs::Reporter& reporter) {
                        part->reporter = &reporter;
                        SearchPart(*part);
+                       // Closed now: a search done may wait long for its turn.
+                       part->input->run->opener->Done(part->input->opened);
                    },
                    nullptr,
                    [part] {
@@ -252,7 +283,7 @@ void Searches::Search(InputOpener::Opened opened) {
         part->start = cuts[k];
         part->end = cuts[k + 1];
         bool last = k + 2 == cuts.size();
-        jobs_.Add({[part](Jobs::Reporter& reporter) {
+        pending_.push_back({[part](Jobs::Reporter& reporter) {
                        part->reporter = &reporter;
                        SearchPart(*part);
                    },
@@ -281,20 +312,4 @@ void Searches::Search(InputOpener::Opened opened) {
                        if (last) FinishInput(search);
                    }});
     }
-}
-
-void Searches::Fail(InputOpener::Opened opened, const std::string& diagnostic) {
-    auto failed = std::make_shared<InputOpener::Opened>(std::move(opened));
-    jobs_.Add({nullptr, nullptr, [this, failed, diagnostic] {
-                   const Options& options = *run_.options;
-                   const Input& input = failed->input;
-                   if (!diagnostic.empty())
-                       Say(diagnostic);
-                   else if (failed->error > 0)
-                       DiagnoseInput(input.standardInput && options.haveLabel ? options.label : input.name,
-                                     failed->error);
-                   ++run_.counts->failed;
-                   run_.trouble = true;
-                   run_.opener->Done(*failed);
-               }});
 }

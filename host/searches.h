@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
+#include <functional>
 #include <string>
 
 #include "inputs.h"
@@ -32,6 +34,14 @@ struct RunState {
     bool trouble = false;
 };
 
+// An input to search, or one that is not searched.
+struct NextInput {
+    InputOpener::Opened opened;
+    // Not searched: said in its turn (empty: its error is told).
+    bool fails = false;
+    std::string diagnostic;
+};
+
 class Searches {
 public:
     // Bytes of reports kept for inputs whose turn has not come yet, at most.
@@ -41,18 +51,17 @@ public:
 
     Searches(RunState& run, int threads) : run_(run), jobs_(threads, kKeptBudget) {}
 
-    // Searches an input opened (its descriptor is handed back to the opener
-    // when it is done).
-    void Search(InputOpener::Opened opened);
-    // An input that is not searched: `diagnostic` (may be empty: its error
-    // is told) is said in its turn.
-    void Fail(InputOpener::Opened opened, const std::string& diagnostic);
-    // Waits until every input's turn has come and gone.
-    void Wait() { jobs_.Wait(); }
+    // Searches every input that `next` gives (false at the end; called by
+    // one thread at a time), and returns when each has had its turn. Each
+    // input's descriptor is handed back to the opener when it is done.
+    void Run(const std::function<bool(NextInput&)>& next);
 
 private:
+    void Add(NextInput input);
+
     RunState& run_;
     Jobs jobs_;
+    std::deque<Jobs::Steps> pending_;  // jobs made, not yet taken
 };
 
 #endif

@@ -170,37 +170,35 @@ int Harvest(const Options& options) {
     run.rejectedThrough = rejectedThrough;
     int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
     Searches searches(run, threads);
-    InputOpener::Opened opened;
     bool inputIsOutput = false;
     long long attempted = 0;
-    while (!output.Failed() && !(options.quiet && run.found) && opener.Next(opened)) {
-        const Input& input = opened.input;
-        if (opened.skipped) {
-            opener.Done(opened);
-            continue;
+    // The next input, for the thread that is free to search it.
+    searches.Run([&](NextInput& next) {
+        InputOpener::Opened& opened = next.opened;
+        while (!output.Failed() && !(options.quiet && run.found) && opener.Next(opened)) {
+            const Input& input = opened.input;
+            if (opened.skipped || (opened.error == 0 && input.refusal.empty() && where.IsTemporary(opened.st))) {
+                // Not a page any more, or the run's own temporary file met
+                // by a walk: not an input.
+                opener.Done(opened);
+                opened = InputOpener::Opened();
+                continue;
+            }
+            ++attempted;
+            next.fails = true;
+            if (!input.refusal.empty()) {
+                next.diagnostic = input.refusal;
+            } else if (opened.error == 0 && where.Is(opened.st)) {
+                next.diagnostic = ShownName(input.standardInput && options.haveLabel ? options.label : input.name) +
+                                  ": input file is also the output";
+                inputIsOutput = true;
+            } else {
+                next.fails = opened.error != 0;
+            }
+            return true;
         }
-        if (opened.error == 0 && input.refusal.empty() && where.IsTemporary(opened.st)) {
-            // The run's own temporary file, met by a walk: not an input.
-            opener.Done(opened);
-            continue;
-        }
-        ++attempted;
-        if (!input.refusal.empty()) {
-            std::string refusal = input.refusal;
-            searches.Fail(std::move(opened), refusal);
-        } else if (opened.error != 0) {
-            searches.Fail(std::move(opened), "");
-        } else if (where.Is(opened.st)) {
-            std::string said = ShownName(input.standardInput && options.haveLabel ? options.label : input.name) +
-                               ": input file is also the output";
-            inputIsOutput = true;
-            searches.Fail(std::move(opened), said);
-        } else {
-            searches.Search(std::move(opened));
-        }
-        opened = InputOpener::Opened();
-    }
-    searches.Wait();
+        return false;
+    });
     bool trouble = run.trouble;
     bool found = run.found;
     progress.End();

@@ -111,29 +111,30 @@ TEST(HostJobs, ReportsAreDeliveredInJobOrderWhateverTheTurns) {
         for (std::size_t budget : {std::size_t{1}, std::size_t{40}, std::size_t{1} << 20}) {
             std::vector<std::string> told;  // delivered and finished, in order
             std::atomic<int> delivering{0};
-            {
-                Jobs jobs(threads, budget);
-                std::mt19937 rng(threads * 1000 + static_cast<unsigned>(budget));
-                for (int j = 0; j < 40; ++j) {
-                    int pause = static_cast<int>(rng() % 300);
-                    jobs.Add({[j, pause, &told, &delivering](Jobs::Reporter& reporter) {
-                                  for (int r = 0; r < 5; ++r) {
-                                      std::this_thread::sleep_for(std::chrono::microseconds(pause));
-                                      std::string report = std::to_string(j) + "." + std::to_string(r);
-                                      auto deliver = [report, &told, &delivering] {
-                                          EXPECT_EQ(delivering++, 0);  // one delivery at a time
-                                          told.push_back(report);
-                                          --delivering;
-                                      };
-                                      if (reporter.Direct())
-                                          deliver();
-                                      else
-                                          reporter.Keep(deliver, 16);
-                                  }
-                              },
-                              nullptr, [j, &told] { told.push_back(std::to_string(j) + " done"); }});
-                }
-            }
+            Jobs jobs(threads, budget);
+            std::mt19937 rng(threads * 1000 + static_cast<unsigned>(budget));
+            int j = 0;
+            jobs.Run([&](Jobs::Steps& steps) {
+                if (j == 40) return false;
+                int pause = static_cast<int>(rng() % 300), job = j++;
+                steps.work = [job, pause, &told, &delivering](Jobs::Reporter& reporter) {
+                    for (int r = 0; r < 5; ++r) {
+                        std::this_thread::sleep_for(std::chrono::microseconds(pause));
+                        std::string report = std::to_string(job) + "." + std::to_string(r);
+                        auto deliver = [report, &told, &delivering] {
+                            EXPECT_EQ(delivering++, 0);  // one delivery at a time
+                            told.push_back(report);
+                            --delivering;
+                        };
+                        if (reporter.Direct())
+                            deliver();
+                        else
+                            reporter.Keep(deliver, 16);
+                    }
+                };
+                steps.finish = [job, &told] { told.push_back(std::to_string(job) + " done"); };
+                return true;
+            });
             std::vector<std::string> expected;
             for (int j = 0; j < 40; ++j) {
                 for (int r = 0; r < 5; ++r) expected.push_back(std::to_string(j) + "." + std::to_string(r));
@@ -147,18 +148,21 @@ TEST(HostJobs, ReportsAreDeliveredInJobOrderWhateverTheTurns) {
 TEST(HostJobs, AJobNotAdmittedHasItsReportsDropped) {
     for (int threads : {1, 3}) {
         std::vector<int> told;
-        {
-            Jobs jobs(threads, 1 << 20);
-            for (int j = 0; j < 6; ++j)
-                jobs.Add({[j, &told](Jobs::Reporter& reporter) {
-                              auto deliver = [j, &told] { told.push_back(j); };
-                              if (!reporter.Direct())
-                                  reporter.Keep(deliver, 1);
-                              else if (!reporter.Dropping())
-                                  deliver();
-                          },
-                          [j] { return j % 2 == 0; }, nullptr});
-        }
+        Jobs jobs(threads, 1 << 20);
+        int j = 0;
+        jobs.Run([&](Jobs::Steps& steps) {
+            if (j == 6) return false;
+            int job = j++;
+            steps.work = [job, &told](Jobs::Reporter& reporter) {
+                auto deliver = [job, &told] { told.push_back(job); };
+                if (!reporter.Direct())
+                    reporter.Keep(deliver, 1);
+                else if (!reporter.Dropping())
+                    deliver();
+            };
+            steps.admit = [job] { return job % 2 == 0; };
+            return true;
+        });
         EXPECT_EQ(told, (std::vector<int>{0, 2, 4})) << threads;
     }
 }
