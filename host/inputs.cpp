@@ -71,8 +71,7 @@ InputWalker::~InputWalker() {
 }
 
 void InputWalker::Leave() {
-    ::closedir(levels_.back().dir);
-    levels_.pop_back();
+    levels_.pop_back();  // closed when no input of it is held any more
 }
 
 bool InputWalker::NextOperand(std::string& operand) {
@@ -141,7 +140,7 @@ bool InputWalker::Descend(const std::string& directory) {
         }
         level.entries.push_back({entry->d_name, type, static_cast<unsigned long long>(entry->d_ino)});
     }
-    level.dir = dir;  // kept open: its files are opened relative to it
+    level.dir = std::shared_ptr<DIR>(dir, ::closedir);  // kept open: its files are opened relative to it
     std::sort(level.entries.begin(), level.entries.end());
     levels_.push_back(std::move(level));
     return true;
@@ -193,13 +192,13 @@ bool InputWalker::Next(Input& input) {
                 Descend(path);
                 continue;
             }
-            input = {path, path, false, inode, ::dirfd(level.dir), entry.name, true, ""};
+            input = {path, path, false, inode, ::dirfd(level.dir.get()), entry.name, true, "", level.dir};
             return true;
         }
         std::string operand;
         if (!NextOperand(operand)) return false;
         if (operand == "-") {
-            input = {"-", "(standard input)", true, 0, -1, "", false, ""};
+            input = {"-", "(standard input)", true, 0, -1, "", false, "", nullptr};
             if (namesFromStandardInput_ && fromList_)
                 input.refusal = "when reading file names from standard input, no file name of '-' allowed";
             return true;
@@ -212,7 +211,7 @@ bool InputWalker::Next(Input& input) {
             continue;
         }
         if (!filter_.OperandWanted(BaseName(operand))) continue;
-        input = {operand, operand, false, 0, -1, "", false, ""};
+        input = {operand, operand, false, 0, -1, "", false, "", nullptr};
         return true;
     }
 }
@@ -316,11 +315,11 @@ void InputOpener::Run(Shared* shared, InputWalker* walker, bool followLinks) {
     }
 }
 
-InputOpener::InputOpener(InputWalker& walker, bool ahead, bool followLinks)
-    : walker_(walker), followLinks_(followLinks) {
+InputOpener::InputOpener(InputWalker& walker, bool ahead, bool followLinks, bool leaveWalks)
+    : walker_(walker), followLinks_(followLinks), leaveWalks_(leaveWalks) {
     if (!ahead) {
         walker_.SetReport([this](const std::string& path, int error) {
-            pending_.push_back({{path, path, false, 0, -1, "", false, ""}, -1, error, false, {}});
+            pending_.push_back({{path, path, false, 0, -1, "", false, "", nullptr}, -1, error, false, {}});
         });
         return;
     }
@@ -328,7 +327,7 @@ InputOpener::InputOpener(InputWalker& walker, bool ahead, bool followLinks)
     Shared* shared = shared_.get();
     walker_.SetReport([shared](const std::string& path, int error) {
         std::lock_guard<std::mutex> lock(shared->mutex);
-        shared->ready.push_back({{path, path, false, 0, -1, "", false, ""}, -1, error, false, {}});
+        shared->ready.push_back({{path, path, false, 0, -1, "", false, "", nullptr}, -1, error, false, {}});
         if (shared->searchWaits) shared->changed.notify_all();
     });
     shared_->thread = std::thread(Run, shared, &walker_, followLinks);
@@ -352,7 +351,10 @@ bool InputOpener::Next(Opened& opened) {
         if (pending_.empty() && !walked_) {
             Opened next;
             if (walker_.Next(next.input)) {
-                Open(next, followLinks_);
+                if (leaveWalks_ && next.input.inWalk)
+                    next.unopened = true;
+                else
+                    Open(next, followLinks_);
                 pending_.push_back(std::move(next));  // behind the walk's errors met on the way
             } else {
                 walked_ = true;
@@ -361,7 +363,7 @@ bool InputOpener::Next(Opened& opened) {
         if (pending_.empty()) return false;
         opened = std::move(pending_.front());
         pending_.pop_front();
-        Check(opened);
+        if (!opened.unopened) Check(opened);
         return true;
     }
     std::unique_lock<std::mutex> lock(shared_->mutex);
@@ -375,6 +377,12 @@ bool InputOpener::Next(Opened& opened) {
     lock.unlock();
     Check(opened);
     return true;
+}
+
+void InputOpener::OpenNow(Opened& opened) const {
+    opened.unopened = false;
+    Open(opened, followLinks_);
+    Check(opened);
 }
 
 void InputOpener::Done(Opened& opened) {

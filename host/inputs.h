@@ -45,12 +45,13 @@ struct Input {
     std::string name;  // what -H and diagnostics show
     bool standardInput = false;
     unsigned long long inode = 0;  // when a walk knows it (readdir's d_ino), else 0
-    // From a walk: its directory, open until the walk leaves it (valid until
-    // the next InputWalker::Next), and its name there, for openat.
+    // From a walk: its directory, open while the walk is in it or an input
+    // of it is held (`held`), and its name there, for openat.
     int directory = -1;
     std::string leaf;
     bool inWalk = false;  // found by a walk (else named)
     std::string refusal;  // not to be searched, and why (a usage error)
+    std::shared_ptr<DIR> held;
 };
 
 // Walks the inputs one at a time, keeping only the directories on the way
@@ -94,7 +95,7 @@ private:
     };
     struct Level {
         std::string path;            // the directory, ending in '/'
-        DIR* dir = nullptr;          // open while it is walked
+        std::shared_ptr<DIR> dir;    // open while it is walked, and its inputs held
         std::vector<Entry> entries;  // those that may be inputs or lead to some, sorted
         std::size_t next = 0;
         dev_t dev = 0;  // for -R: a link back to a directory above is a loop
@@ -135,8 +136,12 @@ public:
         int error = 0;  // errno of the open, or of a directory of the walk
         bool skipped = false;  // a file of a walk that is no longer a regular file there
         struct stat st {};     // of the open file
+        bool unopened = false;  // left for OpenNow
     };
-    InputOpener(InputWalker& walker, bool ahead, bool followLinks);
+    // `ahead`: a thread of its own opens the inputs ahead of the search.
+    // `leaveWalks`: the files of a walk are left for OpenNow, on the
+    // searching threads (which then open at once).
+    InputOpener(InputWalker& walker, bool ahead, bool followLinks, bool leaveWalks = false);
     ~InputOpener();
     InputOpener(const InputOpener&) = delete;
     InputOpener& operator=(const InputOpener&) = delete;
@@ -144,8 +149,13 @@ public:
     // The next input or error, in the walk's order; false at the end.
     bool Next(Opened& opened);
     // Hands back what Next gave: its descriptor is closed (not standard
-    // input's).
+    // input's). Any thread may.
     void Done(Opened& opened);
+    // Opens and checks an input that Next left unopened (Opened() below);
+    // any thread may.
+    void OpenNow(Opened& opened) const;
+    // True when Next left `opened` for OpenNow.
+    static bool Unopened(const Opened& opened) { return opened.unopened; }
 
 private:
     struct Shared;
@@ -154,6 +164,7 @@ private:
     static void Run(Shared* shared, InputWalker* walker, bool followLinks);
     InputWalker& walker_;
     bool followLinks_;
+    bool leaveWalks_;
     std::unique_ptr<Shared> shared_;  // with a thread of its own
     std::deque<Opened> pending_;      // without: the walk's errors, then the next input
     bool walked_ = false;

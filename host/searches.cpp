@@ -10,8 +10,6 @@
 #include "messages.h"
 #include "talveron.h"
 
-namespace {
-
 // One input's search and what it tells, shared by its parts.
 struct InputSearch {
     RunState* run;
@@ -26,7 +24,12 @@ struct InputSearch {
     long long next = 0;
     talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
     long long bytes = 0;
+    // An input opened by the thread that searches it: what it was judged.
+    Searches::Verdict verdict = Searches::Verdict::kSearch;
+    std::string diagnostic;
 };
+
+namespace {
 
 // One part of an input (the whole input, or a range of a regular file).
 struct Part {
@@ -207,46 +210,137 @@ std::vector<long long> Cuts(int fd, long long size, int parts) {
 
 }  // namespace
 
-void Searches::Run(const std::function<bool(NextInput&)>& next) {
+void Searches::Run(const std::function<bool(InputOpener::Opened&)>& next) {
+    bool ended = false;
+    auto more = [&] {
+        InputOpener::Opened opened;
+        if (ended || !next(opened)) return !(ended = true);
+        Add(std::move(opened));
+        return true;
+    };
     jobs_.Run([&](Jobs::Steps& steps) {
-        while (pending_.empty()) {
-            NextInput input;
-            if (!next(input)) return false;
-            Add(std::move(input));
-        }
-        steps = std::move(pending_.front());
+        while (pending_.empty())
+            if (!more()) return false;
+        Pending first = std::move(pending_.front());
         pending_.pop_front();
+        if (!first.batched) {
+            steps = std::move(first.steps);
+            return true;
+        }
+        // Small files of a walk go to a thread a few at a time: the threads
+        // then take turns less often than they open files.
+        auto batch = std::make_shared<std::vector<Jobs::Steps>>();
+        batch->push_back(std::move(first.steps));
+        while (batch->size() < kBatch && (!pending_.empty() || more()) && !pending_.empty() &&
+               pending_.front().batched) {
+            batch->push_back(std::move(pending_.front().steps));
+            pending_.pop_front();
+        }
+        steps.work = [batch](Jobs::Reporter& reporter) {
+            for (Jobs::Steps& one : *batch) one.work(reporter);
+        };
+        steps.finish = [batch] {
+            for (Jobs::Steps& one : *batch) one.finish();
+        };
         return true;
     });
 }
 
-void Searches::Add(NextInput next) {
-    const Options& options = *run_.options;
-    if (next.fails) {
-        auto failed = std::make_shared<NextInput>(std::move(next));
-        pending_.push_back({nullptr, nullptr, [this, failed] {
-                                const Options& options = *run_.options;
-                                const Input& input = failed->opened.input;
-                                if (!failed->diagnostic.empty())
-                                    Say(failed->diagnostic);
-                                else if (failed->opened.error > 0)
-                                    DiagnoseInput(input.standardInput && options.haveLabel ? options.label : input.name,
-                                                  failed->opened.error);
-                                ++run_.counts->failed;
-                                run_.trouble = true;
-                                run_.opener->Done(failed->opened);
-                            }});
-        return;
+Searches::Verdict Searches::Judge(const InputOpener::Opened& opened, std::string& diagnostic) const {
+    const Input& input = opened.input;
+    // Not a page any more, or the run's own temporary file met by a walk:
+    // not an input at all.
+    if (opened.skipped || (opened.error == 0 && input.refusal.empty() && run_.where->IsTemporary(opened.st)))
+        return Verdict::kPassOver;
+    if (!input.refusal.empty()) {
+        diagnostic = input.refusal;
+        return Verdict::kFail;
     }
+    if (opened.error != 0) return Verdict::kFail;  // its error is told
+    if (run_.where->Is(opened.st)) {
+        const Options& options = *run_.options;
+        diagnostic = ShownName(input.standardInput && options.haveLabel ? options.label : input.name) +
+                     ": input file is also the output";
+        return Verdict::kIsOutput;
+    }
+    return Verdict::kSearch;
+}
+
+// An input that is not searched, in its turn.
+void Searches::Failed(const InputOpener::Opened& opened, Verdict verdict, const std::string& diagnostic) {
+    if (verdict == Verdict::kPassOver) return;
+    ++run_.attempted;
+    const Options& options = *run_.options;
+    const Input& input = opened.input;
+    if (!diagnostic.empty())
+        Say(diagnostic);
+    else if (opened.error > 0)
+        DiagnoseInput(input.standardInput && options.haveLabel ? options.label : input.name, opened.error);
+    if (verdict == Verdict::kIsOutput) run_.inputIsOutput = true;
+    ++run_.counts->failed;
+    run_.trouble = true;
+}
+
+std::shared_ptr<InputSearch> Searches::Begin(InputOpener::Opened opened) {
+    const Options& options = *run_.options;
     auto search = std::make_shared<InputSearch>();
     search->run = &run_;
-    search->opened = std::move(next.opened);
+    search->opened = std::move(opened);
     const Input& input = search->opened.input;
     search->name = input.standardInput && options.haveLabel ? options.label : input.name;
     search->shownName = ShownName(search->name);
     // With -Z a name is followed by a 0 byte and shown as it is.
     search->listed = options.nullAfterName ? search->name : search->shownName;
     if (run_.withName) search->prefix = search->listed + (options.nullAfterName ? '\0' : ':');
+    return search;
+}
+
+void Searches::Add(InputOpener::Opened opened) {
+    const Options& options = *run_.options;
+    if (InputOpener::Unopened(opened)) {
+        // A file of a walk, opened by the thread that searches it, so that
+        // the threads open at once: it is judged there too, and searched
+        // whole.
+        auto part = std::make_shared<Part>();
+        part->input = Begin(std::move(opened));
+        pending_.push_back({true, {[this, part](Jobs::Reporter& reporter) {
+                                InputSearch& search = *part->input;
+                                run_.opener->OpenNow(search.opened);
+                                search.verdict = Judge(search.opened, search.diagnostic);
+                                if (search.verdict == Verdict::kSearch) {
+                                    part->reporter = &reporter;
+                                    SearchPart(*part);
+                                }
+                                run_.opener->Done(search.opened);
+                            },
+                            nullptr,
+                            [this, part] {
+                                InputSearch& search = *part->input;
+                                if (search.verdict != Verdict::kSearch)
+                                    return Failed(search.opened, search.verdict, search.diagnostic);
+                                ++run_.attempted;
+                                search.outcome = part->result;
+                                search.bytes = part->result.bytes;
+                                FinishInput(search);
+                            }}});
+        return;
+    }
+    std::string diagnostic;
+    Verdict verdict = Judge(opened, diagnostic);
+    if (verdict != Verdict::kSearch) {
+        auto failed = std::make_shared<InputOpener::Opened>(std::move(opened));
+        if (verdict == Verdict::kPassOver) {
+            run_.opener->Done(*failed);
+            return;
+        }
+        pending_.push_back({false, {nullptr, nullptr, [this, failed, verdict, diagnostic] {
+                                Failed(*failed, verdict, diagnostic);
+                                run_.opener->Done(*failed);
+                            }}});
+        return;
+    }
+    auto search = Begin(std::move(opened));
+    const Input& input = search->opened.input;
 
     // A large regular file is searched in parts at once, when its records
     // come out whole: not when one record tells all, and not when the
@@ -260,19 +354,20 @@ void Searches::Add(NextInput next) {
     if (parts == 1) {
         auto part = std::make_shared<Part>();
         part->input = search;
-        pending_.push_back({[part](Jobs::Reporter& reporter) {
+        pending_.push_back({false, {[part](Jobs::Reporter& reporter) {
                        part->reporter = &reporter;
                        SearchPart(*part);
                        // Closed now: a search done may wait long for its turn.
                        part->input->run->opener->Done(part->input->opened);
                    },
                    nullptr,
-                   [part] {
+                   [this, part] {
                        InputSearch& search = *part->input;
+                       ++run_.attempted;
                        search.outcome = part->result;
                        search.bytes = part->result.bytes;
                        FinishInput(search);
-                   }});
+                   }}});
         return;
     }
 
@@ -283,7 +378,7 @@ void Searches::Add(NextInput next) {
         part->start = cuts[k];
         part->end = cuts[k + 1];
         bool last = k + 2 == cuts.size();
-        pending_.push_back({[part](Jobs::Reporter& reporter) {
+        pending_.push_back({false, {[part](Jobs::Reporter& reporter) {
                        part->reporter = &reporter;
                        SearchPart(*part);
                    },
@@ -293,8 +388,9 @@ void Searches::Add(NextInput next) {
                        const InputSearch& search = *part->input;
                        return search.outcome.status == TALVERON_COMPLETED && search.next == part->start;
                    },
-                   [part, last] {
+                   [this, part, last, first = k == 0] {
                        InputSearch& search = *part->input;
+                       if (first) ++run_.attempted;
                        if (search.outcome.status == TALVERON_COMPLETED) {
                            if (search.next != part->start) {
                                // The part before ran on past this one's
@@ -310,6 +406,6 @@ void Searches::Add(NextInput next) {
                            search.bytes += std::min(part->result.bytes, part->end - part->start);
                        }
                        if (last) FinishInput(search);
-                   }});
+                   }}});
     }
 }

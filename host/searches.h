@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <deque>
 #include <functional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "output.h"
 #include "progress.h"
 #include "rejected.h"
+#include "replaced_file.h"
 
 // What the searches of a run write to and count.
 struct RunState {
@@ -27,20 +29,17 @@ struct RunState {
     RunCounts* counts;
     Progress* progress;
     InputOpener* opener;
+    const Destination* where;    // the files the run writes
     bool withName = false;       // records and counts after the input's name
     bool rejectedThrough = false;  // --rejected goes through the records' stream
     // Told when the inputs' turns have come (read from any thread).
     std::atomic<bool> found{false};
     bool trouble = false;
+    long long attempted = 0;      // inputs searched or failed
+    bool inputIsOutput = false;   // an input was a file the run writes
 };
 
-// An input to search, or one that is not searched.
-struct NextInput {
-    InputOpener::Opened opened;
-    // Not searched: said in its turn (empty: its error is told).
-    bool fails = false;
-    std::string diagnostic;
-};
+struct InputSearch;
 
 class Searches {
 public:
@@ -54,14 +53,32 @@ public:
     // Searches every input that `next` gives (false at the end; called by
     // one thread at a time), and returns when each has had its turn. Each
     // input's descriptor is handed back to the opener when it is done.
-    void Run(const std::function<bool(NextInput&)>& next);
+    void Run(const std::function<bool(InputOpener::Opened&)>& next);
+
+    // What becomes of an input opened.
+    enum class Verdict {
+        kSearch,
+        kPassOver,  // no longer a page, or the run's own temporary file
+        kFail,      // cannot be searched: said in its turn
+        kIsOutput,  // a file the run writes
+    };
 
 private:
-    void Add(NextInput input);
+    void Add(InputOpener::Opened opened);
+    Verdict Judge(const InputOpener::Opened& opened, std::string& diagnostic) const;
+    void Failed(const InputOpener::Opened& opened, Verdict verdict, const std::string& diagnostic);
+    std::shared_ptr<InputSearch> Begin(InputOpener::Opened opened);
+
+    // Files of a walk searched by one thread in a row, at most.
+    static constexpr std::size_t kBatch = 16;
 
     RunState& run_;
     Jobs jobs_;
-    std::deque<Jobs::Steps> pending_;  // jobs made, not yet taken
+    struct Pending {
+        bool batched;  // a file of a walk, which may go with the next ones
+        Jobs::Steps steps;
+    };
+    std::deque<Pending> pending_;  // jobs made, not yet taken
 };
 
 #endif

@@ -157,8 +157,11 @@ int Harvest(const Options& options) {
                     (options.withFilename == -1 &&
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
 
-    // Opening ahead pays when there is more than one input.
-    InputOpener opener(walker, names || options.inputs.size() > 1 || walker.WalksDirectories(), options.followLinks);
+    int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
+    // With one thread, a thread of its own opens ahead when there is more
+    // than one input; with more, each opens the files of a walk it searches.
+    bool many = names || options.inputs.size() > 1 || walker.WalksDirectories();
+    InputOpener opener(walker, many && threads == 1, options.followLinks, threads > 1);
     RunState run;
     run.options = &options;
     run.output = &output;
@@ -166,39 +169,16 @@ int Harvest(const Options& options) {
     run.counts = &counts;
     run.progress = &progress;
     run.opener = &opener;
+    run.where = &where;
     run.withName = withName;
     run.rejectedThrough = rejectedThrough;
-    int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
     Searches searches(run, threads);
-    bool inputIsOutput = false;
-    long long attempted = 0;
     // The next input, for the thread that is free to search it.
-    searches.Run([&](NextInput& next) {
-        InputOpener::Opened& opened = next.opened;
-        while (!output.Failed() && !(options.quiet && run.found) && opener.Next(opened)) {
-            const Input& input = opened.input;
-            if (opened.skipped || (opened.error == 0 && input.refusal.empty() && where.IsTemporary(opened.st))) {
-                // Not a page any more, or the run's own temporary file met
-                // by a walk: not an input.
-                opener.Done(opened);
-                opened = InputOpener::Opened();
-                continue;
-            }
-            ++attempted;
-            next.fails = true;
-            if (!input.refusal.empty()) {
-                next.diagnostic = input.refusal;
-            } else if (opened.error == 0 && where.Is(opened.st)) {
-                next.diagnostic = ShownName(input.standardInput && options.haveLabel ? options.label : input.name) +
-                                  ": input file is also the output";
-                inputIsOutput = true;
-            } else {
-                next.fails = opened.error != 0;
-            }
-            return true;
-        }
-        return false;
+    searches.Run([&](InputOpener::Opened& opened) {
+        return !output.Failed() && !(options.quiet && run.found) && opener.Next(opened);
     });
+    bool inputIsOutput = run.inputIsOutput;
+    long long attempted = run.attempted;
     bool trouble = run.trouble;
     bool found = run.found;
     progress.End();

@@ -112,8 +112,9 @@ struct CallTurn {
 // The calling thread's errno after a failed call.
 int LastErrno();
 
-// The C runtime's isprint in its current locale, for a byte value 0..255.
-bool IsPrintByte(unsigned char byte);
+// The C runtime's isprint in its current locale, for every byte value
+// 0..255.
+void PrintableBytes(bool printable[256]);
 
 // Shows a modal message box and returns the button pressed (IDYES, IDNO).
 // The text and caption are Shift_JIS bytes. On Windows this is USER32's

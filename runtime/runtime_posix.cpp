@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <clocale>
+#include <cstring>
 #include <climits>
 #include <atomic>
 #include <fcntl.h>
@@ -142,7 +143,14 @@ void EndCall() {
 
 int LastErrno() { return errno; }
 
-bool IsPrintByte(unsigned char byte) { return std::isprint(byte) != 0; }
+void PrintableBytes(bool printable[256]) {
+    // The "C" locale's are known (0x20 to 0x7E); asking isprint for each
+    // byte costs as much as searching a small page.
+    const char* locale = std::setlocale(LC_CTYPE, nullptr);
+    bool plain = locale && (std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0);
+    for (int byte = 0; byte < 256; ++byte)
+        printable[byte] = plain ? byte >= 0x20 && byte <= 0x7E : std::isprint(byte) != 0;
+}
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
     MessageHandler handler = g_messageHandler;

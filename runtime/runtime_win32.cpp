@@ -70,7 +70,9 @@ void EndCall() {
 int LastErrno() { return errno; }
 
 
-bool IsPrintByte(unsigned char byte) { return ::isprint(byte) != 0; }
+void PrintableBytes(bool printable[256]) {
+    for (int byte = 0; byte < 256; ++byte) printable[byte] = ::isprint(byte) != 0;
+}
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned int style) {
     return ::MessageBoxA(static_cast<HWND>(owner), text, caption, style);

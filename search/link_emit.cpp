@@ -36,11 +36,10 @@ inline bool AllAsciiPrintable(std::uint64_t word) {
 void Searcher::PrepareStrip() {
     anyKeyword_ = false;
     for (const char* keyword : keywords_) anyKeyword_ |= keyword[0] != '\0';
+    rt::PrintableBytes(printable_);
     printableIsAscii_ = true;
-    for (int byte = 0; byte < 256; ++byte) {
-        printable_[byte] = rt::IsPrintByte(static_cast<unsigned char>(byte));
+    for (int byte = 0; byte < 256; ++byte)
         if (printable_[byte] != (byte >= 0x20 && byte <= 0x7E)) printableIsAscii_ = false;
-    }
 }
 
 // Copies the printable bytes of `address`, whose first 0 byte stands at
