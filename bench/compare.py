@@ -1,5 +1,6 @@
-"""Times the harvesters on each corpus in one run: talveron, wc -l (one pass
-over memory, the yardstick), grep, hxwls and a Python html.parser extractor.
+"""Times the harvesters on each corpus in one run: talveron (with its
+default threads, and with one), wc -l (one pass over memory, the
+yardstick), ripgrep, grep, hxwls and a Python html.parser extractor.
 Each round runs every tool once, in turn, after a warm-up that brings the
 corpus into the page cache; each tool's best wall time counts, its output
 going to a file. Prints a Markdown table: MB/s, throughput as a share of
@@ -34,7 +35,9 @@ TO_DEVNULL = {"wc -l"}
 def tools(talveron, here):
     return [
         ("talveron", [talveron, "--no-progress"]),
+        ("talveron -j1", [talveron, "--no-progress", "-j1"]),
         ("wc -l", ["wc", "-l"]),
+        ("rg", ["rg", "-uuu", "-oNI", "-i", '<a href="http://[^"]*"']),
         ("grep", ["sh", "-c", "LC_ALL=C exec grep -aoi '<a href=\"http://[^\"]*\"' \"$1\"", "grep"]),
         ("hxwls", ["hxwls"]),
         ("python html.parser", [sys.executable, os.path.join(here, "pyextract.py")]),

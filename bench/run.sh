@@ -2,7 +2,8 @@
 # The benchmark, from a fresh clone: installs its peers (html-xml-utils for
 # hxwls), builds, writes the corpora (about 2.7 GB, under build/bench-corpus)
 # and prints the table of bench/compare.py, then that of the command line
-# beside grep and wc -l (bench/cli_compare.py).
+# beside -j1, ripgrep, grep and wc -l (bench/cli_compare.py), then two
+# library searches at once against in turn (bench/harvest_threads).
 #
 #   bench/run.sh [ROUNDS]
 set -euo pipefail
@@ -34,3 +35,5 @@ echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 
 python3 bench/compare.py build/talveron "$corpus" "${1:-5}"
 echo
 python3 bench/cli_compare.py build/talveron "$corpus" "${1:-5}"
+echo
+build/bench/harvest_threads "$corpus/real.html" "${1:-5}"
