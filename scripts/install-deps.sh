@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian: the compiler, CMake,
+# pkg-config (the installed library's test),
 # GoogleTest and Google Benchmark for the Linux build; clang with its
 # sanitizer and libFuzzer runtimes for the sanitized build and the fuzz
 # targets; mingw-w64 and 32-bit Wine for TALVERON.dll and its tests; qemu-user
@@ -11,7 +12,7 @@
 #   scripts/install-deps.sh [bench]
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed procps bsdutils util-linux)
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed procps bsdutils util-linux)
 [ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 time)
 
 missing=()
