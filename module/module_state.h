@@ -1,6 +1,7 @@
-// The module's state: module-level variables shared by the search, the
-// settings file and the help launcher. Defined in module_state.cpp in the order
-// in which loading constructs them.
+// The module's state: module-level variables shared by the export (which
+// keeps them as its host may look at them; a search itself keeps its own),
+// the settings file and the help launcher. Defined in module_state.cpp in the
+// order in which loading constructs them.
 #ifndef TALVERON_MODULE_MODULE_STATE_H
 #define TALVERON_MODULE_MODULE_STATE_H
 
