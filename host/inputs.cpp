@@ -243,6 +243,15 @@ struct InputOpener::Shared {
     std::thread thread;
 };
 
+// A named input that is not a regular file (a pipe, a device): opening it
+// may wait for a writer, which must not keep the run waiting before that
+// input's turn, or after the run has ended (-q).
+bool InputOpener::MayWaitToOpen(const Input& input) {
+    struct stat st;
+    return !input.inWalk && !input.standardInput && input.refusal.empty() && ::stat(input.path.c_str(), &st) == 0 &&
+           !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 void InputOpener::Open(Opened& opened, bool followLinks) {
     if (opened.input.standardInput) {
         opened.fd = 0;
@@ -299,7 +308,10 @@ void InputOpener::Run(Shared* shared, InputWalker* walker, bool followLinks) {
             lock.unlock();
             Opened opened;
             more = walker->Next(opened.input);  // its errors are queued meanwhile
-            if (more) Open(opened, followLinks);
+            if (more && MayWaitToOpen(opened.input))
+                opened.unopened = true;  // opened in its turn, by the search
+            else if (more)
+                Open(opened, followLinks);
             lock.lock();
             if (more)
                 shared->ready.push_back(std::move(opened));
@@ -351,7 +363,7 @@ bool InputOpener::Next(Opened& opened) {
         if (pending_.empty() && !walked_) {
             Opened next;
             if (walker_.Next(next.input)) {
-                if (leaveWalks_ && next.input.inWalk)
+                if ((leaveWalks_ && next.input.inWalk) || MayWaitToOpen(next.input))
                     next.unopened = true;
                 else
                     Open(next, followLinks_);

@@ -160,6 +160,7 @@ public:
 private:
     struct Shared;
     static void Open(Opened& opened, bool followLinks);
+    static bool MayWaitToOpen(const Input& input);
     static void Check(Opened& opened);
     static void Run(Shared* shared, InputWalker* walker, bool followLinks);
     InputWalker& walker_;

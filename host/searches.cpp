@@ -236,11 +236,16 @@ void Searches::Run(const std::function<bool(InputOpener::Opened&)>& next) {
             batch->push_back(std::move(pending_.front().steps));
             pending_.pop_front();
         }
+        // Each input's end is told right behind its own reports, as one
+        // input after the other tells it.
         steps.work = [batch](Jobs::Reporter& reporter) {
-            for (Jobs::Steps& one : *batch) one.work(reporter);
-        };
-        steps.finish = [batch] {
-            for (Jobs::Steps& one : *batch) one.finish();
+            for (Jobs::Steps& one : *batch) {
+                one.work(reporter);
+                if (!reporter.Direct())
+                    reporter.Keep(one.finish, 64);
+                else if (!reporter.Dropping())
+                    one.finish();
+            }
         };
         return true;
     });

@@ -158,6 +158,9 @@ int Harvest(const Options& options) {
                      (options.inputs.size() > 1 || names || walker.WalksDirectories()));
 
     int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
+    // -q stops at the first record: no input behind it may be opened or
+    // searched, so the inputs go one after the other.
+    if (options.quiet) threads = 1;
     // With one thread, a thread of its own opens ahead when there is more
     // than one input; with more, each opens the files of a walk it searches.
     bool many = names || options.inputs.size() > 1 || walker.WalksDirectories();
