@@ -88,10 +88,11 @@ extern "C" int talveron_harvest_range(int fd, long long start, long long end, co
                                       const talveron_sink* sink, talveron_result* result) {
     if (start < 0 || end < 0) return Report({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
     if (start >= end) {
-        // Nothing of it is left: the range before has run past it.
-        return Report(sink && sink->records ? talveron_result{TALVERON_COMPLETED, 0, 0, start}
-                                            : talveron_result{TALVERON_BAD_ARGUMENTS, 0, 0, 0},
-                      result);
+        // Nothing of it is left (the range before has run past it): only
+        // the start message of a search, when this is its beginning.
+        if (!sink || !sink->records) return Report({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
+        if (start == 0 && sink->message) sink->message(sink->context, MSG_SEARCH_START, CAPTION_ERROR);
+        return Report({TALVERON_COMPLETED, 0, 0, start}, result);
     }
     // The parts of a search tell its start once, at the beginning.
     return Report(Run(keyword_line, sink, start == 0,

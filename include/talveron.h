@@ -60,7 +60,7 @@ enum talveron_status {
     TALVERON_READ_FAILED = 1,   /* a read failed (read_errno); the search ended there */
     TALVERON_STOPPED = 2,       /* the records function stopped it */
     TALVERON_OUT_OF_MEMORY = 3, /* the search's buffers could not be had; nothing was read */
-    TALVERON_BAD_ARGUMENTS = 4  /* no sink, no records function, or a range that is none */
+    TALVERON_BAD_ARGUMENTS = 4  /* no sink, no records function, or a negative start or end */
 };
 
 struct talveron_result {
@@ -89,15 +89,19 @@ int talveron_harvest(int fd, const char* keyword_line, const struct talveron_sin
    before. The file is read at offsets (the descriptor does not move), past
    `end` where an address runs on; result->next tells where the range that
    follows begins (at least `end`). When it is more than the start that
-   range was searched from, that range is searched again from `next`. The
-   start message comes with the range that begins at 0 only. */
+   range was searched from, that range is searched again from `next`; a
+   range whose start is at or past its end is empty (completed, `next` =
+   `start`). The start message comes with the range that begins at 0 only.
+   The reads end on multiples of 128 KiB, where those of a search of the
+   whole file end, so that a read that fails ends the parts where it ends
+   that search. */
 int talveron_harvest_range(int fd, long long start, long long end, const char* keyword_line,
                            const struct talveron_sink* sink, struct talveron_result* result);
 
 /* A place at or after `near` where a search of the whole file open on `fd`
    certainly begins a skip: no anchor opening, address or comparison runs
-   over it. Looks at most `window` bytes on; returns -1 when there is none
-   there, or a read failed. */
+   over it. A place in [near, near + window); -1 when there is none there,
+   at the end of the file, or when a read failed. */
 long long talveron_cut(int fd, long long near, long long window);
 
 /* The module's version, "1.0.0.1". */

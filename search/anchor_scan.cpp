@@ -134,9 +134,13 @@ void Searcher::ScanAnchors() {
             // it reads only end-of-input zeros and cannot match.
             long long skipStart = Offset();
             bool found = SkipToLessThan();
-            if (rangeEnd_ >= 0 && (!found || Offset() - 1 >= rangeEnd_)) {
+            if (rangeEnd_ >= 0 && (found ? Offset() - 1 >= rangeEnd_ : !failed_ || failedAt_ >= rangeEnd_)) {
                 // The '<' found (or the end) is the next range's; so is the
-                // skip from the range's end, which finds it as well.
+                // skip from the range's end, which finds it as well, and a
+                // read behind the end that failed, which fails the next
+                // range. One inside the range ends it as it ends a search.
+                failed_ = false;
+                error_ = 0;
                 next_ = skipStart > rangeEnd_ ? skipStart : rangeEnd_;
                 break;
             }
@@ -151,7 +155,7 @@ void Searcher::ScanAnchors() {
                 RejectLink(kRejectUnfinished, 0);
             }
         }
-        if (rangeEnd_ >= 0 && Offset() >= rangeEnd_) {
+        if (rangeEnd_ >= 0 && Offset() >= rangeEnd_ && !failed_) {
             next_ = Offset();
             break;
         }

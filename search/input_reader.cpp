@@ -74,7 +74,10 @@ bool Searcher::Refill() {
     // The records found so far go out before the read, which may wait for a
     // slow input (a pipe, a network file system).
     WriteGathered();
-    int n = positional_ ? rt::ReadAt(fd_, fresh, blockSize_, readOffset_) : rt::_read(fd_, fresh, blockSize_);
+    // A range's reads end where those of one search of the whole file end
+    // (on multiples of the block), so that a read that fails fails alike.
+    unsigned int want = positional_ ? blockSize_ - static_cast<unsigned int>(readOffset_ % blockSize_) : blockSize_;
+    int n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_) : rt::_read(fd_, fresh, want);
     if (n > 0) {
         end_ = fresh + n;
         readOffset_ += n;
@@ -84,6 +87,7 @@ bool Searcher::Refill() {
     if (n < 0) {
         failed_ = true;
         error_ = rt::LastErrno();
+        failedAt_ = dataOffset_ + static_cast<long long>(keep);
     }
     ended_ = n == 0 && endIsFinal_;
     return false;

@@ -14,8 +14,10 @@ long long FindRangeCut(int fd, long long near, long long window) {
     // Positions of the last '<' and the last quote seen, before the byte at hand.
     long long lastLt = -kCutClearance - 1, lastQuote = -kOpeningLength - 1;
     long long from = near > kCutClearance ? near - kCutClearance : 0;
-    for (long long at = from; at < near + window;) {
-        int n = rt::ReadAt(fd, buffer.get(), kPiece, at);
+    long long last = near + window;  // no cut at or past this
+    for (long long at = from; at < last;) {
+        long long piece = last - at < kPiece ? last - at : kPiece;
+        int n = rt::ReadAt(fd, buffer.get(), static_cast<unsigned int>(piece), at);
         if (n <= 0) return -1;  // the end, or a failed read: no cut here
         for (int i = 0; i < n; ++i, ++at) {
             // The byte at `at` is the first behind a possible cut at `at`.

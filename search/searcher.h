@@ -168,6 +168,7 @@ private:
     bool ended_ = false;          // a read found the end, and endIsFinal_
     bool failed_ = false;
     int error_ = 0;
+    long long failedAt_ = 0;      // the input offset of the read that failed
     bool stopped_ = false;
     long long next_ = 0;
     unsigned int blockSize_ = kBlockSize;

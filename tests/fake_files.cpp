@@ -121,13 +121,20 @@ int FakeFiles::DoReadAt(int fd, void* buffer, unsigned int count, long long offs
     }
     Open* open = self.Lookup(fd);
     if (!open) return -1;
-    const std::string& data = self.files[open->name].data;
+    const File& file = self.files[open->name];
+    const std::string& data = file.data;
     if (offset < 0) {
         errno = EINVAL;
         return -1;
     }
-    std::size_t at = static_cast<std::size_t>(offset) < data.size() ? static_cast<std::size_t>(offset) : data.size();
-    std::size_t n = std::min<std::size_t>(count, data.size() - at);
+    // As _read: up to the unreadable bytes, and a read there fails.
+    if (static_cast<std::size_t>(offset) >= file.unreadableFrom) {
+        errno = EIO;
+        return -1;
+    }
+    std::size_t size = std::min(data.size(), file.unreadableFrom);
+    std::size_t at = std::min(static_cast<std::size_t>(offset), size);
+    std::size_t n = std::min<std::size_t>(count, size - at);
     std::memcpy(buffer, data.data() + at, n);
     return static_cast<int>(n);
 }

@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "runtime/runtime.h"
 #include "search/searcher.h"
 #include "talveron.h"
+#include "tests/fake_files.h"
 #include "tests/random_pages.h"
 #include "tests/scan_model.h"
 
@@ -149,6 +151,45 @@ TEST(RangeSearch, BlockEndsAroundEveryCut) {
     }
 }
 
+// A read that fails ends the parts where it ends one search: the parts
+// before it whole, the failing one up to the read and with the message, none
+// after it.
+struct Told : Gathered {
+    std::vector<ModelMessage> messages;
+    void Message(const char* text, const char* caption) override { messages.push_back({text, caption}); }
+};
+
+TEST(RangeSearch, AFailedReadEndsThePartsAsItEndsOneSearch) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 150; ++round) {
+        std::string page = RandomPage(rng, 5 + static_cast<int>(rng() % 30));
+        std::size_t unreadable = rng() % page.size();
+        ModelRun expected = ModelSearch(page, "", unreadable);
+        FakeFiles fs;
+        fs.files["page.html"].data = page;
+        fs.files["page.html"].unreadableFrom = unreadable;
+        int fd = rt::_open("page.html", _O_BINARY, 0);
+        long long size = static_cast<long long>(page.size());
+        for (long long cut = 0; cut <= size; cut += 1 + static_cast<long long>(rng() % 5)) {
+            Told sink;
+            long long next = 0;
+            bool failed = false;
+            for (long long end : {cut, size + 1}) {
+                if (failed) break;
+                if (next >= end) continue;  // the part before ran past this one
+                Searcher part(sink, "", false);
+                part.SetBlockSize(1 + static_cast<unsigned>(rng() % 64));
+                part.SearchRange(fd, next, end);
+                failed = part.ReadFailed();
+                next = part.Next();
+            }
+            ASSERT_EQ(sink.records, expected.out) << "cut " << cut << " unreadable " << unreadable;
+            ASSERT_EQ(sink.messages, expected.messages) << "cut " << cut << " unreadable " << unreadable;
+        }
+        rt::_close(fd);
+    }
+}
+
 TEST(RangeSearch, ManyPartsOfRandomSizes) {
     std::mt19937 rng(1207);
     for (int round = 0; round < 400; ++round) {
@@ -216,6 +257,31 @@ TEST(RangeSearch, BadArgumentsAreTold) {
     EXPECT_EQ(talveron_harvest_range(file.fd(), 0, 5, "", nullptr, &result), -1);
     EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS);
     EXPECT_EQ(talveron_cut(file.fd(), -1, 10), -1);
+}
+
+TEST(RangeSearch, ACutIsLookedForWithinItsWindowOnly) {
+    // The first place fit for a cut is behind the quote, 1002 bytes in.
+    PageFile file("<" + std::string(1000, ' ') + "\"" + std::string(100, ' '));
+    EXPECT_EQ(talveron_cut(file.fd(), 5, 2000), 1002);
+    EXPECT_EQ(talveron_cut(file.fd(), 5, 998), 1002);
+    EXPECT_EQ(talveron_cut(file.fd(), 5, 997), -1);
+    EXPECT_EQ(talveron_cut(file.fd(), 5, 1), -1);
+    EXPECT_EQ(talveron_cut(file.fd(), 5, 0), -1);
+}
+
+TEST(RangeSearch, AnEmptyFileSearchedFromZeroTellsTheStart) {
+    PageFile file("");
+    std::vector<std::string> messages;
+    talveron_sink sink = {};
+    sink.context = &messages;
+    sink.records = [](void*, const char*, size_t) { return 0; };
+    sink.message = [](void* context, const char* text, const char*) {
+        static_cast<std::vector<std::string>*>(context)->push_back(text);
+    };
+    ASSERT_EQ(talveron_harvest_range(file.fd(), 0, 0, "", &sink, nullptr), 0);
+    ASSERT_EQ(talveron_harvest(file.fd(), "", &sink, nullptr), 0);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], messages[1]);
 }
 
 }  // namespace
