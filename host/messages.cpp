@@ -19,7 +19,11 @@ bool s_hideInputDiagnostics = false;
 
 const char kErase[] = "\r\033[K";
 
+void (*s_beforeSaying)(void*) = nullptr;
+void* s_beforeSayingContext = nullptr;
+
 void WriteLine(const std::string& line) {
+    if (s_beforeSaying) s_beforeSaying(s_beforeSayingContext);
     std::lock_guard<std::mutex> lock(s_mutex);
     std::string text = s_statusShown.exchange(false) ? kErase + line : line;
     std::fwrite(text.data(), 1, text.size(), stderr);
@@ -94,6 +98,11 @@ std::string ShownName(const std::string& name) {
 
 void Diagnose(const std::string& what, int error) {
     WriteLine("talveron: " + what + ": " + std::strerror(error) + "\n");
+}
+
+void SetBeforeSaying(void (*before)(void*), void* context) {
+    s_beforeSaying = before;
+    s_beforeSayingContext = context;
 }
 
 void Say(const std::string& text) { WriteLine("talveron: " + text + "\n"); }

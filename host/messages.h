@@ -18,6 +18,11 @@ void SayUsageError(const std::string& error);
 void DiagnoseInput(const std::string& name, int error);
 void HideInputDiagnostics(bool hide);
 
+// Called before anything is written to standard error (null: nothing):
+// when standard output goes to the same file, what is written there before
+// a diagnostic goes out first, so that the two keep their order.
+void SetBeforeSaying(void (*before)(void*), void* context);
+
 // A file name as it is shown: as it is, unless it holds a control byte or
 // is not valid UTF-8; then quoted as GNU tools quote for the shell
 // ('a'$'\n''b'), so that a name never forges or breaks a line.

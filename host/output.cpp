@@ -21,9 +21,11 @@ void Output::Write() {
         if (full_.empty()) return;  // stopped, all written
         Buffer buffer = std::move(full_.front());
         full_.pop_front();
+        ++writing_;
         lock.unlock();
         WriteOut(buffer.bytes.get(), buffer.used);
         lock.lock();
+        --writing_;
         empty_.push_back(std::move(buffer));
         changed_.notify_all();
     }
@@ -90,6 +92,13 @@ void Output::Flush() {
     empty_.pop_back();
     buffer_ = current_.bytes.get();
     used_ = 0;
+}
+
+void Output::Sync() {
+    if (!writer_.joinable() || std::this_thread::get_id() == writer_.get_id()) return;
+    Flush();
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return full_.empty() && writing_ == 0; });
 }
 
 void Output::Put(const char* bytes, std::size_t length) {

@@ -55,6 +55,11 @@ public:
         return !failed_;
     }
 
+    // Writes out what is buffered and waits until it is written (before a
+    // diagnostic goes to the same file). Does nothing on the writing
+    // thread, whose own failure is said from there.
+    void Sync();
+
     // Writes out what is buffered. For a file: with `commit`, the records
     // replace it; else a regular file is left as it was.
     // False when a write, the close or the rename failed.
@@ -93,6 +98,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Buffer> full_;     // to write, in order
+    std::size_t writing_ = 0;     // of them, taken by the writing thread and not yet written
     std::vector<Buffer> empty_;   // written
     bool stop_ = false;
     std::thread writer_;

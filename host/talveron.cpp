@@ -140,6 +140,12 @@ int Harvest(const Options& options) {
     Output output;
     bool printing = !options.quiet;
     if (printing && !output.Open(options.output, showProgress || options.stats, where)) return 2;
+    // With 2>&1, the records written before a diagnostic go out before it.
+    if (printing && options.output.empty() && FileIdentity::OfDescriptor(1).SameAs(FileIdentity::OfDescriptor(2)))
+        SetBeforeSaying([](void* out) { static_cast<Output*>(out)->Sync(); }, &output);
+    struct SayingEnds {
+        ~SayingEnds() { SetBeforeSaying(nullptr, nullptr); }
+    } sayingEnds;
     RejectedFile rejected;
     if (rejectedThrough) {
         rejected.OpenThrough(options.rejected, &output);

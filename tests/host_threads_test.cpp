@@ -67,4 +67,21 @@ TEST_F(HostThreadsTest, EveryStreamAsOneThreadWritesIt) {
     }
 }
 
+TEST_F(HostThreadsTest, WithStandardErrorIntoTheRecordsADiagnosticKeepsItsPlace) {
+    // Into one file (2>&1): the records of the inputs before the missing one,
+    // then its diagnostic, then the records of the inputs after it.
+    std::string merged[2];
+    for (int run = 0; run < 2; ++run) {
+        Shell(Quote(TALVERON_HOST) + (run ? " -j3" : " -j1") +
+              " d/p115-large.html missing.html d/p103.html > merged.txt 2>&1");
+        merged[run] = Read("merged.txt");
+    }
+    std::size_t at = merged[1].find("talveron: missing.html: No such file or directory\n");
+    ASSERT_NE(at, std::string::npos);
+    std::size_t before = merged[1].rfind('\n', at - 2) + 1;  // the line before it
+    EXPECT_EQ(merged[1].compare(before, 18, "d/p115-large.html:"), 0);
+    EXPECT_EQ(merged[1].find("d/p115-large.html:", at), std::string::npos);  // and none after it
+    EXPECT_TRUE(merged[0] == merged[1]) << merged[0].size() << " bytes with -j1, " << merged[1].size() << " with -j3";
+}
+
 }  // namespace
