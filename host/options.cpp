@@ -89,9 +89,10 @@ const OptionRow kOptions[] = {
      "print the names of the inputs (and of directories that cannot be\n"
      "read, where they are met), each ended by a 0 byte, and search nothing"},
     {"threads", 'j', "N",
-     "search N inputs at once, and a large file in N parts at once (default:\n"
-     "the number of cores; 1 searches one input after the other); the output\n"
-     "is the same whatever N"},
+     "search N inputs at once, and a regular file of 8 MiB or more in up to N\n"
+     "parts at once (0, the default: the number of cores; at most 1024; 1: one\n"
+     "input after the other; -q always takes one); the output is the same\n"
+     "whatever N"},
     {nullptr, 0, nullptr, "Messages and exit status:"},
     {"quiet", 'q', nullptr, "print nothing; exit 0 at the first record (also --silent)"},
     {"silent", 'q', nullptr, nullptr},
