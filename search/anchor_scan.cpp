@@ -28,6 +28,9 @@ constexpr int kCompared = kOpeningLength - 1;
 // starts at the second byte behind the '<'.
 constexpr int kStepBack = 14;
 
+// What a comparison found.
+enum { kNone, kHttp, kHttps };
+
 inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte; }
 
 }  // namespace
@@ -76,7 +79,7 @@ bool Searcher::SkipToCandidate() {
         limit = data_ + (rangeEnd_ - dataOffset_);
     }
     const unsigned char* from = pos_;
-    while (const unsigned char* candidate = kernels_.findAnchorOrRun(from, limit)) {
+    while (const unsigned char* candidate = find_(from, limit)) {
         if (candidate[1] != '<') {  // the anchor opening
             pos_ = candidate + 1;
             return true;
@@ -102,13 +105,21 @@ bool Searcher::SkipToCandidate() {
 }
 
 // Comparison phase, byte by byte: reads the 15 bytes behind the '<', all of
-// them whatever matches, and returns how many matched their pattern byte.
-int Searcher::CompareWithPattern() {
-    int count = 0;
+// them whatever matches. Returns the opening they complete: kHttp, or, when
+// https anchors are taken and they are "a href=\"https:/", kHttps after one
+// more byte read that is "/"; else kNone, with how many bytes were read.
+int Searcher::CompareWithPattern(int* read) {
+    bool http = true, https = https_;
     for (int step = 1; step <= kCompared; ++step) {
-        if (ToLowerAscii(NextByte()) == kOpening[step]) ++count;
+        int byte = ToLowerAscii(NextByte());
+        http &= byte == kOpening[step];
+        https &= byte == kHttpsOpening[step];
     }
-    return count;
+    *read = kCompared;
+    if (http) return kHttp;
+    if (!https) return kNone;
+    *read = kCompared + 1;
+    return NextByte() == kHttpsOpening[kCompared + 1] ? kHttps : kNone;
 }
 
 // Writes out the records gathered and tells the sink what the last step
@@ -121,14 +132,14 @@ void Searcher::Settle() {
 
 void Searcher::ScanAnchors() {
     for (;;) {
-        bool matched;
+        int opening;
         if (SkipToCandidate()) {
-            // The '<' found begins the whole opening, or a run of '<' (whose
-            // comparison fails at its first byte). Either way its 15 bytes and
+            // The '<' found begins a whole opening, or a run of '<' (whose
+            // comparison fails at its first byte). Either way its bytes and
             // more are in the block, so after a failed comparison the move back
             // comes.
-            matched = *pos_ != '<';
-            pos_ += matched ? kCompared : kCompared - kStepBack;
+            opening = *pos_ == '<' ? kNone : https_ && (pos_[kSchemeOffset + 3] | 0x20) == 's' ? kHttps : kHttp;
+            pos_ += opening == kHttps ? kCompared + 1 : opening == kHttp ? kCompared : kCompared - kStepBack;
         } else {
             // A skip that ends without '<' is still followed by a comparison;
             // it reads only end-of-input zeros and cannot match.
@@ -144,11 +155,13 @@ void Searcher::ScanAnchors() {
                 next_ = skipStart > rangeEnd_ ? skipStart : rangeEnd_;
                 break;
             }
-            matched = CompareWithPattern() == kCompared;
-            if (!matched && Eof() == 0) SeekBack(kStepBack);
+            int read;
+            opening = CompareWithPattern(&read);
+            // Back to the second byte behind the '<'.
+            if (opening == kNone && Eof() == 0) SeekBack(read - 1);
         }
-        if (matched) {
-            if (CaptureLink()) {
+        if (opening != kNone) {
+            if (CaptureLink(opening == kHttps)) {
                 NormaliseLink();
                 EmitLink();
             } else {

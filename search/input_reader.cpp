@@ -37,6 +37,7 @@ unsigned char* LineAfterKept(unsigned char* block) {
 Searcher::Searcher(SearchSink& sink, const char* keywordLine, bool lfLineEnds)
     : sink_(sink),
       kernels_(CurrentScanKernels()),
+      find_(kernels_.findAnchorOrRun),
       block_(new unsigned char[kLine + kKeepBehind + kBlockSize + kPadding]),
       data_(LineAfterKept(block_.get())),
       pos_(data_),

@@ -15,13 +15,15 @@
 // end, and one with a 0 byte among them ends there for the filter and the
 // record, so what follows (its end, and a "/" that normalising adds) is never
 // seen.
-bool Searcher::CaptureLink() {
-    // The address begins with the opening's "http://", in lower case.
-    constexpr int kScheme = 7;
+bool Searcher::CaptureLink(bool https) {
+    // The address begins with the opening's "http://" or "https://", in
+    // lower case.
+    const unsigned char* opening = https ? kHttpsOpening : kOpening;
+    int openingLength = https ? kHttpsOpeningLength : kOpeningLength;
     char* text = url_;
-    std::memcpy(text, kOpening + kOpeningLength - kScheme, kScheme);
-    int length = kScheme;
-    urlOffset_ = Offset() - kOpeningLength;  // the whole opening lies behind
+    int length = openingLength - kSchemeOffset;
+    std::memcpy(text, opening + kSchemeOffset, static_cast<std::size_t>(length));
+    urlOffset_ = Offset() - openingLength;  // the whole opening lies behind
     urlTextLength_ = -1;
     for (;;) {
         if (pos_ == end_ && !Refill()) {

@@ -15,10 +15,24 @@ constexpr unsigned char OpeningCaseBit(int i) {
     return kOpening[i] >= 'a' && kOpening[i] <= 'z' ? 0x20 : 0;
 }
 
+// The https opening that a search takes as well when asked: the same, with
+// "https" for "http".
+constexpr int kHttpsOpeningLength = 17;
+constexpr unsigned char kHttpsOpening[kHttpsOpeningLength] = {'<', 'a', ' ', 'h', 'r', 'e', 'f', '=', '"',
+                                                              'h', 't', 't', 'p', 's', ':', '/', '/'};
+constexpr unsigned char HttpsCaseBit(int i) {
+    return kHttpsOpening[i] >= 'a' && kHttpsOpening[i] <= 'z' ? 0x20 : 0;
+}
+
+// The part of an opening that begins the address: "http://" or "https://".
+constexpr int kSchemeOffset = 9;
+
 // Bytes of the opening that the SIMD kernels test first, at once for many
 // positions, before comparing a candidate whole: letters are tested with
 // their case bit set. Any byte of the opening will do; these are the ones
-// that ordinary markup rarely has in these places.
+// that ordinary markup rarely has in these places. The first three are the
+// https opening's as well.
 constexpr int kOpeningProbes[] = {1, 2, 8, 13};
+constexpr int kHttpsProbes = 3;
 
 #endif

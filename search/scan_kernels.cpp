@@ -17,26 +17,41 @@ template <int... I>
 struct CaseBitsOf {
     static constexpr unsigned char bytes[sizeof...(I)] = {OpeningCaseBit(I)...};
 };
-// The bits that lower-case each byte of the opening, as one 16-byte row.
+template <int... I>
+struct HttpsCaseBitsOf {
+    static constexpr unsigned char bytes[sizeof...(I)] = {HttpsCaseBit(I)...};
+};
+// The bits that lower-case each byte of the opening, as one 16-byte row, and
+// those of the https opening's first 16 bytes.
 constexpr const unsigned char* kCaseBits = CaseBitsOf<0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>::bytes;
+constexpr const unsigned char* kHttpsCaseBits =
+    HttpsCaseBitsOf<0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>::bytes;
 static_assert(kOpeningLength == 16, "the kernels compare the opening as one 16-byte row");
 
 // A probe byte as the kernels compare it: with its case bit set.
 constexpr unsigned char Probe(int k) { return kOpening[kOpeningProbes[k]] | OpeningCaseBit(kOpeningProbes[k]); }
 constexpr unsigned char ProbeCase(int k) { return OpeningCaseBit(kOpeningProbes[k]); }
 
-bool MatchesPlain(const unsigned char* p) {
-    for (int i = 0; i < 16; ++i)
+bool MatchesHttpPlain(const unsigned char* p) {
+    for (int i = 0; i < kOpeningLength; ++i)
         if ((p[i] | kCaseBits[i]) != kOpening[i]) return false;
     return true;
 }
 
+bool MatchesHttpsPlain(const unsigned char* p) {
+    for (int i = 0; i < kHttpsOpeningLength; ++i)
+        if ((p[i] | HttpsCaseBit(i)) != kHttpsOpening[i]) return false;
+    return true;
+}
+
+// `Https`: the https opening counts as well.
+template <bool Https>
 const unsigned char* FindPlain(const unsigned char* from, const unsigned char* limit) {
     for (const unsigned char* p = from; p < limit;) {
         const void* lt = std::memchr(p, '<', static_cast<std::size_t>(limit - p));
         if (!lt) return nullptr;
         p = static_cast<const unsigned char*>(lt);
-        if (p[1] == '<' || MatchesPlain(p)) return p;
+        if (p[1] == '<' || MatchesHttpPlain(p) || (Https && MatchesHttpsPlain(p))) return p;
         ++p;
     }
     return nullptr;
@@ -117,24 +132,34 @@ __attribute__((target("avx2"))) inline __m256i ProbeAvx2(const unsigned char* p)
     return _mm256_cmpeq_epi8(b, _mm256_set1_epi8(static_cast<char>(Probe(K))));
 }
 
-__attribute__((target("sse2"))) inline bool MatchesSse2(const unsigned char* p) {
+// True when the 16 bytes at p are `opening`'s, letters in any case.
+__attribute__((target("sse2"))) inline bool Matches16(const unsigned char* p, const unsigned char* opening,
+                                                       const unsigned char* caseBits) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i lowered = _mm_or_si128(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kCaseBits)));
-    __m128i equal = _mm_cmpeq_epi8(lowered, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOpening)));
+    __m128i lowered = _mm_or_si128(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(caseBits)));
+    __m128i equal = _mm_cmpeq_epi8(lowered, _mm_loadu_si128(reinterpret_cast<const __m128i*>(opening)));
     return _mm_movemask_epi8(equal) == 0xFFFF;
 }
 
+template <bool Https>
+__attribute__((target("sse2"))) inline bool MatchesSse2(const unsigned char* p) {
+    return Matches16(p, kOpening, kCaseBits) ||
+           (Https && Matches16(p, kHttpsOpening, kHttpsCaseBits) && p[16] == kHttpsOpening[16]);
+}
+
 // Among the positions `bits` (bit i for p + i), the first '<' followed by
-// '<' or beginning the anchor opening; the bits name '<' bytes that are
+// '<' or beginning an anchor opening; the bits name '<' bytes that are
 // followed by '<', or whose probe bytes (kOpeningProbes) are the opening's.
+template <bool Https>
 __attribute__((target("sse2"))) inline const unsigned char* FirstOf(const unsigned char* p, unsigned int bits) {
     for (; bits; bits &= bits - 1) {
         const unsigned char* at = p + __builtin_ctz(bits);
-        if (at[1] == '<' || MatchesSse2(at)) return at;
+        if (at[1] == '<' || MatchesSse2<Https>(at)) return at;
     }
     return nullptr;
 }
 
+template <bool Https>
 __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned char* from,
                                                                  const unsigned char* limit) {
     const __m128i lt = _mm_set1_epi8('<');
@@ -143,28 +168,30 @@ __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned cha
         __m128i isLt = _mm_cmpeq_epi8(b0, lt);
         if (_mm_movemask_epi8(isLt) == 0) continue;
         __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2<0>(p), ProbeSse2<1>(p)),
-                                        _mm_and_si128(ProbeSse2<2>(p), ProbeSse2<3>(p)));
+        // With https, the probes that both openings share.
+        __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2<0>(p), ProbeSse2<1>(p)), ProbeSse2<2>(p));
+        if (!Https) opening = _mm_and_si128(opening, ProbeSse2<3>(p));
         __m128i next = _mm_or_si128(_mm_cmpeq_epi8(b1, lt), opening);
         unsigned int bits = static_cast<unsigned int>(_mm_movemask_epi8(_mm_and_si128(isLt, next)));
-        if (const unsigned char* hit = FirstOf(p, bits)) return hit < limit ? hit : nullptr;
+        if (const unsigned char* hit = FirstOf<Https>(p, bits)) return hit < limit ? hit : nullptr;
     }
     return nullptr;
 }
 
+template <bool Https>
 __attribute__((target("avx2"))) const unsigned char* FindAvx2(const unsigned char* from,
                                                                  const unsigned char* limit) {
     const __m256i lt = _mm256_set1_epi8('<');
     for (const unsigned char* p = from; p < limit; p += 32) {
         __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-        __m256i opening = _mm256_and_si256(_mm256_and_si256(ProbeAvx2<0>(p), ProbeAvx2<1>(p)),
-                                           _mm256_and_si256(ProbeAvx2<2>(p), ProbeAvx2<3>(p)));
+        __m256i opening = _mm256_and_si256(_mm256_and_si256(ProbeAvx2<0>(p), ProbeAvx2<1>(p)), ProbeAvx2<2>(p));
+        if (!Https) opening = _mm256_and_si256(opening, ProbeAvx2<3>(p));
         __m256i next = _mm256_or_si256(_mm256_cmpeq_epi8(b1, lt), opening);
         unsigned int bits =
             static_cast<unsigned int>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(b0, lt), next)));
         if (bits)
-            if (const unsigned char* hit = FirstOf(p, bits)) return hit < limit ? hit : nullptr;
+            if (const unsigned char* hit = FirstOf<Https>(p, bits)) return hit < limit ? hit : nullptr;
     }
     return nullptr;
 }
@@ -188,13 +215,13 @@ bool RunsNowhere() { return false; }
 // The kernels, by ScanKernel. A kernel the build lacks is the plain one,
 // which the CPU is never said to run in its place.
 const ScanKernels kKernels[] = {
-    {"plain", RunsEverywhere, FindPlain, AddressEndPlain},
+    {"plain", RunsEverywhere, FindPlain<false>, FindPlain<true>, AddressEndPlain},
 #ifdef TALVERON_X86_KERNELS
-    {"sse2", RunsSse2, FindSse2, AddressEndSse2},
-    {"avx2", RunsAvx2, FindAvx2, AddressEndAvx2},
+    {"sse2", RunsSse2, FindSse2<false>, FindSse2<true>, AddressEndSse2},
+    {"avx2", RunsAvx2, FindAvx2<false>, FindAvx2<true>, AddressEndAvx2},
 #else
-    {"sse2", RunsNowhere, FindPlain, AddressEndPlain},
-    {"avx2", RunsNowhere, FindPlain, AddressEndPlain},
+    {"sse2", RunsNowhere, FindPlain<false>, FindPlain<true>, AddressEndPlain},
+    {"avx2", RunsNowhere, FindPlain<false>, FindPlain<true>, AddressEndPlain},
 #endif
 };
 

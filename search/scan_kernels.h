@@ -18,6 +18,8 @@ struct ScanKernels {
     // followed by another '<'. Null when there is none. Reads the bytes of
     // [from, limit + kKernelLookahead).
     const unsigned char* (*findAnchorOrRun)(const unsigned char* from, const unsigned char* limit);
+    // The same, where the https opening (kHttpsOpening) counts as well.
+    const unsigned char* (*findAnchorOrRunHttps)(const unsigned char* from, const unsigned char* limit);
     // The first '"' in [from, end), or null when there is none. *firstZero is
     // set to the offset from `from` of the first 0 byte before that quote
     // (before `end` when there is none), or to -1. Reads up to 32 bytes past
@@ -38,8 +40,9 @@ bool SelectScanKernel(ScanKernel kernel);
 const ScanKernels& CurrentScanKernels();
 
 // The current kernel's functions, for tests.
-inline const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit) {
-    return CurrentScanKernels().findAnchorOrRun(from, limit);
+inline const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit, bool https = false) {
+    return https ? CurrentScanKernels().findAnchorOrRunHttps(from, limit)
+                 : CurrentScanKernels().findAnchorOrRun(from, limit);
 }
 inline const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero) {
     return CurrentScanKernels().findAddressEnd(from, end, firstZero);

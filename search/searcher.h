@@ -77,6 +77,11 @@ public:
     // byte at a time does, unless `endIsFinal`: then the first end found is
     // the end (a terminal needs one end-of-file key, not several).
     void SetEndIsFinal(bool endIsFinal) { endIsFinal_ = endIsFinal; }
+    // Takes `<a href="https://` anchors as well (the export never does).
+    void SetHttps(bool https) {
+        https_ = https;
+        find_ = https ? kernels_.findAnchorOrRunHttps : kernels_.findAnchorOrRun;
+    }
 
     // Searches `fd` from where it stands to its end. False when the sink
     // stopped the search (Stopped()); a failed read ends it too (ReadFailed()).
@@ -135,10 +140,10 @@ private:
     void ScanAnchors();
     bool SkipToLessThan();
     bool SkipToCandidate();
-    int CompareWithPattern();
+    int CompareWithPattern(int* read);
     void Settle();
     // link_capture.cpp
-    bool CaptureLink();
+    bool CaptureLink(bool https);
     void NormaliseLink();
     // link_emit.cpp
     void EmitLink();
@@ -157,6 +162,8 @@ private:
 
     SearchSink& sink_;
     const ScanKernels& kernels_;
+    bool https_ = false;
+    const unsigned char* (*find_)(const unsigned char*, const unsigned char*);  // the kernel's, for the openings taken
 
     // The input.
     int fd_ = -1;

@@ -17,7 +17,8 @@ namespace {
 // filters get wrong.
 const char* const kFragments[] = {
     "<", "<<", "<<<", "<a href=\"http://", "<A HREF=\"HTTP://", "<a hReF=\"HttP://", "<a href=\"http:/",
-    "<a href=\"https://", "<a href='http://", "<a  href=\"http://", "a href=\"http://", "\"", "\"", "\">",
+    "<a href=\"https://", "<A HREF=\"HTTPS://", "<a href=\"https:/", "<a href='http://", "<a  href=\"http://",
+    "a href=\"http://", "\"", "\"", "\">",
     ".html", ".HTM", ".shtml", "/", "?x=1", "abc", "ABC", "jp/", "x", " ", "\r\n", "\t", "\x1a", "\x7f",
     "\x83\x41", "\x95\x5c", "\x81\x40", "example.com", "<p>", "<a href=\"http://a.jp\">",
 };

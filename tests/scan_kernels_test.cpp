@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/runtime.h"
 #include "search/scan_kernels.h"
+#include "search/searcher.h"
 #include "tests/random_pages.h"
 #include "tests/scan_model.h"
 #include "tests/search_fixture.h"
@@ -35,11 +37,10 @@ protected:
     void TearDown() override { SelectScanKernel(BestScanKernel()); }
 };
 
-bool Opening(const unsigned char* p) {
-    static const char kOpening[] = "<a href=\"http://";
-    for (int i = 0; i < 16; ++i) {
+bool Opening(const unsigned char* p, const char* opening = "<a href=\"http://") {
+    for (int i = 0; opening[i]; ++i) {
         int c = p[i] >= 'A' && p[i] <= 'Z' ? p[i] + 32 : p[i];
-        if (c != kOpening[i]) return false;
+        if (c != opening[i]) return false;
     }
     return true;
 }
@@ -47,11 +48,12 @@ bool Opening(const unsigned char* p) {
 // Random bytes drawn mostly from those the kernels look at.
 std::string RandomBytes(std::mt19937& rng, std::size_t n) {
     static const char kPieces[] = "<<aA \"\"hH:0/\x00\x01zp";
-    static const char* const kWords[] = {"<a href=\"http://", "<A HREF=\"HTTP://", "<a href=\"https://", "<<a href=\"http://"};
+    static const char* const kWords[] = {"<a href=\"http://", "<A HREF=\"HTTP://", "<a href=\"https://",
+                                         "<<a href=\"http://", "<A HREF=\"HTTPS://", "<a href=\"https:/x"};
     std::string s;
     while (s.size() < n) {
         if (rng() % 8 == 0)
-            s += kWords[rng() % 4];
+            s += kWords[rng() % 6];
         else
             s += kPieces[rng() % (sizeof kPieces - 1)];
     }
@@ -86,10 +88,15 @@ TEST_F(KernelTest, FindAnchorOrRunAgreesWithByteLoop) {
             std::string bytes = RandomBytes(rng, n + kKernelLookahead);
             auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
             std::size_t from = rng() % n;
-            const unsigned char* expected = nullptr;
-            for (std::size_t i = from; i < n && !expected; ++i)
-                if (data[i] == '<' && (data[i + 1] == '<' || Opening(data + i))) expected = data + i;
-            ASSERT_EQ(FindAnchorOrRun(data + from, data + n), expected) << Name(kernel) << " round " << round;
+            for (bool https : {false, true}) {
+                const unsigned char* expected = nullptr;
+                for (std::size_t i = from; i < n && !expected; ++i)
+                    if (data[i] == '<' &&
+                        (data[i + 1] == '<' || Opening(data + i) || (https && Opening(data + i, "<a href=\"https://"))))
+                        expected = data + i;
+                ASSERT_EQ(FindAnchorOrRun(data + from, data + n, https), expected)
+                    << Name(kernel) << " round " << round << (https ? " https" : "");
+            }
         }
     }
 }
@@ -167,6 +174,38 @@ TEST_F(KernelSearchTest, EveryKernelGivesTheModelsRecords) {
             ASSERT_EQ(Search("page.html", keywords), 0);
             ASSERT_EQ(fs.files["OUT.TXT"].data, expected.out) << Name(kernel) << " round " << round;
             ASSERT_EQ(std::string(g_strStatus, g_strStatus.GetLength()), expected.status) << Name(kernel);
+        }
+    }
+}
+
+// With https anchors taken: every kernel, block ends everywhere, against
+// the model with the https opening.
+struct Gathered : SearchSink {
+    std::string records;
+    bool Records(const char* bytes, std::size_t length) override {
+        records.append(bytes, length);
+        return true;
+    }
+};
+
+TEST_F(KernelSearchTest, HttpsAnchorsWithEveryKernel) {
+    std::mt19937 rng(443);
+    for (ScanKernel kernel : RunnableKernels()) {
+        ASSERT_TRUE(Use(kernel)) << Name(kernel);
+        for (int round = 0; round < 400; ++round) {
+            std::string page = RandomPage(rng, 20 + static_cast<int>(rng() % 300));
+            std::string keywords = RandomKeywords(rng);
+            fs.files["page.html"].data = page;
+            int fd = rt::_open("page.html", _O_BINARY, 0);
+            Gathered sink;
+            Searcher searcher(sink, keywords.c_str(), false);
+            searcher.SetHttps(true);
+            searcher.SetBlockSize(1 + static_cast<unsigned>(rng() % 300));
+            searcher.Search(fd);
+            rt::_close(fd);
+            std::string expected = ModelSearch(page, keywords, kReadable, true).out;
+            ASSERT_EQ(sink.records, expected) << Name(kernel) << " round " << round << " "
+                                              << ::testing::PrintToString(page);
         }
     }
 }

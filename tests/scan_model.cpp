@@ -7,6 +7,7 @@ namespace {
 struct Model {
     const std::string& page;
     std::size_t unreadableFrom;
+    bool https;
     std::size_t pos = 0;
     ModelRun run;
 
@@ -25,10 +26,10 @@ struct Model {
         if (pos >= unreadableFrom) return -1;
         return pos >= page.size() ? 1 : 0;
     }
-    void SeekBack14() { pos = pos >= 14 ? pos - 14 : 0; }
+    void SeekBack(std::size_t n) { pos = pos >= n ? pos - n : 0; }
 
-    bool Capture(std::string& url) {
-        url = "http://";
+    bool Capture(std::string& url, const char* scheme) {
+        url = scheme;
         for (;;) {
             int byte = ReadInputChar();
             if (byte == 0 && Eof() != 0) return false;
@@ -61,25 +62,41 @@ struct Model {
         run.out += "\r\n";
     }
 
+    static int Lower(int byte) { return byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte; }
+
+    // The comparison after a '<': its 15 bytes read whatever matches; with
+    // https, "a href=\"https:/" is followed by one more read, which must be
+    // "/". Returns the scheme of the anchor, or null; `read` the bytes read.
+    const char* Compare(int& read) {
+        static const char kHttp[] = "<a href=\"http://";
+        static const char kHttps[] = "<a href=\"https://";
+        bool http = true, secure = https;
+        for (int step = 1; step <= 15; ++step) {
+            int byte = Lower(ReadInputChar());
+            http &= byte == kHttp[step];
+            secure &= byte == kHttps[step];
+        }
+        read = 15;
+        if (http) return "http://";
+        if (!secure) return nullptr;
+        read = 16;
+        return ReadInputChar() == '/' ? "https://" : nullptr;
+    }
+
     void Scan() {
-        static const char kPattern[] = "<a href=\"http://";
         for (;;) {
             for (;;) {
                 int byte = ReadInputChar();
                 if (byte == '<') break;
                 if (Eof() != 0) break;
             }
-            int count = 0;
-            for (int step = 1; step <= 15; ++step) {
-                int byte = ReadInputChar();
-                int lower = byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte;
-                if (byte == kPattern[step] || lower == kPattern[step]) ++count;
-            }
-            if (count < 15) {
-                if (Eof() == 0) SeekBack14();
+            int read;
+            const char* scheme = Compare(read);
+            if (!scheme) {
+                if (Eof() == 0) SeekBack(static_cast<std::size_t>(read) - 1);
             } else {
                 std::string url;
-                if (Capture(url)) {
+                if (Capture(url, scheme)) {
                     Normalise(url);
                     Emit(url);
                 }
@@ -94,8 +111,8 @@ struct Model {
 }  // namespace
 
 ModelRun ModelSearch(const std::string& page, const std::string& keywordLine,
-                     std::size_t unreadableFrom) {
-    Model model{page, unreadableFrom, 0, {}};
+                     std::size_t unreadableFrom, bool https) {
+    Model model{page, unreadableFrom, https, 0, {}};
     std::string line = keywordLine.substr(0, keywordLine.find('\0')).substr(0, 255);
     std::size_t slot = 0;
     for (char c : line) {

@@ -27,7 +27,8 @@ constexpr std::size_t kReadable = static_cast<std::size_t>(-1);
 
 // The search over `page` with `keywordLine`. Bytes from `unreadableFrom` on
 // cannot be read: a read there fails, and so does the end-of-input test.
+// With `https`, `<a href="https://` anchors are taken as well.
 ModelRun ModelSearch(const std::string& page, const std::string& keywordLine,
-                     std::size_t unreadableFrom = kReadable);
+                     std::size_t unreadableFrom = kReadable, bool https = false);
 
 #endif
