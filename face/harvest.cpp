@@ -50,6 +50,7 @@ talveron_result Run(const char* keywordLine, const talveron_sink* sink, bool beg
     try {
         if (beginning) caller.Message(MSG_SEARCH_START, CAPTION_ERROR);
         Searcher searcher(caller, keywordLine, sink->lf_line_ends != 0);
+        searcher.SetHttps(sink->https != 0);
         search(searcher);
         outcome.status = searcher.Stopped()      ? TALVERON_STOPPED
                          : searcher.ReadFailed() ? TALVERON_READ_FAILED

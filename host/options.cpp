@@ -30,7 +30,7 @@ enum : int {
     kIdMessages,
     kIdOutTxt,
     kIdKeywordLine,
-    kIdThreads,
+    kIdHttps,
     kIdHelp,
     kIdVersion,
 };
@@ -50,6 +50,9 @@ const OptionRow kOptions[] = {
      "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
      "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
      "words joined by spaces may not pass " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes"},
+    {"https", kIdHttps, nullptr,
+     "also take <a href=\"https:// anchors (any case), by the same rules; their\n"
+     "records begin with https://"},
     {nullptr, 0, nullptr, "Output:"},
     {"output", 'O', "FILE",
      "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -254,6 +257,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
             case 'l': options.listing = Listing::kFilesWithMatches; break;
             case 'L': options.listing = Listing::kFilesWithoutMatch; break;
             case kIdCrlf: options.crlf = true; break;
+            case kIdHttps: options.https = true; break;
             case kIdRejected:
                 options.rejected = value;
                 emptyFileName |= value.empty();
@@ -377,7 +381,7 @@ bool ValidateOptions(Options& options, std::string& error) {
             error = "--out-txt takes exactly one INPUT";
             return false;
         }
-        if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf ||
+        if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf || options.https ||
             options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet ||
             !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
             error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";

@@ -36,6 +36,7 @@ struct Options {
     bool allFiles = false;
     bool followLinks = false;           // -R
     bool crlf = false;
+    bool https = false;                 // <a href="https:// anchors as well
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record
     bool noMessages = false;            // -s
     bool noProgress = false;

@@ -144,6 +144,7 @@ talveron_sink SinkFor(const RunState& run, Part* part) {
     sink.context = part;
     sink.records = OnRecords;
     sink.lf_line_ends = !run.options->crlf;
+    sink.https = run.options->https;
     if (run.rejected->IsOpen() || run.options->stats) sink.rejected = OnRejected;
     sink.progress = OnProgress;
     if (run.options->messages) sink.message = OnMessage;

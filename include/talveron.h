@@ -52,6 +52,10 @@ struct talveron_sink {
     /* This call's messages, Shift_JIS text and caption, as the export shows
        them in message boxes. */
     void (*message)(void* context, const char* text, const char* caption);
+    /* 1: take <a href="https:// anchors as well (ASCII letters in any
+       case), by the same rules; their records begin "https://". The
+       export never does. */
+    int https;
 };
 
 /* How a search ended. */

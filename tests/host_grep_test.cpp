@@ -30,6 +30,17 @@ protected:
     }
 };
 
+TEST_F(HostGrepTest, HttpsAnchorsOnlyWhenAsked) {
+    Write("p.html",
+          "<a href=\"https://s.jp\">x <A HREF=\"HTTP://h.jp/a.HTML\"> <a href=\"https:/no\"> "
+          "<<a href=\"https://hidden\"> <a href=\"HTTPS://big.jp\">");
+    EXPECT_EQ(Host({"p.html"}).out, "http://h.jp/a.HTML\n");
+    HostRun run = Host({"--https", "-x", "big", "--rejected=r.txt", "p.html"});
+    EXPECT_EQ(run.out, "https://s.jp/\nhttp://h.jp/a.HTML\n");
+    EXPECT_EQ(Read("r.txt"), "p.html:103: excluded by keyword 1 (big): https://big.jp/\n");
+    EXPECT_EQ(Host({"--out-txt", "--https", "p.html"}).status, 2);  // the legacy call stays as it is
+}
+
 TEST_F(HostGrepTest, GrepHabitsNeverWriteAFile) {
     // -o is grep's --only-matching: typed from habit, it must not take the
     // page after it as an output file.
@@ -38,7 +49,9 @@ TEST_F(HostGrepTest, GrepHabitsNeverWriteAFile) {
         HostRun run = Host(args);
         EXPECT_EQ(Read("p.html"), kPage);
         EXPECT_EQ(Read("none.html"), "<p>no anchor</p>");
-        if (args[0] == "-ho") EXPECT_EQ(run.out, kRecords);
+        if (args[0] == "-ho") {
+            EXPECT_EQ(run.out, kRecords);
+        }
     }
     EXPECT_EQ(Files(), (std::vector<std::string>{"none.html", "p.html"}));
 }

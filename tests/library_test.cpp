@@ -179,6 +179,19 @@ TEST(LibraryHarvest, TheStatusTellsHowTheSearchEnded) {
     EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS);
 }
 
+TEST(LibraryHarvest, HttpsAnchorsAreAFlagOfTheCall) {
+    PageFile file("<a href=\"https://s.jp\"> <a href=\"http://h.jp\">");
+    Collected collected[2];
+    for (int https = 0; https < 2; ++https) {
+        lseek(file.fd(), 0, SEEK_SET);
+        talveron_sink sink = SinkFor(collected[https]);
+        sink.https = https;
+        ASSERT_EQ(talveron_harvest(file.fd(), "", &sink, nullptr), 0);
+    }
+    EXPECT_EQ(collected[0].records, "http://h.jp/\n");
+    EXPECT_EQ(collected[1].records, "https://s.jp/\nhttp://h.jp/\n");
+}
+
 TEST(LibraryHarvest, LineEndsAndProgress) {
     const std::string page = ManyAnchors(30000);
     PageFile file(page);

@@ -103,6 +103,9 @@ OPTIONS = [
         "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
         "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
         f"words joined by spaces may not pass {TALVERON_KEYWORD_LINE_MAX} bytes")),
+    Row(None, "https", kind=SEARCH, help=(
+        "also take <a href=\"https:// anchors (any case), by the same rules; their\n"
+        "records begin with https://")),
     heading("Output:"),
     Row("O", "output", "FILE", help=(
         "write the records to FILE instead of standard output; FILE is replaced\n"

@@ -223,6 +223,7 @@ class TreeTest(Same):
             (["-l", "-Z"], ["tree"]),
             (["-L"], ["tree"]),
             (["--crlf", "-o"], ["tree/a"]),
+            (["--https"], ["tree"]),
             (["-h"], ["tree"]),
             (["-H"], ["tree/a/large0.html"]),
             ([], ["tree/a/large0.html"]),
