@@ -18,6 +18,7 @@
 #include "tests/fake_files.h"
 #include "tests/random_pages.h"
 #include "tests/scan_model.h"
+#include "tests/search_fixture.h"
 
 namespace {
 
@@ -115,14 +116,6 @@ TEST(RangeSearch, TwoPartsAtEveryCutAreOneSearch) {
 
 // The searcher itself, its blocks small, so that block ends fall on and
 // around every cut.
-struct Gathered : SearchSink {
-    std::string records;
-    bool Records(const char* bytes, std::size_t length) override {
-        records.append(bytes, length);
-        return true;
-    }
-};
-
 TEST(RangeSearch, BlockEndsAroundEveryCut) {
     std::mt19937 rng(49);
     for (int round = 0; round < 60; ++round) {
@@ -133,7 +126,7 @@ TEST(RangeSearch, BlockEndsAroundEveryCut) {
         long long size = static_cast<long long>(page.size());
         for (unsigned int block : {1u, 7u, 16u, 17u, 49u, 64u, 257u}) {
             for (long long cut = 0; cut <= size; ++cut) {
-                Gathered sink;
+                GatheredRecords sink;
                 long long next;
                 {
                     Searcher first(sink, keywords.c_str(), false);
@@ -154,7 +147,7 @@ TEST(RangeSearch, BlockEndsAroundEveryCut) {
 // A read that fails ends the parts where it ends one search: the parts
 // before it whole, the failing one up to the read and with the message, none
 // after it.
-struct Told : Gathered {
+struct Told : GatheredRecords {
     std::vector<ModelMessage> messages;
     void Message(const char* text, const char* caption) override { messages.push_back({text, caption}); }
 };

@@ -180,14 +180,6 @@ TEST_F(KernelSearchTest, EveryKernelGivesTheModelsRecords) {
 
 // With https anchors taken: every kernel, block ends everywhere, against
 // the model with the https opening.
-struct Gathered : SearchSink {
-    std::string records;
-    bool Records(const char* bytes, std::size_t length) override {
-        records.append(bytes, length);
-        return true;
-    }
-};
-
 TEST_F(KernelSearchTest, HttpsAnchorsWithEveryKernel) {
     std::mt19937 rng(443);
     for (ScanKernel kernel : RunnableKernels()) {
@@ -197,7 +189,7 @@ TEST_F(KernelSearchTest, HttpsAnchorsWithEveryKernel) {
             std::string keywords = RandomKeywords(rng);
             fs.files["page.html"].data = page;
             int fd = rt::_open("page.html", _O_BINARY, 0);
-            Gathered sink;
+            GatheredRecords sink;
             Searcher searcher(sink, keywords.c_str(), false);
             searcher.SetHttps(true);
             searcher.SetBlockSize(1 + static_cast<unsigned>(rng() % 300));

@@ -13,6 +13,15 @@
 #include "search/searcher.h"
 #include "tests/fake_files.h"
 
+// A searcher's sink that keeps the records.
+struct GatheredRecords : SearchSink {
+    std::string records;
+    bool Records(const char* bytes, std::size_t length) override {
+        records.append(bytes, length);
+        return true;
+    }
+};
+
 class SearchTest : public ::testing::Test {
 protected:
     void SetUp() override {
