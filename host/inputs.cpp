@@ -33,9 +33,20 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 bool WalkFilter::InDefaultSet(const std::string& base) const {
+    std::string name = base;
+    if (compressedToo) {
+        // With -z, a page kind followed by a compressor's suffix.
+        for (const char* packed : {".gz", ".zst", ".bz2", ".xz"}) {
+            std::size_t n = std::strlen(packed);
+            if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, packed) == 0) {
+                name.resize(name.size() - n);
+                break;
+            }
+        }
+    }
     for (const char* suffix : {".htm", ".html", ".xhtml", ".xht", ".shtml"}) {
         std::size_t n = std::strlen(suffix);
-        if (base.size() > n && strcasecmp(base.c_str() + base.size() - n, suffix) == 0) return true;
+        if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0) return true;
     }
     return false;
 }

@@ -17,13 +17,15 @@
 // Which files a walk takes, by base name, as grep's --include, --exclude
 // and --exclude-dir: a file is taken when no --exclude matches it and an
 // --include does (or, without one, when it is in the default set of page
-// names: *.htm, *.html, *.xhtml, *.xht, *.shtml in any case; or every file
+// names: *.htm, *.html, *.xhtml, *.xht, *.shtml in any case, with -z also
+// followed by .gz, .zst, .bz2 or .xz; or every file
 // with --all-files). Files named on the command line are held to --include
 // and --exclude, never to the default set.
 struct WalkFilter {
     std::vector<std::string> includes, excludes, excludeDirs;
     bool allFiles = false;
     bool followLinks = false;  // -R: links met inside a walk are followed
+    bool compressedToo = false;  // -z: the page kinds with .gz, .zst, .bz2 or .xz after them
 
     bool FileWanted(const std::string& base) const;
     bool OperandWanted(const std::string& base) const;

@@ -75,6 +75,10 @@ const OptionRow kOptions[] = {
      "write every address that was dropped to FILE, with its input, the\n"
      "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)"},
     {nullptr, 0, nullptr, "Inputs:"},
+    {"search-zip", 'z', nullptr,
+     "decompress inputs compressed with gzip, zstd, bzip2 or xz (known by their\n"
+     "first bytes; others are searched as they are), and walk the page kinds\n"
+     "with .gz, .zst, .bz2 or .xz after them as well"},
     {"recursive", 'r', nullptr,
      "accepted as grep's: directories are always walked (and with no INPUT, the current one)"},
     {"text", 'a', nullptr, "accepted as grep's: pages are read as bytes anyway"},
@@ -127,7 +131,7 @@ const struct {
     {'F', "talveron has no patterns"}, {'G', "talveron has no patterns"},  {'P', "talveron has no patterns"},
     {'n', "records have no line numbers"}, {'b', "records have no byte offsets (see --rejected)"},
     {'A', "records have no context"},  {'B', "records have no context"},   {'C', "records have no context"},
-    {'m', "talveron has no match limit"}, {'z', "records are lines"},
+    {'m', "talveron has no match limit"},
 };
 
 const char kIntroduction[] =
@@ -258,6 +262,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
             case 'L': options.listing = Listing::kFilesWithoutMatch; break;
             case kIdCrlf: options.crlf = true; break;
             case kIdHttps: options.https = true; break;
+            case 'z': options.searchZip = true; break;
             case kIdRejected:
                 options.rejected = value;
                 emptyFileName |= value.empty();
@@ -382,7 +387,7 @@ bool ValidateOptions(Options& options, std::string& error) {
             return false;
         }
         if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf || options.https ||
-            options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet ||
+            options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet || options.searchZip ||
             !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
             error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
             return false;

@@ -37,6 +37,7 @@ struct Options {
     bool followLinks = false;           // -R
     bool crlf = false;
     bool https = false;                 // <a href="https:// anchors as well
+    bool searchZip = false;             // -z: compressed inputs decompressed
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record
     bool noMessages = false;            // -s
     bool noProgress = false;

@@ -1,13 +1,16 @@
 #include "searches.h"
 
 #include <poll.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "messages.h"
+#include "unpack.h"
 #include "talveron.h"
 
 // One input's search and what it tells, shared by its parts.
@@ -27,6 +30,7 @@ struct InputSearch {
     // An input opened by the thread that searches it: what it was judged.
     Searches::Verdict verdict = Searches::Verdict::kSearch;
     std::string diagnostic;
+    std::string unpackError;  // -z: what was wrong with its compressed stream
 };
 
 namespace {
@@ -151,15 +155,54 @@ talveron_sink SinkFor(const RunState& run, Part* part) {
     return sink;
 }
 
+// With -z, an input that its first bytes tell is compressed (and one that
+// is not a regular file, whose first bytes cannot be put back) is read
+// through an Unpacker. False, with `unpacker` unused, for an input read as
+// it is.
+bool Unpack(InputSearch& search, Unpacker& unpacker) {
+    int fd = search.opened.fd;
+    std::string head(kPackingHead, '\0');
+    std::size_t got = 0;
+    while (got < head.size()) {
+        ssize_t n = ::read(fd, &head[got], head.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd ready = {fd, POLLIN, 0};
+            ::poll(&ready, 1, -1);
+            continue;
+        }
+        if (n <= 0) break;  // the end, or an error that the search meets again
+        got += static_cast<std::size_t>(n);
+    }
+    head.resize(got);
+    Packing packing = PackingOf(reinterpret_cast<const unsigned char*>(head.data()), got);
+    if (packing == Packing::kNone && S_ISREG(search.opened.st.st_mode) &&
+        ::lseek(fd, -static_cast<off_t>(got), SEEK_CUR) != static_cast<off_t>(-1))
+        return false;
+    if (!unpacker.Start(fd, head, packing)) {
+        search.unpackError = std::string("cannot be decompressed: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 void SearchPart(Part& part) {
     RunState& run = *part.input->run;
     talveron_sink sink = SinkFor(run, &part);
     const char* keywords = run.options->keywordLine.c_str();
     int fd = part.input->opened.fd;
-    if (part.end < 0)
-        talveron_harvest(fd, keywords, &sink, &part.result);
-    else
+    if (part.end >= 0) {
         talveron_harvest_range(fd, part.start, part.end, keywords, &sink, &part.result);
+        return;
+    }
+    Unpacker unpacker;
+    if (run.options->searchZip && Unpack(*part.input, unpacker)) {
+        talveron_harvest(unpacker.Output(), keywords, &sink, &part.result);
+        std::string error;
+        if (!unpacker.Finish(error) && part.result.status != TALVERON_STOPPED) part.input->unpackError = error;
+        return;
+    }
+    if (part.input->unpackError.empty()) talveron_harvest(fd, keywords, &sink, &part.result);
 }
 
 // The input's end, in its turn: its descriptor handed back, its count or
@@ -173,7 +216,14 @@ void FinishInput(InputSearch& search) {
     counts.bytes += search.bytes;
     const talveron_result& outcome = search.outcome;
     // A search stopped by its records function has told what it had to.
-    if (outcome.status == TALVERON_COMPLETED || (outcome.status == TALVERON_STOPPED && !run.output->Failed())) {
+    if (!search.unpackError.empty()) {
+        // A compressed stream that is corrupt or cut: the records before it
+        // stand.
+        ++counts.failed;
+        run.trouble = true;
+        Say(search.shownName + ": " + search.unpackError);
+    } else if (outcome.status == TALVERON_COMPLETED ||
+               (outcome.status == TALVERON_STOPPED && !run.output->Failed())) {
         ++counts.searched;
     } else {
         ++counts.failed;
@@ -193,6 +243,15 @@ void FinishInput(InputSearch& search) {
         line = search.listed + (options.nullAfterName ? '\0' : '\n');
     if (!line.empty() && !options.quiet) run.output->Lines(line.data(), line.size());
     run.progress->Update(counts, 0);
+}
+
+// With -z, whether a regular file's first bytes tell that it is compressed
+// (it is then searched whole, through its decompressor).
+bool Compressed(int fd, const Options& options) {
+    if (!options.searchZip) return false;
+    unsigned char head[kPackingHead];
+    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    return n > 0 && PackingOf(head, static_cast<std::size_t>(n)) != Packing::kNone;
 }
 
 // Where the parts of a regular file of `size` bytes begin: about equal
@@ -355,7 +414,7 @@ void Searches::Add(InputOpener::Opened opened) {
     const struct stat& st = search->opened.st;
     int parts = 1;
     if (jobs_.Threads() > 1 && !input.standardInput && S_ISREG(st.st_mode) && !StopsAtFirstRecord(options) &&
-        !run_.rejectedThrough && st.st_size >= 2 * kPartMin)
+        !run_.rejectedThrough && st.st_size >= 2 * kPartMin && !Compressed(search->opened.fd, options))
         parts = static_cast<int>(std::min<long long>(jobs_.Threads(), st.st_size / kPartMin));
     if (parts == 1) {
         auto part = std::make_shared<Part>();

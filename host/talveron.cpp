@@ -51,6 +51,7 @@ WalkFilter FilterOf(const Options& options) {
     filter.excludeDirs = options.excludeDirs;
     filter.allFiles = options.allFiles;
     filter.followLinks = options.followLinks;
+    filter.compressedToo = options.searchZip;
     return filter;
 }
 
@@ -61,7 +62,8 @@ void SayNothingSearched(const WalkTally& tally) {
     auto add = [&](long long n, const std::string& what) {
         if (n) why += (why.empty() ? "" : "; ") + std::to_string(n) + " " + what;
     };
-    add(tally.notInSet, "file(s) not named *.htm, *.html, *.xhtml, *.xht or *.shtml, or not matched by --include "
+    add(tally.notInSet, "file(s) not named *.htm, *.html, *.xhtml, *.xht or *.shtml (with -z, or those with .gz, .zst, "
+                        ".bz2 or .xz after them), or not matched by --include "
                         "(--include=GLOB or --all-files takes them)");
     add(tally.excluded, "file(s) matched by --exclude");
     add(tally.excludedDirs, "directory(ies) matched by --exclude-dir");

@@ -30,6 +30,32 @@ protected:
     }
 };
 
+TEST_F(HostGrepTest, CompressedPagesWithSearchZip) {
+    // Each packing of one page, two gzip members in one file, and streams
+    // cut short or corrupt: with -z, the page's records from each (those
+    // before the damage from the damaged ones, with a diagnostic).
+    Shell("mkdir z && cp p.html z/a.html && gzip -k z/a.html && zstd -q z/a.html -o z/b.html.zst && "
+          "bzip2 -c z/a.html > z/c.html.bz2 && xz -c z/a.html > z/d.html.xz && "
+          "cat z/a.html.gz z/a.html.gz > z/e.html.gz && head -c 20 z/d.html.xz > z/f.html.xz && "
+          "{ cat z/a.html.gz; printf 'junk'; } > z/g.html.gz");
+    const std::string records = Host({"-h", "p.html"}).out;
+    ASSERT_FALSE(records.empty());
+    HostRun run = Host({"-z", "-h", "z"});
+    EXPECT_EQ(run.status, 2);
+    // a, a.gz, b, c, d, e (twice), g (before its junk); none from f.
+    std::string expected;
+    for (int i = 0; i < 8; ++i) expected += records;
+    EXPECT_EQ(run.out, expected);
+    EXPECT_NE(run.err.find("z/f.html.xz: xz data cut short at byte 20 of the compressed input"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("z/g.html.gz: corrupt gzip data"), std::string::npos) << run.err;
+    // Without -z, only the plain page is walked, and a named one is read as
+    // it stands; standard input is unpacked as well.
+    EXPECT_EQ(Host({"-h", "z"}).out, records);
+    EXPECT_EQ(Host({"-z", "-h", "-"}, "cat z/b.html.zst | ").out, records);
+    EXPECT_EQ(Host({"-z", "-c", "-j3", "z"}).out, Host({"-z", "-c", "-j1", "z"}).out);
+}
+
 TEST_F(HostGrepTest, HttpsAnchorsOnlyWhenAsked) {
     Write("p.html",
           "<a href=\"https://s.jp\">x <A HREF=\"HTTP://h.jp/a.HTML\"> <a href=\"https:/no\"> "

@@ -133,7 +133,7 @@ TEST_F(HostTest, UsageErrorsSayWhatIsWrong) {
         const char* says;
     } cases[] = {
         {{"--bogus", "p.html"}, "unknown option '--bogus'"},
-        {{"-z", "p.html"}, "unknown option '-z'"},
+        {{"-y", "p.html"}, "unknown option '-y'"},
         {{"p.html", "-x"}, "option '-x' needs a value"},
         {{"-x1", "-x2", "-x3", "-x4", "-x5", "-x6", "-x7", "p.html"}, "more than six keywords"},
         {{"-x", "a b", "p.html"}, "keyword 'a b' contains a space"},

@@ -125,6 +125,9 @@ OPTIONS = [
     Row(None, "crlf", kind=SEARCH, help="end records with CR LF instead of LF"),
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
+    Row("z", "search-zip", kind=BOTH, help=(
+        "decompress inputs compressed with gzip, zstd, bzip2 or xz, and walk the\n"
+        "page kinds with .gz, .zst, .bz2 or .xz after them as well")),
     Row("r", "recursive", kind=WALK, help="accepted as grep's: directories are always walked"),
     Row("R", "dereference-recursive", kind=WALK, help="also follow links met inside a walk"),
     Row(None, "include", "GLOB", kind=WALK, help=(

@@ -224,6 +224,7 @@ class TreeTest(Same):
             (["-L"], ["tree"]),
             (["--crlf", "-o"], ["tree/a"]),
             (["--https"], ["tree"]),
+            (["-z"], ["tree"]),
             (["-h"], ["tree"]),
             (["-H"], ["tree/a/large0.html"]),
             ([], ["tree/a/large0.html"]),
