@@ -31,6 +31,7 @@ enum : int {
     kIdOutTxt,
     kIdKeywordLine,
     kIdHttps,
+    kIdTsv,
     kIdHelp,
     kIdVersion,
 };
@@ -71,6 +72,9 @@ const OptionRow kOptions[] = {
     {"files-with-matches", 'l', nullptr, "print the names of the inputs that give a record"},
     {"files-without-match", 'L', nullptr, "print the names of the inputs that give none"},
     {"crlf", kIdCrlf, nullptr, "end records with CR LF instead of LF"},
+    {"tsv", kIdTsv, nullptr,
+     "print each record as NAME, a tab and the address (a link graph's edges;\n"
+     "a tab, newline or backslash in NAME as \\t, \\n, \\\\)"},
     {"rejected", kIdRejected, "FILE",
      "write every address that was dropped to FILE, with its input, the\n"
      "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)"},
@@ -262,6 +266,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
             case 'L': options.listing = Listing::kFilesWithoutMatch; break;
             case kIdCrlf: options.crlf = true; break;
             case kIdHttps: options.https = true; break;
+            case kIdTsv: options.tsv = true; break;
             case 'z': options.searchZip = true; break;
             case kIdRejected:
                 options.rejected = value;
@@ -377,6 +382,10 @@ bool ValidateOptions(Options& options, std::string& error) {
         }
         options.keywordLine = line;
     }
+    if (options.tsv && (options.withFilename == 0 || options.nullAfterName)) {
+        error = "--tsv names every record's input: it does not go with -h or -Z";
+        return false;
+    }
     if (options.allOrNothing && options.output.empty()) {
         error = "--all-or-nothing goes with --output=FILE";
         return false;
@@ -388,6 +397,7 @@ bool ValidateOptions(Options& options, std::string& error) {
         }
         if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf || options.https ||
             options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet || options.searchZip ||
+            options.tsv ||
             !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
             error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
             return false;

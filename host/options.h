@@ -38,6 +38,7 @@ struct Options {
     bool crlf = false;
     bool https = false;                 // <a href="https:// anchors as well
     bool searchZip = false;             // -z: compressed inputs decompressed
+    bool tsv = false;                   // --tsv: NAME<TAB>ADDRESS records
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record
     bool noMessages = false;            // -s
     bool noProgress = false;

@@ -245,6 +245,22 @@ void FinishInput(InputSearch& search) {
     run.progress->Update(counts, 0);
 }
 
+// A name as a field of --tsv: a tab, a newline and the backslash escaped.
+std::string TsvName(const std::string& name) {
+    std::string field;
+    for (char c : name) {
+        if (c == '\t')
+            field += "\\t";
+        else if (c == '\n')
+            field += "\\n";
+        else if (c == '\\')
+            field += "\\\\";
+        else
+            field += c;
+    }
+    return field;
+}
+
 // With -z, whether a regular file's first bytes tell that it is compressed
 // (it is then searched whole, through its decompressor).
 bool Compressed(int fd, const Options& options) {
@@ -356,7 +372,10 @@ std::shared_ptr<InputSearch> Searches::Begin(InputOpener::Opened opened) {
     search->shownName = ShownName(search->name);
     // With -Z a name is followed by a 0 byte and shown as it is.
     search->listed = options.nullAfterName ? search->name : search->shownName;
-    if (run_.withName) search->prefix = search->listed + (options.nullAfterName ? '\0' : ':');
+    if (options.tsv)
+        search->prefix = TsvName(search->name) + '\t';
+    else if (run_.withName)
+        search->prefix = search->listed + (options.nullAfterName ? '\0' : ':');
     return search;
 }
 

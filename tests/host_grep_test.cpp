@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,16 @@ TEST_F(HostGrepTest, CompressedPagesWithSearchZip) {
     EXPECT_EQ(Host({"-h", "z"}).out, records);
     EXPECT_EQ(Host({"-z", "-h", "-"}, "cat z/b.html.zst | ").out, records);
     EXPECT_EQ(Host({"-z", "-c", "-j3", "z"}).out, Host({"-z", "-c", "-j1", "z"}).out);
+}
+
+TEST_F(HostGrepTest, TsvNamesEveryRecordWithItsInput) {
+    Write("a\tb\\c.html", "<a href=\"http://t.jp\">");
+    std::string expected = "a\\tb\\\\c.html\thttp://t.jp/\n";
+    std::istringstream records(Host({"-h", "p.html"}).out);
+    for (std::string line; std::getline(records, line);) expected += "p.html\t" + line + "\n";
+    EXPECT_EQ(Host({"--tsv", "a\tb\\c.html", "p.html"}).out, expected);
+    EXPECT_EQ(Host({"--tsv", "p.html"}).out, expected.substr(expected.find("p.html")));  // one input is named too
+    EXPECT_EQ(Host({"--tsv", "-h", "p.html"}).status, 2);
 }
 
 TEST_F(HostGrepTest, HttpsAnchorsOnlyWhenAsked) {

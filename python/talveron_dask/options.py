@@ -123,6 +123,9 @@ OPTIONS = [
     Row("l", "files-with-matches", kind=SEARCH, help="print the names of the inputs that give a record"),
     Row("L", "files-without-match", kind=SEARCH, help="print the names of the inputs that give none"),
     Row(None, "crlf", kind=SEARCH, help="end records with CR LF instead of LF"),
+    Row(None, "tsv", kind=SEARCH, help=(
+        "print each record as NAME, a tab and the address (a link graph's edges;\n"
+        "a tab, newline or backslash in NAME as \\t, \\n, \\\\)")),
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(

@@ -480,7 +480,7 @@ def _run(options):
         # nothing).
         listing_trouble = _nothing_listed(options)
     # One thread per batch unless asked: the workers are the threads.
-    search_argv = ["-H" if _with_filename(options) else "-h", "--stats", "--no-progress", "-j1"] + options.search_args
+    search_argv = ["-H" if _with_filename(options) or options.tsv else "-h", "--stats", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)

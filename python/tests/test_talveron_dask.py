@@ -225,6 +225,8 @@ class TreeTest(Same):
             (["--crlf", "-o"], ["tree/a"]),
             (["--https"], ["tree"]),
             (["-z"], ["tree"]),
+            (["--tsv"], ["tree"]),
+            (["--tsv"], ["tree/a/large0.html"]),
             (["-h"], ["tree"]),
             (["-H"], ["tree/a/large0.html"]),
             ([], ["tree/a/large0.html"]),
