@@ -43,6 +43,11 @@ struct Part {
     talveron_result result = {TALVERON_COMPLETED, 0, 0, 0};
 };
 
+// An input's name as the run names it: --label for standard input.
+const std::string& NameOf(const Input& input, const Options& options) {
+    return input.standardInput && options.haveLabel ? options.label : input.name;
+}
+
 bool StopsAtFirstRecord(const Options& options) {
     return options.quiet || options.listing == Listing::kFilesWithMatches ||
            options.listing == Listing::kFilesWithoutMatch;
@@ -307,8 +312,12 @@ void Searches::Run(const std::function<bool(InputOpener::Opened&)>& next) {
         // then take turns less often than they open files.
         auto batch = std::make_shared<std::vector<Jobs::Steps>>();
         batch->push_back(std::move(first.steps));
-        while (batch->size() < kBatch && (!pending_.empty() || more()) && !pending_.empty() &&
-               pending_.front().batched) {
+        while (batch->size() < kBatch) {
+            if (pending_.empty()) {
+                if (more()) continue;  // an input passed over adds nothing
+                break;
+            }
+            if (!pending_.front().batched) break;
             batch->push_back(std::move(pending_.front().steps));
             pending_.pop_front();
         }
@@ -340,7 +349,7 @@ Searches::Verdict Searches::Judge(const InputOpener::Opened& opened, std::string
     if (opened.error != 0) return Verdict::kFail;  // its error is told
     if (run_.where->Is(opened.st)) {
         const Options& options = *run_.options;
-        diagnostic = ShownName(input.standardInput && options.haveLabel ? options.label : input.name) +
+        diagnostic = ShownName(NameOf(input, options)) +
                      ": input file is also the output";
         return Verdict::kIsOutput;
     }
@@ -356,7 +365,7 @@ void Searches::Failed(const InputOpener::Opened& opened, Verdict verdict, const 
     if (!diagnostic.empty())
         Say(diagnostic);
     else if (opened.error > 0)
-        DiagnoseInput(input.standardInput && options.haveLabel ? options.label : input.name, opened.error);
+        DiagnoseInput(NameOf(input, options), opened.error);
     if (verdict == Verdict::kIsOutput) run_.inputIsOutput = true;
     ++run_.counts->failed;
     run_.trouble = true;
@@ -368,7 +377,7 @@ std::shared_ptr<InputSearch> Searches::Begin(InputOpener::Opened opened) {
     search->run = &run_;
     search->opened = std::move(opened);
     const Input& input = search->opened.input;
-    search->name = input.standardInput && options.haveLabel ? options.label : input.name;
+    search->name = NameOf(input, options);
     search->shownName = ShownName(search->name);
     // With -Z a name is followed by a 0 byte and shown as it is.
     search->listed = options.nullAfterName ? search->name : search->shownName;
