@@ -85,6 +85,32 @@ extern "C" int talveron_harvest(int fd, const char* keyword_line, const talveron
                   result);
 }
 
+namespace {
+
+struct CallerRead {
+    int (*read)(void*, char*, std::size_t);
+    void* context;
+};
+
+int ReadThroughCaller(void* context, unsigned char* buffer, unsigned int size) {
+    CallerRead& caller = *static_cast<CallerRead*>(context);
+    return caller.read(caller.context, reinterpret_cast<char*>(buffer), size);
+}
+
+}  // namespace
+
+extern "C" int talveron_harvest_read(int (*read)(void*, char*, std::size_t), void* read_context,
+                                     const char* keyword_line, const talveron_sink* sink, talveron_result* result) {
+    if (!read) return Report({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
+    CallerRead caller = {read, read_context};
+    return Report(Run(keyword_line, sink, true,
+                      [&](Searcher& searcher) {
+                          searcher.SetEndIsFinal(true);
+                          searcher.SearchFrom(ReadThroughCaller, &caller);
+                      }),
+                  result);
+}
+
 extern "C" int talveron_harvest_range(int fd, long long start, long long end, const char* keyword_line,
                                       const talveron_sink* sink, talveron_result* result) {
     if (start < 0 || end < 0) return Report({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);

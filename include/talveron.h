@@ -85,6 +85,16 @@ struct talveron_result {
 int talveron_harvest(int fd, const char* keyword_line, const struct talveron_sink* sink,
                      struct talveron_result* result);
 
+/* Searches the bytes that `read` gives, as talveron_harvest searches a
+   descriptor's: read(read_context, buffer, size) puts up to `size` bytes
+   into `buffer` and returns their count, 0 at the end of the input (asked
+   once), or -1 after a failure, with errno set (the search ends there:
+   TALVERON_READ_FAILED). For inputs that are no descriptor: a decompressed
+   stream, a record of an archive. */
+int talveron_harvest_read(int (*read)(void* read_context, char* buffer, size_t size), void* read_context,
+                          const char* keyword_line, const struct talveron_sink* sink,
+                          struct talveron_result* result);
+
 /* The search of a part of a regular file, so that parts can be searched at
    once: the anchors whose '<' lies in [start, end) of the file open on
    `fd`, as a search of the whole file finds them, provided that a search of

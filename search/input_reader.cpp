@@ -78,7 +78,9 @@ bool Searcher::Refill() {
     // A range's reads end where those of one search of the whole file end
     // (on multiples of the block), so that a read that fails fails alike.
     unsigned int want = positional_ ? blockSize_ - static_cast<unsigned int>(readOffset_ % blockSize_) : blockSize_;
-    int n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_) : rt::_read(fd_, fresh, want);
+    int n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_)
+            : read_     ? read_(readContext_, fresh, want)
+                        : rt::_read(fd_, fresh, want);
     if (n > 0) {
         end_ = fresh + n;
         readOffset_ += n;

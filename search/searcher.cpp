@@ -20,7 +20,18 @@ bool Searcher::Search(int fd) {
     positional_ = false;
     rangeEnd_ = -1;
     startOffset_ = 0;
+    read_ = nullptr;
     BeginInput(fd);
+    return Run();
+}
+
+bool Searcher::SearchFrom(ReadFunction read, void* context) {
+    positional_ = false;
+    rangeEnd_ = -1;
+    startOffset_ = 0;
+    read_ = read;
+    readContext_ = context;
+    BeginInput(-1);
     return Run();
 }
 
@@ -29,6 +40,7 @@ bool Searcher::SearchRange(int fd, long long start, long long end) {
     readOffset_ = startOffset_ = start;
     rangeEnd_ = end;
     next_ = start;
+    read_ = nullptr;
     BeginInput(fd);
     bool done = Run();
     if (rangeEnd_ >= 0 && next_ < rangeEnd_) next_ = Offset() > rangeEnd_ ? Offset() : rangeEnd_;

@@ -93,6 +93,11 @@ public:
     // begins. Searching [0, c) and then [Next(), ...) finds what one search
     // of the whole file finds.
     bool SearchRange(int fd, long long start, long long end);
+    // Searches the bytes that `read` gives: up to `size` of them into
+    // `buffer`, their count returned, 0 at the end, -1 after a failure (with
+    // errno set).
+    using ReadFunction = int (*)(void* context, unsigned char* buffer, unsigned int size);
+    bool SearchFrom(ReadFunction read, void* context);
 
     // After a search.
     bool Stopped() const { return stopped_; }
@@ -167,6 +172,8 @@ private:
 
     // The input.
     int fd_ = -1;
+    ReadFunction read_ = nullptr;  // reads instead of fd_ when given
+    void* readContext_ = nullptr;
     bool positional_ = false;     // read at readOffset_ without moving the descriptor
     long long readOffset_ = 0;    // where the next positional read starts
     long long startOffset_ = 0;   // where the search began

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <cerrno>
 #include <random>
 #include <vector>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include "runtime/runtime.h"
 #include "talveron.h"
 #include "tests/random_pages.h"
+#include "tests/scan_model.h"
 
 namespace {
 
@@ -294,3 +297,45 @@ TEST(LibraryHarvest, AMessageHandlerSetWhileAnotherThreadHarvestsStays) {
 }
 
 }  // namespace
+
+// Bytes handed over by a function in reads of any length give what the
+// byte-at-a-time search gives; a failure ends the search as a read error.
+TEST(LibraryHarvest, AReadFunctionGivesWhatTheModelGives) {
+    struct Source {
+        std::string page;
+        std::size_t at = 0, failAt = kReadable;
+        std::mt19937 rng;
+        static int Read(void* context, char* buffer, size_t size) {
+            Source& s = *static_cast<Source*>(context);
+            if (s.at >= s.failAt) return errno = EIO, -1;
+            std::size_t n = std::min<std::size_t>({size, s.page.size() - s.at, 1 + s.rng() % 300});
+            std::memcpy(buffer, s.page.data() + s.at, n);
+            s.at += n;
+            return static_cast<int>(n);
+        }
+    };
+    std::mt19937 rng(77);
+    for (int round = 0; round < 200; ++round) {
+        Source source{RandomPage(rng, 1 + round % 40)};
+        source.rng.seed(round);
+        const bool fails = round % 5 == 0;
+        if (fails) source.failAt = source.page.size() / 2;
+        std::string keywords = RandomKeywords(rng);
+        ModelRun model = ModelSearch(source.page, keywords, kReadable, round % 2 == 1);
+        Collected collected;
+        talveron_sink sink = SinkFor(collected);
+        sink.lf_line_ends = 0;
+        sink.https = round % 2;
+        talveron_result result;
+        talveron_harvest_read(Source::Read, &source, keywords.c_str(), &sink, &result);
+        if (fails) {
+            EXPECT_EQ(result.status, TALVERON_READ_FAILED);
+            EXPECT_EQ(result.read_errno, EIO);
+            EXPECT_EQ(model.out.compare(0, collected.records.size(), collected.records), 0) << round;
+        } else {
+            EXPECT_EQ(result.status, TALVERON_COMPLETED);
+            EXPECT_EQ(collected.records, model.out) << round;
+            EXPECT_EQ(result.bytes, static_cast<long long>(source.page.size()));
+        }
+    }
+}
