@@ -44,7 +44,7 @@ bool WalkFilter::InDefaultSet(const std::string& base) const {
             }
         }
     }
-    for (const char* suffix : {".htm", ".html", ".xhtml", ".xht", ".shtml"}) {
+    for (const char* suffix : {".htm", ".html", ".xhtml", ".xht", ".shtml", ".warc"}) {
         std::size_t n = std::strlen(suffix);
         if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0) return true;
     }

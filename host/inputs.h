@@ -17,7 +17,8 @@
 // Which files a walk takes, by base name, as grep's --include, --exclude
 // and --exclude-dir: a file is taken when no --exclude matches it and an
 // --include does (or, without one, when it is in the default set of page
-// names: *.htm, *.html, *.xhtml, *.xht, *.shtml in any case, with -z also
+// names: *.htm, *.html, *.xhtml, *.xht, *.shtml and web archives' *.warc in
+// any case, with -z also
 // followed by .gz, .zst, .bz2 or .xz; or every file
 // with --all-files). Files named on the command line are held to --include
 // and --exclude, never to the default set.

@@ -9,8 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "byte_source.h"
+#include "http_body.h"
 #include "messages.h"
 #include "unpack.h"
+#include "warc.h"
 #include "talveron.h"
 
 // One input's search and what it tells, shared by its parts.
@@ -30,7 +33,15 @@ struct InputSearch {
     // An input opened by the thread that searches it: what it was judged.
     Searches::Verdict verdict = Searches::Verdict::kSearch;
     std::string diagnostic;
-    std::string unpackError;  // -z: what was wrong with its compressed stream
+    // What was wrong with its compressed stream (-z), or with a record's
+    // HTTP body: said in its turn.
+    std::string unpackError;
+    // A web archive: its records are the inputs, told one by one; what is
+    // left for the archive itself is the count of records that broke the
+    // rules, and what went wrong with the file.
+    bool archive = false;
+    int malformed = 0;
+    bool decompressed = false;  // -z found it compressed
 };
 
 namespace {
@@ -160,36 +171,74 @@ talveron_sink SinkFor(const RunState& run, Part* part) {
     return sink;
 }
 
-// With -z, an input that its first bytes tell is compressed (and one that
-// is not a regular file, whose first bytes cannot be put back) is read
-// through an Unpacker. False, with `unpacker` unused, for an input read as
-// it is.
-bool Unpack(InputSearch& search, Unpacker& unpacker) {
-    int fd = search.opened.fd;
-    std::string head(kPackingHead, '\0');
+// The bytes of an input as its search reads them: the descriptor as it
+// stands, or a stream (through a decompressor with -z) that gives back the
+// first bytes read to tell what the input is.
+struct InputStream {
+    explicit InputStream(int fd) : descriptor(fd) {}
+    DescriptorSource descriptor;
+    std::unique_ptr<HeadThenSource> packed;  // what the decompressor reads
+    Unpacker unpacker;
+    bool unpacking = false;
+    std::unique_ptr<HeadThenSource> stream;  // null: the descriptor itself
+    std::string head;                        // the first bytes of the stream
+};
+
+// Up to `want` first bytes of `source`: fewer only at its end, or when those
+// read already tell that the input is no web archive (a terminal gives a
+// line at a time).
+std::string ReadHead(ByteSource& source, std::size_t want, bool packing) {
+    std::string head(want, '\0');
     std::size_t got = 0;
-    while (got < head.size()) {
-        ssize_t n = ::read(fd, &head[got], head.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready = {fd, POLLIN, 0};
-            ::poll(&ready, 1, -1);
-            continue;
-        }
+    while (got < want) {
+        long n = source.Read(reinterpret_cast<unsigned char*>(&head[got]), want - got);
         if (n <= 0) break;  // the end, or an error that the search meets again
         got += static_cast<std::size_t>(n);
+        if (!packing && std::memcmp(head.data(), "WARC/1.", std::min<std::size_t>(got, 7)) != 0) break;
     }
     head.resize(got);
-    Packing packing = PackingOf(reinterpret_cast<const unsigned char*>(head.data()), got);
-    if (packing == Packing::kNone && S_ISREG(search.opened.st.st_mode) &&
-        ::lseek(fd, -static_cast<off_t>(got), SEEK_CUR) != static_cast<off_t>(-1))
-        return false;
-    if (!unpacker.Start(fd, head, packing)) {
-        search.unpackError = std::string("cannot be decompressed: ") + std::strerror(errno);
-        return false;
+    return head;
+}
+
+// Opens the input's stream. With -z, an input that its first bytes tell is
+// compressed (and one that is not a regular file, whose first bytes cannot
+// be put back) goes through an Unpacker. False, with the input's
+// unpackError, when no decompressor could be started.
+bool OpenStream(InputSearch& search, InputStream& in) {
+    const Options& options = *search.run->options;
+    int fd = search.opened.fd;
+    bool regular = S_ISREG(search.opened.st.st_mode);
+    if (options.searchZip) {
+        std::string head = ReadHead(in.descriptor, kPackingHead, true);
+        Packing packing = PackingOf(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+        if (packing != Packing::kNone || !regular ||
+            ::lseek(fd, -static_cast<off_t>(head.size()), SEEK_CUR) == static_cast<off_t>(-1)) {
+            in.packed.reset(new HeadThenSource(head, in.descriptor));
+            if (!in.unpacker.Start(*in.packed, packing)) {
+                search.unpackError = std::string("cannot be decompressed: ") + std::strerror(errno);
+                return false;
+            }
+            in.unpacking = true;
+            search.decompressed = packing != Packing::kNone;
+            in.head = ReadHead(in.unpacker, WarcReader::kHead, false);
+            in.stream.reset(new HeadThenSource(in.head, in.unpacker));
+            return true;
+        }
     }
+    if (regular) {
+        // A regular file's first bytes are read where they lie.
+        off_t at = search.opened.input.standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
+        in.head.resize(WarcReader::kHead);
+        ssize_t n = at < 0 ? -1 : ::pread(fd, &in.head[0], in.head.size(), at);
+        in.head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return true;
+    }
+    in.head = ReadHead(in.descriptor, WarcReader::kHead, false);
+    in.stream.reset(new HeadThenSource(in.head, in.descriptor));
     return true;
 }
+
+void SearchArchive(Part& part, ByteSource& in);
 
 void SearchPart(Part& part) {
     RunState& run = *part.input->run;
@@ -200,14 +249,22 @@ void SearchPart(Part& part) {
         talveron_harvest_range(fd, part.start, part.end, keywords, &sink, &part.result);
         return;
     }
-    Unpacker unpacker;
-    if (run.options->searchZip && Unpack(*part.input, unpacker)) {
-        talveron_harvest(unpacker.Output(), keywords, &sink, &part.result);
-        std::string error;
-        if (!unpacker.Finish(error) && part.result.status != TALVERON_STOPPED) part.input->unpackError = error;
-        return;
+    InputStream in(fd);
+    if (!OpenStream(*part.input, in)) return;
+    if (WarcReader::Begins(reinterpret_cast<const unsigned char*>(in.head.data()), in.head.size())) {
+        if (in.stream) {
+            SearchArchive(part, *in.stream);
+        } else {
+            SearchArchive(part, in.descriptor);
+        }
+    } else if (in.stream) {
+        talveron_harvest_read(ReadSource, in.stream.get(), keywords, &sink, &part.result);
+    } else {
+        talveron_harvest(fd, keywords, &sink, &part.result);
     }
-    if (part.input->unpackError.empty()) talveron_harvest(fd, keywords, &sink, &part.result);
+    std::string error;
+    if (in.unpacking && !in.unpacker.Finish(error) && part.result.status != TALVERON_STOPPED)
+        part.input->unpackError = error;
 }
 
 // The input's end, in its turn: its descriptor handed back, its count or
@@ -220,6 +277,15 @@ void FinishInput(InputSearch& search) {
     run.rejected->Flush();
     counts.bytes += search.bytes;
     const talveron_result& outcome = search.outcome;
+    if (search.archive && search.unpackError.empty() && outcome.status != TALVERON_READ_FAILED) {
+        // Its records have been told; a record that broke the rules was
+        // said in its turn.
+        if (search.malformed > 0) {
+            ++counts.failed;
+            run.trouble = true;
+        }
+        return;
+    }
     // A search stopped by its records function has told what it had to.
     if (!search.unpackError.empty()) {
         // A compressed stream that is corrupt or cut: the records before it
@@ -239,6 +305,7 @@ void FinishInput(InputSearch& search) {
             Say(search.shownName + ": not searched: out of memory");
     }
     if (search.records > 0) run.found = true;
+    if (search.archive) return;
     std::string line;
     if (options.listing == Listing::kCount)
         line = (run.withName ? search.prefix : "") + std::to_string(search.records) + "\n";
@@ -251,6 +318,83 @@ void FinishInput(InputSearch& search) {
 }
 
 // A name as a field of --tsv: a tab, a newline and the backslash escaped.
+std::string TsvName(const std::string& name);
+
+// Names an input: as diagnostics show it, as -l, -L and -c list it, and in
+// front of its records.
+void Name(InputSearch& search, const std::string& name, bool withName) {
+    const Options& options = *search.run->options;
+    search.name = name;
+    search.shownName = ShownName(name);
+    // With -Z a name is followed by a 0 byte and shown as it is.
+    search.listed = options.nullAfterName ? name : search.shownName;
+    if (options.tsv)
+        search.prefix = TsvName(name) + '\t';
+    else if (withName)
+        search.prefix = search.listed + (options.nullAfterName ? '\0' : ':');
+}
+
+// Tells `what` in the part's turn: at once, or kept until it comes.
+void Tell(const Part& part, std::function<void()> what, std::size_t size) {
+    if (!Direct(part))
+        part.reporter->Keep(std::move(what), size);
+    else if (!Dropped(part))
+        what();
+}
+
+// A web archive: each response or resource record searched as an input of
+// its own, named by its target, and told in its turn; a record that breaks
+// the rules is said with where it begins, and the search goes on behind it.
+void SearchArchive(Part& part, ByteSource& in) {
+    InputSearch& archive = *part.input;
+    RunState& run = *archive.run;
+    const Options& options = *run.options;
+    archive.archive = true;
+    WarcReader reader(in);
+    // An archive holds many inputs: their names are shown unless -h.
+    bool withName = options.withFilename != 0;
+    while (!run.output->Failed() && !(options.quiet && run.found)) {
+        WarcRecord record;
+        std::string problem;
+        WarcReader::Next next = reader.NextRecord(record, problem);
+        if (next == WarcReader::Next::kEnd) break;
+        if (next == WarcReader::Next::kFailed) {
+            part.result = {TALVERON_READ_FAILED, reader.Errno(), 0, 0};
+            break;
+        }
+        if (next == WarcReader::Next::kMalformed) {
+            ++archive.malformed;
+            std::string said = archive.shownName + ": malformed WARC record at byte " + std::to_string(record.offset) +
+                               (archive.decompressed ? " of the decompressed archive: " : ": ") + problem;
+            Tell(part, [said] { Say(said); }, said.size());
+            continue;
+        }
+        bool response = record.type == "response";
+        if (!response && record.type != "resource") continue;
+        Part one;
+        one.input = std::make_shared<InputSearch>();
+        one.input->run = &run;
+        Name(*one.input, record.target, withName);
+        one.reporter = part.reporter;
+        HttpBody body(reader);
+        if (body.Begin(response, one.input->unpackError)) {
+            talveron_sink sink = SinkFor(run, &one);
+            talveron_harvest_read(ReadSource, &body, options.keywordLine.c_str(), &sink, &one.result);
+            if (one.result.status == TALVERON_READ_FAILED) {
+                // A broken body is the record's trouble; a failed read of
+                // the archive is the archive's, said once.
+                one.input->unpackError = body.Problem();
+                if (body.Problem().empty()) one.result.status = TALVERON_COMPLETED;
+            }
+        }
+        one.input->outcome = one.result;
+        one.input->bytes = one.result.bytes;
+        Tell(part, [search = one.input] {
+            ++search->run->attempted;
+            FinishInput(*search);
+        }, 64);
+    }
+}
 std::string TsvName(const std::string& name) {
     std::string field;
     for (char c : name) {
@@ -266,13 +410,15 @@ std::string TsvName(const std::string& name) {
     return field;
 }
 
-// With -z, whether a regular file's first bytes tell that it is compressed
-// (it is then searched whole, through its decompressor).
-bool Compressed(int fd, const Options& options) {
-    if (!options.searchZip) return false;
-    unsigned char head[kPackingHead];
+// Whether a regular file's first bytes tell that it is a web archive, or
+// with -z compressed: it is then searched whole, one record after the
+// other, or through its decompressor.
+bool SearchedWhole(int fd, const Options& options) {
+    unsigned char head[WarcReader::kHead];
     ssize_t n = ::pread(fd, head, sizeof head, 0);
-    return n > 0 && PackingOf(head, static_cast<std::size_t>(n)) != Packing::kNone;
+    if (n <= 0) return false;
+    std::size_t length = static_cast<std::size_t>(n);
+    return WarcReader::Begins(head, length) || (options.searchZip && PackingOf(head, length) != Packing::kNone);
 }
 
 // Where the parts of a regular file of `size` bytes begin: about equal
@@ -372,19 +518,10 @@ void Searches::Failed(const InputOpener::Opened& opened, Verdict verdict, const 
 }
 
 std::shared_ptr<InputSearch> Searches::Begin(InputOpener::Opened opened) {
-    const Options& options = *run_.options;
     auto search = std::make_shared<InputSearch>();
     search->run = &run_;
     search->opened = std::move(opened);
-    const Input& input = search->opened.input;
-    search->name = NameOf(input, options);
-    search->shownName = ShownName(search->name);
-    // With -Z a name is followed by a 0 byte and shown as it is.
-    search->listed = options.nullAfterName ? search->name : search->shownName;
-    if (options.tsv)
-        search->prefix = TsvName(search->name) + '\t';
-    else if (run_.withName)
-        search->prefix = search->listed + (options.nullAfterName ? '\0' : ':');
+    Name(*search, NameOf(search->opened.input, *run_.options), run_.withName);
     return search;
 }
 
@@ -442,7 +579,7 @@ void Searches::Add(InputOpener::Opened opened) {
     const struct stat& st = search->opened.st;
     int parts = 1;
     if (jobs_.Threads() > 1 && !input.standardInput && S_ISREG(st.st_mode) && !StopsAtFirstRecord(options) &&
-        !run_.rejectedThrough && st.st_size >= 2 * kPartMin && !Compressed(search->opened.fd, options))
+        !run_.rejectedThrough && st.st_size >= 2 * kPartMin && !SearchedWhole(search->opened.fd, options))
         parts = static_cast<int>(std::min<long long>(jobs_.Threads(), st.st_size / kPartMin));
     if (parts == 1) {
         auto part = std::make_shared<Part>();

@@ -1,10 +1,8 @@
 #include "unpack.h"
 
 #include <bzlib.h>
-#include <fcntl.h>
 #include <isa-l/igzip_lib.h>
 #include <lzma.h>
-#include <signal.h>
 #include <unistd.h>
 #include <zstd.h>
 
@@ -17,13 +15,11 @@ namespace {
 constexpr std::size_t kChunk = 128 * 1024;
 
 // Where the compressed bytes come from (the head first) and where the
-// decompressed ones go. A write that fails (the search stopped reading)
-// ends the work quietly.
+// decompressed ones go: straight into the Unpacker's chunks. When the search
+// has stopped reading, there is no more room and the work ends quietly.
 struct Stream {
-    int in;
-    std::string head;
-    std::size_t headUsed = 0;
-    int out;
+    ByteSource& in;
+    Unpacker& to;
     long long consumed = 0;  // compressed bytes handed to the decoder
     bool readFailed = false;
     int readErrno = 0;
@@ -31,41 +27,33 @@ struct Stream {
 
     // Fills `buffer`; 0 at the end (or after a failed read).
     std::size_t Read(unsigned char* buffer, std::size_t size) {
-        if (headUsed < head.size()) {
-            std::size_t n = std::min(size, head.size() - headUsed);
-            std::memcpy(buffer, head.data() + headUsed, n);
-            headUsed += n;
-            return n;
-        }
-        for (;;) {
-            ssize_t n = ::read(in, buffer, size);
-            if (n >= 0) return static_cast<std::size_t>(n);
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                fd_set ready;
-                FD_ZERO(&ready);
-                FD_SET(in, &ready);
-                ::select(in + 1, &ready, nullptr, nullptr, nullptr);
-                continue;
-            }
-            readFailed = true;
-            readErrno = errno;
-            return 0;
-        }
+        long n = in.Read(buffer, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        readFailed = true;
+        readErrno = errno;
+        return 0;
     }
 
-    bool Write(const unsigned char* bytes, std::size_t length) {
-        while (length > 0 && !outClosed) {
-            ssize_t n = ::write(out, bytes, length);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                outClosed = true;  // the search has stopped reading
-                break;
-            }
+    // Where the decoder writes next, and how much room there is; null when
+    // the search has stopped reading.
+    unsigned char* Room(std::size_t& room) {
+        unsigned char* at = to.Room(room);
+        if (!at) outClosed = true;
+        return at;
+    }
+    void Commit(std::size_t length) { to.Commit(length); }
+
+    void Write(const unsigned char* bytes, std::size_t length) {
+        while (length > 0) {
+            std::size_t room;
+            unsigned char* at = Room(room);
+            if (!at) return;
+            std::size_t n = std::min(room, length);
+            std::memcpy(at, bytes, n);
+            Commit(n);
             bytes += n;
-            length -= static_cast<std::size_t>(n);
+            length -= n;
         }
-        return !outClosed;
     }
 };
 
@@ -74,23 +62,27 @@ std::string At(const char* what, const Stream& s) {
 }
 
 std::string Copy(Stream& s) {
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
-    while (std::size_t n = s.Read(buffer.get(), kChunk))
-        if (!s.Write(buffer.get(), n)) break;
+    std::size_t room;
+    while (unsigned char* at = s.Room(room)) {
+        std::size_t n = s.Read(at, room);
+        if (n == 0) break;
+        s.Commit(n);
+    }
     return "";
 }
 
 // gzip through ISA-L's inflate, which decodes about three times as fast as
 // zlib here (and libdeflate has no streaming decoder).
 std::string Gunzip(Stream& s) {
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]), out(new unsigned char[kChunk]);
+    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
     std::unique_ptr<inflate_state> z(new inflate_state);
     isal_inflate_init(z.get());
     z->crc_flag = ISAL_GZIP;
     std::string error;
     bool inMember = false;
+    bool full = false;  // the last call filled its room: the decoder may hold more
     while (!s.outClosed) {
-        if (z->avail_in == 0) {
+        if (z->avail_in == 0 && !full) {
             z->avail_in = static_cast<uint32_t>(s.Read(in.get(), kChunk));
             z->next_in = in.get();
             if (z->avail_in == 0) break;
@@ -102,11 +94,14 @@ std::string Gunzip(Stream& s) {
         }
         inMember = true;
         uint32_t before = z->avail_in;
-        z->next_out = out.get();
-        z->avail_out = static_cast<uint32_t>(kChunk);
+        std::size_t room;
+        z->next_out = s.Room(room);
+        if (!z->next_out) break;
+        z->avail_out = static_cast<uint32_t>(room);
         int rc = isal_inflate(z.get());
         s.consumed += before - z->avail_in;
-        s.Write(out.get(), kChunk - z->avail_out);
+        s.Commit(room - z->avail_out);
+        full = z->avail_out == 0;
         if (rc != ISAL_DECOMP_OK) {
             error = At("corrupt gzip data", s);
             break;
@@ -114,7 +109,7 @@ std::string Gunzip(Stream& s) {
         if (z->block_state == ISAL_BLOCK_FINISH) {
             // Another member may follow: the decoder starts again on the
             // bytes left.
-            inMember = false;
+            inMember = full = false;
             uint8_t* next = z->next_in;
             uint32_t left = z->avail_in;
             isal_inflate_reset(z.get());
@@ -128,26 +123,32 @@ std::string Gunzip(Stream& s) {
 }
 
 std::string Unzstd(Stream& s) {
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]), out(new unsigned char[kChunk]);
+    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
     ZSTD_DStream* d = ZSTD_createDStream();
     if (!d) return "no memory for zstd";
     std::string error;
     std::size_t pending = 0;  // not 0: a frame is not finished
-    while (error.empty() && !s.outClosed) {
-        std::size_t n = s.Read(in.get(), kChunk);
-        if (n == 0) break;
-        ZSTD_inBuffer input = {in.get(), n, 0};
-        while (input.pos < input.size && !s.outClosed) {
-            ZSTD_outBuffer output = {out.get(), kChunk, 0};
-            std::size_t before = input.pos;
-            pending = ZSTD_decompressStream(d, &output, &input);
-            s.consumed += static_cast<long long>(input.pos - before);
-            if (ZSTD_isError(pending)) {
-                error = At("corrupt zstd data", s);
-                break;
-            }
-            s.Write(out.get(), output.pos);
+    ZSTD_inBuffer input = {in.get(), 0, 0};
+    bool full = false;  // the last call filled its room: the decoder may hold more
+    while (!s.outClosed) {
+        if (input.pos == input.size && !full) {
+            std::size_t n = s.Read(in.get(), kChunk);
+            if (n == 0) break;
+            input = {in.get(), n, 0};
         }
+        std::size_t room;
+        unsigned char* at = s.Room(room);
+        if (!at) break;
+        ZSTD_outBuffer output = {at, room, 0};
+        std::size_t before = input.pos;
+        pending = ZSTD_decompressStream(d, &output, &input);
+        s.consumed += static_cast<long long>(input.pos - before);
+        if (ZSTD_isError(pending)) {
+            error = At("corrupt zstd data", s);
+            break;
+        }
+        s.Commit(output.pos);
+        full = output.pos == output.size;
     }
     if (error.empty() && pending != 0 && !s.outClosed && !s.readFailed) error = At("zstd data cut short", s);
     ZSTD_freeDStream(d);
@@ -155,27 +156,31 @@ std::string Unzstd(Stream& s) {
 }
 
 std::string Bunzip2(Stream& s) {
-    std::unique_ptr<char[]> in(new char[kChunk]), out(new char[kChunk]);
+    std::unique_ptr<char[]> in(new char[kChunk]);
     bz_stream b = {};
     if (BZ2_bzDecompressInit(&b, 0, 0) != BZ_OK) return "no memory for bzip2";
     std::string error;
     bool inStream = false;
+    bool full = false;  // the last call filled its room: the decoder may hold more
     while (error.empty() && !s.outClosed) {
-        if (b.avail_in == 0) {
+        if (b.avail_in == 0 && !full) {
             b.avail_in = static_cast<unsigned>(s.Read(reinterpret_cast<unsigned char*>(in.get()), kChunk));
             b.next_in = in.get();
             if (b.avail_in == 0) break;
         }
         inStream = true;
         unsigned before = b.avail_in;
-        b.next_out = out.get();
-        b.avail_out = static_cast<unsigned>(kChunk);
+        std::size_t room;
+        b.next_out = reinterpret_cast<char*>(s.Room(room));
+        if (!b.next_out) break;
+        b.avail_out = static_cast<unsigned>(room);
         int rc = BZ2_bzDecompress(&b);
         s.consumed += before - b.avail_in;
-        s.Write(reinterpret_cast<unsigned char*>(out.get()), kChunk - b.avail_out);
+        s.Commit(room - b.avail_out);
+        full = b.avail_out == 0;
         if (rc == BZ_STREAM_END) {
             // Another stream may follow (as pbzip2 writes them).
-            inStream = false;
+            inStream = full = false;
             unsigned left = b.avail_in;
             char* next = b.next_in;
             BZ2_bzDecompressEnd(&b);
@@ -193,7 +198,7 @@ std::string Bunzip2(Stream& s) {
 }
 
 std::string Unxz(Stream& s) {
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]), out(new unsigned char[kChunk]);
+    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
     lzma_stream x = LZMA_STREAM_INIT;
     if (lzma_stream_decoder(&x, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) return "no memory for xz";
     std::string error;
@@ -205,11 +210,13 @@ std::string Unxz(Stream& s) {
             if (x.avail_in == 0) action = LZMA_FINISH;
         }
         std::size_t before = x.avail_in;
-        x.next_out = out.get();
-        x.avail_out = kChunk;
+        std::size_t room;
+        x.next_out = s.Room(room);
+        if (!x.next_out) break;
+        x.avail_out = room;
         lzma_ret rc = lzma_code(&x, action);
         s.consumed += static_cast<long long>(before - x.avail_in);
-        s.Write(out.get(), kChunk - x.avail_out);
+        s.Commit(room - x.avail_out);
         if (rc == LZMA_STREAM_END) break;
         if (rc == LZMA_BUF_ERROR && action == LZMA_FINISH) {
             if (!s.readFailed) error = At("xz data cut short", s);
@@ -247,34 +254,73 @@ Unpacker::~Unpacker() {
     Finish(ignored);
 }
 
-bool Unpacker::Start(int fd, std::string head, Packing packing) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
-    readEnd_ = ends[0];
-    writeEnd_ = ends[1];
-    in_ = fd;
-    head_ = std::move(head);
+bool Unpacker::Start(ByteSource& in, Packing packing) {
+    in_ = &in;
     packing_ = packing;
     try {
+        for (auto& chunk : chunks_) {
+            chunk.reset(new unsigned char[kChunkSize]);
+            free_.push_back(chunk.get());
+        }
         thread_ = std::thread(&Unpacker::Run, this);
     } catch (...) {
-        ::close(readEnd_);
-        ::close(writeEnd_);
-        readEnd_ = writeEnd_ = -1;
-        errno = EAGAIN;
+        errno = errno ? errno : ENOMEM;
         return false;
     }
+    started_ = true;
     return true;
 }
 
+unsigned char* Unpacker::Room(std::size_t& room) {
+    if (!filling_) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return closed_ || !free_.empty(); });
+        if (closed_) return nullptr;
+        filling_ = free_.back();
+        free_.pop_back();
+        filled_ = 0;
+    }
+    room = kChunkSize - filled_;
+    return filling_ + filled_;
+}
+
+void Unpacker::Commit(std::size_t length) {
+    filled_ += length;
+    if (filled_ == kChunkSize) Deliver();
+}
+
+void Unpacker::Deliver() {
+    if (!filling_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (filled_ > 0)
+            full_.push_back({filling_, filled_});
+        else
+            free_.push_back(filling_);
+    }
+    filling_ = nullptr;
+    changed_.notify_all();
+}
+
+long Unpacker::Read(unsigned char* buffer, std::size_t size) {
+    if (reading_.used == reading_.length) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (reading_.bytes) free_.push_back(reading_.bytes);
+        reading_ = {};
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !full_.empty() || done_; });
+        if (full_.empty()) return 0;
+        reading_ = full_.front();
+        full_.pop_front();
+    }
+    std::size_t n = std::min(size, reading_.length - reading_.used);
+    std::memcpy(buffer, reading_.bytes + reading_.used, n);
+    reading_.used += n;
+    return static_cast<long>(n);
+}
+
 void Unpacker::Run() {
-    // A search that stops reading closes the pipe: the writes then fail
-    // with EPIPE, never with a signal that would end the run.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    Stream s{in_, std::move(head_), 0, writeEnd_};
+    Stream s{*in_, *this};
     switch (packing_) {
         case Packing::kGzip: error_ = Gunzip(s); break;
         case Packing::kZstd: error_ = Unzstd(s); break;
@@ -283,14 +329,23 @@ void Unpacker::Run() {
         default: error_ = Copy(s); break;
     }
     if (s.readFailed && error_.empty()) error_ = std::strerror(s.readErrno);
-    ::close(writeEnd_);  // the end of the input, for the search
+    Deliver();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;  // the end of the input, for the search
+    }
+    changed_.notify_all();
 }
 
 bool Unpacker::Finish(std::string& error) {
-    if (readEnd_ == -1) return true;
-    ::close(readEnd_);  // a thread still writing stops
-    readEnd_ = -1;
+    if (!started_) return true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;  // a thread still decompressing stops
+    }
+    changed_.notify_all();
     if (thread_.joinable()) thread_.join();
+    started_ = false;
     error = error_;
     return error_.empty();
 }

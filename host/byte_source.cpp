@@ -1,0 +1,33 @@
+#include "byte_source.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+long DescriptorSource::Read(unsigned char* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer, size);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        pollfd ready = {fd_, POLLIN, 0};
+        ::poll(&ready, 1, -1);
+    }
+}
+
+long HeadThenSource::Read(unsigned char* buffer, std::size_t size) {
+    if (used_ == head_.size()) return rest_.Read(buffer, size);
+    std::size_t n = std::min(size, head_.size() - used_);
+    std::memcpy(buffer, head_.data() + used_, n);
+    used_ += n;
+    return static_cast<long>(n);
+}
+
+int ReadSource(void* source, char* buffer, std::size_t size) {
+    return static_cast<int>(
+        static_cast<ByteSource*>(source)->Read(reinterpret_cast<unsigned char*>(buffer), std::min<std::size_t>(size, INT_MAX)));
+}

@@ -1,0 +1,45 @@
+// A stream of bytes that a search reads: a descriptor, a decompressor's
+// output, a record of a web archive, an HTTP body.
+#ifndef TALVERON_HOST_BYTE_SOURCE_H
+#define TALVERON_HOST_BYTE_SOURCE_H
+
+#include <cstddef>
+#include <string>
+
+class ByteSource {
+public:
+    // Up to `size` bytes into `buffer`: their count, 0 at the end, -1 after
+    // a failure (errno set).
+    virtual long Read(unsigned char* buffer, std::size_t size) = 0;
+
+protected:
+    ~ByteSource() = default;
+};
+
+// The bytes of a descriptor from where it stands; a descriptor in
+// non-blocking mode is waited for.
+class DescriptorSource final : public ByteSource {
+public:
+    explicit DescriptorSource(int fd) : fd_(fd) {}
+    long Read(unsigned char* buffer, std::size_t size) override;
+
+private:
+    int fd_;
+};
+
+// `head` (bytes already read from `rest`), then the rest.
+class HeadThenSource final : public ByteSource {
+public:
+    HeadThenSource(std::string head, ByteSource& rest) : head_(std::move(head)), rest_(rest) {}
+    long Read(unsigned char* buffer, std::size_t size) override;
+
+private:
+    std::string head_;
+    std::size_t used_ = 0;
+    ByteSource& rest_;
+};
+
+// talveron_harvest_read's read function over a ByteSource.
+int ReadSource(void* source, char* buffer, std::size_t size);
+
+#endif

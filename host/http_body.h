@@ -1,0 +1,46 @@
+// The page that a record of a web archive holds: for an HTTP response, the
+// body behind the header block, its chunked transfer coding undone and its
+// content coding (gzip, deflate, zstd, br) decoded; for anything else, the
+// block as it is.
+#ifndef TALVERON_HOST_HTTP_BODY_H
+#define TALVERON_HOST_HTTP_BODY_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "byte_source.h"
+#include "warc.h"
+
+class HttpBody final : public ByteSource {
+public:
+    explicit HttpBody(WarcReader& block);
+    ~HttpBody();
+
+    // Reads the HTTP header block (`response`: the block holds one). False
+    // when the body cannot be had: `problem` says why (a header block that
+    // does not end, a coding that is not decoded).
+    bool Begin(bool response, std::string& problem);
+    // -1 when the archive could not be read (errno) or the body is broken
+    // (errno EBADMSG; Problem() says how).
+    long Read(unsigned char* buffer, std::size_t size) override;
+    const std::string& Problem() const { return problem_; }
+
+    // A content coding, undone as the body is read.
+    class Decoder;
+
+private:
+    long ReadPlain(unsigned char* buffer, std::size_t size);
+    long ReadChunked(unsigned char* buffer, std::size_t size);
+    bool ChunkLine(std::string& line);
+    long Broken(const std::string& problem);
+
+    WarcReader& block_;
+    bool chunked_ = false;
+    enum class Chunking { kSize, kData, kDataEnd, kTrailer, kDone } chunking_ = Chunking::kSize;
+    unsigned long long chunkLeft_ = 0;
+    std::unique_ptr<Decoder> decoder_;
+    std::string problem_;
+};
+
+#endif

@@ -1,0 +1,211 @@
+#include "warc.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr char kVersion[] = "WARC/1.";
+constexpr std::size_t kVersionLength = sizeof kVersion - 1;
+
+std::string Trimmed(const char* begin, const char* end) {
+    while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
+    while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
+    return std::string(begin, end);
+}
+
+bool IsVersionLine(const std::string& line) { return line == "WARC/1.0" || line == "WARC/1.1"; }
+
+}  // namespace
+
+WarcReader::WarcReader(ByteSource& in) : in_(in), buffer_(new unsigned char[kBufferSize]) {}
+
+bool WarcReader::Begins(const unsigned char* head, std::size_t length) {
+    if (length < kHead - 1 || std::memcmp(head, kVersion, kVersionLength) != 0) return false;
+    if (head[7] != '0' && head[7] != '1') return false;
+    return head[8] == '\n' || (length >= kHead && head[8] == '\r' && head[9] == '\n');
+}
+
+// At least `want` bytes at hand (want <= kBufferSize); false when the
+// archive has fewer.
+bool WarcReader::Fill(std::size_t want) {
+    while (end_ - start_ < want) {
+        if (ended_ || failed_) return false;
+        if (start_ > 0 && (kBufferSize - end_ < want || start_ == end_)) {
+            std::memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
+            bufferOffset_ += static_cast<long long>(start_);
+            end_ -= start_;
+            start_ = 0;
+        }
+        long n = in_.Read(buffer_.get() + end_, kBufferSize - end_);
+        if (n < 0) {
+            failed_ = true;
+            errno_ = errno;
+        } else if (n == 0) {
+            ended_ = true;
+        } else {
+            end_ += static_cast<std::size_t>(n);
+        }
+    }
+    return true;
+}
+
+const unsigned char* WarcReader::Peek(std::size_t& available, std::size_t want) {
+    available = 0;
+    if (!inRecord_ || blockLeft_ == 0) return nullptr;
+    want = static_cast<std::size_t>(std::min<long long>({static_cast<long long>(want), blockLeft_,
+                                                          static_cast<long long>(kBufferSize)}));
+    Fill(want);
+    available = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(end_ - start_), blockLeft_));
+    return available > 0 ? buffer_.get() + start_ : nullptr;
+}
+
+void WarcReader::Consume(std::size_t count) {
+    start_ += count;
+    blockLeft_ -= static_cast<long long>(count);
+}
+
+WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem) {
+    if (inRecord_) {
+        inRecord_ = false;
+        // What the search left of the block, then the empty line.
+        while (blockLeft_ > 0) {
+            if (start_ == end_ && !Fill(1)) break;
+            std::size_t n = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(end_ - start_), blockLeft_));
+            start_ += n;
+            blockLeft_ -= static_cast<long long>(n);
+        }
+        if (failed_) return Next::kFailed;
+        record.offset = recordOffset_;
+        if (blockLeft_ > 0) {
+            problem = "cut short: " + std::to_string(recordLength_ - blockLeft_) + " of its " +
+                      std::to_string(recordLength_) + " bytes";
+            return Next::kMalformed;
+        }
+        if (!Fill(4) || std::memcmp(buffer_.get() + start_, "\r\n\r\n", 4) != 0) {
+            if (failed_) return Next::kFailed;
+            resynchronise_ = true;
+            problem = "its block is not followed by an empty line";
+            return Next::kMalformed;
+        }
+        start_ += 4;
+    }
+    if (resynchronise_) {
+        Next found = Resynchronise();
+        if (found != Next::kRecord) return found;
+    }
+    return ReadHeader(record, problem);
+}
+
+// Passes over bytes up to the next line that begins "WARC/1.".
+WarcReader::Next WarcReader::Resynchronise() {
+    resynchronise_ = false;
+    bool lineStart = true;  // a record that is cut or broken ends at a line's end, or not at all
+    for (;;) {
+        if (!Fill(kVersionLength + 1)) {
+            start_ = end_;
+            return failed_ ? Next::kFailed : Next::kEnd;
+        }
+        const unsigned char* at = buffer_.get() + start_;
+        if (lineStart && std::memcmp(at, kVersion, kVersionLength) == 0) return Next::kRecord;
+        const void* next = memmem(at, end_ - start_, "\nWARC/1.", kVersionLength + 1);
+        if (next) {
+            start_ = static_cast<std::size_t>(static_cast<const unsigned char*>(next) - buffer_.get()) + 1;
+            return Next::kRecord;
+        }
+        start_ = end_ - kVersionLength;  // the start of a line to come may stand at the end
+        lineStart = false;
+    }
+}
+
+WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem) {
+    // Empty lines between records are let pass.
+    while (Fill(1) && (buffer_[start_] == '\r' || buffer_[start_] == '\n')) ++start_;
+    if (failed_) return Next::kFailed;
+    if (start_ == end_) return Next::kEnd;
+    record = WarcRecord();
+    record.offset = Offset();
+    // The whole header at hand: up to the empty line behind it.
+    std::size_t length = 0;
+    for (std::size_t scanned = 0;;) {
+        const unsigned char* at = buffer_.get() + start_;
+        std::size_t have = end_ - start_;
+        const void* blank = nullptr;
+        for (std::size_t from = scanned; !blank && from < have;) {
+            const void* lf = std::memchr(at + from, '\n', have - from);
+            if (!lf) break;
+            std::size_t k = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - at);
+            if (k + 1 < have && at[k + 1] == '\n')
+                blank = at + k + 2;
+            else if (k + 2 < have && at[k + 1] == '\r' && at[k + 2] == '\n')
+                blank = at + k + 3;
+            else if (k + 2 >= have)
+                break;  // what follows this line end is not at hand yet
+            from = k + 1;
+            scanned = from;
+        }
+        if (blank) {
+            length = static_cast<std::size_t>(static_cast<const unsigned char*>(blank) - at);
+            break;
+        }
+        if (have >= kHeaderMax || !Fill(have + 1)) {
+            if (failed_) return Next::kFailed;
+            resynchronise_ = true;
+            start_ += 1;  // the search for the next record begins behind this one's start
+            problem = have >= kHeaderMax ? "its header is longer than " + std::to_string(kHeaderMax) + " bytes"
+                                         : "its header is cut short";
+            return Next::kMalformed;
+        }
+    }
+
+    const char* begin = reinterpret_cast<const char*>(buffer_.get() + start_);
+    const char* end = begin + length;
+    const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', length));
+    std::string version = Trimmed(begin, lineEnd);
+    bool haveLength = false, badLength = false;
+    std::string* last = nullptr;  // the field a folded line continues
+    for (const char* line = lineEnd + 1; line < end;) {
+        const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (last) *last += " " + Trimmed(line, stop);
+        } else if (const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)))) {
+            std::string name(line, colon), value = Trimmed(colon + 1, stop);
+            last = nullptr;
+            if (strcasecmp(name.c_str(), "WARC-Type") == 0) {
+                record.type = value;
+                last = &record.type;
+            } else if (strcasecmp(name.c_str(), "WARC-Target-URI") == 0) {
+                record.target = value;
+                last = &record.target;
+            } else if (strcasecmp(name.c_str(), "Content-Length") == 0) {
+                haveLength = true;
+                badLength = value.empty() || value.size() > 15 ||
+                            value.find_first_not_of("0123456789") != std::string::npos;
+                if (!badLength) record.length = std::stoll(value);
+            }
+        }
+        line = stop + 1;
+    }
+    if (record.target.size() >= 2 && record.target.front() == '<' && record.target.back() == '>')
+        record.target = record.target.substr(1, record.target.size() - 2);
+
+    if (!IsVersionLine(version))
+        problem = "it does not begin with a WARC/1.0 or WARC/1.1 line";
+    else if (!haveLength || badLength)
+        problem = haveLength ? "its Content-Length is not a number" : "it has no Content-Length";
+    else if (record.type.empty())
+        problem = "it has no WARC-Type";
+    if (!problem.empty()) {
+        resynchronise_ = true;
+        start_ += 1;
+        return Next::kMalformed;
+    }
+    start_ += length;
+    inRecord_ = true;
+    blockLeft_ = recordLength_ = record.length;
+    recordOffset_ = record.offset;
+    return Next::kRecord;
+}

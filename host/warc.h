@@ -1,0 +1,70 @@
+// Web archives (WARC/1.0 and WARC/1.1): the records of an archive one after
+// the other, each a header block and a block of Content-Length bytes, then
+// an empty line. A record that breaks these rules is told and passed over:
+// reading goes on at the next line that begins a record.
+#ifndef TALVERON_HOST_WARC_H
+#define TALVERON_HOST_WARC_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "byte_source.h"
+
+struct WarcRecord {
+    long long offset = 0;  // where its first line begins in the archive (decompressed)
+    std::string type;      // WARC-Type
+    std::string target;    // WARC-Target-URI, angle brackets removed
+    long long length = 0;  // Content-Length
+};
+
+class WarcReader {
+public:
+    explicit WarcReader(ByteSource& in);
+
+    // Whether the first bytes of an input begin a web archive: "WARC/1.0"
+    // or "WARC/1.1" and a line end.
+    static constexpr std::size_t kHead = 10;
+    static bool Begins(const unsigned char* head, std::size_t length);
+
+    enum class Next {
+        kRecord,     // `record` is the next record; its block can be read
+        kEnd,        // the archive has ended
+        kMalformed,  // the record at record.offset broke the rules (`problem`)
+        kFailed,     // a read failed (Errno())
+    };
+    // Moves past what is left of the record read, to the next record.
+    Next NextRecord(WarcRecord& record, std::string& problem);
+
+    // The bytes of the record's block, as they come: Peek gives those at
+    // hand (at least `want` of them where the block has that many; none at
+    // its end or after a failed read), Consume passes over them.
+    const unsigned char* Peek(std::size_t& available, std::size_t want = 1);
+    void Consume(std::size_t count);
+    bool Failed() const { return failed_; }
+    int Errno() const { return errno_; }
+
+    // The most that the header of a record (and of its HTTP response) may hold.
+    static constexpr std::size_t kHeaderMax = 64 * 1024;
+
+private:
+    bool Fill(std::size_t want);
+    Next Resynchronise();
+    Next ReadHeader(WarcRecord& record, std::string& problem);
+    long long Offset() const { return bufferOffset_ + static_cast<long long>(start_); }
+
+    ByteSource& in_;
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t start_ = 0, end_ = 0;
+    long long bufferOffset_ = 0;  // the archive offset of buffer_[0]
+    bool ended_ = false, failed_ = false;
+    int errno_ = 0;
+    bool inRecord_ = false;       // a record's block is being read
+    bool resynchronise_ = false;  // look for the next record's first line
+    long long blockLeft_ = 0;
+    long long recordOffset_ = 0;  // of the record read
+    long long recordLength_ = 0;
+};
+
+#endif
