@@ -24,6 +24,7 @@ struct InputSearch {
     std::string shownName;   // as shown in diagnostics
     std::string listed;      // as -l, -L and -c name it
     std::string prefix;      // "NAME:" with -H
+    bool named = false;      // its count comes after its name
     long long records = 0;   // of this input, as far as told
     // Of its parts, in their turns: where the next part begins, and the
     // outcome so far.
@@ -308,7 +309,7 @@ void FinishInput(InputSearch& search) {
     if (search.archive) return;
     std::string line;
     if (options.listing == Listing::kCount)
-        line = (run.withName ? search.prefix : "") + std::to_string(search.records) + "\n";
+        line = (search.named ? search.prefix : "") + std::to_string(search.records) + "\n";
     if ((options.listing == Listing::kFilesWithMatches && search.records > 0) ||
         (options.listing == Listing::kFilesWithoutMatch && search.records == 0 &&
          outcome.status == TALVERON_COMPLETED))
@@ -328,6 +329,7 @@ void Name(InputSearch& search, const std::string& name, bool withName) {
     search.shownName = ShownName(name);
     // With -Z a name is followed by a 0 byte and shown as it is.
     search.listed = options.nullAfterName ? name : search.shownName;
+    search.named = withName;
     if (options.tsv)
         search.prefix = TsvName(name) + '\t';
     else if (withName)
@@ -377,15 +379,24 @@ void SearchArchive(Part& part, ByteSource& in) {
         Name(*one.input, record.target, withName);
         one.reporter = part.reporter;
         HttpBody body(reader);
-        if (body.Begin(response, one.input->unpackError)) {
-            talveron_sink sink = SinkFor(run, &one);
-            talveron_harvest_read(ReadSource, &body, options.keywordLine.c_str(), &sink, &one.result);
-            if (one.result.status == TALVERON_READ_FAILED) {
-                // A broken body is the record's trouble; a failed read of
-                // the archive is the archive's, said once.
-                one.input->unpackError = body.Problem();
-                if (body.Problem().empty()) one.result.status = TALVERON_COMPLETED;
-            }
+        if (!body.Begin(response, problem)) {
+            // Not searched, as an input that cannot be read.
+            std::string said = one.input->shownName + ": " + problem;
+            Tell(part, [said, &run] {
+                Say(said);
+                ++run.attempted;
+                ++run.counts->failed;
+                run.trouble = true;
+            }, said.size());
+            continue;
+        }
+        talveron_sink sink = SinkFor(run, &one);
+        talveron_harvest_read(ReadSource, &body, options.keywordLine.c_str(), &sink, &one.result);
+        if (one.result.status == TALVERON_READ_FAILED) {
+            // A broken body is the record's trouble; a failed read of the
+            // archive is the archive's, said once.
+            one.input->unpackError = body.Problem();
+            if (body.Problem().empty()) one.result.status = TALVERON_COMPLETED;
         }
         one.input->outcome = one.result;
         one.input->bytes = one.result.bytes;

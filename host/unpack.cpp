@@ -148,7 +148,7 @@ std::string Unzstd(Stream& s) {
             break;
         }
         s.Commit(output.pos);
-        full = output.pos == output.size;
+        full = output.pos == output.size && pending != 0;
     }
     if (error.empty() && pending != 0 && !s.outClosed && !s.readFailed) error = At("zstd data cut short", s);
     ZSTD_freeDStream(d);

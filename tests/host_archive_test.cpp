@@ -1,0 +1,201 @@
+// talveron on what a crawl leaves: compressed pages, and web archives whose
+// records are inputs of their own, including one that wget really writes.
+#include <gtest/gtest.h>
+
+#include <brotli/encode.h>
+#include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/host_fixture.h"
+
+namespace {
+
+class HostArchiveTest : public HostTest {};
+
+// `bytes` compressed as a gzip member, or as a raw deflate stream.
+std::string Deflated(const std::string& bytes, bool gzip) {
+    z_stream z = {};
+    deflateInit2(&z, 9, Z_DEFLATED, gzip ? 31 : -15, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, bytes.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Zstd(const std::string& bytes) {
+    std::string out(ZSTD_compressBound(bytes.size()), '\0');
+    out.resize(ZSTD_compress(&out[0], out.size(), bytes.data(), bytes.size(), 3));
+    return out;
+}
+
+std::string Brotli(const std::string& bytes) {
+    std::size_t size = BrotliEncoderMaxCompressedSize(bytes.size());
+    std::string out(size, '\0');
+    BrotliEncoderCompress(5, 22, BROTLI_MODE_TEXT, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()), &size,
+                          reinterpret_cast<uint8_t*>(&out[0]));
+    out.resize(size);
+    return out;
+}
+
+// A body in chunks of `size` bytes (the last shorter), and the last chunk.
+std::string Chunked(const std::string& body, std::size_t size) {
+    std::string out;
+    char line[32];
+    for (std::size_t at = 0; at < body.size(); at += size) {
+        std::string piece = body.substr(at, size);
+        snprintf(line, sizeof line, "%zx;ext=1\r\n", piece.size());
+        out += line + piece + "\r\n";
+    }
+    return out + "0\r\nTrailer: x\r\n\r\n";
+}
+
+std::string Record(const std::string& type, const std::string& uri, const std::string& block,
+                   const std::string& version = "WARC/1.1") {
+    return version + "\r\nWARC-Type: " + type + "\r\nWARC-Target-URI: <" + uri + ">\r\nContent-Length: " +
+           std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
+}
+
+std::string Response(const std::string& fields, const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" + fields + "\r\n" + body;
+}
+
+const std::string kPage = "<a href=\"http://a.jp/x.html\">A</a> <a href=\"https://s.jp\"> <A HREF=\"http://b.jp\">";
+
+TEST_F(HostArchiveTest, EachRecordIsAnInputNamedByItsTarget) {
+    // Every way a body comes, the records that are no pages, and two that
+    // break the rules: each page's records under its own name, the search
+    // going on behind the broken ones.
+    std::vector<std::string> records = {
+        Record("warcinfo", "", "software: test\r\n"),
+        Record("request", "http://req.jp/", "GET / HTTP/1.1\r\n\r\n<a href=\"http://no.jp\">"),
+        Record("response", "http://plain.jp/", Response("", kPage), "WARC/1.0"),
+        Record("response", "http://chunked.jp/", Response("Transfer-Encoding: chunked\r\n", Chunked(kPage, 7))),
+        Record("response", "http://gzip.jp/",
+               Response("Transfer-Encoding: chunked\r\nContent-Encoding: gzip\r\n", Chunked(Deflated(kPage, true), 5))),
+        Record("response", "http://deflate.jp/", Response("Content-Encoding: deflate\r\n", Deflated(kPage, false))),
+        Record("response", "http://zstd.jp/", Response("Content-Encoding: zstd\r\n", Zstd(kPage))),
+        Record("response", "http://br.jp/", Response("Content-Encoding: br\r\n", Brotli(kPage))),
+        Record("response", "http://continue.jp/", "HTTP/1.1 100 Continue\r\n\r\n" + Response("", kPage)),
+        Record("response", "http://lzw.jp/", Response("Content-Encoding: compress\r\n", kPage)),
+        "WARC/1.0\r\nWARC-Type: response\r\n\r\n<a href=\"http://lost.jp\">\r\n\r\n",
+        Record("resource", "file:///r.html", "<a href=\"http://r.jp\">"),
+        Record("response", "http://unended.jp/", Response("", kPage)).substr(0, 150) + "\r\n\r\n",
+        Record("response", "http://empty.jp/", ""),
+        Record("response", "dns:x.jp", "x.jp. 60 IN A 127.0.0.1\n"),
+        Record("metadata", "http://plain.jp/", "<a href=\"http://meta.jp\">"),
+        Record("response", "http://last.jp/", Response("", "<a href=\"http://end.jp\">")),
+    };
+    std::string archive;
+    for (const std::string& record : records) archive += record;
+    Write("a.warc", archive);
+
+    std::string expected;
+    for (const char* name : {"plain", "chunked", "gzip", "deflate", "zstd", "br", "continue"})
+        for (const char* address : {"http://a.jp/x.html", "https://s.jp/", "http://b.jp/"})
+            expected += std::string("http://") + name + ".jp/\t" + address + "\n";
+    expected += "file:///r.html\thttp://r.jp/\nhttp://last.jp/\thttp://end.jp/\n";
+    HostRun run = Host({"--tsv", "--https", "a.warc"});
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.status, 2);
+    std::size_t lost = archive.find("WARC/1.0\r\nWARC-Type: response\r\n\r\n");
+    std::size_t unended = archive.find("WARC/1.1\r\nWARC-Type: response\r\nWARC-Target-URI: <http://unended.jp/>");
+    EXPECT_EQ(run.err,
+              "talveron: http://lzw.jp/: not searched: content coding compress is not decoded\n"
+              "talveron: a.warc: malformed WARC record at byte " + std::to_string(lost) +
+                  ": it has no Content-Length\n"
+              "talveron: a.warc: malformed WARC record at byte " + std::to_string(unended) +
+                  ": its block is not followed by an empty line\n");
+
+    // Per record: counts and names, as grep gives them for files (names
+    // shown for an archive's many inputs), and the dropped addresses.
+    // (The record that runs on takes in the one behind it.)
+    EXPECT_EQ(Host({"-c", "a.warc"}).out,
+              "http://plain.jp/:2\nhttp://chunked.jp/:2\nhttp://gzip.jp/:2\nhttp://deflate.jp/:2\nhttp://zstd.jp/:2\n"
+              "http://br.jp/:2\nhttp://continue.jp/:2\nfile:///r.html:1\nhttp://unended.jp/:0\ndns:x.jp:0\n"
+              "http://last.jp/:1\n");
+    EXPECT_EQ(Host({"-h", "-l", "-x", "b.jp", "a.warc"}).out.find("http://plain.jp/\n"), 0u);
+    HostRun rejected = Host({"-x", "b.jp", "--rejected=/dev/stdout", "a.warc"});
+    EXPECT_NE(rejected.out.find("http://zstd.jp/:"), std::string::npos) << rejected.out;
+
+    // The same archive compressed per record (as crawlers write it) or
+    // whole, and read from a pipe, gives the same.
+    Shell("split -b 777 a.warc part. && for p in part.*; do gzip -c $p; done > a.warc.gz && zstd -q a.warc -o b.warc.zst");
+    for (const std::string& name : {std::string("a.warc.gz"), std::string("b.warc.zst")}) {
+        HostRun packed = Host({"-z", "--tsv", "--https", name});
+        EXPECT_EQ(packed.out, expected) << name;
+        EXPECT_NE(packed.err.find(name + ": malformed WARC record at byte " + std::to_string(lost) +
+                                  " of the decompressed archive"),
+                  std::string::npos)
+            << packed.err;
+    }
+    EXPECT_EQ(Host({"--tsv", "--https", "-"}, "cat a.warc | ").out, expected);
+    // A walk takes archives; threads give what one thread gives.
+    Shell("mkdir d && cp a.warc d/ && cp a.warc.gz d/b.warc.gz && printf '<a href=\"http://p.jp\">' > d/p.html");
+    EXPECT_EQ(Host({"-z", "-j3", "-c", "d"}).out, Host({"-z", "-j1", "-c", "d"}).out);
+}
+
+TEST_F(HostArchiveTest, AnArchiveCutShortKeepsTheRecordsBeforeTheCut) {
+    std::string archive = Record("response", "http://one.jp/", Response("", kPage)) +
+                          Record("response", "http://two.jp/", Response("", kPage + kPage));
+    Write("cut.warc", archive.substr(0, archive.size() - 40));
+    HostRun run = Host({"-c", "cut.warc"});
+    EXPECT_EQ(run.out, "http://one.jp/:2\nhttp://two.jp/:3\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cut.warc: malformed WARC record at byte " + std::to_string(archive.find("WARC/1.1", 1)) +
+                           ": cut short"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST_F(HostArchiveTest, StreamsEndingOnAWholeChunkDecompressWithoutComplaint) {
+    // A page whose decompressed size is a whole number of the decompressor's
+    // chunks: its end falls where the decoder's room ends.
+    std::string page = kPage;
+    page += std::string((1 << 20) - page.size(), 'x');
+    Write("p.html", page);
+    Shell("gzip -k p.html && zstd -q p.html && bzip2 -k p.html && xz -k p.html");
+    for (const char* name : {"p.html.gz", "p.html.zst", "p.html.bz2", "p.html.xz"}) {
+        HostRun run = Host({"-z", "-c", name});
+        EXPECT_EQ(run.out, "2\n") << name;
+        EXPECT_EQ(run.status, 0) << name << run.err;
+    }
+}
+
+TEST_F(HostArchiveTest, WgetsArchiveOfALocalSite) {
+    // wget crawls three pages from a server on 127.0.0.1 into a WARC file;
+    // each page's records come under its address.
+    if (Shell("command -v wget && command -v python3").find("python3") == std::string::npos)
+        GTEST_SKIP() << "wget and python3 are needed";
+    Shell("mkdir site && cd site && "
+          "printf '<a href=\"one.html\">1</a><a href=\"two.html\">2</a><a href=\"http://x.jp/i\">' > index.html && "
+          "printf '<a href=\"http://x.jp/1\"> <a href=\"https://y.jp/1\">' > one.html && "
+          "printf '<A HREF=\"http://x.jp/2.html\">' > two.html");
+    // (The server runs in the background of a shell that has moved to the
+    // test's folder first.)
+    Shell("true; (cd site && exec python3 -c 'import http.server, socketserver\n"
+          "s = socketserver.TCPServer((\"127.0.0.1\", 0), http.server.SimpleHTTPRequestHandler)\n"
+          "open(\"../port\", \"w\").write(str(s.server_address[1]))\n"
+          "s.serve_forever()') > /dev/null 2>&1 & echo $! > server.pid; "
+          "for i in $(seq 100); do [ -s port ] && break; sleep 0.1; done");
+    std::string port = Read("port");
+    if (port.empty()) Shell("kill $(cat server.pid)");
+    ASSERT_FALSE(port.empty());
+    std::string site = "http://127.0.0.1:" + port + "/";
+    Shell("wget -q -r -l 2 --no-proxy --warc-file=crawl " + site + "index.html -P mirror; kill $(cat server.pid)");
+    ASSERT_TRUE(Exists("crawl.warc.gz"));
+    HostRun run = Host({"-z", "--tsv", "--https", "crawl.warc.gz"});
+    EXPECT_EQ(run.out, site + "index.html\thttp://x.jp/i/\n" + site + "one.html\thttp://x.jp/1/\n" + site +
+                           "one.html\thttps://y.jp/1/\n" + site + "two.html\thttp://x.jp/2.html\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+}  // namespace
