@@ -450,6 +450,18 @@ def _with_filename(options):
             or any(os.path.isdir(name) for name in options.inputs))
 
 
+def _name_flags(options):
+    """-H or -h for every batch as asked or by the rule above; none for a
+    lone input not named otherwise: its batch names it as an operand, and
+    talveron's own rule holds (a page's records bare, a web archive's under
+    each record's name)."""
+    if options.tsv or options.with_filename == 1:
+        return ["-H"]
+    if options.with_filename == 0:
+        return ["-h"]
+    return ["-H"] if _with_filename(options) else []
+
+
 def _run(options):
     from talveron_dask.cluster import ClusterFailed
     start = time.monotonic()
@@ -480,7 +492,7 @@ def _run(options):
         # nothing).
         listing_trouble = _nothing_listed(options)
     # One thread per batch unless asked: the workers are the threads.
-    search_argv = ["-H" if _with_filename(options) or options.tsv else "-h", "--stats", "--no-progress", "-j1"] + options.search_args
+    search_argv = _name_flags(options) + ["--stats", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)

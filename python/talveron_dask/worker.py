@@ -182,7 +182,8 @@ def run_directory(worker, run_id):
 
 def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
     """Runs `talveron ARGV --files0-from=-` in `cwd` with the batch's `names`
-    (each ended by a 0 byte) on its standard input and its standard output in
+    (each ended by a 0 byte) on its standard input (a lone name as an
+    operand instead) and its standard output in
     a file of the worker. Returns its diagnostics, its summary read out into
     numbers (None when it printed none), its exit status, where it ran, the
     size of its records and the records themselves when they are few, else
@@ -210,7 +211,11 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
                 tempfile.TemporaryFile(dir=directory) as err:
             given.write(names)
             given.seek(0)
-            command, preexec = _with_parent_death_signal([talveron] + list(argv) + ["--files0-from=-"])
+            # A batch of one input names it as an operand: the run's names
+            # are then talveron's own choice.
+            lone = names.count(b"\0") == 1 and names != b"-\0"
+            given_names = ["--", os.fsdecode(names[:-1])] if lone else ["--files0-from=-"]
+            command, preexec = _with_parent_death_signal([talveron] + list(argv) + given_names)
             child = subprocess.Popen(command, stdin=given, stdout=out, stderr=err, cwd=cwd, close_fds=True,
                                      preexec_fn=preexec)
             try:

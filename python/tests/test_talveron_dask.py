@@ -11,6 +11,7 @@ TALVERON_PAGES_DIR, when set, a folder of real pages to compare over as well.
 The workers of the tests' cluster cannot import talveron_dask (it is not on
 their path): the code they run has to come with the tasks.
 """
+import gzip
 import os
 import random
 import re
@@ -105,6 +106,17 @@ def write_tree(top):
     for i, size in enumerate((60_000, 150_000, 90_000)):
         with open(os.path.join(top, folders[i * 2], f"large{i}.html"), "wb") as f:
             f.write(page(rng, size))
+    # A crawl's web archive, plain and compressed record by record.
+    os.makedirs(os.path.join(top, "crawl"))
+    records = []
+    for i in range(20):
+        body = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n" + page(rng, rng.randrange(100, 3000))
+        records.append(b"WARC/1.0\r\nWARC-Type: response\r\nWARC-Target-URI: <http://crawl.jp/%d>\r\n"
+                       b"Content-Length: %d\r\n\r\n%s\r\n\r\n" % (i, len(body), body))
+    with open(os.path.join(top, "crawl", "c.warc"), "wb") as f:
+        f.write(b"".join(records))
+    with open(os.path.join(top, "crawl", "c.warc.gz"), "wb") as f:
+        f.write(b"".join(gzip.compress(record) for record in records))
     open(os.path.join(top, "m", "zero.html"), "wb").close()
     with open(os.path.join(top, "z", "unfinished.html"), "wb") as f:
         f.write(b'<a href="http://done.jp/">x</a> <a href="http://never-closed.jp/')
@@ -227,6 +239,9 @@ class TreeTest(Same):
             (["-z"], ["tree"]),
             (["--tsv"], ["tree"]),
             (["--tsv"], ["tree/a/large0.html"]),
+            ([], ["tree/crawl/c.warc"]),
+            (["-z", "-c"], ["tree/crawl"]),
+            (["-z", "-h", "--https"], ["tree/crawl/c.warc.gz"]),
             (["-h"], ["tree"]),
             (["-H"], ["tree/a/large0.html"]),
             ([], ["tree/a/large0.html"]),
