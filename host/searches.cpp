@@ -215,7 +215,12 @@ bool OpenStream(InputSearch& search, InputStream& in) {
         if (packing != Packing::kNone || !regular ||
             ::lseek(fd, -static_cast<off_t>(head.size()), SEEK_CUR) == static_cast<off_t>(-1)) {
             in.packed.reset(new HeadThenSource(head, in.descriptor));
-            if (!in.unpacker.Start(*in.packed, packing)) {
+            // A large gzip file (a crawl's archive of many members) is
+            // decompressed on several threads.
+            bool segmented = packing == Packing::kGzip && regular && !search.opened.input.standardInput &&
+                             search.opened.st.st_size >= 2 * Unpacker::kSegmentSize;
+            if (!(segmented ? in.unpacker.StartFile(fd, search.opened.st.st_size)
+                            : in.unpacker.Start(*in.packed, packing))) {
                 search.unpackError = std::string("cannot be decompressed: ") + std::strerror(errno);
                 return false;
             }

@@ -6,7 +6,9 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -14,13 +16,16 @@ namespace {
 
 constexpr std::size_t kChunk = 128 * 1024;
 
-// Where the compressed bytes come from (the head first) and where the
-// decompressed ones go: straight into the Unpacker's chunks. When the search
-// has stopped reading, there is no more room and the work ends quietly.
+// Where the compressed bytes come from and where the decompressed ones go:
+// straight into the chunks of the Unpacker's segment. When its output is not
+// wanted any more, there is no more room and the work ends quietly.
 struct Stream {
     ByteSource& in;
     Unpacker& to;
-    long long consumed = 0;  // compressed bytes handed to the decoder
+    Unpacker::Segment& segment;
+    long long consumed = 0;  // where the decoder stands in the compressed input
+    // gzip in segments: a member that ends here or past it ends the segment.
+    long long stopAt = LLONG_MAX;
     bool readFailed = false;
     int readErrno = 0;
     bool outClosed = false;
@@ -35,26 +40,31 @@ struct Stream {
     }
 
     // Where the decoder writes next, and how much room there is; null when
-    // the search has stopped reading.
+    // the output is not wanted any more.
     unsigned char* Room(std::size_t& room) {
-        unsigned char* at = to.Room(room);
+        unsigned char* at = to.Room(segment, room);
         if (!at) outClosed = true;
         return at;
     }
-    void Commit(std::size_t length) { to.Commit(length); }
+    void Commit(std::size_t length) { to.Commit(segment, length); }
+};
 
-    void Write(const unsigned char* bytes, std::size_t length) {
-        while (length > 0) {
-            std::size_t room;
-            unsigned char* at = Room(room);
-            if (!at) return;
-            std::size_t n = std::min(room, length);
-            std::memcpy(at, bytes, n);
-            Commit(n);
-            bytes += n;
-            length -= n;
+// The bytes of a file from `offset` on, read at offsets.
+class PositionalSource final : public ByteSource {
+public:
+    PositionalSource(int fd, long long offset) : fd_(fd), offset_(offset) {}
+    long Read(unsigned char* buffer, std::size_t size) override {
+        for (;;) {
+            ssize_t n = ::pread(fd_, buffer, size, offset_);
+            if (n < 0 && errno == EINTR) continue;
+            if (n > 0) offset_ += n;
+            return static_cast<long>(n);
         }
     }
+
+private:
+    int fd_;
+    long long offset_;
 };
 
 std::string At(const char* what, const Stream& s) {
@@ -107,9 +117,16 @@ std::string Gunzip(Stream& s) {
             break;
         }
         if (z->block_state == ISAL_BLOCK_FINISH) {
+            inMember = full = false;
+            if (s.consumed >= s.stopAt) {
+                // The segment's end: where the next one begins, or a member
+                // that runs past that place, which it then goes on alone.
+                if (s.consumed == s.stopAt) break;
+                s.to.Overran(s.segment);
+                s.stopAt = LLONG_MAX;
+            }
             // Another member may follow: the decoder starts again on the
             // bytes left.
-            inMember = full = false;
             uint8_t* next = z->next_in;
             uint32_t left = z->avail_in;
             isal_inflate_reset(z.get());
@@ -249,6 +266,70 @@ const char* PackingName(Packing packing) {
     }
 }
 
+namespace {
+
+// Whether a gzip member begins at `at` of the file: its header is sound and
+// the member decodes (to its end, or as far as the first MiB of it goes).
+bool MemberBeginsAt(int fd, long long at) {
+    constexpr std::size_t kIn = 64 * 1024, kOut = 64 * 1024, kTried = 1 << 20;
+    std::unique_ptr<unsigned char[]> in(new unsigned char[kIn]), out(new unsigned char[kOut]);
+    std::unique_ptr<inflate_state> z(new inflate_state);
+    isal_inflate_init(z.get());
+    z->crc_flag = ISAL_GZIP;
+    PositionalSource source(fd, at);
+    for (std::size_t tried = 0; tried < kTried;) {
+        if (z->avail_in == 0) {
+            long n = source.Read(in.get(), kIn);
+            if (n <= 0) return false;  // cut short: not a member worth a segment
+            z->next_in = in.get();
+            z->avail_in = static_cast<uint32_t>(n);
+            tried += static_cast<std::size_t>(n);
+        }
+        z->next_out = out.get();
+        z->avail_out = kOut;
+        if (isal_inflate(z.get()) != ISAL_DECOMP_OK) return false;
+        if (z->block_state == ISAL_BLOCK_FINISH) return true;
+    }
+    return true;
+}
+
+// The first place in [from, to) of the file where a gzip member begins, or -1.
+long long FindMemberStart(int fd, long long from, long long to) {
+    constexpr std::size_t kWindow = 64 * 1024, kHeader = 10;
+    std::unique_ptr<unsigned char[]> window(new unsigned char[kWindow + kHeader]);
+    for (long long at = from; at < to; at += kWindow) {
+        ssize_t n = ::pread(fd, window.get(), kWindow + kHeader, at);
+        if (n <= 0) return -1;
+        const unsigned char* bytes = window.get();
+        std::size_t limit = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(n), to - at));
+        for (std::size_t k = 0; k < limit;) {
+            const void* magic = std::memchr(bytes + k, 0x1f, limit - k);
+            if (!magic) break;
+            k = static_cast<std::size_t>(static_cast<const unsigned char*>(magic) - bytes);
+            if (k + kHeader <= static_cast<std::size_t>(n) && bytes[k + 1] == 0x8b && bytes[k + 2] == 8 &&
+                (bytes[k + 3] & 0xe0) == 0 && (bytes[k + 8] == 0 || bytes[k + 8] == 2 || bytes[k + 8] == 4) &&
+                (bytes[k + 9] <= 13 || bytes[k + 9] == 255) && MemberBeginsAt(fd, at + static_cast<long long>(k)))
+                return at + static_cast<long long>(k);
+            ++k;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+struct Unpacker::Segment {
+    std::size_t index = 0;
+    std::deque<Chunk> full;          // decompressed, not yet read
+    std::size_t held = 0;            // chunks given to it, not handed back
+    bool done = false;               // its thread has finished it
+    std::string error;               // what went wrong in it
+    unsigned char* filling = nullptr;  // its thread's chunk being filled
+    std::size_t filled = 0;
+};
+
+Unpacker::Unpacker() = default;
+
 Unpacker::~Unpacker() {
     std::string ignored;
     Finish(ignored);
@@ -257,61 +338,142 @@ Unpacker::~Unpacker() {
 bool Unpacker::Start(ByteSource& in, Packing packing) {
     in_ = &in;
     packing_ = packing;
+    segments_.emplace_back(new Segment);
+    taken_ = count_ = 1;
     try {
-        for (auto& chunk : chunks_) {
-            chunk.reset(new unsigned char[kChunkSize]);
-            free_.push_back(chunk.get());
-        }
-        thread_ = std::thread(&Unpacker::Run, this);
+        threads_.emplace_back(&Unpacker::RunStream, this);
     } catch (...) {
-        errno = errno ? errno : ENOMEM;
+        errno = EAGAIN;
         return false;
     }
-    started_ = true;
     return true;
 }
 
-unsigned char* Unpacker::Room(std::size_t& room) {
-    if (!filling_) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return closed_ || !free_.empty(); });
-        if (closed_) return nullptr;
-        filling_ = free_.back();
-        free_.pop_back();
-        filled_ = 0;
+bool Unpacker::StartFile(int fd, long long size) {
+    fd_ = fd;
+    size_ = size;
+    packing_ = Packing::kGzip;
+    count_ = static_cast<std::size_t>((size + segmentSize_ - 1) / segmentSize_);
+    starts_.assign(count_, -2);
+    starts_[0] = 0;
+    unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    try {
+        while (threads_.size() < threads) threads_.emplace_back(&Unpacker::RunSegments, this);
+    } catch (...) {
+        if (threads_.empty()) {
+            errno = EAGAIN;
+            return false;
+        }
     }
-    room = kChunkSize - filled_;
-    return filling_ + filled_;
+    return true;
 }
 
-void Unpacker::Commit(std::size_t length) {
-    filled_ += length;
-    if (filled_ == kChunkSize) Deliver();
+unsigned char* Unpacker::Room(Segment& segment, std::size_t& room) {
+    if (!segment.filling) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        auto wanted = [&] { return !closed_ && segment.index < discardFrom_; };
+        // The segment being read may always have a chunk; the others hold
+        // all but two at most.
+        auto available = [&] {
+            std::size_t headHeld = segments_.empty() ? 0 : segments_.front()->held;
+            return (!free_.empty() || allocated_ < kChunks) &&
+                   (segment.index == readIndex_ || inUse_ - headHeld < kChunks - 2);
+        };
+        changed_.wait(lock, [&] { return !wanted() || available(); });
+        if (!wanted()) return nullptr;
+        if (free_.empty()) {
+            chunks_[allocated_].reset(new (std::nothrow) unsigned char[kChunkSize]);
+            if (!chunks_[allocated_]) return nullptr;
+            free_.push_back(chunks_[allocated_++].get());
+        }
+        segment.filling = free_.back();
+        free_.pop_back();
+        segment.filled = 0;
+        ++segment.held;
+        ++inUse_;
+    }
+    room = kChunkSize - segment.filled;
+    return segment.filling + segment.filled;
 }
 
-void Unpacker::Deliver() {
-    if (!filling_) return;
+void Unpacker::Commit(Segment& segment, std::size_t length) {
+    segment.filled += length;
+    if (segment.filled == kChunkSize) Deliver(segment);
+}
+
+void Unpacker::Deliver(Segment& segment) {
+    if (!segment.filling) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (filled_ > 0)
-            full_.push_back({filling_, filled_});
-        else
-            free_.push_back(filling_);
+        if (segment.filled > 0 && segment.index < discardFrom_) {
+            segment.full.push_back({segment.filling, segment.filled, 0});
+        } else {
+            free_.push_back(segment.filling);
+            --segment.held;
+            --inUse_;
+        }
     }
-    filling_ = nullptr;
+    segment.filling = nullptr;
+    changed_.notify_all();
+}
+
+void Unpacker::Overran(Segment& segment) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The segments behind began where no member begins: their output is
+    // let go, and this one goes on to the end.
+    discardFrom_ = std::min(discardFrom_, segment.index + 1);
+    for (auto& later : segments_) {
+        if (later->index <= segment.index) continue;
+        for (const Chunk& chunk : later->full) {
+            free_.push_back(chunk.bytes);
+            --later->held;
+            --inUse_;
+        }
+        later->full.clear();
+    }
+    changed_.notify_all();
+}
+
+void Unpacker::Done(Segment& segment, const std::string& error) {
+    Deliver(segment);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        segment.done = true;
+        segment.error = error;
+    }
     changed_.notify_all();
 }
 
 long Unpacker::Read(unsigned char* buffer, std::size_t size) {
-    if (reading_.used == reading_.length) {
+    while (reading_.used == reading_.length) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (reading_.bytes) free_.push_back(reading_.bytes);
-        reading_ = {};
+        if (reading_.bytes) {
+            free_.push_back(reading_.bytes);
+            --segments_.front()->held;
+            --inUse_;
+            reading_ = {};
+            changed_.notify_all();
+        }
+        auto ended = [&] { return closed_ || readIndex_ >= std::min(count_, discardFrom_); };
+        changed_.wait(lock, [&] {
+            return ended() || (!segments_.empty() && segments_.front()->index == readIndex_ &&
+                               (!segments_.front()->full.empty() || segments_.front()->done));
+        });
+        if (ended()) return 0;
+        Segment& head = *segments_.front();
+        if (!head.full.empty()) {
+            reading_ = head.full.front();
+            head.full.pop_front();
+            continue;
+        }
+        // The segment is read whole: on to the next, unless it went wrong.
+        if (!head.error.empty()) {
+            error_ = head.error;
+            discardFrom_ = std::min(discardFrom_, readIndex_ + 1);
+        }
+        segments_.pop_front();
+        ++readIndex_;
         changed_.notify_all();
-        changed_.wait(lock, [this] { return !full_.empty() || done_; });
-        if (full_.empty()) return 0;
-        reading_ = full_.front();
-        full_.pop_front();
     }
     std::size_t n = std::min(size, reading_.length - reading_.used);
     std::memcpy(buffer, reading_.bytes + reading_.used, n);
@@ -319,33 +481,76 @@ long Unpacker::Read(unsigned char* buffer, std::size_t size) {
     return static_cast<long>(n);
 }
 
-void Unpacker::Run() {
-    Stream s{*in_, *this};
+void Unpacker::RunStream() {
+    Segment& segment = *segments_.front();
+    Stream s{*in_, *this, segment};
+    std::string error;
     switch (packing_) {
-        case Packing::kGzip: error_ = Gunzip(s); break;
-        case Packing::kZstd: error_ = Unzstd(s); break;
-        case Packing::kBzip2: error_ = Bunzip2(s); break;
-        case Packing::kXz: error_ = Unxz(s); break;
-        default: error_ = Copy(s); break;
+        case Packing::kGzip: error = Gunzip(s); break;
+        case Packing::kZstd: error = Unzstd(s); break;
+        case Packing::kBzip2: error = Bunzip2(s); break;
+        case Packing::kXz: error = Unxz(s); break;
+        default: error = Copy(s); break;
     }
-    if (s.readFailed && error_.empty()) error_ = std::strerror(s.readErrno);
-    Deliver();
+    if (s.readFailed && error.empty()) error = std::strerror(s.readErrno);
+    Done(segment, error);
+}
+
+Unpacker::Segment* Unpacker::TakeSegment() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ || taken_ >= std::min(count_, discardFrom_)) return nullptr;
+    segments_.emplace_back(new Segment);
+    segments_.back()->index = taken_++;
+    return segments_.back().get();
+}
+
+long long Unpacker::MemberStart(std::size_t k) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        done_ = true;  // the end of the input, for the search
+        if (starts_[k] != -2) return starts_[k];
     }
-    changed_.notify_all();
+    long long from = static_cast<long long>(k) * segmentSize_;
+    long long found = FindMemberStart(fd_, from, std::min(from + segmentSize_, size_));
+    std::lock_guard<std::mutex> lock(mutex_);
+    return starts_[k] = found;
+}
+
+// One of the threads of StartFile: segment after segment, each from the
+// first member that begins in it to where the next segment's first member
+// begins (a segment where none begins gives nothing).
+void Unpacker::RunSegments() {
+    while (Segment* segment = TakeSegment()) {
+        std::string error;
+        long long start = MemberStart(segment->index);
+        if (start >= 0) {
+            long long end = size_;
+            for (std::size_t j = segment->index + 1; j < count_; ++j) {
+                long long next = MemberStart(j);
+                if (next >= 0) {
+                    end = next;
+                    break;
+                }
+            }
+            PositionalSource source(fd_, start);
+            Stream s{source, *this, *segment};
+            s.consumed = start;
+            s.stopAt = end;
+            error = Gunzip(s);
+            if (s.readFailed && error.empty()) error = std::strerror(s.readErrno);
+        }
+        Done(*segment, error);
+    }
 }
 
 bool Unpacker::Finish(std::string& error) {
-    if (!started_) return true;
+    if (threads_.empty()) return true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;  // a thread still decompressing stops
+        closed_ = true;  // the threads still at work stop
     }
     changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    started_ = false;
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
     error = error_;
     return error_.empty();
 }

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -27,7 +28,7 @@ constexpr std::size_t kPackingHead = 6;
 
 class Unpacker final : public ByteSource {
 public:
-    Unpacker() = default;
+    Unpacker();
     ~Unpacker();
     Unpacker(const Unpacker&) = delete;
     Unpacker& operator=(const Unpacker&) = delete;
@@ -35,29 +36,52 @@ public:
     // Starts decompressing `in` as `packing` (kNone: copied as it is).
     // False, with errno, when no thread or memory could be had.
     bool Start(ByteSource& in, Packing packing);
+    // Starts decompressing gzip data that fills the regular file open on
+    // `fd` (`size` bytes from offset 0, read at offsets). Its members are
+    // decompressed on several threads at once: the file is cut into
+    // segments, each begun at a member's start found in it, and a
+    // segment's output counts once the segment before ends exactly there
+    // (else that segment goes on alone to the end).
+    bool StartFile(int fd, long long size);
+    // Compressed bytes per segment (tests make them small).
+    void SetSegmentSize(long long bytes) { segmentSize_ = bytes; }
+    // The least size that StartFile is worth it for.
+    static constexpr long long kSegmentSize = 512 * 1024;
+
     // Up to `size` decompressed bytes into `buffer`: their count, 0 at the
     // end of what could be decompressed. One reader at a time.
     long Read(unsigned char* buffer, std::size_t size) override;
-    // After the search: stops the thread if it is still at work and waits
-    // for it. False when the compressed stream was corrupt, cut short or
-    // could not be read; `error` then says what and where.
+    // After the search: stops the threads if they are still at work and
+    // waits for them. False when the compressed data was corrupt, cut short
+    // or could not be read; `error` then says what and where.
     bool Finish(std::string& error);
 
-    // The decompressing thread's side: where its decoder writes next (null
-    // once the search has stopped reading), and how many bytes it wrote.
-    unsigned char* Room(std::size_t& room);
-    void Commit(std::size_t length);
+    // A part of the output, decompressed by one thread.
+    struct Segment;
+    // The decompressing threads' side: where a segment's decoder writes
+    // next (null once its output is not wanted any more), how many bytes it
+    // wrote, and that its last member ran past the segment's end.
+    unsigned char* Room(Segment& segment, std::size_t& room);
+    void Commit(Segment& segment, std::size_t length);
+    void Overran(Segment& segment);
 
 private:
-    void Run();
-    void Deliver();
+    void RunStream();
+    void RunSegments();
+    Segment* TakeSegment();
+    long long MemberStart(std::size_t k);
+    void Deliver(Segment& segment);
+    void Done(Segment& segment, const std::string& error);
+    bool Startable();
 
-    // The decompressed bytes go from thread to search in a few chunks, so
-    // that each side works on one while the other works on the next. Chunks
-    // of a MiB keep up with the decoder where a quarter of that falls some
-    // 5% behind it (a decoder that starts on new room often costs).
+    // The decompressed bytes go from the threads to the search in chunks,
+    // so that each side works on one while the other works on the next.
+    // Chunks of a MiB keep up with the decoder where a quarter of that falls
+    // some 5% behind it (a decoder that starts on new room often costs).
+    // Segments whose turn has not come hold all but two of them at most, so
+    // that the segment being read always has room.
     static constexpr std::size_t kChunkSize = 1024 * 1024;
-    static constexpr std::size_t kChunks = 4;
+    static constexpr std::size_t kChunks = 6;
     struct Chunk {
         unsigned char* bytes = nullptr;
         std::size_t length = 0, used = 0;
@@ -65,21 +89,26 @@ private:
 
     ByteSource* in_ = nullptr;
     Packing packing_ = Packing::kNone;
-    bool started_ = false;
-    std::thread thread_;
-    std::string error_;  // set by the thread
-    std::unique_ptr<unsigned char[]> chunks_[kChunks];
+    int fd_ = -1;
+    long long size_ = 0;
+    long long segmentSize_ = kSegmentSize;
+    std::vector<std::thread> threads_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::unique_ptr<unsigned char[]> chunks_[kChunks];
+    std::size_t allocated_ = 0;
+    std::size_t inUse_ = 0;                // chunks given to segments, not handed back
     std::vector<unsigned char*> free_;
-    std::deque<Chunk> full_;
-    bool done_ = false;    // the thread has delivered everything
-    bool closed_ = false;  // the search reads no more
-    // The thread's chunk being filled, and the search's being read.
-    unsigned char* filling_ = nullptr;
-    std::size_t filled_ = 0;
+    std::deque<std::unique_ptr<Segment>> segments_;  // in order; the first is being read
+    std::size_t taken_ = 0;                // segments given to threads
+    std::size_t count_ = SIZE_MAX;         // segments in all, once known
+    std::size_t discardFrom_ = SIZE_MAX;   // segments from here on are not wanted
+    std::vector<long long> starts_;        // each segment's member start: -2 unknown, -1 none
+    bool closed_ = false;                  // the search reads no more
+    std::string error_;
     Chunk reading_;
+    std::size_t readIndex_ = 0;            // the segment being read
 };
 
 #endif
