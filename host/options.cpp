@@ -82,7 +82,7 @@ const OptionRow kOptions[] = {
     {"search-zip", 'z', nullptr,
      "decompress inputs compressed with gzip, zstd, bzip2 or xz (known by their\n"
      "first bytes; others are searched as they are), and walk the page kinds\n"
-     "with .gz, .zst, .bz2 or .xz after them as well"},
+     "and .warc with .gz, .zst, .bz2 or .xz after them as well"},
     {"recursive", 'r', nullptr,
      "accepted as grep's: directories are always walked (and with no INPUT, the current one)"},
     {"text", 'a', nullptr, "accepted as grep's: pages are read as bytes anyway"},
@@ -153,10 +153,15 @@ const char kIntroduction[] =
     "A '<' directly behind a '<' that did not begin an anchor is not looked at,\n"
     "so \"<<a href=...\" hides that anchor.\n"
     "\n"
-    "INPUT is a file, a directory (walked for *.htm, *.html, *.xhtml, *.xht and\n"
-    "*.shtml files, any case, in sorted order; links inside it are not followed\n"
-    "unless -R), or - for standard input. With no INPUT, standard input is read,\n"
-    "or the current directory walked when standard input is a terminal.\n"
+    "INPUT is a file, a directory (walked for *.htm, *.html, *.xhtml, *.xht,\n"
+    "*.shtml and *.warc files, any case, in sorted order; links inside it are not\n"
+    "followed unless -R), or - for standard input. With no INPUT, standard input\n"
+    "is read, or the current directory walked when standard input is a terminal.\n"
+    "A web archive (first line WARC/1.0 or WARC/1.1; with -z also compressed) is\n"
+    "read record by record: each response record's HTTP body (chunked coding\n"
+    "undone, gzip, deflate, zstd or br content decoded) and each resource record\n"
+    "is an input of its own, named by its WARC-Target-URI; other records are\n"
+    "passed over.\n"
     "Options may come anywhere before --.\n";
 
 const char kClosing[] =

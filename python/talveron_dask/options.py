@@ -130,7 +130,7 @@ OPTIONS = [
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(
         "decompress inputs compressed with gzip, zstd, bzip2 or xz, and walk the\n"
-        "page kinds with .gz, .zst, .bz2 or .xz after them as well")),
+        "page kinds and .warc with .gz, .zst, .bz2 or .xz after them as well")),
     Row("r", "recursive", kind=WALK, help="accepted as grep's: directories are always walked"),
     Row("R", "dereference-recursive", kind=WALK, help="also follow links met inside a walk"),
     Row(None, "include", "GLOB", kind=WALK, help=(
