@@ -30,6 +30,9 @@ fi
 # Folders of pages for the command line: a copy of some 48 MB of the real
 # pages, and 10,000 synthetic pages of 2 KB.
 bench/make_pages.sh "$make" "$corpus"
+# A crawl's web archive of 1 GiB (the real pages again and again, each
+# record a gzip member), and real.html compressed by zstd.
+python3 bench/make_archive.py "$corpus"
 
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%Y-%m-%d)"
 python3 bench/compare.py build/talveron "$corpus" "${1:-5}"
@@ -37,3 +40,5 @@ echo
 python3 bench/cli_compare.py build/talveron "$corpus" "${1:-5}"
 echo
 build/bench/harvest_threads "$corpus/real.html" "${1:-5}"
+echo
+python3 bench/archive_compare.py build/talveron "$corpus" "${1:-5}"

@@ -9,13 +9,13 @@
 # to run the kernel tests on a CPU without AVX2; Dask's distributed for
 # talveron-dask and its tests (python3-distributed); procps, bsdutils and
 # util-linux for the tests' pkill, script and setpriv. With "bench", also the
-# benchmark's peers (hxwls, ripgrep). Does nothing when everything is there already.
+# benchmark's peers (hxwls, ripgrep, igzip). Does nothing when everything is there already.
 #
 #   scripts/install-deps.sh [bench]
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed procps bsdutils util-linux)
-[ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 time)
+[ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 time isal)
 
 missing=()
 for p in "${packages[@]}"; do
