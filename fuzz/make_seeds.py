@@ -54,3 +54,28 @@ write("settings", "zero-bytes", b"a\0b\n\0\n")
 write("settings", "shift-jis", b"\x82\xa0\t\x81\x40\r\n")
 write("settings", "empty", b"")
 write("settings", "last-zero-line", b"a\rb\n\0")
+
+
+def warc_record(kind, uri, block, version=b"WARC/1.0"):
+    return (version + b"\r\nWARC-Type: " + kind + b"\r\nWARC-Target-URI: <" + uri + b">\r\nContent-Length: "
+            + str(len(block)).encode() + b"\r\n\r\n" + block + b"\r\n\r\n")
+
+
+import gzip  # noqa: E402
+import zlib  # noqa: E402
+
+PAGE = A + b'a.jp">' + A + b'b.jp/x.html">'
+HTTP = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+CHUNKED = b"6\r\n" + PAGE[:6] + b"\r\n" + b"%x;e=1\r\n" % (len(PAGE) - 6) + PAGE[6:] + b"\r\n0\r\nT: x\r\n\r\n"
+write("warc", "records", warc_record(b"warcinfo", b"", b"x: y\r\n") + warc_record(b"request", b"http://a/", b"GET /")
+      + warc_record(b"response", b"http://a/", HTTP + b"\r\n" + PAGE)
+      + warc_record(b"resource", b"file:///r", PAGE, b"WARC/1.1"))
+write("warc", "chunked", warc_record(b"response", b"http://c/", HTTP + b"Transfer-Encoding: chunked\r\n\r\n" + CHUNKED))
+write("warc", "gzip", warc_record(b"response", b"http://g/", HTTP + b"Content-Encoding: gzip\r\n\r\n"
+                                  + gzip.compress(PAGE)))
+write("warc", "deflate", warc_record(b"response", b"http://d/", HTTP + b"Content-Encoding: deflate\r\n\r\n"
+                                     + zlib.compress(PAGE)))
+write("warc", "continue", warc_record(b"response", b"http://e/", b"HTTP/1.1 100 Continue\r\n\r\n" + HTTP + b"\r\n"
+                                      + PAGE))
+write("warc", "malformed", b"WARC/1.0\r\nWARC-Type: response\r\n\r\nxx\r\nWARC/1.0\r\n" + b"junk\r\n\r\n"
+      + warc_record(b"response", b"http://f/", HTTP + b"\r\n" + PAGE)[:-2])

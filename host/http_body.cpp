@@ -198,7 +198,9 @@ bool HttpBody::Begin(bool response, std::string& problem) {
         std::size_t length = 0;
         for (std::size_t want = 4096;; want *= 2) {
             at = block_.Peek(have, want);
-            if (at && (length = HeaderEnd(at, have)) > 0) break;
+            // No further than `want`, however much is at hand: the same
+            // archive read in other pieces reads alike.
+            if (at && (length = HeaderEnd(at, std::min(have, want))) > 0) break;
             if (have < want || want >= WarcReader::kHeaderMax) {
                 problem = have < want ? "its HTTP header block does not end"
                                       : "its HTTP header block is longer than " +
@@ -282,7 +284,7 @@ bool HttpBody::ChunkLine(std::string& line) {
     for (std::size_t want = 64;; want *= 2) {
         std::size_t have;
         const unsigned char* at = block_.Peek(have, want);
-        const void* lf = at ? std::memchr(at, '\n', have) : nullptr;
+        const void* lf = at ? std::memchr(at, '\n', std::min(have, want)) : nullptr;
         if (lf) {
             std::size_t length = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - at);
             line.assign(reinterpret_cast<const char*>(at), length > 0 && at[length - 1] == '\r' ? length - 1 : length);

@@ -131,8 +131,10 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     // The whole header at hand: up to the empty line behind it.
     std::size_t length = 0;
     for (std::size_t scanned = 0;;) {
+        // Looked for in the first kHeaderMax bytes only, however many are
+        // at hand: the same archive read in other pieces reads alike.
         const unsigned char* at = buffer_.get() + start_;
-        std::size_t have = end_ - start_;
+        std::size_t have = std::min(end_ - start_, kHeaderMax);
         const void* blank = nullptr;
         for (std::size_t from = scanned; !blank && from < have;) {
             const void* lf = std::memchr(at + from, '\n', have - from);
