@@ -25,7 +25,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_compare import Case, Run, measure  # noqa: E402
+from cli_compare import TABLE_HEAD, Case, Run, measure, print_rows  # noqa: E402
 
 PEAK_GOAL_MB = 16
 WITHIN = 1 / 1.1  # "within 10% of": at least this ratio
@@ -93,29 +93,12 @@ def main():
     corpus = os.path.abspath(sys.argv[2])
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
     notes, peaks, rates = [], [], []
-    print("| case | command | MB/s | ratio | goal | lines out | peak memory |")
-    print("|---|---|---:|---:|---|---:|---:|")
+    print(TABLE_HEAD)
     with tempfile.TemporaryDirectory() as workdir:
         for case in cases(talveron, corpus, os.path.join(workdir, "out.txt")):
             measure(case, workdir, corpus, rounds)
             ours = case.runs[0]
-            for k, run in enumerate(case.runs):
-                rate = f"{case.size / 1e6 / run.best:,.0f}" if run.best else "timed out"
-                shown_ratio = goal = ""
-                if k > 0 and run.best and ours.best:
-                    ratio = run.best / ours.best
-                    shown_ratio = f"{ratio:.2f}"
-                    aim = case.goals[k - 1]
-                    if aim is not None:
-                        goal = f"≥ {aim:.2f}: " + ("met" if ratio >= aim else "missed")
-                lines = f"{run.lines:,}" if run.lines is not None else ""
-                peak = f"{run.peak_kb / 1024:.1f} MB" if run.peak_kb is not None else ""
-                shown = run.shown.replace("|", "\\|")
-                print(f"| {case.title if k == 0 else ''} | `{shown}` | {rate} | {shown_ratio} | {goal} | {lines} "
-                      f"| {peak} |")
-                bad = run.statuses - {0}
-                if bad:
-                    notes.append(f"`{run.shown}` exited with {', '.join(map(str, sorted(bad)))}")
+            print_rows(case, notes)
             if ours.peak_kb is not None:
                 peaks.append(ours.peak_kb / 1024)
             if getattr(case, "pages", None):

@@ -236,6 +236,36 @@ def measure(case, workdir, cwd, rounds):
                 run.best = seconds if run.best is None else min(run.best, seconds)
 
 
+TABLE_HEAD = ("| case | command | MB/s | ratio | goal | lines out | peak memory |\n"
+              "|---|---|---:|---:|---|---:|---:|")
+
+
+def print_rows(case, notes):
+    """The table's rows of a case measured; a run that exited with trouble
+    adds a note."""
+    ours = case.runs[0]
+    for k, run in enumerate(case.runs):
+        if run.timed_out or run.best is None:
+            rate = f"timed out after {TIMEOUT_SECONDS} s"
+        else:
+            rate = f"{case.size / 1e6 / run.best:,.0f}"
+        shown_ratio = goal = ""
+        if k > 0:
+            ratio = run.best / ours.best if ours.best and run.best else None
+            shown_ratio = f"{ratio:.2f}" if ratio else ""
+            aim = case.goals[k - 1]
+            if aim is not None:
+                goal = f"≥ {aim:.2f}: " + ("met" if ratio and ratio >= aim else "missed")
+        lines = f"{run.lines:,}" if run.lines is not None else ""
+        peak = f"{run.peak_kb / 1024:.1f} MB" if run.peak_kb is not None else ""
+        title = case.title if k == 0 else ""
+        shown = run.shown.replace("|", "\\|")  # a bar inside a cell, even in code, needs its backslash
+        print(f"| {title} | `{shown}` | {rate} | {shown_ratio} | {goal} | {lines} | {peak} |")
+        bad = run.statuses - {0}
+        if bad:
+            notes.append(f"`{run.shown}` exited with {', '.join(map(str, sorted(bad)))}")
+
+
 def main():
     talveron = os.path.abspath(sys.argv[1])
     corpus = os.path.abspath(sys.argv[2])
@@ -243,32 +273,12 @@ def main():
     legacy_before = os.path.exists(legacy_file)
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
     notes, peaks = [], []
-    print("| case | command | MB/s | ratio | goal | lines out | peak memory |")
-    print("|---|---|---:|---:|---|---:|---:|")
+    print(TABLE_HEAD)
     with tempfile.TemporaryDirectory() as workdir:
         for case in cases(talveron, corpus, os.path.join(workdir, "out.txt")):
             measure(case, workdir, corpus, rounds)
             ours = case.runs[0]
-            for k, run in enumerate(case.runs):
-                if run.timed_out or run.best is None:
-                    rate = f"timed out after {TIMEOUT_SECONDS} s"
-                else:
-                    rate = f"{case.size / 1e6 / run.best:,.0f}"
-                shown_ratio = goal = ""
-                if k > 0:
-                    ratio = run.best / ours.best if ours.best and run.best else None
-                    shown_ratio = f"{ratio:.2f}" if ratio else ""
-                    aim = case.goals[k - 1]
-                    if aim is not None:
-                        goal = f"≥ {aim:.2f}: " + ("met" if ratio and ratio >= aim else "missed")
-                lines = f"{run.lines:,}" if run.lines is not None else ""
-                peak = f"{run.peak_kb / 1024:.1f} MB" if run.peak_kb is not None else ""
-                title = case.title if k == 0 else ""
-                shown = run.shown.replace("|", "\\|")  # a bar inside a cell, even in code, needs its backslash
-                print(f"| {title} | `{shown}` | {rate} | {shown_ratio} | {goal} | {lines} | {peak} |")
-                bad = run.statuses - {0}
-                if bad:
-                    notes.append(f"`{run.shown}` exited with {', '.join(map(str, sorted(bad)))}")
+            print_rows(case, notes)
             for run in case.runs:
                 if run.peak_kb is not None and run.stages[-1][0] == talveron:
                     threads = 1 if "-j1" in run.stages[-1] else os.cpu_count()

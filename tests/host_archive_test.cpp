@@ -4,32 +4,17 @@
 
 #include <brotli/encode.h>
 #include <unistd.h>
-#include <zlib.h>
 #include <zstd.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/deflated.h"
 #include "tests/host_fixture.h"
 
 namespace {
 
 class HostArchiveTest : public HostTest {};
-
-// `bytes` compressed as a gzip member, or as a raw deflate stream.
-std::string Deflated(const std::string& bytes, bool gzip) {
-    z_stream z = {};
-    deflateInit2(&z, 9, Z_DEFLATED, gzip ? 31 : -15, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, bytes.size()) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 std::string Zstd(const std::string& bytes) {
     std::string out(ZSTD_compressBound(bytes.size()), '\0');

@@ -7,29 +7,15 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <random>
 #include <string>
 
 #include "host/byte_source.h"
 #include "host/unpack.h"
+#include "tests/deflated.h"
 
 namespace {
-
-std::string Member(const std::string& bytes, int level) {
-    z_stream z = {};
-    deflateInit2(&z, level, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, bytes.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 struct Unpacked {
     std::string bytes, error;
@@ -56,8 +42,8 @@ TEST(Unpack, SegmentsGiveWhatOneDecoderGives) {
             std::string text;
             std::size_t length = rng() % 4000;
             for (std::size_t k = 0; k < length; ++k) text += static_cast<char>(rng() % 4 ? 'a' + rng() % 3 : rng());
-            if (rng() % 4 == 0) text += Member(text.substr(0, rng() % 300), 6);  // a member inside a stored one
-            file += Member(text, rng() % 5 == 0 ? 0 : static_cast<int>(rng() % 10));
+            if (rng() % 4 == 0) text += Deflated(text.substr(0, rng() % 300), true, 6);  // a member inside a stored one
+            file += Deflated(text, true, rng() % 5 == 0 ? 0 : static_cast<int>(rng() % 10));
         }
         if (round % 7 == 3) file[rng() % file.size()] ^= 0x55;  // corrupt
         if (round % 7 == 5) file.resize(file.size() - 1 - rng() % 30);  // cut
