@@ -258,11 +258,7 @@ void SearchPart(Part& part) {
     InputStream in(fd);
     if (!OpenStream(*part.input, in)) return;
     if (WarcReader::Begins(reinterpret_cast<const unsigned char*>(in.head.data()), in.head.size())) {
-        if (in.stream) {
-            SearchArchive(part, *in.stream);
-        } else {
-            SearchArchive(part, in.descriptor);
-        }
+        SearchArchive(part, in.stream ? static_cast<ByteSource&>(*in.stream) : in.descriptor);
     } else if (in.stream) {
         talveron_harvest_read(ReadSource, in.stream.get(), keywords, &sink, &part.result);
     } else {
