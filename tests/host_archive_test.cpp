@@ -6,11 +6,13 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/deflated.h"
 #include "tests/host_fixture.h"
+#include "tests/random_pages.h"
 
 namespace {
 
@@ -126,6 +128,31 @@ TEST_F(HostArchiveTest, EachRecordIsAnInputNamedByItsTarget) {
     // A walk takes archives; threads give what one thread gives.
     Shell("mkdir d && cp a.warc d/ && cp a.warc.gz d/b.warc.gz && printf '<a href=\"http://p.jp\">' > d/p.html");
     EXPECT_EQ(Host({"-z", "-j3", "-c", "d"}).out, Host({"-z", "-j1", "-c", "d"}).out);
+}
+
+TEST_F(HostArchiveTest, RealPagesReadAlikeFromAnArchive) {
+    // Each real page as a crawler may keep it (as it came, chunked, gzip
+    // coded in chunks), in one archive compressed record by record: each
+    // record gives the page's own records under its address.
+    std::vector<std::string> names = RealPageNames();
+    if (names.empty()) GTEST_SKIP() << kRealPagesHint;
+    std::string archive, expected;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        std::string page = ReadRealPage(names[k]), uri = "http://real.jp/" + std::to_string(k);
+        std::string body = k % 3 == 0   ? Response("", page)
+                           : k % 3 == 1 ? Response("Transfer-Encoding: chunked\r\n", Chunked(page, 1000 + k))
+                                        : Response("Transfer-Encoding: chunked\r\nContent-Encoding: gzip\r\n",
+                                                   Chunked(Deflated(page), 777));
+        Write("r.warc.part", Record("response", uri, body));
+        Shell("gzip -c r.warc.part >> r.warc.gz");
+        Write("p.html", page);
+        std::istringstream records(Host({"-h", "--https", "p.html"}).out);
+        for (std::string line; std::getline(records, line);) expected += uri + "\t" + line + "\n";
+    }
+    ASSERT_FALSE(expected.empty());
+    HostRun run = Host({"-z", "--https", "--tsv", "r.warc.gz"});
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.err, "");
 }
 
 TEST_F(HostArchiveTest, AnArchiveCutShortKeepsTheRecordsBeforeTheCut) {
