@@ -67,11 +67,20 @@ public:
                 if (n == 0) {
                     done_ = true;
                     // An empty body (a 304, a 204) has nothing to decode.
-                    if (started_) return body.Broken(std::string("its ") + name_ + " content is cut short");
+                    if (started_ && !ended_) return body.Broken(std::string("its ") + name_ + " content is cut short");
                     return 0;
                 }
                 pos_ = 0;
                 length_ = static_cast<std::size_t>(n);
+            }
+            if (ended_) {
+                // More behind a member's or frame's end: another one, or
+                // bytes that are no content.
+                if (!Again(input_ + pos_, length_ - pos_)) {
+                    done_ = true;
+                    return body.Broken(std::string("its ") + name_ + " content has bytes behind its end");
+                }
+                ended_ = false;
             }
             started_ = true;
             std::size_t used = 0, made = 0;
@@ -82,7 +91,7 @@ public:
                 done_ = true;
                 return body.Broken(std::string("its ") + name_ + " content is corrupt");
             }
-            if (step == Step::kEnd) done_ = true;  // what may follow is not content
+            if (step == Step::kEnd) ended_ = true, full_ = false;
             if (made > 0) return static_cast<long>(made);
         }
         return 0;
@@ -92,6 +101,12 @@ protected:
     enum class Step { kMore, kEnd, kBroken };
     virtual Step Decode(const unsigned char* in, std::size_t inLength, std::size_t& used, unsigned char* out,
                         std::size_t outLength, std::size_t& made) = 0;
+    // Whether the bytes behind an end begin another member or frame (the
+    // decoder then takes it).
+    virtual bool Again(const unsigned char* in, std::size_t length) {
+        (void)in, (void)length;
+        return false;
+    }
 
 private:
     const char* name_;
@@ -99,6 +114,7 @@ private:
     std::size_t pos_ = 0, length_ = 0;
     bool full_ = false;  // the last step filled its room: the decoder may hold more
     bool started_ = false, done_ = false;
+    bool ended_ = false;  // a member or frame has ended
 };
 
 namespace {
@@ -130,6 +146,10 @@ protected:
         if (rc == Z_STREAM_END) return Step::kEnd;
         return rc == Z_OK || rc == Z_BUF_ERROR ? Step::kMore : Step::kBroken;
     }
+    bool Again(const unsigned char* in, std::size_t length) override {
+        if (!gzip_ || in[0] != 0x1f || (length > 1 && in[1] != 0x8b)) return false;
+        return inflateReset(&z_) == Z_OK;
+    }
 
 private:
     bool gzip_;
@@ -154,6 +174,7 @@ protected:
         if (ZSTD_isError(rc)) return Step::kBroken;
         return rc == 0 ? Step::kEnd : Step::kMore;
     }
+    bool Again(const unsigned char*, std::size_t) override { return true; }  // a frame follows, or the decoder says
 
 private:
     ZSTD_DStream* d_;
@@ -332,7 +353,7 @@ long HttpBody::ReadChunked(unsigned char* buffer, std::size_t size) {
             case Chunking::kDataEnd:
                 if (!ChunkLine(line) || !line.empty()) {
                     if (block_.Failed()) return errno = block_.Errno(), -1;
-                    return Broken("its chunked body is broken");
+                    return Broken(line.empty() ? "its chunked body is cut short" : "its chunked body is broken");
                 }
                 chunking_ = Chunking::kSize;
                 break;

@@ -22,6 +22,7 @@ struct InputSearch {
     InputOpener::Opened opened;
     std::string name;        // as named (or --label)
     std::string shownName;   // as shown in diagnostics
+    std::string sayAs;       // in front of its diagnostics (a record's: behind its archive's name)
     std::string listed;      // as -l, -L and -c name it
     std::string prefix;      // "NAME:" with -H
     bool named = false;      // its count comes after its name
@@ -294,7 +295,7 @@ void FinishInput(InputSearch& search) {
         // stand.
         ++counts.failed;
         run.trouble = true;
-        Say(search.shownName + ": " + search.unpackError);
+        Say(search.sayAs + ": " + search.unpackError);
     } else if (outcome.status == TALVERON_COMPLETED ||
                (outcome.status == TALVERON_STOPPED && !run.output->Failed())) {
         ++counts.searched;
@@ -327,10 +328,10 @@ std::string TsvName(const std::string& name);
 void Name(InputSearch& search, const std::string& name, bool withName) {
     const Options& options = *search.run->options;
     search.name = name;
-    search.shownName = ShownName(name);
+    search.shownName = search.sayAs = ShownName(name);
     // With -Z a name is followed by a 0 byte and shown as it is.
     search.listed = options.nullAfterName ? name : search.shownName;
-    search.named = withName;
+    search.named = withName || options.tsv;
     if (options.tsv)
         search.prefix = TsvName(name) + '\t';
     else if (withName)
@@ -349,6 +350,7 @@ void Tell(const Part& part, std::function<void()> what, std::size_t size) {
 // its own, named by its target, and told in its turn; a record that breaks
 // the rules is said with where it begins, and the search goes on behind it.
 void SearchArchive(Part& part, ByteSource& in) {
+    constexpr int kMalformedSaid = 10;
     InputSearch& archive = *part.input;
     RunState& run = *archive.run;
     const Options& options = *run.options;
@@ -366,7 +368,9 @@ void SearchArchive(Part& part, ByteSource& in) {
             break;
         }
         if (next == WarcReader::Next::kMalformed) {
-            ++archive.malformed;
+            // The first few are said; damage in a stream compressed whole
+            // turns all behind it into noise, and that is said once.
+            if (++archive.malformed > kMalformedSaid) continue;
             std::string said = archive.shownName + ": malformed WARC record at byte " + std::to_string(record.offset) +
                                (archive.decompressed ? " of the decompressed archive: " : ": ") + problem;
             Tell(part, [said] { Say(said); }, said.size());
@@ -378,11 +382,12 @@ void SearchArchive(Part& part, ByteSource& in) {
         one.input = std::make_shared<InputSearch>();
         one.input->run = &run;
         Name(*one.input, record.target, withName);
+        one.input->sayAs = archive.shownName + ": " + one.input->shownName;
         one.reporter = part.reporter;
         HttpBody body(reader);
         if (!body.Begin(response, problem)) {
             // Not searched, as an input that cannot be read.
-            std::string said = one.input->shownName + ": " + problem;
+            std::string said = one.input->sayAs + ": " + problem;
             Tell(part, [said, &run] {
                 Say(said);
                 ++run.attempted;
@@ -405,6 +410,11 @@ void SearchArchive(Part& part, ByteSource& in) {
             ++search->run->attempted;
             FinishInput(*search);
         }, 64);
+    }
+    if (archive.malformed > kMalformedSaid) {
+        std::string said = archive.shownName + ": " + std::to_string(archive.malformed - kMalformedSaid) +
+                           " more malformed WARC records";
+        Tell(part, [said] { Say(said); }, said.size());
     }
 }
 std::string TsvName(const std::string& name) {

@@ -97,6 +97,12 @@ std::string Gunzip(Stream& s) {
             z->next_in = in.get();
             if (z->avail_in == 0) break;
         }
+        if (!inMember && z->next_in[0] == 0) {
+            // Zero bytes behind the last member (a tape's or a tar's
+            // padding) are let pass, as gzip does.
+            while (z->avail_in > 0 && z->next_in[0] == 0) ++z->next_in, --z->avail_in, ++s.consumed;
+            continue;
+        }
         if (!inMember && (z->next_in[0] != 0x1f || (z->avail_in > 1 && z->next_in[1] != 0x8b))) {
             // What follows a member is another member or nothing.
             error = At("corrupt gzip data", s);
@@ -156,7 +162,10 @@ std::string Unzstd(Stream& s) {
         std::size_t room;
         unsigned char* at = s.Room(room);
         if (!at) break;
-        ZSTD_outBuffer output = {at, room, 0};
+        // A call that meets damage tells nothing of what it wrote: each
+        // call is given a block's worth of room, as zstd's own tool does, so
+        // that what came before the damaged block stands.
+        ZSTD_outBuffer output = {at, std::min(room, ZSTD_DStreamOutSize()), 0};
         std::size_t before = input.pos;
         pending = ZSTD_decompressStream(d, &output, &input);
         s.consumed += static_cast<long long>(input.pos - before);

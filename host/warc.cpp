@@ -85,13 +85,17 @@ WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem
                       std::to_string(recordLength_) + " bytes";
             return Next::kMalformed;
         }
-        if (!Fill(4) || std::memcmp(buffer_.get() + start_, "\r\n\r\n", 4) != 0) {
+        // The empty line (of LF line ends too, as some writers end lines).
+        std::size_t empty = Fill(2) && std::memcmp(buffer_.get() + start_, "\n\n", 2) == 0           ? 2
+                            : Fill(4) && std::memcmp(buffer_.get() + start_, "\r\n\r\n", 4) == 0 ? 4
+                                                                                               : 0;
+        if (empty == 0) {
             if (failed_) return Next::kFailed;
             resynchronise_ = true;
             problem = "its block is not followed by an empty line";
             return Next::kMalformed;
         }
-        start_ += 4;
+        start_ += empty;
     }
     if (resynchronise_) {
         Next found = Resynchronise();
@@ -184,7 +188,7 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
                 last = &record.target;
             } else if (strcasecmp(name.c_str(), "Content-Length") == 0) {
                 haveLength = true;
-                badLength = value.empty() || value.size() > 15 ||
+                badLength = value.empty() || value.size() > 18 ||
                             value.find_first_not_of("0123456789") != std::string::npos;
                 if (!badLength) record.length = std::stoll(value);
             }
@@ -209,5 +213,10 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     inRecord_ = true;
     blockLeft_ = recordLength_ = record.length;
     recordOffset_ = record.offset;
+    if (record.target.empty() && (record.type == "response" || record.type == "resource")) {
+        // Framed as it should be, but nameless: passed over by its length.
+        problem = "it has no WARC-Target-URI";
+        return Next::kMalformed;
+    }
     return Next::kRecord;
 }

@@ -96,7 +96,7 @@ TEST_F(HostArchiveTest, EachRecordIsAnInputNamedByItsTarget) {
     std::size_t lost = archive.find("WARC/1.0\r\nWARC-Type: response\r\n\r\n");
     std::size_t unended = archive.find("WARC/1.1\r\nWARC-Type: response\r\nWARC-Target-URI: <http://unended.jp/>");
     EXPECT_EQ(run.err,
-              "talveron: http://lzw.jp/: not searched: content coding compress is not decoded\n"
+              "talveron: a.warc: http://lzw.jp/: not searched: content coding compress is not decoded\n"
               "talveron: a.warc: malformed WARC record at byte " + std::to_string(lost) +
                   ": it has no Content-Length\n"
               "talveron: a.warc: malformed WARC record at byte " + std::to_string(unended) +
@@ -168,14 +168,71 @@ TEST_F(HostArchiveTest, AnArchiveCutShortKeepsTheRecordsBeforeTheCut) {
         << run.err;
 }
 
+TEST_F(HostArchiveTest, WhatCrawlersAndServersLeaveIsReadOrSaid) {
+    // Bodies of more than one gzip member or zstd frame, bytes behind a
+    // body's end, a record without its address, LF line ends, a cut chunked
+    // body: nothing is dropped without a word.
+    std::string two = "<a href=\"http://m1.jp\">", second = "<a href=\"http://m2.jp\">";
+    std::string archive =
+        Record("response", "http://gz.jp/", Response("Content-Encoding: gzip\r\n", Deflated(two) + Deflated(second))) +
+        Record("response", "http://zs.jp/", Response("Content-Encoding: zstd\r\n", Zstd(two) + Zstd(second))) +
+        Record("response", "http://junk.jp/", Response("Content-Encoding: gzip\r\n", Deflated(two) + "<a href")) +
+        "WARC/1.0\r\nWARC-Type: resource\r\nContent-Length: 3\r\n\r\nabc\r\n\r\n" +
+        "WARC/1.0\nWARC-Type: resource\nWARC-Target-URI: file:///lf\nContent-Length: " + std::to_string(two.size()) +
+        "\n\n" + two + "\n\n" +
+        Record("response", "http://cut.jp/", Response("Transfer-Encoding: chunked\r\n", "40\r\n" + two));
+    Write("a.warc", archive);
+    HostRun run = Host({"-h", "a.warc"});
+    EXPECT_EQ(run.out, "http://m1.jp/\nhttp://m2.jp/\nhttp://m1.jp/\nhttp://m2.jp/\nhttp://m1.jp/\nhttp://m1.jp/\n"
+                       "http://m1.jp/\n");
+    EXPECT_EQ(run.err, "talveron: a.warc: http://junk.jp/: its gzip content has bytes behind its end\n"
+                       "talveron: a.warc: malformed WARC record at byte " +
+                           std::to_string(archive.find("WARC/1.0\r\nWARC-Type: resource")) +
+                           ": it has no WARC-Target-URI\n"
+                           "talveron: a.warc: http://cut.jp/: its chunked body is cut short\n");
+    // Counts are named by --tsv as records are, for one input too.
+    EXPECT_EQ(Host({"--tsv", "-c", "a.warc"}).out.substr(0, 15), "http://gz.jp/\t2");
+    Write("p.html", two);
+    EXPECT_EQ(Host({"--tsv", "-c", "p.html"}).out, "p.html\t1\n");
+}
+
+TEST_F(HostArchiveTest, ManyBrokenRecordsAreSaidInFewLinesAndDamageLosesNothingBefore) {
+    // Damage in an archive compressed whole turns what follows it into
+    // noise: the first ten broken records are said, then how many more.
+    std::string archive;
+    for (int i = 0; i < 30; ++i) archive += "WARC/1.0\r\nWARC-Type: response\r\n\r\n<a href=\"http://n.jp\">\r\n";
+    archive += Record("response", "http://last.jp/", Response("", kPage));
+    Write("w.warc", archive);
+    HostRun run = Host({"-c", "w.warc"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "http://last.jp/:2\n");
+    std::size_t lines = 0;
+    for (char c : run.err) lines += c == '\n';
+    EXPECT_EQ(lines, 11u) << run.err;
+    const std::string more = "talveron: w.warc: 20 more malformed WARC records\n";
+    EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), more.size())), more) << run.err;
+    // A zstd page damaged in its middle keeps what its decoder gave before
+    // the damage, as zstd -dc does.
+    std::string page;
+    for (int i = 0; i < 3000; ++i) page += "<a href=\"http://h" + std::to_string(i) + ".jp/\">" + std::string(2000, 'x');
+    std::string frame = Zstd(page);
+    frame[frame.size() / 2] ^= 0xff;
+    Write("z.html.zst", frame);
+    long long kept = std::stoll(Host({"-z", "-c", "z.html.zst"}).out);
+    long long tool = std::stoll(Host({"-c"}, "zstd -dc z.html.zst 2>/dev/null | ").out);
+    EXPECT_GE(kept, tool);
+}
+
 TEST_F(HostArchiveTest, StreamsEndingOnAWholeChunkDecompressWithoutComplaint) {
     // A page whose decompressed size is a whole number of the decompressor's
     // chunks: its end falls where the decoder's room ends.
     std::string page = kPage;
     page += std::string((1 << 20) - page.size(), 'x');
     Write("p.html", page);
-    Shell("gzip -k p.html && zstd -q p.html && bzip2 -k p.html && xz -k p.html");
-    for (const char* name : {"p.html.gz", "p.html.zst", "p.html.bz2", "p.html.xz"}) {
+    // (Zero bytes behind the last gzip member, as tar pads, are no damage.)
+    Shell("gzip -k p.html && zstd -q p.html && bzip2 -k p.html && xz -k p.html && "
+          "{ cat p.html.gz; head -c 1000 /dev/zero; } > padded.html.gz");
+    for (const char* name : {"p.html.gz", "p.html.zst", "p.html.bz2", "p.html.xz", "padded.html.gz"}) {
         HostRun run = Host({"-z", "-c", name});
         EXPECT_EQ(run.out, "2\n") << name;
         EXPECT_EQ(run.status, 0) << name << run.err;
