@@ -20,38 +20,21 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string Trimmed(const char* begin, const char* end) {
-    while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
-    while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
-    return std::string(begin, end);
-}
-
 // The codings of a list field ("gzip, chunked"), lower case, "identity"
 // left out.
 std::vector<std::string> Codings(const std::string& field) {
     std::vector<std::string> codings;
     for (std::size_t at = 0; at <= field.size();) {
         std::size_t comma = std::min(field.find(',', at), field.size());
-        std::string coding = Lower(Trimmed(field.data() + at, field.data() + comma));
+        std::string coding = Lower(FieldValue(field.data() + at, field.data() + comma));
         if (!coding.empty() && coding != "identity") codings.push_back(coding);
         at = comma + 1;
     }
     return codings;
 }
 
-// Where the header block in `bytes` ends (behind its empty line), or 0.
-std::size_t HeaderEnd(const unsigned char* bytes, std::size_t length) {
-    for (std::size_t k = 0; k + 1 < length; ++k) {
-        const void* lf = std::memchr(bytes + k, '\n', length - k);
-        if (!lf) return 0;
-        k = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - bytes);
-        if (k + 1 < length && bytes[k + 1] == '\n') return k + 2;
-        if (k + 2 < length && bytes[k + 1] == '\r' && bytes[k + 2] == '\n') return k + 3;
-    }
-    return 0;
-}
-
 }  // namespace
+
 
 // A content coding, undone on the compressed bytes that the body gives.
 class HttpBody::Decoder {
@@ -221,7 +204,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
             at = block_.Peek(have, want);
             // No further than `want`, however much is at hand: the same
             // archive read in other pieces reads alike.
-            if (at && (length = HeaderEnd(at, std::min(have, want))) > 0) break;
+            if (at && (length = HeaderBlockEnd(at, std::min(have, want))) > 0) break;
             if (have < want || want >= WarcReader::kHeaderMax) {
                 problem = have < want ? "its HTTP header block does not end"
                                       : "its HTTP header block is longer than " +
@@ -240,7 +223,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
             const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
             const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)));
             if (colon) {
-                std::string name(line, colon), value = Trimmed(colon + 1, stop);
+                std::string name(line, colon), value = FieldValue(colon + 1, stop);
                 if (strcasecmp(name.c_str(), "Transfer-Encoding") == 0) transfer += "," + value;
                 if (strcasecmp(name.c_str(), "Content-Encoding") == 0) content += "," + value;
             }
@@ -252,7 +235,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
 
     std::vector<std::string> transfers = Codings(transfer), contents = Codings(content);
     if (transfers.size() > 1 || (transfers.size() == 1 && transfers[0] != "chunked")) {
-        problem = "not searched: transfer coding " + Trimmed(transfer.data() + 1, transfer.data() + transfer.size()) + " is not undone";
+        problem = "not searched: transfer coding " + FieldValue(transfer.data() + 1, transfer.data() + transfer.size()) + " is not undone";
         return false;
     }
     chunked_ = !transfers.empty();
@@ -267,7 +250,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
             decoder_.reset(new BrotliDecoder);
     }
     if (!decoder_) {
-        problem = "not searched: content coding " + Trimmed(content.data() + 1, content.data() + content.size()) + " is not decoded";
+        problem = "not searched: content coding " + FieldValue(content.data() + 1, content.data() + content.size()) + " is not decoded";
         return false;
     }
     return true;
@@ -331,7 +314,7 @@ long HttpBody::ReadChunked(unsigned char* buffer, std::size_t size) {
                     char c = line[digits++];
                     value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
                 }
-                std::string rest = Trimmed(line.data() + digits, line.data() + line.size());
+                std::string rest = FieldValue(line.data() + digits, line.data() + line.size());
                 if (digits == 0 || (!rest.empty() && rest[0] != ';')) return Broken("its chunked body is broken");
                 chunkLeft_ = value;
                 chunking_ = value > 0 ? Chunking::kData : Chunking::kTrailer;

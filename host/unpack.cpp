@@ -265,16 +265,6 @@ Packing PackingOf(const unsigned char* head, std::size_t length) {
     return Packing::kNone;
 }
 
-const char* PackingName(Packing packing) {
-    switch (packing) {
-        case Packing::kGzip: return "gzip";
-        case Packing::kZstd: return "zstd";
-        case Packing::kBzip2: return "bzip2";
-        case Packing::kXz: return "xz";
-        default: return "plain";
-    }
-}
-
 namespace {
 
 // Whether a gzip member begins at `at` of the file: its header is sound and

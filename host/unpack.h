@@ -21,7 +21,6 @@ enum class Packing { kNone, kGzip, kZstd, kBzip2, kXz };
 // The packing that the first bytes of an input tell (kNone for anything
 // else, or fewer bytes than a magic number).
 Packing PackingOf(const unsigned char* head, std::size_t length);
-const char* PackingName(Packing packing);
 
 // The bytes that tell a packing, at most.
 constexpr std::size_t kPackingHead = 6;
@@ -72,7 +71,6 @@ private:
     long long MemberStart(std::size_t k);
     void Deliver(Segment& segment);
     void Done(Segment& segment, const std::string& error);
-    bool Startable();
 
     // The decompressed bytes go from the threads to the search in chunks,
     // so that each side works on one while the other works on the next.

@@ -11,15 +11,26 @@ namespace {
 constexpr char kVersion[] = "WARC/1.";
 constexpr std::size_t kVersionLength = sizeof kVersion - 1;
 
-std::string Trimmed(const char* begin, const char* end) {
+bool IsVersionLine(const std::string& line) { return line == "WARC/1.0" || line == "WARC/1.1"; }
+
+}  // namespace
+
+std::size_t HeaderBlockEnd(const unsigned char* bytes, std::size_t length) {
+    for (std::size_t k = 0; k + 1 < length; ++k) {
+        const void* lf = std::memchr(bytes + k, '\n', length - k);
+        if (!lf) return 0;
+        k = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - bytes);
+        if (k + 1 < length && bytes[k + 1] == '\n') return k + 2;
+        if (k + 2 < length && bytes[k + 1] == '\r' && bytes[k + 2] == '\n') return k + 3;
+    }
+    return 0;
+}
+
+std::string FieldValue(const char* begin, const char* end) {
     while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
     while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
     return std::string(begin, end);
 }
-
-bool IsVersionLine(const std::string& line) { return line == "WARC/1.0" || line == "WARC/1.1"; }
-
-}  // namespace
 
 WarcReader::WarcReader(ByteSource& in) : in_(in), buffer_(new unsigned char[kBufferSize]) {}
 
@@ -134,29 +145,11 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     record.offset = Offset();
     // The whole header at hand: up to the empty line behind it.
     std::size_t length = 0;
-    for (std::size_t scanned = 0;;) {
+    for (;;) {
         // Looked for in the first kHeaderMax bytes only, however many are
         // at hand: the same archive read in other pieces reads alike.
-        const unsigned char* at = buffer_.get() + start_;
         std::size_t have = std::min(end_ - start_, kHeaderMax);
-        const void* blank = nullptr;
-        for (std::size_t from = scanned; !blank && from < have;) {
-            const void* lf = std::memchr(at + from, '\n', have - from);
-            if (!lf) break;
-            std::size_t k = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - at);
-            if (k + 1 < have && at[k + 1] == '\n')
-                blank = at + k + 2;
-            else if (k + 2 < have && at[k + 1] == '\r' && at[k + 2] == '\n')
-                blank = at + k + 3;
-            else if (k + 2 >= have)
-                break;  // what follows this line end is not at hand yet
-            from = k + 1;
-            scanned = from;
-        }
-        if (blank) {
-            length = static_cast<std::size_t>(static_cast<const unsigned char*>(blank) - at);
-            break;
-        }
+        if ((length = HeaderBlockEnd(buffer_.get() + start_, have)) > 0) break;
         if (have >= kHeaderMax || !Fill(have + 1)) {
             if (failed_) return Next::kFailed;
             resynchronise_ = true;
@@ -170,15 +163,15 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     const char* begin = reinterpret_cast<const char*>(buffer_.get() + start_);
     const char* end = begin + length;
     const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', length));
-    std::string version = Trimmed(begin, lineEnd);
+    std::string version = FieldValue(begin, lineEnd);
     bool haveLength = false, badLength = false;
     std::string* last = nullptr;  // the field a folded line continues
     for (const char* line = lineEnd + 1; line < end;) {
         const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
         if (line[0] == ' ' || line[0] == '\t') {
-            if (last) *last += " " + Trimmed(line, stop);
+            if (last) *last += " " + FieldValue(line, stop);
         } else if (const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)))) {
-            std::string name(line, colon), value = Trimmed(colon + 1, stop);
+            std::string name(line, colon), value = FieldValue(colon + 1, stop);
             last = nullptr;
             if (strcasecmp(name.c_str(), "WARC-Type") == 0) {
                 record.type = value;

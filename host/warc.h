@@ -11,6 +11,13 @@
 
 #include "byte_source.h"
 
+// Header blocks, as a record and its HTTP response both have them: where
+// the block in `bytes` ends (behind its empty line; LF line ends taken
+// too), or 0 when it does not end there; and a field's value with the
+// blanks and CR around it trimmed.
+std::size_t HeaderBlockEnd(const unsigned char* bytes, std::size_t length);
+std::string FieldValue(const char* begin, const char* end);
+
 struct WarcRecord {
     long long offset = 0;  // where its first line begins in the archive (decompressed)
     std::string type;      // WARC-Type
