@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "framework/cstring.h"
-#include "face/export.h"
+#include "api/export.h"
 #include "runtime/runtime.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "framework/cstring.h"
-#include "face/export.h"
-#include "module/module_state.h"
+#include "api/export.h"
+#include "lifecycle/module_state.h"
 #include "runtime/runtime.h"
 #include "search/searcher.h"
 #include "search/scan_kernels.h"

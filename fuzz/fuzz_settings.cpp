@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "module/messages.h"
-#include "module/module_state.h"
+#include "messages/messages.h"
+#include "lifecycle/module_state.h"
 #include "settings/settings.h"
 #include "tests/fake_files.h"
 

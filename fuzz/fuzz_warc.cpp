@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "host/byte_source.h"
-#include "host/http_body.h"
-#include "host/warc.h"
+#include "read/byte_source.h"
+#include "read/http_body.h"
+#include "read/warc.h"
 
 namespace {
 

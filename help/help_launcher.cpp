@@ -1,6 +1,6 @@
 #include "help/help.h"
 
-#include "module/module_state.h"
+#include "lifecycle/module_state.h"
 #include "runtime/runtime.h"
 
 void ShowHelp() { RunViewer(HELP_VIEWER_PATH, HELP_ARGUMENT); }

@@ -23,7 +23,7 @@
 
 class Jobs {
 public:
-    class Job;
+    struct Job;
 
     // What a job's work reports through.
     class Reporter {

@@ -9,11 +9,11 @@
 #include <memory>
 #include <vector>
 
-#include "byte_source.h"
-#include "http_body.h"
+#include "read/byte_source.h"
+#include "read/http_body.h"
 #include "messages.h"
-#include "unpack.h"
-#include "warc.h"
+#include "read/unpack.h"
+#include "read/warc.h"
 #include "talveron.h"
 
 // One input's search and what it tells, shared by its parts.

@@ -15,7 +15,7 @@
 // that follows begins where the last of them leaves the next cycle.
 #include <cstring>
 
-#include "module/messages.h"
+#include "messages/messages.h"
 #include "search/opening.h"
 #include "search/searcher.h"
 

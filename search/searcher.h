@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "module/limits.h"
+#include "lifecycle/limits.h"
 #include "search/scan_kernels.h"
 
 // Why an address behind a recognised anchor becomes no record.

@@ -1,6 +1,6 @@
 // The settings file's one-byte reader.
-#include "module/messages.h"
-#include "module/module_state.h"
+#include "messages/messages.h"
+#include "lifecycle/module_state.h"
 #include "runtime/runtime.h"
 #include "settings/settings.h"
 

@@ -1,6 +1,6 @@
 // Loading the keyword slots and the extra value from the settings file.
-#include "module/messages.h"
-#include "module/module_state.h"
+#include "messages/messages.h"
+#include "lifecycle/module_state.h"
 #include "runtime/runtime.h"
 #include "settings/settings.h"
 

@@ -1,8 +1,8 @@
 // Saving the keyword slots and the extra value to the settings file.
 #include <cstring>
 
-#include "module/messages.h"
-#include "module/module_state.h"
+#include "messages/messages.h"
+#include "lifecycle/module_state.h"
 #include "runtime/runtime.h"
 #include "settings/settings.h"
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "module/messages.h"
-#include "face/export.h"
-#include "module/limits.h"
+#include "messages/messages.h"
+#include "api/export.h"
+#include "lifecycle/limits.h"
 #include "search/searcher.h"
 #include "settings/settings.h"
 #include "tests/failing_malloc.h"

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "framework/cstring.h"
-#include "face/export.h"
-#include "module/module_state.h"
+#include "api/export.h"
+#include "lifecycle/module_state.h"
 #include "settings/settings.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/messages.h"
+#include "messages/messages.h"
 #include "settings/settings.h"
 #include "tests/search_fixture.h"
 

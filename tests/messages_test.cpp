@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "module/messages.h"
+#include "messages/messages.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "tests/scan_model.h"
 
-#include "module/messages.h"
+#include "messages/messages.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "framework/cstring.h"
-#include "face/export.h"
-#include "module/module_state.h"
+#include "api/export.h"
+#include "lifecycle/module_state.h"
 #include "search/searcher.h"
 #include "tests/fake_files.h"
 

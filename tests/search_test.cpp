@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "module/messages.h"
-#include "face/export.h"
-#include "module/limits.h"
+#include "messages/messages.h"
+#include "api/export.h"
+#include "lifecycle/limits.h"
 #include "search/searcher.h"
 #include "tests/scan_model.h"
 #include "tests/search_fixture.h"

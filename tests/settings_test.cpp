@@ -11,8 +11,8 @@
 #include <string>
 
 #include "help/help.h"
-#include "module/messages.h"
-#include "module/module_state.h"
+#include "messages/messages.h"
+#include "lifecycle/module_state.h"
 #include "settings/settings.h"
 #include "tests/fake_files.h"
 

@@ -11,8 +11,8 @@
 #include <random>
 #include <string>
 
-#include "host/byte_source.h"
-#include "host/unpack.h"
+#include "read/byte_source.h"
+#include "read/unpack.h"
 #include "tests/deflated.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "framework/cstring.h"
-#include "face/export.h"
-#include "module/messages.h"
-#include "module/module_state.h"
+#include "api/export.h"
+#include "messages/messages.h"
+#include "lifecycle/module_state.h"
 #include "help/help.h"
 #include "runtime/runtime.h"
 #include "settings/settings.h"

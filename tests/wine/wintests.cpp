@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "help/help.h"
-#include "module/module_state.h"
+#include "lifecycle/module_state.h"
 #include "settings/settings.h"
 #include "tests/hex.h"
 #include "tests/wine/host_kit.h"

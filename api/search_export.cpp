@@ -5,10 +5,10 @@
 #include <atomic>
 #include <cstring>
 
-#include "face/export.h"
-#include "module/messages.h"
-#include "module/module_object.h"
-#include "module/module_state.h"
+#include "api/export.h"
+#include "messages/messages.h"
+#include "lifecycle/module_object.h"
+#include "lifecycle/module_state.h"
 #include "runtime/runtime.h"
 #include "search/searcher.h"
 

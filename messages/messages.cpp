@@ -1,4 +1,4 @@
-#include "module/messages.h"
+#include "messages/messages.h"
 
 #include "runtime/runtime.h"
 

@@ -2,8 +2,8 @@
 // TALVERON_TRACE_LIFECYCLE can log when each one is built and destroyed, to
 // LIFECYCLE.TXT in the current directory. The shipped module is built
 // without it: then the names are dropped and nothing is logged.
-#ifndef TALVERON_MODULE_MODULE_OBJECT_H
-#define TALVERON_MODULE_MODULE_OBJECT_H
+#ifndef TALVERON_LIFECYCLE_MODULE_OBJECT_H
+#define TALVERON_LIFECYCLE_MODULE_OBJECT_H
 
 #include "framework/cstring.h"
 

@@ -1,8 +1,8 @@
 // -z: compressed inputs (gzip, zstd, bzip2, xz, known by their first bytes)
 // are decompressed on a thread of their own, whose chunks the search reads,
 // so that the search hides behind the decompression.
-#ifndef TALVERON_HOST_UNPACK_H
-#define TALVERON_HOST_UNPACK_H
+#ifndef TALVERON_READ_UNPACK_H
+#define TALVERON_READ_UNPACK_H
 
 #include <condition_variable>
 #include <cstddef>
@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "byte_source.h"
+#include "read/byte_source.h"
 #include <string>
 #include <thread>
 

@@ -1,7 +1,7 @@
 // The library's identity and the home of the export's messages on Linux.
 #include <atomic>
 
-#include "module/version.h"
+#include "lifecycle/version.h"
 #include "runtime/runtime.h"
 #include "talveron.h"
 

@@ -1,7 +1,7 @@
 // A stream of bytes that a search reads: a descriptor, a decompressor's
 // output, a record of a web archive, an HTTP body.
-#ifndef TALVERON_HOST_BYTE_SOURCE_H
-#define TALVERON_HOST_BYTE_SOURCE_H
+#ifndef TALVERON_READ_BYTE_SOURCE_H
+#define TALVERON_READ_BYTE_SOURCE_H
 
 #include <cstddef>
 #include <string>

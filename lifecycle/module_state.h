@@ -2,11 +2,11 @@
 // keeps them as its host may look at them; a search itself keeps its own),
 // the settings file and the help launcher. Defined in module_state.cpp in the
 // order in which loading constructs them.
-#ifndef TALVERON_MODULE_MODULE_STATE_H
-#define TALVERON_MODULE_MODULE_STATE_H
+#ifndef TALVERON_LIFECYCLE_MODULE_STATE_H
+#define TALVERON_LIFECYCLE_MODULE_STATE_H
 
-#include "module/limits.h"
-#include "module/module_object.h"
+#include "lifecycle/limits.h"
+#include "lifecycle/module_object.h"
 
 extern ModuleString g_strHelpDir;                 // prefix of the help viewer's path; never assigned
 extern ModuleString g_strOutFile;                 // name of the result file

@@ -1,4 +1,4 @@
-#include "http_body.h"
+#include "read/http_body.h"
 
 #include <brotli/decode.h>
 #include <strings.h>

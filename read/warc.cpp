@@ -1,4 +1,4 @@
-#include "warc.h"
+#include "read/warc.h"
 
 #include <strings.h>
 

@@ -2,15 +2,15 @@
 // body behind the header block, its chunked transfer coding undone and its
 // content coding (gzip, deflate, zstd, br) decoded; for anything else, the
 // block as it is.
-#ifndef TALVERON_HOST_HTTP_BODY_H
-#define TALVERON_HOST_HTTP_BODY_H
+#ifndef TALVERON_READ_HTTP_BODY_H
+#define TALVERON_READ_HTTP_BODY_H
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
-#include "byte_source.h"
-#include "warc.h"
+#include "read/byte_source.h"
+#include "read/warc.h"
 
 class HttpBody final : public ByteSource {
 public:

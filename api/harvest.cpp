@@ -5,8 +5,8 @@
 #include <new>
 
 #include "talveron.h"
-#include "module/limits.h"
-#include "module/messages.h"
+#include "lifecycle/limits.h"
+#include "messages/messages.h"
 #include "search/range_cut.h"
 #include "search/searcher.h"
 

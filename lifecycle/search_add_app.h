@@ -1,7 +1,7 @@
 // The module's application object: constructed at load, destroyed at unload,
 // never initialised or run.
-#ifndef TALVERON_MODULE_SEARCH_ADD_APP_H
-#define TALVERON_MODULE_SEARCH_ADD_APP_H
+#ifndef TALVERON_LIFECYCLE_SEARCH_ADD_APP_H
+#define TALVERON_LIFECYCLE_SEARCH_ADD_APP_H
 
 #include "framework/afxwin.h"
 

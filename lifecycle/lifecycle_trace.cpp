@@ -1,5 +1,5 @@
 // The lifecycle log of a TALVERON_TRACE_LIFECYCLE build.
-#include "module/module_object.h"
+#include "lifecycle/module_object.h"
 
 #ifdef TALVERON_TRACE_LIFECYCLE
 

@@ -2,14 +2,14 @@
 // the other, each a header block and a block of Content-Length bytes, then
 // an empty line. A record that breaks these rules is told and passed over:
 // reading goes on at the next line that begins a record.
-#ifndef TALVERON_HOST_WARC_H
-#define TALVERON_HOST_WARC_H
+#ifndef TALVERON_READ_WARC_H
+#define TALVERON_READ_WARC_H
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
-#include "byte_source.h"
+#include "read/byte_source.h"
 
 // Header blocks, as a record and its HTTP response both have them: where
 // the block in `bytes` ends (behind its empty line; LF line ends taken

@@ -1,6 +1,6 @@
 // The module's fixed capacities, the same for the export and the library.
-#ifndef TALVERON_MODULE_LIMITS_H
-#define TALVERON_MODULE_LIMITS_H
+#ifndef TALVERON_LIFECYCLE_LIMITS_H
+#define TALVERON_LIFECYCLE_LIMITS_H
 
 // Keyword slots, filled from the keyword line split at its spaces.
 constexpr int kKeywordSlots = 6;

@@ -1,4 +1,4 @@
-#include "unpack.h"
+#include "read/unpack.h"
 
 #include <bzlib.h>
 #include <isa-l/igzip_lib.h>

@@ -1,6 +1,6 @@
-#include "module/search_add_app.h"
+#include "lifecycle/search_add_app.h"
 
-#include "module/module_object.h"
+#include "lifecycle/module_object.h"
 
 const AFX_MSGMAP CSearchAddApp::messageMap = {&CWinApp::messageMap, nullptr};
 

@@ -1,7 +1,7 @@
 /* The module's version and description: the one place that declares them,
    read by the version resource (version.rc) and by the module's code. */
-#ifndef TALVERON_MODULE_VERSION_H
-#define TALVERON_MODULE_VERSION_H
+#ifndef TALVERON_LIFECYCLE_VERSION_H
+#define TALVERON_LIFECYCLE_VERSION_H
 
 #define TALVERON_VERSION_MAJOR 1
 #define TALVERON_VERSION_MINOR 0

@@ -1,8 +1,8 @@
 // The texts and captions of the module's message boxes: Shift_JIS
 // (code page 932) bytes, written as escapes so that the source file's own
 // encoding cannot change them. Each line gives the text in Japanese.
-#ifndef TALVERON_MODULE_MESSAGES_H
-#define TALVERON_MODULE_MESSAGES_H
+#ifndef TALVERON_MESSAGES_MESSAGES_H
+#define TALVERON_MESSAGES_MESSAGES_H
 
 // アドレスの取得を開始します。 (address collection is starting)
 #define MSG_SEARCH_START                                                         \

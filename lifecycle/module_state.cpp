@@ -1,9 +1,9 @@
 // The module-level objects, in the order in which loading constructs them;
 // unloading destroys them in the reverse order. They must stay in this one
 // file: across files the order of construction is not defined.
-#include "module/module_state.h"
+#include "lifecycle/module_state.h"
 
-#include "module/search_add_app.h"
+#include "lifecycle/search_add_app.h"
 
 CSearchAddApp theApp;
 

@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "framework/afxwin.h"
-#include "module/module_object.h"
+#include "lifecycle/module_object.h"
 
 namespace {
 
