@@ -1,5 +1,7 @@
 #include "inputs.h"
 
+#include "talveron.h"
+
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <strings.h>
@@ -33,22 +35,7 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 bool WalkFilter::InDefaultSet(const std::string& base) const {
-    std::string name = base;
-    if (compressedToo) {
-        // With -z, a page kind followed by a compressor's suffix.
-        for (const char* packed : {".gz", ".zst", ".bz2", ".xz"}) {
-            std::size_t n = std::strlen(packed);
-            if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, packed) == 0) {
-                name.resize(name.size() - n);
-                break;
-            }
-        }
-    }
-    for (const char* suffix : {".htm", ".html", ".xhtml", ".xht", ".shtml", ".warc"}) {
-        std::size_t n = std::strlen(suffix);
-        if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0) return true;
-    }
-    return false;
+    return talveron_name_kind(base.c_str(), compressedToo ? TALVERON_DECOMPRESS : 0) >= 0;
 }
 
 bool WalkFilter::FileWanted(const std::string& base) const {

@@ -1,15 +1,6 @@
 // talveron: prints the web addresses of the anchors of HTML pages, the way
 // the module finds them, one per line; grep is its model on the command
 // line. See --help and talveron(1).
-//
-// The search of each input is the module's (talveron_harvest); this program
-// checks its standard descriptors and files (descriptors.cpp), chooses the
-// inputs (inputs.cpp), parses the command line (options.cpp), searches the
-// inputs on its threads in order (searches.cpp, jobs.cpp), writes the
-// records (output.cpp) and the dropped addresses (rejected.cpp), shows
-// progress and the summary (progress.cpp), says everything on standard
-// error through one path (messages.cpp), cleans up on signals
-// (signals.cpp), and keeps the legacy OUT.TXT behaviour (out_txt.cpp).
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -28,8 +20,10 @@
 #include "output.h"
 #include "progress.h"
 #include "rejected.h"
+#include "printers.h"
 #include "searches.h"
 #include "signals.h"
+#include "trouble.h"
 #include "talveron.h"
 
 namespace {
@@ -57,7 +51,7 @@ WalkFilter FilterOf(const Options& options) {
 
 // After a run whose walks found nothing to search: which filter left the
 // files out, and how to take them.
-void SayNothingSearched(const WalkTally& tally) {
+std::string NothingSearched(const WalkTally& tally) {
     std::string why;
     auto add = [&](long long n, const std::string& what) {
         if (n) why += (why.empty() ? "" : "; ") + std::to_string(n) + " " + what;
@@ -69,7 +63,7 @@ void SayNothingSearched(const WalkTally& tally) {
     add(tally.excludedDirs, "directory(ies) matched by --exclude-dir");
     add(tally.links, "link(s) not followed (-R follows them)");
     add(tally.others, "device(s), pipe(s) or socket(s)");
-    Say("no files were searched: the walk left out " + why);
+    return "no files were searched: the walk left out " + why;
 }
 
 // --list-inputs: the names, each ended by a 0 byte, as they are named to a
@@ -157,6 +151,9 @@ int Harvest(const Options& options) {
 
     WalkFilter filter = FilterOf(options);
     RunCounts counts;
+    Trouble trouble(counts);
+    std::unique_ptr<Printer> printer = MakePrinter(options, output, counts);
+    RejectedPrinter rejectedPrinter(options, rejected, counts);
     Progress progress(showProgress, showProgress && !names ? CountInputs(options.inputs, filter) : -1);
     // The opener takes the walk's reports.
     InputWalker walker(options.inputs, filter, nullptr, names, options.files0From == "-");
@@ -176,8 +173,10 @@ int Harvest(const Options& options) {
     RunState run;
     run.options = &options;
     run.output = &output;
-    run.rejected = &rejected;
+    run.printer = printer.get();
+    run.rejected = &rejectedPrinter;
     run.counts = &counts;
+    run.trouble = &trouble;
     run.progress = &progress;
     run.opener = &opener;
     run.where = &where;
@@ -190,19 +189,13 @@ int Harvest(const Options& options) {
     });
     bool inputIsOutput = run.inputIsOutput;
     long long attempted = run.attempted;
-    bool trouble = run.trouble;
     bool found = run.found;
     progress.End();
-    if (walker.NamesError()) {
-        Diagnose(ShownName(options.files0From), walker.NamesError());
-        trouble = true;
-    }
+    if (walker.NamesError()) trouble.RunFailed(ShownName(options.files0From), walker.NamesError());
     bool nothingSearched = attempted == 0 && walker.WalksDirectories() && !output.Failed();
     const WalkTally& tally = walker.Tally();
-    if (nothingSearched && (tally.notInSet || tally.excluded || tally.excludedDirs || tally.links || tally.others)) {
-        SayNothingSearched(tally);
-        trouble = true;
-    }
+    if (nothingSearched && (tally.notInSet || tally.excluded || tally.excludedDirs || tally.links || tally.others))
+        trouble.RunFailed(NothingSearched(tally));
 
     // The run has ended: its files replace what they name, unless a write
     // failed, or --all-or-nothing and an input was not searched, or an
@@ -214,9 +207,9 @@ int Harvest(const Options& options) {
     bool rejectedWritten = rejected.Close(!keep);
     if (keep && rejectedWritten && !rejected.Direct()) Say(ShownName(options.rejected) + ": left unchanged: " + why);
     if (options.stats) PrintSummary(counts, options.keywords, progress.Elapsed());
-    if (!written || !rejectedWritten) trouble = true;
+    if (!written || !rejectedWritten) trouble.RunFailedAsSaid();
     if (options.quiet && found) return 0;
-    return trouble ? 2 : found ? 0 : 1;
+    return trouble.Seen() ? 2 : found ? 0 : 1;
 }
 
 }  // namespace

@@ -1,45 +1,19 @@
-// The searches of a run: each input opened is searched on the run's threads
-// (a large regular file in parts at once), and what each tells (records,
-// dropped addresses, messages, its count or name, its diagnostics) comes
-// out in the order of the inputs, exactly as one search after the other
-// gives it.
+// The searches of a run, scheduled: each input opened is searched on the
+// run's threads (a large regular file in parts at once, the small files of
+// a walk a few to a thread), and what each tells comes out in the order of
+// the inputs, exactly as one search after the other gives it.
 #ifndef TALVERON_HOST_SEARCHES_H
 #define TALVERON_HOST_SEARCHES_H
 
-#include <atomic>
 #include <cstddef>
-#include <memory>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "input_search.h"
 #include "inputs.h"
 #include "jobs.h"
-#include "options.h"
-#include "output.h"
-#include "progress.h"
-#include "rejected.h"
-#include "replaced_file.h"
-
-// What the searches of a run write to and count.
-struct RunState {
-    const Options* options;
-    Output* output;
-    RejectedFile* rejected;
-    RunCounts* counts;
-    Progress* progress;
-    InputOpener* opener;
-    const Destination* where;    // the files the run writes
-    bool withName = false;       // records and counts after the input's name
-    bool rejectedThrough = false;  // --rejected goes through the records' stream
-    // Told when the inputs' turns have come (read from any thread).
-    std::atomic<bool> found{false};
-    bool trouble = false;
-    long long attempted = 0;      // inputs searched or failed
-    bool inputIsOutput = false;   // an input was a file the run writes
-};
-
-struct InputSearch;
 
 class Searches {
 public:
@@ -55,19 +29,18 @@ public:
     // input's descriptor is handed back to the opener when it is done.
     void Run(const std::function<bool(InputOpener::Opened&)>& next);
 
-    // What becomes of an input opened.
-    enum class Verdict {
-        kSearch,
-        kPassOver,  // no longer a page, or the run's own temporary file
-        kFail,      // cannot be searched: said in its turn
-        kIsOutput,  // a file the run writes
-    };
-
 private:
     void Add(InputOpener::Opened opened);
     Verdict Judge(const InputOpener::Opened& opened, std::string& diagnostic) const;
     void Failed(const InputOpener::Opened& opened, Verdict verdict, const std::string& diagnostic);
-    std::shared_ptr<InputSearch> Begin(InputOpener::Opened opened);
+    int PartsOf(const InputSearch& search);
+
+    // The jobs, one builder each.
+    Jobs::Steps WalkedFileJob(std::shared_ptr<Part> part);
+    Jobs::Steps FailedInputJob(std::shared_ptr<InputOpener::Opened> opened, Verdict verdict,
+                               const std::string& diagnostic);
+    Jobs::Steps WholeInputJob(std::shared_ptr<Part> part);
+    Jobs::Steps RangeJob(std::shared_ptr<Part> part, bool first, bool last);
 
     // Files of a walk searched by one thread in a row, at most.
     static constexpr std::size_t kBatch = 16;

@@ -64,7 +64,8 @@ enum talveron_status {
     TALVERON_READ_FAILED = 1,   /* a read failed (read_errno); the search ended there */
     TALVERON_STOPPED = 2,       /* the records function stopped it */
     TALVERON_OUT_OF_MEMORY = 3, /* the search's buffers could not be had; nothing was read */
-    TALVERON_BAD_ARGUMENTS = 4  /* no sink, no records function, or a negative start or end */
+    TALVERON_BAD_ARGUMENTS = 4, /* no sink, no records function, or a negative start or end */
+    TALVERON_NOT_SEARCHED = 5   /* talveron_harvest_input: a record whose page cannot be had */
 };
 
 struct talveron_result {
@@ -117,6 +118,70 @@ int talveron_harvest_range(int fd, long long start, long long end, const char* k
    over it. A place in [near, near + window); -1 when there is none there,
    at the end of the file, or when a read failed. */
 long long talveron_cut(int fd, long long near, long long window);
+
+/* Reading inputs as the tool reads them: a page as it stands, a stream
+   compressed by gzip, zstd, bzip2 or xz (with TALVERON_DECOMPRESS; known
+   by its first bytes, whatever its name), and web archives (WARC/1.0 and
+   WARC/1.1, plain or compressed), whose response and resource records are
+   searched one by one, each from its page: an HTTP response's body behind
+   its header block, its chunked transfer coding undone and its content
+   coding (gzip, deflate, zstd, br) decoded. */
+#define TALVERON_DECOMPRESS 1
+
+/* What talveron_harvest_input reports an entry as. */
+enum talveron_entry {
+    TALVERON_PAGE = 0,    /* the input, a page (decompressed or not) */
+    TALVERON_ARCHIVE = 1, /* the input, a web archive: its records follow */
+    TALVERON_RECORD = 2   /* a record of the archive, named by its WARC-Target-URI */
+};
+
+/* Where talveron_harvest_input's results go: each entry's search reports
+   to `search` as talveron_harvest's does, between the entry's begin and
+   end; search.context is passed to the functions below as well. */
+struct talveron_input_sink {
+    struct talveron_sink search;
+    /* An entry begins. A result other than 0 stops the input there
+       (TALVERON_STOPPED); may be null. */
+    int (*begin)(void* context, int entry, const char* name);
+    /* The entry has ended: how (a record that could not be searched:
+       TALVERON_NOT_SEARCHED), and what was wrong with its bytes (a corrupt
+       or cut compressed stream, a broken HTTP body, a record's page that
+       cannot be had), or null. An archive ends after its records. */
+    void (*end)(void* context, int entry, const struct talveron_result* result, const char* problem);
+    /* A record of an archive that breaks the format, with the byte where it
+       begins; the reading goes on at the next record. May be null. */
+    void (*problem)(void* context, const char* text);
+};
+
+/* Searches the input open on `fd` from where it stands, read as `flags`
+   say (TALVERON_DECOMPRESS or 0): one read of its first bytes tells what
+   it is. `size`: for a regular file, its bytes from where `fd` stands
+   (fstat's st_size when at 0), read no further; -1 when not known (a
+   pipe, a terminal). `name` is the page's or the archive's as reported to
+   begin. The result is the input's: TALVERON_READ_FAILED when a read of it
+   failed (an archive's records before stand), TALVERON_STOPPED when begin
+   or a records function stopped it, TALVERON_OUT_OF_MEMORY. Reentrant, as
+   talveron_harvest. Returns 0 when the status is TALVERON_COMPLETED. */
+int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
+                           const struct talveron_input_sink* sink, struct talveron_result* result);
+
+/* The same of the file at `path`, opened for reading and closed again; a
+   file that cannot be opened is TALVERON_READ_FAILED with read_errno. */
+int talveron_harvest_path(const char* path, int flags, const char* keyword_line,
+                          const struct talveron_input_sink* sink, struct talveron_result* result);
+
+/* Whether the regular file open on `fd`, read as `flags` say, is a page as
+   it stands (1), which talveron_harvest_range may search in parts, or is
+   read whole (0: compressed, or a web archive), as its first bytes tell
+   (read at offset 0; the descriptor does not move); -1 when they cannot be
+   read. */
+int talveron_input_is_plain(int fd, int flags);
+
+/* Whether a file's name is of the kinds a walk of a folder takes: pages
+   (*.htm, *.html, *.xhtml, *.xht, *.shtml) and web archives (*.warc), any
+   case; with TALVERON_DECOMPRESS also followed by .gz, .zst, .bz2 or .xz.
+   TALVERON_PAGE or TALVERON_ARCHIVE; -1 for any other name. */
+int talveron_name_kind(const char* name, int flags);
 
 /* The module's version, "1.0.0.1". */
 const char* talveron_version(void);

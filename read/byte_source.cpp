@@ -9,9 +9,14 @@
 #include <cstring>
 
 long DescriptorSource::Read(unsigned char* buffer, std::size_t size) {
+    if (ended_) return 0;
     for (;;) {
         ssize_t n = ::read(fd_, buffer, size);
-        if (n >= 0) return static_cast<long>(n);
+        if (n >= 0) {
+            read_ += n;
+            ended_ = size_ > 0 && read_ >= size_ && static_cast<std::size_t>(n) < size;
+            return static_cast<long>(n);
+        }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
         pollfd ready = {fd_, POLLIN, 0};

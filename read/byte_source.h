@@ -17,14 +17,20 @@ protected:
 };
 
 // The bytes of a descriptor from where it stands; a descriptor in
-// non-blocking mode is waited for.
+// non-blocking mode is waited for. Given the `size` of a regular file from
+// there (0 or -1: not known, as /proc's files tell), a read that comes back
+// short with that many bytes read is taken for the end: a page that one
+// read takes costs one read.
 class DescriptorSource final : public ByteSource {
 public:
-    explicit DescriptorSource(int fd) : fd_(fd) {}
+    explicit DescriptorSource(int fd, long long size = -1) : fd_(fd), size_(size) {}
     long Read(unsigned char* buffer, std::size_t size) override;
 
 private:
     int fd_;
+    long long size_;
+    long long read_ = 0;
+    bool ended_ = false;
 };
 
 // `head` (bytes already read from `rest`), then the rest.

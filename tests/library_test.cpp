@@ -316,7 +316,8 @@ TEST(LibraryHarvest, AReadFunctionGivesWhatTheModelGives) {
     };
     std::mt19937 rng(77);
     for (int round = 0; round < 200; ++round) {
-        Source source{RandomPage(rng, 1 + round % 40)};
+        Source source;
+        source.page = RandomPage(rng, 1 + round % 40);
         source.rng.seed(round);
         const bool fails = round % 5 == 0;
         if (fails) source.failAt = source.page.size() / 2;

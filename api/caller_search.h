@@ -1,0 +1,68 @@
+// A search for a caller of the library: a searcher that reports to the
+// caller's talveron_sink, and how it ended as the caller is told.
+#ifndef TALVERON_API_CALLER_SEARCH_H
+#define TALVERON_API_CALLER_SEARCH_H
+
+#include <new>
+
+#include "talveron.h"
+#include "messages/messages.h"
+#include "search/searcher.h"
+
+class CallerSink : public SearchSink {
+public:
+    explicit CallerSink(const talveron_sink& sink) : sink_(sink) {}
+    bool Records(const char* bytes, std::size_t length) override {
+        return sink_.records(sink_.context, bytes, length) == 0;
+    }
+    void Rejected(int reason, int keyword, long long offset, const char* address, std::size_t length) override {
+        if (sink_.rejected) sink_.rejected(sink_.context, reason, keyword, offset, address, length);
+    }
+    void Progress(long long bytes) override {
+        if (sink_.progress) sink_.progress(sink_.context, bytes);
+    }
+    void Message(const char* text, const char* caption) override {
+        if (sink_.message) sink_.message(sink_.context, text, caption);
+    }
+
+private:
+    const talveron_sink& sink_;
+};
+
+// Runs `search` on a new searcher reporting to `sink` (its start message
+// first when `beginning`), and tells how it ended. Nothing is thrown out
+// to the caller, who may be a C program.
+template <typename Search>
+talveron_result SearchForCaller(const char* keywordLine, const talveron_sink* sink, bool beginning, Search search) {
+    talveron_result outcome = {TALVERON_BAD_ARGUMENTS, 0, 0, 0};
+    if (!sink || !sink->records) return outcome;
+    CallerSink caller(*sink);
+    try {
+        if (beginning) caller.Message(MSG_SEARCH_START, CAPTION_ERROR);
+        Searcher searcher(caller, keywordLine, sink->lf_line_ends != 0);
+        searcher.SetHttps(sink->https != 0);
+        // An input that ended stays ended: a terminal needs one end-of-file
+        // key, and a file one read at its end.
+        searcher.SetEndIsFinal(true);
+        search(searcher);
+        outcome.status = searcher.Stopped()      ? TALVERON_STOPPED
+                         : searcher.ReadFailed() ? TALVERON_READ_FAILED
+                                                 : TALVERON_COMPLETED;
+        outcome.read_errno = searcher.ReadErrno();
+        outcome.bytes = searcher.BytesRead();
+        outcome.next = searcher.Next();
+    } catch (const std::bad_alloc&) {
+        outcome.status = TALVERON_OUT_OF_MEMORY;
+    } catch (...) {
+        outcome.status = TALVERON_STOPPED;  // the caller's own function failed
+    }
+    return outcome;
+}
+
+// How a call tells the caller: the result, and 0 when completed.
+inline int ReportToCaller(const talveron_result& outcome, talveron_result* result) {
+    if (result) *result = outcome;
+    return outcome.status == TALVERON_COMPLETED ? 0 : -1;
+}
+
+#endif

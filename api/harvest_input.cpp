@@ -1,0 +1,147 @@
+// The library's searches of inputs as the tool reads them: an input opened
+// once, its readers stacked by what its first bytes tell, and each entry
+// (the page, or each record of a web archive) searched and reported to
+// the caller with its name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "talveron.h"
+#include "api/caller_search.h"
+#include "read/input.h"
+#include "read/probe.h"
+
+namespace {
+
+int ReadFrom(void* context, unsigned char* buffer, unsigned int size) {
+    long n = static_cast<ByteSource*>(context)->Read(buffer, size);
+    return static_cast<int>(n);
+}
+
+talveron_result SearchEntry(ByteSource& bytes, const char* keywordLine, const talveron_sink& sink) {
+    return SearchForCaller(keywordLine, &sink, true,
+                           [&](Searcher& searcher) { searcher.SearchFrom(ReadFrom, &bytes); });
+}
+
+bool Begin(const talveron_input_sink& sink, int entry, const char* name) {
+    return !sink.begin || sink.begin(sink.search.context, entry, name) == 0;
+}
+
+void End(const talveron_input_sink& sink, int entry, const talveron_result& result, const std::string& problem) {
+    if (sink.end) sink.end(sink.search.context, entry, &result, problem.empty() ? nullptr : problem.c_str());
+}
+
+// The records of an archive, each searched as an entry of its own. The
+// archive's result: completed, stopped by begin, or a failed read.
+talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, const talveron_input_sink& sink) {
+    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
+    for (;;) {
+        std::string problem;
+        ArchiveReader::Next next = archive.NextRecord(problem);
+        if (next == ArchiveReader::Next::kEnd) break;
+        if (next == ArchiveReader::Next::kFailed) {
+            outcome = {TALVERON_READ_FAILED, archive.Errno(), 0, 0};
+            break;
+        }
+        if (next == ArchiveReader::Next::kMalformed) {
+            if (sink.problem) sink.problem(sink.search.context, problem.c_str());
+            continue;
+        }
+        if (!Begin(sink, TALVERON_RECORD, archive.Name().c_str())) {
+            outcome.status = TALVERON_STOPPED;
+            break;
+        }
+        if (next == ArchiveReader::Next::kNotSearched) {
+            End(sink, TALVERON_RECORD, {TALVERON_NOT_SEARCHED, 0, 0, 0}, problem);
+            continue;
+        }
+        talveron_result record = SearchEntry(archive.Body(), keywordLine, sink.search);
+        if (record.status == TALVERON_READ_FAILED) {
+            // A broken body is the record's trouble; a failed read of the
+            // archive is the archive's, told once at its end.
+            problem = archive.BodyProblem();
+            if (problem.empty()) record.status = TALVERON_COMPLETED;
+        }
+        End(sink, TALVERON_RECORD, record, problem);
+        if (record.status == TALVERON_OUT_OF_MEMORY) {
+            outcome.status = TALVERON_OUT_OF_MEMORY;
+            break;
+        }
+    }
+    return outcome;
+}
+
+talveron_result HarvestInput(int fd, long long size, const char* name, int flags, const char* keywordLine,
+                             const talveron_input_sink& sink) {
+    InputReader input(fd, size, (flags & TALVERON_DECOMPRESS) != 0);
+    std::string problem;
+    bool opened = input.Open();
+    if (!opened) problem = std::string("cannot be decompressed: ") + std::strerror(errno);
+    int entry = input.IsArchive() ? TALVERON_ARCHIVE : TALVERON_PAGE;
+    if (!Begin(sink, entry, name)) return {TALVERON_STOPPED, 0, 0, 0};
+    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
+    if (opened) {
+        outcome = input.IsArchive() ? SearchArchive(input.Archive(), keywordLine, sink)
+                                    : SearchEntry(input.Page(), keywordLine, sink.search);
+        std::string error;
+        if (!input.Finish(error) && outcome.status != TALVERON_STOPPED) problem = error;
+    }
+    End(sink, entry, outcome, problem);
+    return outcome;
+}
+
+}  // namespace
+
+extern "C" int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
+                                      const talveron_input_sink* sink, talveron_result* result) {
+    if (!sink || !sink->search.records || fd < 0) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
+    talveron_result outcome;
+    try {
+        outcome = HarvestInput(fd, size, name ? name : "", flags, keyword_line, *sink);
+    } catch (const std::bad_alloc&) {
+        outcome = {TALVERON_OUT_OF_MEMORY, 0, 0, 0};
+    } catch (...) {
+        outcome = {TALVERON_STOPPED, 0, 0, 0};  // the caller's own function failed
+    }
+    return ReportToCaller(outcome, result);
+}
+
+extern "C" int talveron_harvest_path(const char* path, int flags, const char* keyword_line,
+                                     const talveron_input_sink* sink, talveron_result* result) {
+    if (!path) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ReportToCaller({TALVERON_READ_FAILED, errno, 0, 0}, result);
+    struct stat st;
+    long long size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
+    int rc = talveron_harvest_input(fd, size, path, flags, keyword_line, sink, result);
+    ::close(fd);
+    return rc;
+}
+
+extern "C" int talveron_input_is_plain(int fd, int flags) {
+    unsigned char head[kProbeHead];
+    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    if (n < 0) return -1;
+    std::size_t length = static_cast<std::size_t>(n);
+    bool whole = BeginsArchive(head, length) ||
+                 ((flags & TALVERON_DECOMPRESS) && PackingOf(head, length) != Packing::kNone);
+    return whole ? 0 : 1;
+}
+
+extern "C" int talveron_name_kind(const char* name, int flags) {
+    if (!name) return -1;
+    switch (KindOfName(name, (flags & TALVERON_DECOMPRESS) != 0)) {
+        case NameKind::kPage:
+            return TALVERON_PAGE;
+        case NameKind::kArchive:
+            return TALVERON_ARCHIVE;
+        default:
+            return -1;
+    }
+}

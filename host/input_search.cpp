@@ -1,0 +1,216 @@
+#include "input_search.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+
+#include "messages.h"
+
+namespace {
+
+// An input's name as the run names it: --label for standard input.
+const std::string& NameOf(const Input& input, const Options& options) {
+    return input.standardInput && options.haveLabel ? options.label : input.name;
+}
+
+// A report is told at once in the part's turn, else kept until it comes.
+bool Direct(const Part& part) { return !part.reporter || part.reporter->Direct(); }
+bool Dropped(const Part& part) { return part.reporter && part.reporter->Dropping(); }
+
+void Tell(const Part& part, std::function<void()> what, std::size_t size) {
+    if (!Direct(part))
+        part.reporter->Keep(std::move(what), size);
+    else if (!Dropped(part))
+        what();
+}
+
+// The sink's functions, for the entry being searched.
+
+int OnRecords(void* context, const char* bytes, std::size_t length) {
+    Part& part = *static_cast<Part*>(context);
+    RunState& run = *part.entry->run;
+    if (Direct(part)) {
+        if (Dropped(part)) return 1;
+        InputSearch& search = *part.entry;
+        return run.printer->Records(search.told, search.names, bytes, length) ? 0 : 1;
+    }
+    part.reporter->Keep([entry = part.entry, kept = std::string(bytes, length)] {
+        entry->run->printer->Records(entry->told, entry->names, kept.data(), kept.size());
+    }, length);
+    if (run.printer->OneRecordTellsAll()) return length > 0 ? 1 : 0;
+    return run.output->Failed() ? 1 : 0;
+}
+
+void OnRejected(void* context, int reason, int keyword, long long offset, const char* address, std::size_t length) {
+    Part& part = *static_cast<Part*>(context);
+    Tell(part, [entry = part.entry, reason, keyword, offset, kept = std::string(address, length)] {
+        entry->run->rejected->Rejected(entry->names, reason, keyword, offset, kept.data(), kept.size());
+    }, length + 64);
+}
+
+void OnProgress(void* context, long long bytes) {
+    Part& part = *static_cast<Part*>(context);
+    RunState& run = *part.entry->run;
+    if (Direct(part) && !Dropped(part)) run.progress->Update(*run.counts, bytes);
+}
+
+void OnMessage(void* context, const char* text, const char* caption) {
+    Part& part = *static_cast<Part*>(context);
+    Tell(part, [t = std::string(text), c = std::string(caption)] { ShowModuleMessage(t.c_str(), c.c_str()); },
+         std::strlen(text) + std::strlen(caption));
+}
+
+talveron_sink SinkFor(const RunState& run, Part* part) {
+    talveron_sink sink = {};
+    sink.context = part;
+    sink.records = OnRecords;
+    sink.lf_line_ends = !run.options->crlf;
+    sink.https = run.options->https;
+    if (run.rejected->Wanted()) sink.rejected = OnRejected;
+    sink.progress = OnProgress;
+    if (run.options->messages) sink.message = OnMessage;
+    return sink;
+}
+
+// The entries of an input read whole: the page itself, or an archive and
+// its records, each record an input of its own.
+
+int OnBegin(void* context, int entry, const char* name) {
+    Part& part = *static_cast<Part*>(context);
+    InputSearch& input = *part.input;
+    RunState& run = *input.run;
+    const Options& options = *run.options;
+    if (entry != TALVERON_RECORD) {
+        input.archive = entry == TALVERON_ARCHIVE;
+        part.entry = part.input;
+        return 0;
+    }
+    if (run.output->Failed() || (options.quiet && run.found)) return 1;
+    auto record = std::make_shared<InputSearch>();
+    record->run = &run;
+    // An archive holds many inputs: their names are shown unless -h.
+    record->names = run.printer->Names(name, options.withFilename != 0);
+    record->names.sayAs = input.names.shown + ": " + record->names.shown;
+    part.entry = record;
+    return 0;
+}
+
+void OnEnd(void* context, int entry, const talveron_result* result, const char* problem) {
+    constexpr int kMalformedSaid = 10;
+    Part& part = *static_cast<Part*>(context);
+    InputSearch& input = *part.input;
+    if (entry != TALVERON_RECORD) {
+        if (problem) input.problem = problem;
+        if (input.malformed > kMalformedSaid) {
+            std::string said = input.names.shown + ": " + std::to_string(input.malformed - kMalformedSaid) +
+                               " more malformed WARC records";
+            Tell(part, [said] { Say(said); }, said.size());
+        }
+        return;
+    }
+    std::shared_ptr<InputSearch> record = part.entry;
+    part.entry = part.input;
+    if (result->status == TALVERON_NOT_SEARCHED) {
+        // Not searched, as an input that cannot be read.
+        std::string said = record->names.sayAs + ": " + (problem ? problem : "");
+        Tell(part, [said, record] {
+            ++record->run->attempted;
+            record->run->trouble->InputFailed(said);
+        }, said.size());
+        return;
+    }
+    record->outcome = *result;
+    record->bytes = result->bytes;
+    if (problem) record->problem = problem;
+    Tell(part, [record] {
+        ++record->run->attempted;
+        FinishInput(*record);
+    }, 64);
+}
+
+// A record of an archive that breaks the format: the first few are said;
+// damage in a stream compressed whole turns all behind it into noise, and
+// that is said once, as a count.
+void OnProblem(void* context, const char* text) {
+    constexpr int kMalformedSaid = 10;
+    Part& part = *static_cast<Part*>(context);
+    InputSearch& archive = *part.input;
+    if (++archive.malformed > kMalformedSaid) return;
+    std::string said = archive.names.shown + ": " + text;
+    Tell(part, [said] { Say(said); }, said.size());
+}
+
+void SearchWhole(Part& part) {
+    InputSearch& input = *part.input;
+    const RunState& run = *input.run;
+    const Options& options = *run.options;
+    const InputOpener::Opened& opened = input.opened;
+    int fd = opened.fd;
+    // A regular file is read no further than its size from where it stands.
+    long long size = -1;
+    if (S_ISREG(opened.st.st_mode)) {
+        off_t at = opened.input.standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
+        if (at >= 0 && at <= opened.st.st_size) size = opened.st.st_size - at;
+    }
+    talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem};
+    talveron_harvest_input(fd, size, input.names.name.c_str(), options.searchZip ? TALVERON_DECOMPRESS : 0,
+                           options.keywordLine.c_str(), &sink, &part.result);
+}
+
+}  // namespace
+
+std::shared_ptr<InputSearch> BeginInput(RunState& run, InputOpener::Opened opened) {
+    auto search = std::make_shared<InputSearch>();
+    search->run = &run;
+    search->opened = std::move(opened);
+    search->names = run.printer->Names(NameOf(search->opened.input, *run.options), run.withName);
+    search->told.standardInput = search->opened.input.standardInput;
+    return search;
+}
+
+void SearchPart(Part& part) {
+    part.entry = part.input;
+    if (part.end < 0) return SearchWhole(part);
+    RunState& run = *part.input->run;
+    talveron_sink sink = SinkFor(run, &part);
+    talveron_harvest_range(part.input->opened.fd, part.start, part.end, run.options->keywordLine.c_str(), &sink,
+                           &part.result);
+}
+
+void FinishInput(InputSearch& search) {
+    RunState& run = *search.run;
+    RunCounts& counts = *run.counts;
+    Trouble& trouble = *run.trouble;
+    run.opener->Done(search.opened);
+    run.rejected->Flush();
+    counts.bytes += search.bytes;
+    const talveron_result& outcome = search.outcome;
+    if (search.archive && search.problem.empty() && outcome.status != TALVERON_READ_FAILED) {
+        // Its records have been told; a record that broke the rules was
+        // said in its turn.
+        if (search.malformed > 0) trouble.InputFailedAsSaid();
+        return;
+    }
+    // A search stopped by its records function has told what it had to.
+    if (!search.problem.empty()) {
+        // A compressed stream that is corrupt or cut: the records before it
+        // stand.
+        trouble.InputFailed(search.names.sayAs + ": " + search.problem);
+    } else if (outcome.status == TALVERON_COMPLETED ||
+               (outcome.status == TALVERON_STOPPED && !run.output->Failed())) {
+        ++counts.searched;
+    } else if (outcome.status == TALVERON_READ_FAILED) {
+        trouble.InputUnreadable(search.names.name, outcome.read_errno);
+    } else if (outcome.status == TALVERON_OUT_OF_MEMORY) {
+        trouble.InputFailed(search.names.shown + ": not searched: out of memory");
+    } else {
+        trouble.InputFailedAsSaid();  // the write that failed is said by the output
+    }
+    if (search.told.records > 0) run.found = true;
+    if (search.archive) return;
+    search.told.completed = outcome.status == TALVERON_COMPLETED;
+    run.printer->End(search.told, search.names);
+    run.progress->Update(counts, 0);
+}

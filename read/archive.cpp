@@ -1,0 +1,29 @@
+#include "read/archive.h"
+
+ArchiveReader::ArchiveReader(ByteSource& in, bool decompressed) : reader_(in), decompressed_(decompressed) {}
+
+ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
+    for (;;) {
+        body_.reset();
+        WarcRecord record;
+        std::string why;
+        switch (reader_.NextRecord(record, why)) {
+            case WarcReader::Next::kEnd:
+                return Next::kEnd;
+            case WarcReader::Next::kFailed:
+                return Next::kFailed;
+            case WarcReader::Next::kMalformed:
+                problem = "malformed WARC record at byte " + std::to_string(record.offset) +
+                          (decompressed_ ? " of the decompressed archive: " : ": ") + why;
+                return Next::kMalformed;
+            case WarcReader::Next::kRecord:
+                break;
+        }
+        bool response = record.type == "response";
+        if (!response && record.type != "resource") continue;
+        name_ = record.target;
+        body_.reset(new HttpBody(reader_));
+        if (!body_->Begin(response, problem)) return Next::kNotSearched;
+        return Next::kRecord;
+    }
+}

@@ -1,0 +1,46 @@
+// A web archive as an iterator: each record that holds a page (a response
+// or a resource) comes out with its name and a source of its page's bytes;
+// a record that breaks the format comes out as what went wrong and where.
+// Whoever reads the records only iterates.
+#ifndef TALVERON_READ_ARCHIVE_H
+#define TALVERON_READ_ARCHIVE_H
+
+#include <memory>
+#include <string>
+
+#include "read/byte_source.h"
+#include "read/http_body.h"
+#include "read/warc.h"
+
+class ArchiveReader {
+public:
+    // `decompressed`: `in` is a decompressor's output (said with offsets).
+    ArchiveReader(ByteSource& in, bool decompressed);
+
+    enum class Next {
+        kRecord,      // Name() and Body() are the next record's
+        kNotSearched, // the record's page cannot be had: Name() and `problem`
+        kMalformed,   // a record that breaks the format: `problem` says where
+        kEnd,         // the archive has ended
+        kFailed,      // a read of the archive failed (Errno())
+    };
+    // Moves past what is left of the record before; records of other types
+    // (warcinfo, request, metadata, revisit, ...) are passed over.
+    Next NextRecord(std::string& problem);
+
+    const std::string& Name() const { return name_; }
+    // The record's page: an HTTP response's body, decoded, or the block.
+    // A read that fails because the body is broken sets errno EBADMSG, and
+    // BodyProblem() says how; else the archive could not be read.
+    ByteSource& Body() { return *body_; }
+    const std::string& BodyProblem() const { return body_->Problem(); }
+    int Errno() const { return reader_.Errno(); }
+
+private:
+    WarcReader reader_;
+    bool decompressed_;
+    std::string name_;
+    std::unique_ptr<HttpBody> body_;
+};
+
+#endif
