@@ -59,9 +59,9 @@ struct Input {
 
 // Walks the inputs one at a time, keeping only the directories on the way
 // to the current one (and their sorted entries) in memory, whatever the
-// number of inputs. Inside a walk only regular files count, named *.htm or
-// *.html (any case) unless every file is taken; links met there are not
-// followed (as grep -r does), so a link loop ends nothing.
+// number of inputs. Inside a walk only regular files count, of the names
+// that WalkFilter takes; links met there are not followed (as grep -r
+// does, unless -R), so a link loop ends nothing.
 class InputWalker {
 public:
     // `report(path, errno)` is told of a directory that cannot be read; the
@@ -119,8 +119,8 @@ private:
     bool namesFromStandardInput_;
     bool walksDirectories_ = false;
     int namesError_ = 0;
-    bool fromList_ = false;
-    bool bareCurrentDirectory_ = false;  // the last operand was read from the names file
+    bool fromList_ = false;              // the last operand was read from the names file
+    bool bareCurrentDirectory_ = false;  // "." names its files bare
     WalkTally tally_;
     Report report_;
 };

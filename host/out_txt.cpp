@@ -12,6 +12,7 @@
 
 #include "messages.h"
 #include "output.h"
+#include "texts.h"
 #include "talveron.h"
 
 namespace {
@@ -23,15 +24,12 @@ int s_recordFailures = 0;
 std::string s_input;
 
 // The module's messages, by their Shift_JIS bytes.
-const char kOutputNotOpened[] =
-    "\x8f\x91\x8f\x6f\x82\xb5\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8a\x4a\x82\xaf\x82\xc8\x82\xa2";
-const char kInputMissing[] =
-    "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x91\xb6\x8d\xdd\x82\xb5\x82\xdc\x82\xb9\x82\xf1\x81\x42";
-const char kFileError[] =
-    "\x83\x74\x83\x40\x83\x43\x83\x8b\x83\x47\x83\x89\x81\x5b\x82\xaa\x94\xad\x90\xb6\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
+const char kOutputNotOpened[] = MSG_OUTPUT_NOT_OPENED;
+const char kInputMissing[] = MSG_INPUT_MISSING;
+const char kFileError[] = MSG_FILE_ERROR;
 
 void OnMessage(const char* text, const char* caption) {
-    if (std::strcmp(text, "errno") == 0) {
+    if (std::strcmp(text, MSG_ERRNO) == 0) {
         s_recordFailed = true;
         ++s_recordFailures;
     }

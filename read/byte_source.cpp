@@ -31,8 +31,3 @@ long HeadThenSource::Read(unsigned char* buffer, std::size_t size) {
     used_ += n;
     return static_cast<long>(n);
 }
-
-int ReadSource(void* source, char* buffer, std::size_t size) {
-    return static_cast<int>(
-        static_cast<ByteSource*>(source)->Read(reinterpret_cast<unsigned char*>(buffer), std::min<std::size_t>(size, INT_MAX)));
-}

@@ -45,7 +45,4 @@ private:
     ByteSource& rest_;
 };
 
-// talveron_harvest_read's read function over a ByteSource.
-int ReadSource(void* source, char* buffer, std::size_t size);
-
 #endif
