@@ -2,9 +2,7 @@
 // records are inputs of their own, including one that wget really writes.
 #include <gtest/gtest.h>
 
-#include <brotli/encode.h>
 #include <unistd.h>
-#include <zstd.h>
 
 #include <sstream>
 #include <string>
@@ -13,47 +11,11 @@
 #include "tests/deflated.h"
 #include "tests/host_fixture.h"
 #include "tests/random_pages.h"
+#include "tests/warc_records.h"
 
 namespace {
 
 class HostArchiveTest : public HostTest {};
-
-std::string Zstd(const std::string& bytes) {
-    std::string out(ZSTD_compressBound(bytes.size()), '\0');
-    out.resize(ZSTD_compress(&out[0], out.size(), bytes.data(), bytes.size(), 3));
-    return out;
-}
-
-std::string Brotli(const std::string& bytes) {
-    std::size_t size = BrotliEncoderMaxCompressedSize(bytes.size());
-    std::string out(size, '\0');
-    BrotliEncoderCompress(5, 22, BROTLI_MODE_TEXT, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()), &size,
-                          reinterpret_cast<uint8_t*>(&out[0]));
-    out.resize(size);
-    return out;
-}
-
-// A body in chunks of `size` bytes (the last shorter), and the last chunk.
-std::string Chunked(const std::string& body, std::size_t size) {
-    std::string out;
-    char line[32];
-    for (std::size_t at = 0; at < body.size(); at += size) {
-        std::string piece = body.substr(at, size);
-        snprintf(line, sizeof line, "%zx;ext=1\r\n", piece.size());
-        out += line + piece + "\r\n";
-    }
-    return out + "0\r\nTrailer: x\r\n\r\n";
-}
-
-std::string Record(const std::string& type, const std::string& uri, const std::string& block,
-                   const std::string& version = "WARC/1.1") {
-    return version + "\r\nWARC-Type: " + type + "\r\nWARC-Target-URI: <" + uri + ">\r\nContent-Length: " +
-           std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
-}
-
-std::string Response(const std::string& fields, const std::string& body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" + fields + "\r\n" + body;
-}
 
 const std::string kPage = "<a href=\"http://a.jp/x.html\">A</a> <a href=\"https://s.jp\"> <A HREF=\"http://b.jp\">";
 
