@@ -1,48 +1,46 @@
-// A search from beginning to end: the input begun, the scan, and what
-// remains gathered handed over however the search ends.
 #include "search/searcher.h"
 
-bool Searcher::Run() {
+// The block is had before the records' buffer.
+Searcher::Searcher(SearchSink& sink, const char* keywordLine, bool lfLineEnds)
+    : kernels_(CurrentScanKernels()),
+      input_(sink, records_),
+      records_(sink, lfLineEnds),
+      capture_(input_, kernels_),
+      emitter_(sink, records_, keywordLine ? keywordLine : ""),
+      scanner_(sink, input_, capture_, emitter_, records_, kernels_) {}
+
+bool Searcher::Run(bool range, long long end) {
     try {
-        ScanAnchors();
+        if (range)
+            scanner_.ScanRange(end);
+        else
+            scanner_.ScanAll();
         return true;
-    } catch (const Stop&) {
+    } catch (const RecordsRefused&) {
         stopped_ = true;
         return false;
     } catch (...) {
         // A failure of the sink: the records gathered are still handed over.
-        AbandonGathered();
+        records_.Abandon();
         throw;
     }
 }
 
 bool Searcher::Search(int fd) {
-    positional_ = false;
-    rangeEnd_ = -1;
-    startOffset_ = 0;
-    read_ = nullptr;
     BeginInput(fd);
-    return Run();
+    return Run(false, 0);
 }
 
 bool Searcher::SearchFrom(ReadFunction read, void* context) {
-    positional_ = false;
-    rangeEnd_ = -1;
-    startOffset_ = 0;
-    read_ = read;
-    readContext_ = context;
-    BeginInput(-1);
-    return Run();
+    stopped_ = false;
+    input_.BeginFrom(read, context);
+    return Run(false, 0);
 }
 
 bool Searcher::SearchRange(int fd, long long start, long long end) {
-    positional_ = true;
-    readOffset_ = startOffset_ = start;
-    rangeEnd_ = end;
-    next_ = start;
-    read_ = nullptr;
-    BeginInput(fd);
-    bool done = Run();
-    if (rangeEnd_ >= 0 && next_ < rangeEnd_) next_ = Offset() > rangeEnd_ ? Offset() : rangeEnd_;
+    stopped_ = false;
+    input_.BeginAt(fd, start);
+    bool done = Run(true, end);
+    scanner_.FinishRange();
     return done;
 }
