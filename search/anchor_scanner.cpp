@@ -40,8 +40,7 @@ inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + (
 // test is not 0. A 0 byte read inside the input does not stop it. Searching
 // each block with memchr delivers the same bytes and leaves the same last
 // byte behind.
-bool AnchorScanner::SkipToLessThan() {
-    InputReader& in = input_;
+bool AnchorScanner::SkipToLessThan(InputReader& in) {
     for (;;) {
         if (in.Pos() == in.End() && !in.Refill()) {
             in.SetLast(kLastWasEnd);  // the read itself found the end
@@ -71,8 +70,7 @@ bool AnchorScanner::SkipToLessThan() {
 // opening (position behind it, as the skip phase leaves it); false when there
 // is none before the block's last bytes, with the position where the cycles
 // passed over leave it.
-bool AnchorScanner::SkipToCandidate() {
-    InputReader& in = input_;
+bool AnchorScanner::SkipToCandidate(InputReader& in) {
     const unsigned char* from = in.Pos();
     const unsigned char* end = in.End();
     if (end - from <= kKernelLookahead) return false;
@@ -111,10 +109,10 @@ bool AnchorScanner::SkipToCandidate() {
 // them whatever matches. Returns the opening they complete: kHttp, or, when
 // https anchors are taken and they are "a href=\"https:/", kHttps after one
 // more byte read that is "/"; else kNone, with how many bytes were read.
-int AnchorScanner::CompareWithPattern(int* read) {
+int AnchorScanner::CompareWithPattern(InputReader& in, int* read) {
     bool http = true, https = https_;
     for (int step = 1; step <= kCompared; ++step) {
-        int byte = ToLowerAscii(input_.NextByte());
+        int byte = ToLowerAscii(in.NextByte());
         http &= byte == kOpening[step];
         https &= byte == kHttpsOpening[step];
     }
@@ -122,22 +120,21 @@ int AnchorScanner::CompareWithPattern(int* read) {
     if (http) return kHttp;
     if (!https) return kNone;
     *read = kCompared + 1;
-    return input_.NextByte() == kHttpsOpening[kCompared + 1] ? kHttps : kNone;
+    return in.NextByte() == kHttpsOpening[kCompared + 1] ? kHttps : kNone;
 }
 
 // Writes out the records gathered and tells the sink what the last step
 // delivered, as the byte-by-byte search would have them when a message shows
 // or the scan ends.
-void AnchorScanner::Settle() {
+void AnchorScanner::Settle(const InputReader& in) {
     records_.Write();
-    sink_.Settled(input_.Last());
+    sink_.Settled(in.Last());
 }
 
-void AnchorScanner::Scan() {
-    InputReader& in = input_;
+void AnchorScanner::Scan(InputReader& in, LinkCapture& capture, LinkEmitter& emitter) {
     for (;;) {
         int opening;
-        if (SkipToCandidate()) {
+        if (SkipToCandidate(in)) {
             // The '<' found begins a whole opening, or a run of '<' (whose
             // comparison fails at its first byte). Either way its bytes and
             // more are in the block, so after a failed comparison the move back
@@ -151,7 +148,7 @@ void AnchorScanner::Scan() {
             // A skip that ends without '<' is still followed by a comparison;
             // it reads only end-of-input zeros and cannot match.
             long long skipStart = in.Offset();
-            bool found = SkipToLessThan();
+            bool found = SkipToLessThan(in);
             if (rangeEnd_ >= 0 && (found ? in.Offset() - 1 >= rangeEnd_ : !in.Failed() || in.FailedAt() >= rangeEnd_)) {
                 // The '<' found (or the end) is the next range's; so is the
                 // skip from the range's end, which finds it as well, and a
@@ -162,16 +159,16 @@ void AnchorScanner::Scan() {
                 break;
             }
             int read;
-            opening = CompareWithPattern(&read);
+            opening = CompareWithPattern(in, &read);
             // Back to the second byte behind the '<'.
             if (opening == kNone && in.Eof() == 0) in.SeekBack(read - 1);
         }
         if (opening != kNone) {
-            if (capture_.Capture(opening == kHttps)) {
-                capture_.Normalise();
-                if (emitter_.Emit(capture_.Link())) in.SetLast(kLastWasRecord);
+            if (capture.Capture(in, opening == kHttps)) {
+                capture.Normalise();
+                if (emitter.Emit(capture.Link())) in.SetLast(kLastWasRecord);
             } else {
-                emitter_.Reject(capture_.Link(), kRejectUnfinished, 0);
+                emitter.Reject(capture.Link(), kRejectUnfinished, 0);
             }
         }
         if (rangeEnd_ >= 0 && in.Offset() >= rangeEnd_ && !in.Failed()) {
@@ -181,10 +178,10 @@ void AnchorScanner::Scan() {
 
         int eof = in.Eof();
         if (eof == -1) {
-            Settle();
+            Settle(in);
             sink_.Message(MSG_FILE_ERROR, CAPTION_ERROR);
         }
         if (eof != 0) break;
     }
-    Settle();
+    Settle(in);
 }

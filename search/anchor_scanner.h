@@ -2,6 +2,9 @@
 // the anchor opening, over the input block, with the SIMD kernels' shortcuts.
 // Each anchor found has its address captured and handed to the emitter. A
 // range's scan owns the cycles whose '<' lies before its end.
+//
+// The parts that a scan drives are handed to Scan, not held: a searcher
+// that owns them all and calls it once lets the scan address them directly.
 #ifndef TALVERON_SEARCH_ANCHOR_SCANNER_H
 #define TALVERON_SEARCH_ANCHOR_SCANNER_H
 
@@ -14,15 +17,9 @@
 
 class AnchorScanner {
 public:
-    AnchorScanner(SearchSink& sink, InputReader& input, LinkCapture& capture, LinkEmitter& emitter,
-                  RecordBuffer& records, const ScanKernels& kernels)
-        : sink_(sink),
-          input_(input),
-          capture_(capture),
-          emitter_(emitter),
-          records_(records),
-          kernels_(kernels),
-          find_(kernels.findAnchorOrRun) {}
+    // Writes `records` out and reports to `sink` when the scan settles.
+    AnchorScanner(SearchSink& sink, RecordBuffer& records, const ScanKernels& kernels)
+        : sink_(sink), records_(records), kernels_(kernels), find_(kernels.findAnchorOrRun) {}
     AnchorScanner(const AnchorScanner&) = delete;
     AnchorScanner& operator=(const AnchorScanner&) = delete;
 
@@ -32,36 +29,33 @@ public:
         find_ = https ? kernels_.findAnchorOrRunHttps : kernels_.findAnchorOrRun;
     }
 
-    // Scans the input begun to its end. A failed read ends the scan with the
-    // sink's message; at the end the sink learns what was delivered last.
-    void ScanAll() {
-        rangeEnd_ = -1;
-        Scan();
-    }
-    // Scans the cycles whose '<' lies before `end`, from the input's
-    // position on. FinishRange() after it, however it ended, makes Next()
-    // where the scan that follows begins.
-    void ScanRange(long long end) {
+    // The scans that follow take the whole input.
+    void TakeWholeInput() { rangeEnd_ = -1; }
+    // The scans that follow take the cycles whose '<' lies in [start, end):
+    // Next() is `start` until FinishRange(`input`) after the scan, however it
+    // ended, makes it where the scan that follows begins.
+    void TakeRange(long long start, long long end) {
         rangeEnd_ = end;
-        next_ = input_.Offset();
-        Scan();
+        next_ = start;
     }
-    void FinishRange() {
-        if (rangeEnd_ >= 0 && next_ < rangeEnd_) next_ = input_.Offset() > rangeEnd_ ? input_.Offset() : rangeEnd_;
+    void FinishRange(const InputReader& input) {
+        if (rangeEnd_ >= 0 && next_ < rangeEnd_) next_ = input.Offset() > rangeEnd_ ? input.Offset() : rangeEnd_;
     }
+
+    // Scans `input` from its position to its end, or its range's, its
+    // addresses captured by `capture` and handed to `emitter`. A failed read
+    // ends the scan with the sink's message; at the end the sink learns what
+    // was delivered last.
+    void Scan(InputReader& input, LinkCapture& capture, LinkEmitter& emitter);
     long long Next() const { return next_; }
 
 private:
-    void Scan();
-    bool SkipToLessThan();
-    bool SkipToCandidate();
-    int CompareWithPattern(int* read);
-    void Settle();
+    bool SkipToLessThan(InputReader& in);
+    bool SkipToCandidate(InputReader& in);
+    int CompareWithPattern(InputReader& in, int* read);
+    void Settle(const InputReader& in);
 
     SearchSink& sink_;
-    InputReader& input_;
-    LinkCapture& capture_;
-    LinkEmitter& emitter_;
     RecordBuffer& records_;
     const ScanKernels& kernels_;
     bool https_ = false;

@@ -15,7 +15,7 @@
 // end, and one with a 0 byte among them ends there for the filter and the
 // record, so what follows (its end, and a "/" that normalising adds) is never
 // seen.
-bool LinkCapture::Capture(bool https) {
+bool LinkCapture::Capture(InputReader& input, bool https) {
     // The address begins with the opening's "http://" or "https://", in
     // lower case.
     const unsigned char* opening = https ? kHttpsOpening : kOpening;
@@ -23,24 +23,24 @@ bool LinkCapture::Capture(bool https) {
     char* text = link_.text;
     int length = openingLength - kSchemeOffset;
     std::memcpy(text, opening + kSchemeOffset, static_cast<std::size_t>(length));
-    link_.offset = input_.Offset() - openingLength;  // the whole opening lies behind
+    link_.offset = input.Offset() - openingLength;  // the whole opening lies behind
     int textLength = -1;
     for (;;) {
-        const unsigned char* pos = input_.Pos();
-        const unsigned char* end = input_.End();
-        if (pos == end && !input_.Refill()) {
+        const unsigned char* pos = input.Pos();
+        const unsigned char* end = input.End();
+        if (pos == end && !input.Refill()) {
             // Byte by byte, a last byte 0 is followed by the end-of-input test
             // alone, any other byte by one more read, which finds the end.
-            input_.SetLast(input_.Pos()[-1] == 0 ? 0 : kLastWasEnd);
+            input.SetLast(input.Pos()[-1] == 0 ? 0 : kLastWasEnd);
             link_.length = length;
             text[length] = '\0';
             link_.textLength = textLength < 0 ? length : textLength;
             return false;
         }
-        pos = input_.Pos();
-        end = input_.End();
+        pos = input.Pos();
+        end = input.End();
         long zero;
-        const unsigned char* quote = kernels_.findAddressEnd(pos, end, &zero);
+        const unsigned char* quote = findAddressEnd_(pos, end, &zero);
         long piece = (quote ? quote : end) - pos;
         long room = kRecordBufferSize - length;
         if (piece > room) piece = room;
@@ -48,14 +48,14 @@ bool LinkCapture::Capture(bool https) {
         std::memcpy(text + length, pos, static_cast<std::size_t>(piece));
         length += static_cast<int>(piece);
         if (quote) {
-            input_.MoveTo(quote + 1);
-            input_.SetLast('"');
+            input.MoveTo(quote + 1);
+            input.SetLast('"');
             link_.length = length;
             text[length] = '\0';
             link_.textLength = textLength < 0 ? length : textLength;
             return true;
         }
-        input_.MoveTo(end);
+        input.MoveTo(end);
     }
 }
 

@@ -19,15 +19,15 @@ struct CapturedLink {
 
 class LinkCapture {
 public:
-    LinkCapture(InputReader& input, const ScanKernels& kernels) : input_(input), kernels_(kernels) {}
+    explicit LinkCapture(const ScanKernels& kernels) : findAddressEnd_(kernels.findAddressEnd) {}
     LinkCapture(const LinkCapture&) = delete;
     LinkCapture& operator=(const LinkCapture&) = delete;
 
-    // Reads the address behind the opening just delivered (the https one
-    // when `https`) up to its closing double quote, which is delivered too.
+    // Reads from `input` the address behind the opening just delivered (the
+    // https one when `https`) up to its closing double quote, which is delivered too.
     // False when the input ends (or a read fails) first: the address is what
     // was read.
-    bool Capture(bool https);
+    bool Capture(InputReader& input, bool https);
     // Adds a "/" to the address unless it ends in ".html", ".htm" (ASCII
     // letters in any case) or "/".
     void Normalise();
@@ -40,8 +40,7 @@ public:
     }
 
 private:
-    InputReader& input_;
-    const ScanKernels& kernels_;
+    const unsigned char* (*findAddressEnd_)(const unsigned char*, const unsigned char*, long*);
     CapturedLink link_;
 };
 

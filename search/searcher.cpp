@@ -5,16 +5,18 @@ Searcher::Searcher(SearchSink& sink, const char* keywordLine, bool lfLineEnds)
     : kernels_(CurrentScanKernels()),
       input_(sink, records_),
       records_(sink, lfLineEnds),
-      capture_(input_, kernels_),
+      capture_(kernels_),
       emitter_(sink, records_, keywordLine ? keywordLine : ""),
-      scanner_(sink, input_, capture_, emitter_, records_, kernels_) {}
+      scanner_(sink, records_, kernels_) {}
 
-bool Searcher::Run(bool range, long long end) {
+// The scan and the parts it drives compile as one piece, so that each
+// part's members lie at a fixed place of the searcher: the scan is hot.
+#if defined(__GNUC__)
+__attribute__((flatten))
+#endif
+bool Searcher::Run() {
     try {
-        if (range)
-            scanner_.ScanRange(end);
-        else
-            scanner_.ScanAll();
+        scanner_.Scan(input_, capture_, emitter_);
         return true;
     } catch (const RecordsRefused&) {
         stopped_ = true;
@@ -28,19 +30,22 @@ bool Searcher::Run(bool range, long long end) {
 
 bool Searcher::Search(int fd) {
     BeginInput(fd);
-    return Run(false, 0);
+    scanner_.TakeWholeInput();
+    return Run();
 }
 
 bool Searcher::SearchFrom(ReadFunction read, void* context) {
     stopped_ = false;
     input_.BeginFrom(read, context);
-    return Run(false, 0);
+    scanner_.TakeWholeInput();
+    return Run();
 }
 
 bool Searcher::SearchRange(int fd, long long start, long long end) {
     stopped_ = false;
     input_.BeginAt(fd, start);
-    bool done = Run(true, end);
-    scanner_.FinishRange();
+    scanner_.TakeRange(start, end);
+    bool done = Run();
+    scanner_.FinishRange(input_);
     return done;
 }

@@ -91,8 +91,8 @@ public:
     static constexpr unsigned int kKeepBehind = InputReader::kKeepBehind;
 
 private:
-    // Scans the input begun, a range's when `range`, up to `end`.
-    bool Run(bool range, long long end);
+    // Scans the input begun.
+    bool Run();
 
     bool stopped_ = false;
     const ScanKernels& kernels_;
