@@ -1,7 +1,7 @@
 // One search: a value that owns everything the search of one input needs
-// (the input block, the records gathered, the address being captured, the
-// keyword and printable tables) and reports to a sink. Any number of
-// searchers may run at once, on any threads.
+// and reports to a sink. It composes the search's parts: the input block,
+// the anchor scanner, the address capture, the emitter and the records
+// gathered. Any number of searchers may run at once, on any threads.
 //
 // The search reads the input one block at a time but finds what reading it
 // one byte at a time finds: every `<a href="http://` anchor (ASCII letters
