@@ -1,19 +1,10 @@
-// The input reader: hands the input to the search one byte at a time, as if
-// each byte were one read of length 1 at the input's position, but reads it
-// in large blocks.
-//
-// The position that the search sees is the count of bytes delivered, moved
-// back by SeekBack; Eof and SeekBack refer to that position, never to how far
-// the input has been read. Nothing is remembered about the end of the input
-// (unless the end is final): every read attempted there asks the input
-// again. A read that fails delivers no byte; from then on nothing more is
-// read and Eof reports -1.
+#include "search/input_reader.h"
+
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "runtime/runtime.h"
-#include "search/searcher.h"
+#include "search/scan_kernels.h"
 
 namespace {
 
@@ -26,45 +17,57 @@ static_assert(kPadding >= kKernelLookahead, "the kernels read this far past a bl
 // search slows by some percent.
 constexpr std::uintptr_t kLine = 64;
 unsigned char* LineAfterKept(unsigned char* block) {
-    std::uintptr_t fresh = reinterpret_cast<std::uintptr_t>(block) + Searcher::kKeepBehind;
+    std::uintptr_t fresh = reinterpret_cast<std::uintptr_t>(block) + InputReader::kKeepBehind;
     fresh = (fresh + kLine - 1) & ~(kLine - 1);
-    return reinterpret_cast<unsigned char*>(fresh) - Searcher::kKeepBehind;
+    return reinterpret_cast<unsigned char*>(fresh) - InputReader::kKeepBehind;
 }
-
 
 }  // namespace
 
-Searcher::Searcher(SearchSink& sink, const char* keywordLine, bool lfLineEnds)
+InputReader::InputReader(SearchSink& sink, RecordBuffer& records)
     : sink_(sink),
-      kernels_(CurrentScanKernels()),
-      find_(kernels_.findAnchorOrRun),
+      records_(records),
       block_(new unsigned char[kLine + kKeepBehind + kBlockSize + kPadding]),
       data_(LineAfterKept(block_.get())),
       pos_(data_),
-      end_(data_),
-      records_(new char[kRecordsSize]),
-      lineEnd_{lfLineEnds ? '\n' : '\r', '\n'},
-      lineEndLength_(lfLineEnds ? 1 : 2) {
-    SplitKeywordLine(keywordLine ? keywordLine : "");
-    PrepareStrip();
+      end_(data_) {}
+
+void InputReader::SetBlockSize(unsigned int size) { blockSize_ = size == 0 ? 1 : size > kBlockSize ? kBlockSize : size; }
+
+void InputReader::Begin(int fd) {
+    positional_ = false;
+    startOffset_ = 0;
+    read_ = nullptr;
+    fd_ = fd;
+    Reset();
 }
 
-Searcher::~Searcher() = default;
+void InputReader::BeginFrom(ReadFunction read, void* context) {
+    positional_ = false;
+    startOffset_ = 0;
+    read_ = read;
+    readContext_ = context;
+    fd_ = -1;
+    Reset();
+}
 
-void Searcher::SetBlockSize(unsigned int size) { blockSize_ = size == 0 ? 1 : size > kBlockSize ? kBlockSize : size; }
-
-void Searcher::BeginInput(int fd) {
+void InputReader::BeginAt(int fd, long long start) {
+    positional_ = true;
+    readOffset_ = startOffset_ = start;
+    read_ = nullptr;
     fd_ = fd;
+    Reset();
+}
+
+void InputReader::Reset() {
     pos_ = end_ = data_;
     last_ = kLastWasNothing;
-    failed_ = ended_ = stopped_ = false;
+    failed_ = ended_ = false;
     error_ = 0;
     dataOffset_ = positional_ ? readOffset_ : 0;
 }
 
-long long Searcher::BytesRead() const { return dataOffset_ + (end_ - data_) - startOffset_; }
-
-bool Searcher::Refill() {
+bool InputReader::Refill() {
     if (failed_ || ended_) return false;
     std::size_t have = static_cast<std::size_t>(end_ - data_);
     std::size_t keep = have < kKeepBehind ? have : kKeepBehind;
@@ -74,8 +77,8 @@ bool Searcher::Refill() {
     pos_ = end_ = fresh;
     // The records found so far go out before the read, which may wait for a
     // slow input (a pipe, a network file system).
-    WriteGathered();
-    // A range's reads end where those of one search of the whole file end
+    records_.Write();
+    // Reads at offsets end where those of one search of the whole file end
     // (on multiples of the block), so that a read that fails fails alike.
     unsigned int want = positional_ ? blockSize_ - static_cast<unsigned int>(readOffset_ % blockSize_) : blockSize_;
     int n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_)
@@ -96,12 +99,7 @@ bool Searcher::Refill() {
     return false;
 }
 
-int Searcher::EofAfterBlock() {
+int InputReader::EofAfterBlock() {
     if (Refill()) return 0;
     return failed_ ? -1 : 1;
-}
-
-void Searcher::SeekBack(int count) {
-    std::ptrdiff_t behind = pos_ - data_;
-    pos_ -= count < behind ? count : behind;
 }

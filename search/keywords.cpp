@@ -1,10 +1,8 @@
-// The keyword line, split into the keyword slots.
-#include "search/searcher.h"
+#include "search/keywords.h"
 
-// The line is read up to its first 0 byte, at most kKeywordLineMax bytes of
-// it. Every space moves on to the next slot; every other byte goes to the
-// current slot while it is one of the six; the rest is dropped.
-void Searcher::SplitKeywordLine(const char* line) {
+#include <cstring>
+
+KeywordSlots::KeywordSlots(const char* line) {
     int lengths[kKeywordSlots] = {};
     int slot = 0;
     for (int i = 0; i < kKeywordLineMax && line[i] != '\0'; ++i) {
@@ -13,5 +11,16 @@ void Searcher::SplitKeywordLine(const char* line) {
         else if (slot < kKeywordSlots)
             keywords_[slot][lengths[slot]++] = line[i];
     }
-    for (int s = 0; s < kKeywordSlots; ++s) keywords_[s][lengths[s]] = '\0';
+    for (int s = 0; s < kKeywordSlots; ++s) {
+        keywords_[s][lengths[s]] = '\0';
+        any_ |= lengths[s] != 0;
+    }
+}
+
+int KeywordSlots::Excluding(const char* address) const {
+    for (int slot = 0; slot < kKeywordSlots; ++slot) {
+        const char* keyword = keywords_[slot];
+        if (keyword[0] != '\0' && std::strstr(address, keyword) != nullptr) return slot + 1;
+    }
+    return 0;
 }

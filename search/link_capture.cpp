@@ -1,8 +1,8 @@
-// Link capture and normalisation: the address behind a recognised anchor.
+#include "search/link_capture.h"
+
 #include <cstring>
 
 #include "search/opening.h"
-#include "search/searcher.h"
 
 // Byte by byte the capture is: read a byte; stop at the double quote (consumed,
 // not kept); at a read that yields 0, stop if the end-of-input test is not 0;
@@ -15,43 +15,47 @@
 // end, and one with a 0 byte among them ends there for the filter and the
 // record, so what follows (its end, and a "/" that normalising adds) is never
 // seen.
-bool Searcher::CaptureLink(bool https) {
+bool LinkCapture::Capture(InputReader& input, bool https) {
     // The address begins with the opening's "http://" or "https://", in
     // lower case.
     const unsigned char* opening = https ? kHttpsOpening : kOpening;
     int openingLength = https ? kHttpsOpeningLength : kOpeningLength;
-    char* text = url_;
+    char* text = link_.text;
     int length = openingLength - kSchemeOffset;
     std::memcpy(text, opening + kSchemeOffset, static_cast<std::size_t>(length));
-    urlOffset_ = Offset() - openingLength;  // the whole opening lies behind
-    urlTextLength_ = -1;
+    link_.offset = input.Offset() - openingLength;  // the whole opening lies behind
+    int textLength = -1;
     for (;;) {
-        if (pos_ == end_ && !Refill()) {
+        const unsigned char* pos = input.Pos();
+        const unsigned char* end = input.End();
+        if (pos == end && !input.Refill()) {
             // Byte by byte, a last byte 0 is followed by the end-of-input test
             // alone, any other byte by one more read, which finds the end.
-            last_ = pos_[-1] == 0 ? 0 : kLastWasEnd;
-            urlLength_ = length;
+            input.SetLast(input.Pos()[-1] == 0 ? 0 : kLastWasEnd);
+            link_.length = length;
             text[length] = '\0';
-            if (urlTextLength_ < 0) urlTextLength_ = length;
+            link_.textLength = textLength < 0 ? length : textLength;
             return false;
         }
+        pos = input.Pos();
+        end = input.End();
         long zero;
-        const unsigned char* quote = kernels_.findAddressEnd(pos_, end_, &zero);
-        long piece = (quote ? quote : end_) - pos_;
+        const unsigned char* quote = findAddressEnd_(pos, end, &zero);
+        long piece = (quote ? quote : end) - pos;
         long room = kRecordBufferSize - length;
         if (piece > room) piece = room;
-        if (urlTextLength_ < 0 && zero >= 0 && zero < piece) urlTextLength_ = length + static_cast<int>(zero);
-        std::memcpy(text + length, pos_, static_cast<std::size_t>(piece));
+        if (textLength < 0 && zero >= 0 && zero < piece) textLength = length + static_cast<int>(zero);
+        std::memcpy(text + length, pos, static_cast<std::size_t>(piece));
         length += static_cast<int>(piece);
         if (quote) {
-            pos_ = quote + 1;
-            last_ = '"';
-            urlLength_ = length;
+            input.MoveTo(quote + 1);
+            input.SetLast('"');
+            link_.length = length;
             text[length] = '\0';
-            if (urlTextLength_ < 0) urlTextLength_ = length;
+            link_.textLength = textLength < 0 ? length : textLength;
             return true;
         }
-        pos_ = end_;
+        input.MoveTo(end);
     }
 }
 
@@ -62,9 +66,9 @@ inline bool IsLetter(char c, char letter) { return (c | 0x20) == letter; }
 
 }  // namespace
 
-void Searcher::NormaliseLink() {
-    int length = urlLength_;  // the whole address as kept, past any 0 byte
-    char* text = url_;
+void LinkCapture::Normalise() {
+    int length = link_.length;  // the whole address as kept, past any 0 byte
+    char* text = link_.text;
     // Its last five bytes ".html" or last four ".htm", ASCII letters in any
     // case, or its last byte "/". The address is never shorter than 7 bytes.
     const char* tail = text + length - 5;
@@ -74,6 +78,6 @@ void Searcher::NormaliseLink() {
     if (htm || html || tail[4] == '/') return;
     text[length] = '/';
     text[length + 1] = '\0';
-    urlLength_ = length + 1;
-    if (urlTextLength_ == length) urlTextLength_ = length + 1;  // no 0 byte: the "/" counts
+    link_.length = length + 1;
+    if (link_.textLength == length) link_.textLength = length + 1;  // no 0 byte: the "/" counts
 }

@@ -1,13 +1,19 @@
-// The records gathered: made in place in one buffer and handed to the sink
-// in large pieces, not one at a time.
-#include "search/searcher.h"
+#include "search/record_buffer.h"
 
-char* Searcher::BeginRecord() {
-    if (used_ + kRecordBufferSize + 2 > kRecordsSize) WriteGathered();
+#include "lifecycle/limits.h"
+
+RecordBuffer::RecordBuffer(SearchSink& sink, bool lfLineEnds)
+    : sink_(sink),
+      records_(new char[kSize]),
+      lineEnd_{lfLineEnds ? '\n' : '\r', '\n'},
+      lineEndLength_(lfLineEnds ? 1 : 2) {}
+
+char* RecordBuffer::Begin() {
+    if (used_ + kRecordBufferSize + 2 > kSize) Write();
     return records_.get() + used_;
 }
 
-void Searcher::EndRecord(int length) {
+void RecordBuffer::End(int length) {
     // Two bytes are stored either way; with LF alone the second is the next
     // record's first.
     char* end = records_.get() + used_ + length;
@@ -16,14 +22,14 @@ void Searcher::EndRecord(int length) {
     used_ += static_cast<unsigned int>(length) + lineEndLength_;
 }
 
-void Searcher::WriteGathered() {
+void RecordBuffer::Write() {
     if (used_ == 0) return;
     unsigned int used = used_;
     used_ = 0;
-    if (!sink_.Records(records_.get(), used)) throw Stop();
+    if (!sink_.Records(records_.get(), used)) throw RecordsRefused();
 }
 
-void Searcher::AbandonGathered() {
+void RecordBuffer::Abandon() {
     unsigned int used = used_;
     used_ = 0;
     if (used) sink_.Abandoned(records_.get(), used);

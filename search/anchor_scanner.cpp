@@ -1,6 +1,3 @@
-// The anchor recognizer: the scan's cycles of skip, compare, hand-over and
-// end-of-cycle test.
-//
 // Byte by byte, a cycle reads up to the next '<', reads the 15 bytes behind
 // it and compares them with the rest of the anchor opening; after a failed
 // comparison it moves back 14 bytes, so the next cycle starts at the second
@@ -13,11 +10,12 @@
 //
 // A range search owns the cycles whose '<' lies before its end; the search
 // that follows begins where the last of them leaves the next cycle.
+#include "search/anchor_scanner.h"
+
 #include <cstring>
 
 #include "messages/messages.h"
 #include "search/opening.h"
-#include "search/searcher.h"
 
 namespace {
 
@@ -42,22 +40,24 @@ inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + (
 // test is not 0. A 0 byte read inside the input does not stop it. Searching
 // each block with memchr delivers the same bytes and leaves the same last
 // byte behind.
-bool Searcher::SkipToLessThan() {
+bool AnchorScanner::SkipToLessThan(InputReader& in) {
     for (;;) {
-        if (pos_ == end_ && !Refill()) {
-            last_ = kLastWasEnd;  // the read itself found the end
+        if (in.Pos() == in.End() && !in.Refill()) {
+            in.SetLast(kLastWasEnd);  // the read itself found the end
             return false;
         }
-        const void* hit = std::memchr(pos_, '<', static_cast<std::size_t>(end_ - pos_));
+        const unsigned char* pos = in.Pos();
+        const unsigned char* end = in.End();
+        const void* hit = std::memchr(pos, '<', static_cast<std::size_t>(end - pos));
         if (hit) {
-            pos_ = static_cast<const unsigned char*>(hit) + 1;
-            last_ = '<';
+            in.MoveTo(static_cast<const unsigned char*>(hit) + 1);
+            in.SetLast('<');
             return true;
         }
-        last_ = end_[-1];
-        pos_ = end_;
+        in.SetLast(end[-1]);
+        in.MoveTo(end);
         // The end-of-input test after the block's last byte.
-        if (!Refill()) return false;
+        if (!in.Refill()) return false;
     }
 }
 
@@ -70,18 +70,19 @@ bool Searcher::SkipToLessThan() {
 // opening (position behind it, as the skip phase leaves it); false when there
 // is none before the block's last bytes, with the position where the cycles
 // passed over leave it.
-bool Searcher::SkipToCandidate() {
-    if (end_ - pos_ <= kKernelLookahead) return false;
-    const unsigned char* limit = end_ - kKernelLookahead;
-    if (rangeEnd_ >= 0 && rangeEnd_ - dataOffset_ < limit - data_) {
+bool AnchorScanner::SkipToCandidate(InputReader& in) {
+    const unsigned char* from = in.Pos();
+    const unsigned char* end = in.End();
+    if (end - from <= kKernelLookahead) return false;
+    const unsigned char* limit = end - kKernelLookahead;
+    if (rangeEnd_ >= 0 && rangeEnd_ < in.OffsetOf(limit)) {
         // Only the range's own '<' are examined here.
-        if (rangeEnd_ <= Offset()) return false;
-        limit = data_ + (rangeEnd_ - dataOffset_);
+        if (rangeEnd_ <= in.OffsetOf(from)) return false;
+        limit = in.At(rangeEnd_);
     }
-    const unsigned char* from = pos_;
     while (const unsigned char* candidate = find_(from, limit)) {
         if (candidate[1] != '<') {  // the anchor opening
-            pos_ = candidate + 1;
+            in.MoveTo(candidate + 1);
             return true;
         }
         // A run of '<': its first one is examined and fails, so the third is
@@ -93,14 +94,14 @@ bool Searcher::SkipToCandidate() {
         if (last >= limit) {
             // The run goes on past the limit: every '<' examined before it
             // fails; the next cycle starts behind the last of them.
-            pos_ = candidate + 2 * ((limit - 1 - candidate) / 2) + 2;
+            in.MoveTo(candidate + 2 * ((limit - 1 - candidate) / 2) + 2);
             return false;
         }
         from = (last - candidate) % 2 == 0 ? last : last + 1;
     }
     // A '<' passed over in the last byte before the limit moves the next
     // cycle one byte past it.
-    pos_ = limit[-1] == '<' ? limit + 1 : limit;
+    in.MoveTo(limit[-1] == '<' ? limit + 1 : limit);
     return false;
 }
 
@@ -108,10 +109,10 @@ bool Searcher::SkipToCandidate() {
 // them whatever matches. Returns the opening they complete: kHttp, or, when
 // https anchors are taken and they are "a href=\"https:/", kHttps after one
 // more byte read that is "/"; else kNone, with how many bytes were read.
-int Searcher::CompareWithPattern(int* read) {
+int AnchorScanner::CompareWithPattern(InputReader& in, int* read) {
     bool http = true, https = https_;
     for (int step = 1; step <= kCompared; ++step) {
-        int byte = ToLowerAscii(NextByte());
+        int byte = ToLowerAscii(in.NextByte());
         http &= byte == kOpening[step];
         https &= byte == kHttpsOpening[step];
     }
@@ -119,66 +120,68 @@ int Searcher::CompareWithPattern(int* read) {
     if (http) return kHttp;
     if (!https) return kNone;
     *read = kCompared + 1;
-    return NextByte() == kHttpsOpening[kCompared + 1] ? kHttps : kNone;
+    return in.NextByte() == kHttpsOpening[kCompared + 1] ? kHttps : kNone;
 }
 
 // Writes out the records gathered and tells the sink what the last step
 // delivered, as the byte-by-byte search would have them when a message shows
 // or the scan ends.
-void Searcher::Settle() {
-    WriteGathered();
-    sink_.Settled(last_);
+void AnchorScanner::Settle(const InputReader& in) {
+    records_.Write();
+    sink_.Settled(in.Last());
 }
 
-void Searcher::ScanAnchors() {
+void AnchorScanner::Scan(InputReader& in, LinkCapture& capture, LinkEmitter& emitter) {
     for (;;) {
         int opening;
-        if (SkipToCandidate()) {
+        if (SkipToCandidate(in)) {
             // The '<' found begins a whole opening, or a run of '<' (whose
             // comparison fails at its first byte). Either way its bytes and
             // more are in the block, so after a failed comparison the move back
             // comes.
-            opening = *pos_ == '<' ? kNone : https_ && (pos_[kSchemeOffset + 3] | 0x20) == 's' ? kHttps : kHttp;
-            pos_ += opening == kHttps ? kCompared + 1 : opening == kHttp ? kCompared : kCompared - kStepBack;
+            const unsigned char* pos = in.Pos();
+            opening = *pos == '<' ? kNone : https_ && (pos[kSchemeOffset + 3] | 0x20) == 's' ? kHttps : kHttp;
+            in.MoveTo(pos + (opening == kHttps  ? kCompared + 1
+                             : opening == kHttp ? kCompared
+                                                : kCompared - kStepBack));
         } else {
             // A skip that ends without '<' is still followed by a comparison;
             // it reads only end-of-input zeros and cannot match.
-            long long skipStart = Offset();
-            bool found = SkipToLessThan();
-            if (rangeEnd_ >= 0 && (found ? Offset() - 1 >= rangeEnd_ : !failed_ || failedAt_ >= rangeEnd_)) {
+            long long skipStart = in.Offset();
+            bool found = SkipToLessThan(in);
+            if (rangeEnd_ >= 0 && (found ? in.Offset() - 1 >= rangeEnd_ : !in.Failed() || in.FailedAt() >= rangeEnd_)) {
                 // The '<' found (or the end) is the next range's; so is the
                 // skip from the range's end, which finds it as well, and a
                 // read behind the end that failed, which fails the next
                 // range. One inside the range ends it as it ends a search.
-                failed_ = false;
-                error_ = 0;
+                in.ForgetFailure();
                 next_ = skipStart > rangeEnd_ ? skipStart : rangeEnd_;
                 break;
             }
             int read;
-            opening = CompareWithPattern(&read);
+            opening = CompareWithPattern(in, &read);
             // Back to the second byte behind the '<'.
-            if (opening == kNone && Eof() == 0) SeekBack(read - 1);
+            if (opening == kNone && in.Eof() == 0) in.SeekBack(read - 1);
         }
         if (opening != kNone) {
-            if (CaptureLink(opening == kHttps)) {
-                NormaliseLink();
-                EmitLink();
+            if (capture.Capture(in, opening == kHttps)) {
+                capture.Normalise();
+                if (emitter.Emit(capture.Link())) in.SetLast(kLastWasRecord);
             } else {
-                RejectLink(kRejectUnfinished, 0);
+                emitter.Reject(capture.Link(), kRejectUnfinished, 0);
             }
         }
-        if (rangeEnd_ >= 0 && Offset() >= rangeEnd_ && !failed_) {
-            next_ = Offset();
+        if (rangeEnd_ >= 0 && in.Offset() >= rangeEnd_ && !in.Failed()) {
+            next_ = in.Offset();
             break;
         }
 
-        int eof = Eof();
+        int eof = in.Eof();
         if (eof == -1) {
-            Settle();
+            Settle(in);
             sink_.Message(MSG_FILE_ERROR, CAPTION_ERROR);
         }
         if (eof != 0) break;
     }
-    Settle();
+    Settle(in);
 }

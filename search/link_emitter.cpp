@@ -1,22 +1,21 @@
-// Keyword filter and result record.
+#include "search/link_emitter.h"
+
 #include <cstdint>
 #include <cstring>
 
 #include "runtime/runtime.h"
-#include "search/searcher.h"
 
-int Searcher::ExcludingKeyword(const char* address) const {
-    for (int slot = 0; slot < kKeywordSlots; ++slot) {
-        const char* keyword = keywords_[slot];
-        if (keyword[0] != '\0' && std::strstr(address, keyword) != nullptr) return slot + 1;
-    }
-    return 0;
+LinkEmitter::LinkEmitter(SearchSink& sink, RecordBuffer& records, const char* keywordLine)
+    : sink_(sink), records_(records), keywords_(keywordLine) {
+    rt::PrintableBytes(printable_);
+    for (int byte = 0; byte < 256; ++byte)
+        if (printable_[byte] != (byte >= 0x20 && byte <= 0x7E)) printableIsAscii_ = false;
 }
 
-void Searcher::RejectLink(int reason, int keyword) {
+void LinkEmitter::Reject(const CapturedLink& link, int reason, int keyword) {
     // As far as the address is kept: its first kRecordBufferSize bytes.
-    int length = urlLength_ < kRecordBufferSize ? urlLength_ : kRecordBufferSize;
-    sink_.Rejected(reason, keyword, urlOffset_, url_, static_cast<std::size_t>(length));
+    int length = link.length < kRecordBufferSize ? link.length : kRecordBufferSize;
+    sink_.Rejected(reason, keyword, link.offset, link.text, static_cast<std::size_t>(length));
 }
 
 namespace {
@@ -31,21 +30,10 @@ inline bool AllAsciiPrintable(std::uint64_t word) {
 
 }  // namespace
 
-// The C runtime's isprint is taken when the search begins: the caller may
-// change its locale between searches.
-void Searcher::PrepareStrip() {
-    anyKeyword_ = false;
-    for (const char* keyword : keywords_) anyKeyword_ |= keyword[0] != '\0';
-    rt::PrintableBytes(printable_);
-    printableIsAscii_ = true;
-    for (int byte = 0; byte < 256; ++byte)
-        if (printable_[byte] != (byte >= 0x20 && byte <= 0x7E)) printableIsAscii_ = false;
-}
-
 // Copies the printable bytes of `address`, whose first 0 byte stands at
 // `length` (at most kMaxAddress), into `record` (kRecordBufferSize bytes),
 // followed by a 0 byte; returns how many were copied.
-int Searcher::StripNonPrintable(const char* address, int length, char* record) const {
+int LinkEmitter::StripNonPrintable(const char* address, int length, char* record) const {
     int kept = 0;
     int i = 0;
     if (length > kRecordBufferSize - 1) length = kRecordBufferSize - 1;
@@ -67,19 +55,20 @@ int Searcher::StripNonPrintable(const char* address, int length, char* record) c
     return kept;
 }
 
-void Searcher::EmitLink() {
+bool LinkEmitter::Emit(const CapturedLink& link) {
     // From here on the address ends at its first 0 byte; longer addresses do
     // not fit the record buffer and are dropped.
-    if (urlTextLength_ > kMaxAddress) return RejectLink(kRejectTooLong, 0);
-    if (anyKeyword_) {
-        if (int slot = ExcludingKeyword(url_)) return RejectLink(kRejectExcluded, slot);
+    if (link.textLength > kMaxAddress) {
+        Reject(link, kRejectTooLong, 0);
+        return false;
+    }
+    if (keywords_.Any()) {
+        if (int slot = keywords_.Excluding(link.text)) {
+            Reject(link, kRejectExcluded, slot);
+            return false;
+        }
     }
     // The record is made in place among the records gathered.
-    EndRecord(StripNonPrintable(url_, urlTextLength_, BeginRecord()));
-    last_ = kLastWasRecord;
-}
-
-const char* Searcher::Address(int* length) const {
-    if (length) *length = urlLength_ < 0 ? 0 : urlLength_;
-    return urlLength_ < 0 ? nullptr : url_;
+    records_.End(StripNonPrintable(link.text, link.textLength, records_.Begin()));
+    return true;
 }

@@ -1,0 +1,44 @@
+// Where a search reports: the records it makes, the addresses it drops, its
+// progress and messages, and what it delivered last.
+#ifndef TALVERON_SEARCH_SEARCH_SINK_H
+#define TALVERON_SEARCH_SEARCH_SINK_H
+
+#include <cstddef>
+
+// Why an address behind a recognised anchor becomes no record.
+enum RejectReason { kRejectExcluded = 1, kRejectTooLong = 2, kRejectUnfinished = 3 };
+
+// What the last step of a search delivered, besides a byte (0..255).
+constexpr int kLastWasEnd = -1;      // a read found the end of the input
+constexpr int kLastWasNothing = -2;  // nothing yet
+constexpr int kLastWasRecord = -3;   // a record was added
+
+// Where a search reports. Only Records must be given.
+class SearchSink {
+public:
+    // Whole records, each ended by the search's line end, in input order:
+    // before every read of the input and whenever the records gathered fill
+    // their buffer. False stops the search.
+    virtual bool Records(const char* bytes, std::size_t length) = 0;
+    // The records gathered when a failure (of the sink itself) ends the
+    // search early: whatever can be kept.
+    virtual void Abandoned(const char* bytes, std::size_t length) { (void)bytes, (void)length; }
+    // An address that becomes no record: the reason, the keyword slot (1..6)
+    // for kRejectExcluded, the input offset of its anchor's '<', and the
+    // address as far as it is kept (kRecordBufferSize bytes).
+    virtual void Rejected(int reason, int keyword, long long offset, const char* address, std::size_t length) {
+        (void)reason, (void)keyword, (void)offset, (void)address, (void)length;
+    }
+    // After each read: the bytes read so far.
+    virtual void Progress(long long bytes) { (void)bytes; }
+    // A message of the search (a read that failed), Shift_JIS text and caption.
+    virtual void Message(const char* text, const char* caption) { (void)text, (void)caption; }
+    // Where reading one byte at a time could be watched: before a message and
+    // at the end. `last` is what the last step delivered (a byte or kLastWas...).
+    virtual void Settled(int last) { (void)last; }
+
+protected:
+    ~SearchSink() = default;
+};
+
+#endif
