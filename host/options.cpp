@@ -13,8 +13,7 @@
 
 namespace {
 
-// What a parse gathers: the options, and what decides no field of them
-// alone.
+// What a parse gathers: the options, and what is judged once it is over.
 struct Parsing {
     explicit Parsing(Options& o) : options(o) {}
     Options& options;
@@ -26,11 +25,11 @@ struct Parsing {
 // How an option takes its value.
 enum class Takes {
     kNothing,
-    kValue,      // --NAME=VALUE or --NAME VALUE (and -L VALUE, -LVALUE)
+    kValue,      // --NAME=VALUE or --NAME VALUE, and its letter's value likewise
     kOrExactly,  // --NAME alone, or --NAME=VALUE with this one VALUE
 };
 
-// One row an option: the parser's, the help's and what it sets. A row
+// One row for each option: the parser's, the help's and what it sets. A row
 // without a name is a heading of the help; a row without help is another
 // name of the row before it.
 struct OptionRow {
