@@ -206,7 +206,10 @@ int Harvest(const Options& options) {
     if (keep && written && !output.Direct()) Say(ShownName(options.output) + ": left unchanged: " + why);
     bool rejectedWritten = rejected.Close(!keep);
     if (keep && rejectedWritten && !rejected.Direct()) Say(ShownName(options.rejected) + ": left unchanged: " + why);
-    if (options.stats) PrintSummary(counts, options.keywords, progress.Elapsed());
+    if (options.statsJson)
+        PrintSummaryJson(counts, options.keywords, progress.Elapsed());
+    else if (options.stats)
+        PrintSummary(counts, options.keywords, progress.Elapsed());
     if (!written || !rejectedWritten) trouble.RunFailedAsSaid();
     if (options.quiet && found) return 0;
     return trouble.Seen() ? 2 : found ? 0 : 1;

@@ -13,117 +13,188 @@
 
 namespace {
 
-// Options without a letter of their own.
-enum : int {
-    kIdLabel = 256,
-    kIdInclude,
-    kIdExclude,
-    kIdExcludeDir,
-    kIdAllFiles,
-    kIdAllOrNothing,
-    kIdRejected,
-    kIdFiles0From,
-    kIdListInputs,
-    kIdCrlf,
-    kIdNoProgress,
-    kIdStats,
-    kIdMessages,
-    kIdOutTxt,
-    kIdKeywordLine,
-    kIdHttps,
-    kIdTsv,
-    kIdHelp,
-    kIdVersion,
+// What a parse gathers: the options, and what is judged once it is over.
+struct Parsing {
+    explicit Parsing(Options& o) : options(o) {}
+    Options& options;
+    bool help = false, version = false, recursive = false;
+    bool emptyFileName = false;  // --output, --rejected or --files0-from given ""
+    std::string error;           // a value refused
 };
 
-// One table for the parser and for --help. A row without a name is a
-// heading of the help.
+// How an option takes its value.
+enum class Takes {
+    kNothing,
+    kValue,      // --NAME=VALUE or --NAME VALUE, and its letter's value likewise
+    kOrExactly,  // --NAME alone, or --NAME=VALUE with this one VALUE
+};
+
+// One row for each option: the parser's, the help's and what it sets. A row
+// without a name is a heading of the help; a row without help is another
+// name of the row before it.
 struct OptionRow {
     const char* name;
-    int id;             // its letter, or an id above
-    const char* value;  // the value's name, or null when it takes none
+    char letter;        // its short form, or 0
+    const char* value;  // the value's name (or the one value of kOrExactly)
+    Takes takes;
     const char* help;
+    void (*set)(Parsing& p, const std::string& value);
 };
 
+using P = Parsing&;
+using V = const std::string&;
+
+void SetFileName(std::string& field, Parsing& p, V value) {
+    field = value;
+    p.emptyFileName |= value.empty();
+}
+
 const OptionRow kOptions[] = {
-    {nullptr, 0, nullptr, "Keywords:"},
-    {"exclude-keyword", 'x', "WORD",
+    {nullptr, 0, nullptr, Takes::kNothing, "Keywords:", nullptr},
+    {"exclude-keyword", 'x', "WORD", Takes::kValue,
      "drop addresses that contain WORD; up to six, in keyword slot order; an\n"
      "empty WORD keeps its slot empty; a WORD may not contain a space, and the\n"
-     "words joined by spaces may not pass " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes"},
-    {"https", kIdHttps, nullptr,
+     "words joined by spaces may not pass " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes",
+     [](P p, V v) { p.options.keywords.push_back(v); }},
+    {"https", 0, nullptr, Takes::kNothing,
      "also take <a href=\"https:// anchors (any case), by the same rules; their\n"
-     "records begin with https://"},
-    {nullptr, 0, nullptr, "Output:"},
-    {"output", 'O', "FILE",
+     "records begin with https://",
+     [](P p, V) { p.options.https = true; }},
+    {nullptr, 0, nullptr, Takes::kNothing, "Output:", nullptr},
+    {"output", 'O', "FILE", Takes::kValue,
      "write the records to FILE instead of standard output; FILE is replaced\n"
      "when the run has ended (through a link, which stays; a device is\n"
-     "written directly)"},
-    {"all-or-nothing", kIdAllOrNothing, nullptr,
-     "with --output: leave FILE unchanged unless every input was searched"},
-    {"only-matching", 'o', nullptr, "accepted as grep's: records are addresses only anyway"},
-    {"with-filename", 'H', nullptr,
+     "written directly)",
+     [](P p, V v) { SetFileName(p.options.output, p, v); }},
+    {"all-or-nothing", 0, nullptr, Takes::kNothing,
+     "with --output: leave FILE unchanged unless every input was searched",
+     [](P p, V) { p.options.allOrNothing = true; }},
+    {"only-matching", 'o', nullptr, Takes::kNothing, "accepted as grep's: records are addresses only anyway",
+     [](P, V) {}},
+    {"with-filename", 'H', nullptr, Takes::kNothing,
      "put the input's name and a colon before each record (the default for\n"
-     "more than one input or a directory)"},
-    {"no-filename", 'h', nullptr, "do not"},
-    {"label", kIdLabel, "NAME", "the name shown for standard input"},
-    {"null", 'Z', nullptr, "a 0 byte after each name instead of the colon (or newline)"},
-    {"count", 'c', nullptr, "print NAME:N, the count of records of each input"},
-    {"files-with-matches", 'l', nullptr, "print the names of the inputs that give a record"},
-    {"files-without-match", 'L', nullptr, "print the names of the inputs that give none"},
-    {"crlf", kIdCrlf, nullptr, "end records with CR LF instead of LF"},
-    {"tsv", kIdTsv, nullptr,
+     "more than one input or a directory)",
+     [](P p, V) { p.options.withFilename = 1; }},
+    {"no-filename", 'h', nullptr, Takes::kNothing, "do not", [](P p, V) { p.options.withFilename = 0; }},
+    {"label", 0, "NAME", Takes::kValue, "the name shown for standard input",
+     [](P p, V v) {
+         p.options.label = v;
+         p.options.haveLabel = true;
+     }},
+    {"null", 'Z', nullptr, Takes::kNothing, "a 0 byte after each name instead of the colon (or newline)",
+     [](P p, V) { p.options.nullAfterName = true; }},
+    {"count", 'c', nullptr, Takes::kNothing, "print NAME:N, the count of records of each input",
+     [](P p, V) {  // -l and -L win over -c, in either order, as in grep
+         if (p.options.listing == Listing::kRecords) p.options.listing = Listing::kCount;
+     }},
+    {"files-with-matches", 'l', nullptr, Takes::kNothing, "print the names of the inputs that give a record",
+     [](P p, V) { p.options.listing = Listing::kFilesWithMatches; }},
+    {"files-without-match", 'L', nullptr, Takes::kNothing, "print the names of the inputs that give none",
+     [](P p, V) { p.options.listing = Listing::kFilesWithoutMatch; }},
+    {"crlf", 0, nullptr, Takes::kNothing, "end records with CR LF instead of LF",
+     [](P p, V) { p.options.crlf = true; }},
+    {"tsv", 0, nullptr, Takes::kNothing,
      "print each record as NAME, a tab and the address (a link graph's edges;\n"
-     "a tab, newline or backslash in NAME as \\t, \\n, \\\\)"},
-    {"rejected", kIdRejected, "FILE",
+     "a tab, newline or backslash in NAME as \\t, \\n, \\\\)",
+     [](P p, V) { p.options.tsv = true; }},
+    {"rejected", 0, "FILE", Takes::kValue,
      "write every address that was dropped to FILE, with its input, the\n"
-     "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)"},
-    {nullptr, 0, nullptr, "Inputs:"},
-    {"search-zip", 'z', nullptr,
+     "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)",
+     [](P p, V v) { SetFileName(p.options.rejected, p, v); }},
+    {nullptr, 0, nullptr, Takes::kNothing, "Inputs:", nullptr},
+    {"search-zip", 'z', nullptr, Takes::kNothing,
      "decompress inputs compressed with gzip, zstd, bzip2 or xz (known by their\n"
      "first bytes; others are searched as they are), and walk the page kinds\n"
-     "and .warc with .gz, .zst, .bz2 or .xz after them as well"},
-    {"recursive", 'r', nullptr,
-     "accepted as grep's: directories are always walked (and with no INPUT, the current one)"},
-    {"text", 'a', nullptr, "accepted as grep's: pages are read as bytes anyway"},
-    {"dereference-recursive", 'R', nullptr, "also follow links met inside a walk"},
-    {"include", kIdInclude, "GLOB",
+     "and .warc with .gz, .zst, .bz2 or .xz after them as well",
+     [](P p, V) { p.options.searchZip = true; }},
+    {"recursive", 'r', nullptr, Takes::kNothing,
+     "accepted as grep's: directories are always walked (and with no INPUT, the current one)",
+     [](P p, V) { p.recursive = true; }},
+    {"text", 'a', nullptr, Takes::kNothing, "accepted as grep's: pages are read as bytes anyway", [](P, V) {}},
+    {"dereference-recursive", 'R', nullptr, Takes::kNothing, "also follow links met inside a walk",
+     [](P p, V) {
+         p.recursive = true;
+         p.options.followLinks = true;
+     }},
+    {"include", 0, "GLOB", Takes::kValue,
      "take only files of a walk whose base name matches GLOB (replaces the\n"
-     "default set; may be given more than once)"},
-    {"exclude", kIdExclude, "GLOB", "skip files whose base name matches GLOB"},
-    {"exclude-dir", kIdExcludeDir, "GLOB", "skip directories of a walk whose base name matches GLOB"},
-    {"all-files", kIdAllFiles, nullptr, "take every file of a walk, not only the default set"},
-    {"files0-from", kIdFiles0From, "FILE",
+     "default set; may be given more than once)",
+     [](P p, V v) { p.options.includes.push_back(v); }},
+    {"exclude", 0, "GLOB", Takes::kValue, "skip files whose base name matches GLOB",
+     [](P p, V v) { p.options.excludes.push_back(v); }},
+    {"exclude-dir", 0, "GLOB", Takes::kValue, "skip directories of a walk whose base name matches GLOB",
+     [](P p, V v) { p.options.excludeDirs.push_back(v); }},
+    {"all-files", 0, nullptr, Takes::kNothing, "take every file of a walk, not only the default set",
+     [](P p, V) { p.options.allFiles = true; }},
+    {"files0-from", 0, "FILE", Takes::kValue,
      "more INPUTs, their names read from FILE (- for standard input), each\n"
-     "ended by a 0 byte"},
-    {"list-inputs", kIdListInputs, nullptr,
+     "ended by a 0 byte",
+     [](P p, V v) { SetFileName(p.options.files0From, p, v); }},
+    {"list-inputs", 0, nullptr, Takes::kNothing,
      "print the names of the inputs (and of directories that cannot be\n"
-     "read, where they are met), each ended by a 0 byte, and search nothing"},
-    {"threads", 'j', "N",
+     "read, where they are met), each ended by a 0 byte, and search nothing",
+     [](P p, V) { p.options.listInputs = true; }},
+    {"threads", 'j', "N", Takes::kValue,
      "search N inputs at once, and a regular file of 8 MiB or more in up to N\n"
      "parts at once (0, the default: the number of cores; at most 1024; 1: one\n"
      "input after the other; -q always takes one); the output is the same\n"
-     "whatever N"},
-    {nullptr, 0, nullptr, "Messages and exit status:"},
-    {"quiet", 'q', nullptr, "print nothing; exit 0 at the first record (also --silent)"},
-    {"silent", 'q', nullptr, nullptr},
-    {"no-messages", 's', nullptr, "no diagnostics about inputs that cannot be read"},
-    {"no-progress", kIdNoProgress, nullptr, "no progress line"},
-    {"stats", kIdStats, nullptr, "print a summary on standard error at the end"},
-    {"messages", kIdMessages, nullptr, "also show the module's own messages (Japanese)"},
-    {nullptr, 0, nullptr, "The legacy call:"},
-    {"out-txt", kIdOutTxt, nullptr,
+     "whatever N",
+     [](P p, V v) {
+         char* end = nullptr;
+         long n = std::strtol(v.c_str(), &end, 10);
+         if (v.empty() || *end != '\0' || n < 0 || n > kMaxThreads) {
+             p.error = "-j/--threads takes a number from 0 (the number of cores) to " +
+                       std::to_string(kMaxThreads) + ", not '" + v + "'";
+             return;
+         }
+         p.options.threads = static_cast<int>(n);
+     }},
+    {nullptr, 0, nullptr, Takes::kNothing, "Messages and exit status:", nullptr},
+    {"quiet", 'q', nullptr, Takes::kNothing, "print nothing; exit 0 at the first record (also --silent)",
+     [](P p, V) { p.options.quiet = true; }},
+    {"silent", 'q', nullptr, Takes::kNothing, nullptr, [](P p, V) { p.options.quiet = true; }},
+    {"no-messages", 's', nullptr, Takes::kNothing, "no diagnostics about inputs that cannot be read",
+     [](P p, V) { p.options.noMessages = true; }},
+    {"no-progress", 0, nullptr, Takes::kNothing, "no progress line", [](P p, V) { p.options.noProgress = true; }},
+    {"stats", 0, "json", Takes::kOrExactly,
+     "print a summary on standard error at the end; --stats=json prints it as\n"
+     "one JSON object on one line: inputs_searched, inputs_failed, bytes,\n"
+     "records_written, excluded_by_keyword (a list of {slot, keyword, count}\n"
+     "for the keywords given), dropped_too_long, dropped_unfinished,\n"
+     "elapsed_seconds",
+     [](P p, V v) {
+         p.options.stats = true;
+         p.options.statsJson = v == "json";
+     }},
+    {"messages", 0, nullptr, Takes::kNothing, "also show the module's own messages (Japanese)",
+     [](P p, V) { p.options.messages = true; }},
+    {nullptr, 0, nullptr, Takes::kNothing, "The legacy call:", nullptr},
+    {"out-txt", 0, nullptr, Takes::kNothing,
      "as a legacy host program calls the module: one INPUT, records with\n"
      "CR LF in OUT.TXT in the current directory (and printed), the module's\n"
      "messages; exit status 1 when it returned -1 or a record could not be\n"
-     "written"},
-    {"keyword-line", kIdKeywordLine, "LINE",
+     "written",
+     [](P p, V) { p.options.outTxt = true; }},
+    {"keyword-line", 0, "LINE", Takes::kValue,
      "with --out-txt: hand LINE to the module as it is (it splits it at\n"
-     "spaces into six slots and reads at most " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes of it)"},
-    {nullptr, 0, nullptr, "Other:"},
-    {"help", kIdHelp, nullptr, "show this help"},
-    {"version", kIdVersion, nullptr, "show the module's version"},
+     "spaces into six slots and reads at most " NUMBER(TALVERON_KEYWORD_LINE_MAX) " bytes of it)",
+     [](P p, V v) {
+         p.options.keywordLine = v;
+         p.options.haveKeywordLine = true;
+     }},
+    {nullptr, 0, nullptr, Takes::kNothing, "Other:", nullptr},
+    {"help", 0, nullptr, Takes::kNothing, "show this help", [](P p, V) { p.help = true; }},
+    {"version", 0, nullptr, Takes::kNothing, "show the module's version", [](P p, V) { p.version = true; }},
 };
+
+// getopt_long's number of a row: its letter, else one above every letter.
+int IdOf(const OptionRow& row) { return row.letter ? row.letter : 256 + static_cast<int>(&row - kOptions); }
+
+const OptionRow* RowOf(int id) {
+    for (const OptionRow& row : kOptions)
+        if (row.name && IdOf(row) == id) return &row;
+    return nullptr;
+}
 
 // grep's options that have no meaning here, and why.
 const struct {
@@ -137,6 +208,32 @@ const struct {
     {'A', "records have no context"},  {'B', "records have no context"},   {'C', "records have no context"},
     {'m', "talveron has no match limit"},
 };
+
+// The message of what getopt_long refused: `id` is ':' for a missing value,
+// '?' for an unknown, ambiguous or misused option (optopt names it when it
+// is known); `refused`: a value that is not the one a kOrExactly row takes
+// (its NAME alone takes no value; NAME=VALUE is a spelling of its own).
+std::string UsageErrorOf(int id, bool refused, int argc, char** argv) {
+    // The argument being read when getopt stopped on it.
+    std::string arg = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+    bool isLong = arg.rfind("--", 0) == 0;
+    std::string typed = arg.substr(0, arg.find('='));  // as typed, perhaps abbreviated
+    if (id == ':') {
+        const OptionRow* row = RowOf(optopt);
+        return "option '" + (isLong ? typed : row ? std::string("-") + row->letter : "?") + "' needs a value";
+    }
+    if (refused || (isLong && optopt && arg.find('=') != std::string::npos)) return "option '" + typed + "' takes no value";
+    if (isLong) {
+        std::string name = typed.substr(2);
+        int matches = 0;
+        for (const OptionRow& row : kOptions) matches += row.name && std::strncmp(row.name, name.c_str(), name.size()) == 0;
+        return std::string(matches > 1 ? "ambiguous option '" : "unknown option '") + "--" + name + "'";
+    }
+    std::string message = std::string("unknown option '-") + static_cast<char>(optopt) + "'";
+    for (const auto& grep : kGrepOnly)
+        if (grep.letter == optopt) message += std::string(" (grep's, but ") + grep.why + ")";
+    return message;
+}
 
 const char kIntroduction[] =
     "Usage: talveron [OPTION...] [INPUT...]\n"
@@ -183,9 +280,10 @@ std::string HelpText() {
             text += std::string("\n") + row.help + "\n";
             continue;
         }
-        std::string head = row.id < 256 ? std::string("  -") + static_cast<char>(row.id) + ", " : "      ";
+        std::string head = row.letter ? std::string("  -") + row.letter + ", " : "      ";
         head += std::string("--") + row.name;
-        if (row.value) head += std::string("=") + row.value;
+        if (row.takes == Takes::kValue) head += std::string("=") + row.value;
+        if (row.takes == Takes::kOrExactly) head += std::string(", --") + row.name + "=" + row.value;
         // The help beside the name, or below it when the name is long.
         const std::size_t column = 29;
         std::string indent(column, ' ');
@@ -224,134 +322,40 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
     std::string letters = ":";  // ':' first: a missing value is told apart
     for (const OptionRow& row : kOptions) {
         if (!row.name) continue;
-        longs.push_back({row.name, row.value ? required_argument : no_argument, nullptr, row.id});
-        if (row.id < 256 && letters.find(static_cast<char>(row.id)) == std::string::npos) {
-            letters += static_cast<char>(row.id);
-            if (row.value) letters += ':';
-        }
+        int has = row.takes == Takes::kValue ? required_argument : row.takes == Takes::kOrExactly ? optional_argument : no_argument;
+        longs.push_back({row.name, has, nullptr, IdOf(row)});
+        if (row.letter && letters.find(row.letter) == std::string::npos)
+            letters += row.letter + std::string(row.takes == Takes::kValue ? ":" : "");
     }
     longs.push_back({nullptr, 0, nullptr, 0});
 
-    auto nameOf = [&](int id) -> std::string {
-        for (const OptionRow& row : kOptions)
-            if (row.name && row.id == id) return row.id < 256 ? std::string("-") + char(row.id) : std::string("--") + row.name;
-        return "?";
-    };
-    // The argument being read when getopt stopped on it.
-    auto offending = [&]() -> std::string { return optind > 0 && optind <= argc ? argv[optind - 1] : ""; };
-
-    bool help = false, version = false, emptyFileName = false, recursive = false;
+    Parsing parsing(options);
     optind = 0;  // a fresh start of getopt (it keeps state between calls)
     opterr = 0;
-    for (;;) {
-        int index = -1;
-        int id = getopt_long(argc, argv, letters.c_str(), longs.data(), &index);
-        if (id == -1) break;
-        std::string value = optarg ? optarg : "";
-        switch (id) {
-            case 'x': options.keywords.push_back(value); break;
-            case 'O':
-                options.output = value;
-                emptyFileName |= value.empty();
-                break;
-            case kIdAllOrNothing: options.allOrNothing = true; break;
-            case 'o': break;  // addresses are all talveron prints
-            case 'a': break;  // every page is read as bytes
-            case 'H': options.withFilename = 1; break;
-            case 'h': options.withFilename = 0; break;
-            case kIdLabel:
-                options.label = value;
-                options.haveLabel = true;
-                break;
-            case 'Z': options.nullAfterName = true; break;
-            case 'c':  // -l and -L win over -c, in either order, as in grep
-                if (options.listing == Listing::kRecords) options.listing = Listing::kCount;
-                break;
-            case 'l': options.listing = Listing::kFilesWithMatches; break;
-            case 'L': options.listing = Listing::kFilesWithoutMatch; break;
-            case kIdCrlf: options.crlf = true; break;
-            case kIdHttps: options.https = true; break;
-            case kIdTsv: options.tsv = true; break;
-            case 'z': options.searchZip = true; break;
-            case kIdRejected:
-                options.rejected = value;
-                emptyFileName |= value.empty();
-                break;
-            case 'r': recursive = true; break;  // directories are walked anyway
-            case 'R':
-                recursive = true;
-                options.followLinks = true;
-                break;
-            case kIdInclude: options.includes.push_back(value); break;
-            case kIdExclude: options.excludes.push_back(value); break;
-            case kIdExcludeDir: options.excludeDirs.push_back(value); break;
-            case kIdAllFiles: options.allFiles = true; break;
-            case kIdFiles0From:
-                options.files0From = value;
-                emptyFileName |= value.empty();
-                break;
-            case kIdListInputs: options.listInputs = true; break;
-            case 'q': options.quiet = true; break;
-            case 's': options.noMessages = true; break;
-            case kIdNoProgress: options.noProgress = true; break;
-            case kIdStats: options.stats = true; break;
-            case kIdMessages: options.messages = true; break;
-            case kIdOutTxt: options.outTxt = true; break;
-            case kIdKeywordLine:
-                options.keywordLine = value;
-                options.haveKeywordLine = true;
-                break;
-            case 'j': {
-                char* end = nullptr;
-                long n = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end != '\0' || n < 0 || n > kMaxThreads) {
-                    error = "-j/--threads takes a number from 0 (the number of cores) to " +
-                            std::to_string(kMaxThreads) + ", not '" + value + "'";
-                    return Command::kUsageError;
-                }
-                options.threads = static_cast<int>(n);
-                break;
-            }
-            case kIdHelp: help = true; break;
-            case kIdVersion: version = true; break;
-            case ':': {
-                std::string arg = offending();
-                error = "option '" +
-                        (arg.rfind("--", 0) == 0 ? arg.substr(0, arg.find('=')) : nameOf(optopt)) +
-                        "' needs a value";
-                return Command::kUsageError;
-            }
-            default: {  // '?'
-                std::string arg = offending();
-                if (arg.rfind("--", 0) == 0) {
-                    if (optopt && arg.find('=') != std::string::npos) {
-                        error = "option '" + arg.substr(0, arg.find('=')) + "' takes no value";
-                    } else {
-                        std::string name = arg.substr(2, arg.find('=') - 2);
-                        int matches = 0;
-                        for (const OptionRow& row : kOptions) matches += row.name && std::strncmp(row.name, name.c_str(), name.size()) == 0;
-                        error = std::string(matches > 1 ? "ambiguous option '" : "unknown option '") + "--" + name + "'";
-                    }
-                    return Command::kUsageError;
-                }
-                error = std::string("unknown option '-") + static_cast<char>(optopt) + "'";
-                for (const auto& grep : kGrepOnly)
-                    if (grep.letter == optopt) error += std::string(" (grep's, but ") + grep.why + ")";
-                return Command::kUsageError;
-            }
+    for (int id; (id = getopt_long(argc, argv, letters.c_str(), longs.data(), nullptr)) != -1;) {
+        const OptionRow* row = RowOf(id);
+        bool refused = row && row->takes == Takes::kOrExactly && optarg && optarg != std::string(row->value);
+        if (!row || refused) {
+            error = UsageErrorOf(id, refused, argc, argv);
+            return Command::kUsageError;
+        }
+        row->set(parsing, optarg ? optarg : "");
+        if (!parsing.error.empty()) {
+            error = parsing.error;
+            return Command::kUsageError;
         }
     }
     for (int i = optind; i < argc; ++i) options.inputs.push_back(argv[i]);
-    if (help) return Command::kHelp;
-    if (version) return Command::kVersion;
-    if (emptyFileName) {
+    if (parsing.help) return Command::kHelp;
+    if (parsing.version) return Command::kVersion;
+    if (parsing.emptyFileName) {
         error = "an empty file name for --output, --rejected or --files0-from";
         return Command::kUsageError;
     }
     if (!ValidateOptions(options, error)) return Command::kUsageError;
     if (options.output == "-") options.output.clear();
     if (options.inputs.empty() && options.files0From.empty()) {
-        options.currentDirectoryImplied = stdinIsTerminal || recursive;
+        options.currentDirectoryImplied = stdinIsTerminal || parsing.recursive;
         options.inputs.push_back(options.currentDirectoryImplied ? "." : "-");
     }
     return Command::kRun;

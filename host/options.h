@@ -42,7 +42,8 @@ struct Options {
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record
     bool noMessages = false;            // -s
     bool noProgress = false;
-    bool stats = false;
+    bool stats = false;                 // --stats, or --stats=json
+    bool statsJson = false;             // --stats=json: the summary as one JSON object
     bool messages = false;
     bool outTxt = false;
     int threads = 0;                    // -j: inputs searched at once; 0 for the number of cores

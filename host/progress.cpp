@@ -77,6 +77,62 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     line("throughput             ", figure);
 }
 
+namespace {
+
+// `text` as a JSON string: the quote, the backslash and control bytes
+// escaped, other bytes as they are.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Seconds to the millisecond, "12.345": by integers, whatever the locale.
+std::string JsonSeconds(double seconds) {
+    long long ms = seconds > 0 ? static_cast<long long>(seconds * 1000 + 0.5) : 0;
+    std::string fraction = std::to_string(ms % 1000);
+    return std::to_string(ms / 1000) + "." + std::string(3 - fraction.size(), '0') + fraction;
+}
+
+}  // namespace
+
+std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {
+    auto number = [](const char* key, long long n) { return std::string("\"") + key + "\":" + std::to_string(n); };
+    std::string excluded;
+    for (std::size_t slot = 0; slot < static_cast<std::size_t>(TALVERON_KEYWORD_SLOTS); ++slot) {
+        if (slot >= keywords.size() || keywords[slot].empty()) continue;
+        std::string word;
+        AppendEscaped(word, keywords[slot].data(), keywords[slot].size());
+        excluded += std::string(excluded.empty() ? "" : ",") + "{" + number("slot", static_cast<long long>(slot) + 1) +
+                    ",\"keyword\":" + JsonString(word) + "," + number("count", counts.excluded[slot]) + "}";
+    }
+    return "{" + number("inputs_searched", counts.searched) + "," + number("inputs_failed", counts.failed) + "," +
+           number("bytes", counts.bytes) + "," + number("records_written", counts.records) +
+           ",\"excluded_by_keyword\":[" + excluded + "]," + number("dropped_too_long", counts.tooLong) + "," +
+           number("dropped_unfinished", counts.unfinished) + ",\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
+}
+
+void PrintSummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {
+    // Not through Say: the line is the object alone, without "talveron: ".
+    // The run is over: the progress line is erased and the records are out.
+    std::string line = SummaryJson(counts, keywords, seconds) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
 bool ProgressWanted() {
     if (!::isatty(2)) return false;
     if (!::isatty(1)) return true;

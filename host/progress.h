@@ -40,4 +40,12 @@ bool ProgressWanted();
 // The --stats summary on standard error.
 void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);
 
+// The --stats=json summary: one JSON object, without a line end, of the
+// same counts ("elapsed_seconds" to the millisecond); a keyword as the
+// human summary shows it (bytes outside '!'..'~', and the backslash, as
+// \xNN), so that the text is ASCII whatever the keywords' bytes.
+std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);
+// It on standard error, on a line of its own; the last thing a run says.
+void PrintSummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);
+
 #endif

@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -185,6 +186,21 @@ TEST_F(HostTest, RejectedAndStatsTellWhyAnAddressIsMissing) {
     EXPECT_NE(run.err.find("excluded by keyword 2  1 (abc)\n"), std::string::npos);
     EXPECT_NE(run.err.find("dropped as too long    1\n"), std::string::npos);
     EXPECT_NE(run.err.find("dropped as unfinished  1\n"), std::string::npos);
+}
+
+// --stats=json: the object alone on the last line of standard error, after
+// the diagnostics.
+TEST_F(HostTest, StatsJsonIsTheLastLineOfStandardError) {
+    Write("p.html", "<a href=\"http://abc.jp\"> <a href=\"http://ok.jp\"> <a href=\"http://cut");
+    HostRun run = Host({"--stats=json", "-x", "abc", "p.html", "missing.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "p.html:http://ok.jp/\n");
+    const std::string before = "talveron: missing.html: No such file or directory\n"
+                               "{\"inputs_searched\":1,\"inputs_failed\":1,\"bytes\":68,\"records_written\":1,"
+                               "\"excluded_by_keyword\":[{\"slot\":1,\"keyword\":\"abc\",\"count\":1}],"
+                               "\"dropped_too_long\":0,\"dropped_unfinished\":1,\"elapsed_seconds\":";
+    ASSERT_EQ(run.err.substr(0, before.size()), before) << run.err;
+    EXPECT_TRUE(std::regex_match(run.err.substr(before.size()), std::regex("[0-9]+\\.[0-9]{3}\\}\n"))) << run.err;
 }
 
 TEST_F(HostTest, OutTxtCallsTheExportAsAHostDoes) {

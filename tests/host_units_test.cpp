@@ -16,6 +16,7 @@
 #include "host/jobs.h"
 #include "host/messages.h"
 #include "host/options.h"
+#include "host/progress.h"
 #include "host/replaced_file.h"
 
 namespace {
@@ -101,6 +102,58 @@ TEST(HostOptions, UsageErrorsNeverReadPastTheArguments) {
         EXPECT_EQ(parsed.command, Command::kUsageError) << c.error;
         EXPECT_EQ(parsed.error, c.error);
     }
+}
+
+TEST(HostOptions, StatsTakesJsonAsItsOnlyValue) {
+    const struct {
+        std::vector<std::string> args;
+        bool stats, json;
+        const char* error;
+    } cases[] = {
+        {{"--stats", "p"}, true, false, ""},
+        {{"--stats=json", "p"}, true, true, ""},
+        {{"--stat=json", "p"}, true, true, ""},
+        {{"--stats=json", "--stats", "p"}, true, false, ""},  // the later wins
+        {{"--stats", "json"}, true, false, ""},               // an INPUT named json
+        {{"p"}, false, false, ""},
+        {{"--stats=JSON", "p"}, false, false, "option '--stats' takes no value"},
+        {{"--stats=", "p"}, false, false, "option '--stats' takes no value"},
+        {{"--stat=text", "p"}, false, false, "option '--stat' takes no value"},
+    };
+    for (const auto& c : cases) {
+        Parsed parsed = Parse(c.args);
+        EXPECT_EQ(parsed.error, c.error) << c.args[0];
+        if (*c.error) continue;
+        EXPECT_EQ(parsed.options.stats, c.stats) << c.args[0];
+        EXPECT_EQ(parsed.options.statsJson, c.json) << c.args[0];
+    }
+    EXPECT_EQ(Parse({"--stats", "json"}).options.inputs, std::vector<std::string>{"json"});
+}
+
+TEST(HostSummary, JsonOfTheCounts) {
+    RunCounts counts;
+    counts.searched = 12345678901LL;
+    counts.failed = 2;
+    counts.bytes = 3;
+    counts.records = 4;
+    counts.excluded[0] = 5;
+    counts.excluded[2] = 6;
+    counts.tooLong = 7;
+    counts.unfinished = 8;
+    const std::string head =
+        "{\"inputs_searched\":12345678901,\"inputs_failed\":2,\"bytes\":3,\"records_written\":4,"
+        "\"excluded_by_keyword\":[{\"slot\":1,\"keyword\":\"ads\",\"count\":5},"
+        "{\"slot\":3,\"keyword\":\"q\\\"\\\\x5C\\\\xFF\",\"count\":6}],\"dropped_too_long\":7,\"dropped_unfinished\":8,"
+        "\"elapsed_seconds\":";
+    const struct {
+        double seconds;
+        const char* shown;
+    } cases[] = {{0, "0.000"}, {0.0004, "0.000"}, {1.2345, "1.235"}, {59.9996, "60.000"}, {-1, "0.000"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SummaryJson(counts, {"ads", "", "q\"\\\xff"}, c.seconds), head + c.shown + "}");
+    EXPECT_EQ(SummaryJson(RunCounts(), {}, 0.25),
+              "{\"inputs_searched\":0,\"inputs_failed\":0,\"bytes\":0,\"records_written\":0,\"excluded_by_keyword\":[],"
+              "\"dropped_too_long\":0,\"dropped_unfinished\":0,\"elapsed_seconds\":0.250}");
 }
 
 // Jobs that take turns at random, each reporting several times: every

@@ -16,7 +16,6 @@ from talveron_dask.output import Output, WriteFailed, aliased_descriptor
 from talveron_dask.progress import Progress, wanted as progress_wanted
 from talveron_dask.stats import PREFIX, Totals
 
-PAUSE_ENV = "TALVERON_DASK_TEST_PAUSE"  # the test hook of worker.run_batch
 WAIT_SLICE = 0.25                      # how often a wait shows progress and looks at the workers
 
 
@@ -127,7 +126,6 @@ class Runner:
         self.written_bytes = 0          # input bytes of the batches written
         self.run_id = uuid.uuid4().hex[:12]
         self.cwd = os.getcwd()
-        self.pause_dir = os.environ.get(PAUSE_ENV) or None
         self.window = 4
         self.window_checked = 0.0
         self.workers_seen = time.monotonic()  # when the cluster last had a worker
@@ -164,7 +162,7 @@ class Runner:
             key = f"talveron-dask-{self.run_id}-{batch.index}"
             self.futures[batch.index] = self.client.submit(
                 run_batch, self.options.talveron, self.search_argv, batch.stdin_bytes(), self.cwd, batch.index,
-                self.run_id, self.pause_dir, key=key, pure=False, priority=-batch.index)
+                self.run_id, key=key, pure=False, priority=-batch.index)
 
     def _wait(self, future):
         """Waits until `future` is finished, erred or cancelled (a result lost
@@ -301,9 +299,8 @@ class Runner:
         given_up_at = None
         while offset < size:
             try:
-                hook = {"pause_dir": self.pause_dir} if self.pause_dir else {}
                 answer = self._rpc(result["worker"], "talveron_dask_read", path=result["spill"], offset=offset,
-                                   size=CHUNK_BYTES, **hook)
+                                   size=CHUNK_BYTES)
                 data = answer["data"]
             except Exception:
                 data = None
@@ -492,7 +489,7 @@ def _run(options):
         # nothing).
         listing_trouble = _nothing_listed(options)
     # One thread per batch unless asked: the workers are the threads.
-    search_argv = _name_flags(options) + ["--stats", "--no-progress", "-j1"] + options.search_args
+    search_argv = _name_flags(options) + ["--stats=json", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)

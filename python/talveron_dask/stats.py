@@ -1,16 +1,14 @@
-"""talveron's --stats summary: read out of a batch's standard error into
+"""talveron's --stats=json summary: read out of a batch's standard error into
 numbers, summed over the batches, and printed with the cluster's figures."""
-import re
+import json
 
 from talveron_dask.limits import TALVERON_KEYWORD_SLOTS
 
 PREFIX = "talveron-dask: "
-SUMMARY_START = b"talveron: inputs searched "
 
-_COUNTS = [("inputs searched", "searched"), ("inputs failed", "failed"), ("bytes", "bytes"),
-           ("records written", "records")]
-_DROPPED = [("dropped as too long", "too_long"), ("dropped as unfinished", "unfinished")]
-_NUMBER = rb"([0-9][0-9,]*)"
+# The summary object's counts, and ours.
+_COUNTS = [("inputs_searched", "searched"), ("inputs_failed", "failed"), ("bytes", "bytes"),
+           ("records_written", "records"), ("dropped_too_long", "too_long"), ("dropped_unfinished", "unfinished")]
 
 
 def empty_summary():
@@ -18,47 +16,49 @@ def empty_summary():
             "excluded": {}, "elapsed": 0.0}
 
 
-def _line(label, value=_NUMBER, after=b""):
-    return re.compile(b"talveron: " + re.escape(label.encode()) + b" +" + value + re.escape(after) + b"\n")
+def _count(value):
+    return isinstance(value, int) and not isinstance(value, bool) and value >= 0
 
 
-def split_summary(stderr, keywords):
-    """A batch's standard error as (diagnostics, summary): the summary is what
-    follows the last line that begins it, read line by line in the order
-    talveron prints it (`keywords` tell which keyword lines it has), as
-    numbers; None when there is none or it cannot be read (talveron did not
-    end as it should)."""
-    at = stderr.rfind(b"\n" + SUMMARY_START)
-    if at >= 0:
-        at += 1
-    elif stderr.startswith(SUMMARY_START):
-        at = 0
-    else:
-        return stderr, None
-    expected = [(_line(label), key) for label, key in _COUNTS]
-    for slot, word in enumerate(keywords[:TALVERON_KEYWORD_SLOTS], 1):
-        if word:
-            word = word.encode("utf-8", "surrogateescape") if isinstance(word, str) else word
-            expected.append((re.compile(b"talveron: excluded by keyword " + str(slot).encode() + b"  " + _NUMBER +
-                                        b" " + re.escape(b"(" + word + b")") + b"\n"), slot))
-    expected += [(_line(label), key) for label, key in _DROPPED]
-    expected += [(_line("elapsed", rb"([0-9.]+)", b" s"), "elapsed"), (_line("throughput", rb"[0-9.]+", b" MB/s"), None)]
+def read_summary(line):
+    """The numbers of one line that is talveron's summary object, or None
+    when the line is not one."""
+    if not line.startswith(b"{"):
+        return None
+    try:
+        found = json.loads(line.decode("utf-8"))
+    except ValueError:  # UnicodeDecodeError is one
+        return None
+    if not isinstance(found, dict) or not all(_count(found.get(key)) for key, _ in _COUNTS):
+        return None
+    elapsed, excluded = found.get("elapsed_seconds"), found.get("excluded_by_keyword")
+    if not isinstance(elapsed, (int, float)) or isinstance(elapsed, bool) or not isinstance(excluded, list):
+        return None
     summary = empty_summary()
-    cursor = at
-    for pattern, key in expected:
-        m = pattern.match(stderr, cursor)
-        if not m:
-            return stderr, None
-        cursor = m.end()
-        if key == "elapsed":
-            summary["elapsed"] = float(m.group(1))
-        elif isinstance(key, int):
-            summary["excluded"][key] = int(m.group(1).replace(b",", b""))
-        elif key:
-            summary[key] = int(m.group(1).replace(b",", b""))
-    if cursor != len(stderr):
-        return stderr, None
-    return stderr[:at], summary
+    for key, ours in _COUNTS:
+        summary[ours] = found[key]
+    summary["elapsed"] = float(elapsed)
+    for entry in excluded:
+        if not isinstance(entry, dict) or not _count(entry.get("count")) or \
+                entry.get("slot") not in range(1, TALVERON_KEYWORD_SLOTS + 1):
+            return None
+        summary["excluded"][entry["slot"]] = entry["count"]
+    return summary
+
+
+def split_summary(stderr):
+    """A batch's standard error as (diagnostics, summary): the summary is the
+    last line that is talveron's summary object, as numbers, and the
+    diagnostics everything else, as it is; the summary is None when there is
+    none (talveron did not end as it should)."""
+    end = len(stderr)
+    while end > 0:
+        start = stderr.rfind(b"\n", 0, end - 1) + 1
+        summary = read_summary(stderr[start:end])
+        if summary is not None:
+            return stderr[:start] + stderr[end:], summary
+        end = start
+    return stderr, None
 
 
 class Totals:

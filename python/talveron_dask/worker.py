@@ -23,12 +23,10 @@ import signal
 import socket
 import subprocess
 import tempfile
-import time
 import uuid
 
 from talveron_dask.stats import split_summary
 
-PAUSE_SECONDS = 60
 POLL_SECONDS = 0.2
 # Records up to this size come back with the batch's result; more stay in
 # the worker's file and are read in chunks of CHUNK_BYTES.
@@ -39,54 +37,6 @@ PR_SET_PDEATHSIG = 1
 
 class Cancelled(Exception):
     """The task was cancelled while talveron ran: talveron was killed."""
-
-
-def _test_hook(directory, index):
-    """The test hook: every attempt of a batch adds its index to
-    DIRECTORY/attempts, and the first attempts of batch 0 anywhere (one, or
-    as many as DIRECTORY/pauses says) each write the worker process's id to
-    DIRECTORY/pid-N and sleep, so that a test can kill the worker in the
-    middle of the batch; later attempts go on at once."""
-    fd = os.open(os.path.join(directory, "attempts"), os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
-    try:
-        os.write(fd, f"{index}\n".encode())
-    finally:
-        os.close(fd)
-    if index != 0:
-        return
-    try:
-        with open(os.path.join(directory, "pauses")) as f:
-            pauses = int(f.read())
-    except (OSError, ValueError):
-        pauses = 1
-    for n in range(1, pauses + 1):
-        try:
-            fd = os.open(os.path.join(directory, f"claimed-{n}"), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
-        except FileExistsError:
-            continue
-        os.close(fd)
-        temporary = os.path.join(directory, f"pid-{n}.tmp")
-        with open(temporary, "w") as f:
-            f.write(f"{os.getpid()}\n")
-        os.rename(temporary, os.path.join(directory, f"pid-{n}"))
-        time.sleep(PAUSE_SECONDS)
-        return
-
-
-def _pause_first_read(directory):
-    """The test hook of the records' reads: the first read after the first
-    chunk, anywhere, writes the worker process's id to DIRECTORY/read-pid
-    and sleeps (the worker does nothing else meanwhile), so that a test can
-    kill the worker while the client reads a batch's records."""
-    try:
-        fd = os.open(os.path.join(directory, "read-claimed"), os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
-    except (FileExistsError, FileNotFoundError):
-        return
-    os.close(fd)
-    with open(os.path.join(directory, "read-pid.tmp"), "w") as f:
-        f.write(f"{os.getpid()}\n")
-    os.rename(os.path.join(directory, "read-pid.tmp"), os.path.join(directory, "read-pid"))
-    time.sleep(PAUSE_SECONDS)
 
 
 def _this_worker():
@@ -180,7 +130,7 @@ def run_directory(worker, run_id):
     return os.path.join(base, f"talveron-dask-{run_id}")
 
 
-def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
+def run_batch(talveron, argv, names, cwd, index, run_id):
     """Runs `talveron ARGV --files0-from=-` in `cwd` with the batch's `names`
     (each ended by a 0 byte) on its standard input (a lone name as an
     operand instead) and its standard output in
@@ -196,8 +146,6 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
         # Each attempt says that it began: the client counts the batches
         # that began more than once.
         worker.log_event(f"talveron-dask-{run_id}", index)
-    if pause_dir:
-        _test_hook(pause_dir, index)
     try:
         from distributed.worker import thread_state
         key = getattr(thread_state, "key", None)
@@ -243,7 +191,7 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
     if data is not None:
         _remove(spill)
         spill = None
-    diagnostics, summary = split_summary(stderr, _keywords(argv))
+    diagnostics, summary = split_summary(stderr)
     return {
         "index": index,
         "diagnostics": diagnostics,
@@ -256,11 +204,6 @@ def run_batch(talveron, argv, names, cwd, index, run_id, pause_dir=None):
         "data": data,
         "spill": spill,
     }
-
-
-def _keywords(argv):
-    prefix = "--exclude-keyword="
-    return [a[len(prefix):] for a in argv if a.startswith(prefix)]
 
 
 def _read_records(worker, path, offset, size):
@@ -299,9 +242,7 @@ class Handlers(WorkerPlugin):
     name = "talveron-dask-records"
 
     def setup(self, worker):
-        def talveron_dask_read(comm=None, path=None, offset=0, size=CHUNK_BYTES, pause_dir=None):
-            if pause_dir and offset > 0:
-                _pause_first_read(pause_dir)
+        def talveron_dask_read(comm=None, path=None, offset=0, size=CHUNK_BYTES):
             return {"data": _read_records(worker, path, offset, size)}
 
         def talveron_dask_remove(comm=None, path=None):

@@ -15,6 +15,7 @@ import gzip
 import os
 import random
 import re
+import select
 import shutil
 import signal
 import stat
@@ -142,6 +143,71 @@ def write_fakes(top):
         with open(path, "w") as f:
             f.write(f'#!/bin/sh\nfor a in "$@"; do [ "$a" = --list-inputs ] && exec "{TALVERON}" "$@"; done\n{body}')
         os.chmod(path, 0o755)
+
+
+WATCHER = """\
+import os
+import sys
+import tempfile
+import time
+
+TALVERON, DIRECTORY = {talveron!r}, {directory!r}
+args = sys.argv[1:]
+if "--list-inputs" not in args:
+    if "--" in args:  # a batch of one input, named as an operand
+        first = os.fsencode(args[args.index("--") + 1])
+    else:
+        names = sys.stdin.buffer.read()
+        first = names.split(b"\\0")[0]
+        given = tempfile.TemporaryFile()
+        given.write(names)
+        given.seek(0)
+        os.dup2(given.fileno(), 0)
+    fd = os.open(os.path.join(DIRECTORY, "attempts"), os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+    os.write(fd, first + b"\\n")
+    os.close(fd)
+    with open(os.path.join(DIRECTORY, "watched"), "rb") as f:
+        watched = f.read()
+    with open(os.path.join(DIRECTORY, "pauses")) as f:
+        pauses = int(f.read())
+    for n in range(1, 100) if first == watched else ():
+        try:
+            os.close(os.open(os.path.join(DIRECTORY, f"claimed-{{n}}"), os.O_CREAT | os.O_EXCL | os.O_WRONLY))
+        except FileExistsError:
+            continue
+        with open(os.path.join(DIRECTORY, f"pid-{{n}}.tmp"), "w") as f:
+            f.write(f"{{os.getppid()}}\\n")
+        os.rename(os.path.join(DIRECTORY, f"pid-{{n}}.tmp"), os.path.join(DIRECTORY, f"pid-{{n}}"))
+        if n <= pauses:
+            time.sleep(60)  # until the test kills the worker, and this with it
+        break
+os.execv(TALVERON, [TALVERON] + args)
+"""
+
+
+def write_watcher(directory, watched, pauses):
+    """A stand-in for talveron in `directory` that runs the real one and
+    tells the test what it ran: each run adds the first name of its batch to
+    DIRECTORY/attempts; each run of the batch whose first name is `watched`
+    writes the process id of the worker that started it to DIRECTORY/pid-N
+    (N: 1 for its first run, then 2...), and the first `pauses` of those
+    sleep instead of searching, so that the test can kill that worker in the
+    middle of the batch. Returns its path."""
+    with open(os.path.join(directory, "watched"), "wb") as f:
+        f.write(watched)
+    with open(os.path.join(directory, "pauses"), "w") as f:
+        f.write(f"{pauses}\n")
+    path = os.path.join(directory, "talveron")
+    with open(path, "w") as f:
+        f.write(f"#!{sys.executable}\n" + WATCHER.format(talveron=TALVERON, directory=directory))
+    os.chmod(path, 0o755)
+    return path
+
+
+def attempts_of(directory):
+    """The first names of the batches run, once for each run."""
+    with open(os.path.join(directory, "attempts"), "rb") as f:
+        return f.read().splitlines()
 
 
 def talveron(*args, cwd=None):
@@ -385,12 +451,11 @@ class ClusterTest(Same):
         # it killed each time: it counts as one batch retried, as does each
         # batch whose result was lost with a worker and computed again.
         pause = tempfile.mkdtemp(dir=root)
-        with open(os.path.join(pause, "pauses"), "w") as f:
-            f.write("2\n")
+        first = talveron("--list-inputs", "tree")[1].split(b"\0")[0]
+        watcher = write_watcher(pause, first, pauses=2)
         with open(os.path.join(pause, "out"), "wb") as out, open(os.path.join(pause, "err"), "wb") as err:
-            run = subprocess.Popen(dask_command(["--batch-bytes", BATCH, "--stats", "tree"]), cwd=root,
-                                   env=dask_env({"TALVERON_DASK_TEST_PAUSE": pause}),
-                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            run = subprocess.Popen(dask_command(["--batch-bytes", BATCH, "--stats", "tree"], talveron_path=watcher),
+                                   cwd=root, env=dask_env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
                 for n in (1, 2):
                     pid_file = os.path.join(pause, f"pid-{n}")
@@ -409,48 +474,52 @@ class ClusterTest(Same):
         self.assertEqual(status, 0, err)
         self.assertEqual(out, talveron("tree")[1])
         figures = summary(err)
-        with open(os.path.join(pause, "attempts")) as f:
-            attempts = [int(line) for line in f]
-        self.assertEqual(attempts.count(0), 3)
+        attempts = attempts_of(pause)
+        self.assertEqual(attempts.count(first), 3)
         self.assertEqual(figures["batches retried"], len({i for i in attempts if attempts.count(i) > 1}), err)
         self.assertEqual(figures["inputs searched"], summary(talveron("--stats", "tree")[2])["inputs searched"])
         client.wait_for_workers(2, timeout=60)  # the nanny starts new ones
 
     def test_a_worker_killed_while_its_records_are_read(self):
         # The first batch's records pass the size that comes back with its
-        # result; the worker holding them is killed after the client has
-        # written the first chunk. The batch runs again elsewhere, and the
-        # rest is read from there: each record once, the batch counted once
-        # among the retried (with any other whose result the worker held).
+        # result; the worker holding them is killed while the client writes
+        # the first chunk (into a pipe this test stops reading). The batch
+        # runs again elsewhere, and the rest is read from there: each record
+        # once, the batch counted once among the retried (with any other
+        # whose result the worker held).
         path = os.path.join(root, "dense2.html")
         with open(path, "w") as f:
             f.write("".join(f'<a href="http://dense{i % 89}.jp/{i}">' for i in range(200_000)))
         pause = tempfile.mkdtemp(dir=root)
-        with open(os.path.join(pause, "pauses"), "w") as f:
-            f.write("0\n")
-        with open(os.path.join(pause, "out"), "wb") as out, open(os.path.join(pause, "err"), "wb") as err:
-            run = subprocess.Popen(dask_command(["--batch-bytes", "64K", "--stats", "dense2.html", "tree/a/b"]),
-                                   cwd=root, env=dask_env({"TALVERON_DASK_TEST_PAUSE": pause}),
-                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        watcher = write_watcher(pause, b"dense2.html", pauses=0)
+        with open(os.path.join(pause, "err"), "wb") as err:
+            run = subprocess.Popen(dask_command(["--batch-bytes", "64K", "--stats", "dense2.html", "tree/a/b"],
+                                                talveron_path=watcher),
+                                   cwd=root, env=dask_env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=err)
             try:
-                pid_file = os.path.join(pause, "read-pid")
-                wait_until(lambda: os.path.exists(pid_file) or run.poll() is not None, "the second read of batch 1")
-                self.assertIsNone(run.poll(), "talveron-dask ended before its records were read")
-                with open(pid_file) as f:
+                # Its first byte: the client holds the first chunk of batch 0,
+                # more than the pipe takes, and cannot ask for the next.
+                wait_until(lambda: select.select([run.stdout], [], [], 0)[0], "the first record", RUN_TIMEOUT)
+                out = run.stdout.read(1)
+                self.assertEqual(len(out), 1, "talveron-dask ended before its records were read")
+                with open(os.path.join(pause, "pid-1")) as f:
                     os.kill(int(f.read()), signal.SIGKILL)
+                out += run.stdout.read()
                 run.wait(timeout=RUN_TIMEOUT)
             finally:
                 if run.poll() is None:
                     run.kill()
                     run.wait()
-        out, err = read_outputs(pause)
+                run.stdout.close()
+        with open(os.path.join(pause, "err"), "rb") as f:
+            err = f.read()
         expected = talveron("-H", "dense2.html", "tree/a/b")
         self.assertEqual(run.returncode, 0, err)
         self.assertGreater(len(expected[1]), 6 << 20)
         self.assertEqual(out, expected[1])
-        with open(os.path.join(pause, "attempts")) as f:
-            attempts = [int(line) for line in f]
-        self.assertEqual(attempts.count(0), 2)
+        attempts = attempts_of(pause)
+        self.assertEqual(attempts.count(b"dense2.html"), 2)
         self.assertEqual(summary(err)["batches retried"], len({i for i in attempts if attempts.count(i) > 1}), err)
         client.wait_for_workers(2, timeout=60)
 
@@ -745,6 +814,38 @@ class CommandLineTest(unittest.TestCase):
         # in the examples.
         others = {"host", "port", "nworkers", "nthreads", "install", "prefix", "tls-ca-file", "tls-cert", "tls-key"}
         self.assertEqual(named - table - others, set())
+
+
+class SummaryTest(unittest.TestCase):
+    def test_the_last_summary_line_is_read_and_the_rest_passed_on(self):
+        sys.path.insert(0, PACKAGE_PARENT)
+        try:
+            from talveron_dask.stats import split_summary
+        finally:
+            sys.path.remove(PACKAGE_PARENT)
+        line = (b'{"inputs_searched":2,"inputs_failed":1,"bytes":5,"records_written":6,"excluded_by_keyword":'
+                b'[{"slot":3,"keyword":"a\\\\x5C","count":4}],"dropped_too_long":7,"dropped_unfinished":8,'
+                b'"elapsed_seconds":0.5}\n')
+        said = b"talveron: x: No such file or directory\n"
+        other = line.replace(b'"inputs_searched":2', b'"inputs_searched":3')
+        cases = [  # standard error, the diagnostics, inputs searched (None: no summary)
+            (b"", b"", None),
+            (line, b"", 2),
+            (said + line, said, 2),
+            (said + b"{\xff\n" + line + b"after\n", said + b"{\xff\nafter\n", 2),
+            (line + other, line, 3),
+            (said + line.replace(b'"bytes":5', b'"bytes":"5"'), None, None),
+            (said + line.replace(b'"slot":3', b'"slot":7'), None, None),
+            (said + line[:-9], None, None),
+        ]
+        for stderr, diagnostics, searched in cases:
+            with self.subTest(stderr=stderr):
+                told, summary = split_summary(stderr)
+                self.assertEqual(told, stderr if diagnostics is None else diagnostics)
+                self.assertEqual(summary and summary["searched"], searched)
+        summary = split_summary(line)[1]
+        self.assertEqual(summary, {"searched": 2, "failed": 1, "bytes": 5, "records": 6, "too_long": 7,
+                                   "unfinished": 8, "excluded": {3: 4}, "elapsed": 0.5})
 
 
 if __name__ == "__main__":
