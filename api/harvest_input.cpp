@@ -14,7 +14,7 @@
 
 #include "talveron.h"
 #include "api/caller_search.h"
-#include "read/input.h"
+#include "read/input_chain.h"
 #include "read/probe.h"
 
 namespace {
@@ -79,7 +79,7 @@ talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, c
 
 talveron_result HarvestInput(int fd, long long size, const char* name, int flags, const char* keywordLine,
                              const talveron_input_sink& sink) {
-    InputReader input(fd, size, (flags & TALVERON_DECOMPRESS) != 0);
+    InputChain input(fd, size, (flags & TALVERON_DECOMPRESS) != 0);
     std::string problem;
     bool opened = input.Open();
     if (!opened) problem = std::string("cannot be decompressed: ") + std::strerror(errno);

@@ -1,4 +1,4 @@
-#include "read/input.h"
+#include "read/input_chain.h"
 
 #include <unistd.h>
 
@@ -26,10 +26,10 @@ const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const
 
 }  // namespace
 
-InputReader::InputReader(int fd, long long size, bool decompress)
+InputChain::InputChain(int fd, long long size, bool decompress)
     : fd_(fd), size_(size), decompress_(decompress), descriptor_(fd, size) {}
 
-bool InputReader::Open() {
+bool InputChain::Open() {
     // One read of a search's block: a page that fits it is read once.
     std::string head;
     ReadHead(descriptor_, head, Searcher::kBlockSize, true);
@@ -57,4 +57,4 @@ bool InputReader::Open() {
     return true;
 }
 
-bool InputReader::Finish(std::string& error) { return !unpacker_ || unpacker_->Finish(error); }
+bool InputChain::Finish(std::string& error) { return !unpacker_ || unpacker_->Finish(error); }

@@ -2,8 +2,8 @@
 // compressed by gzip, zstd, bzip2 or xz, a web archive, or a compressed
 // archive), and the readers that it needs are stacked on it then. The
 // bytes of that first read are handed on, never read twice.
-#ifndef TALVERON_READ_INPUT_H
-#define TALVERON_READ_INPUT_H
+#ifndef TALVERON_READ_INPUT_CHAIN_H
+#define TALVERON_READ_INPUT_CHAIN_H
 
 #include <memory>
 #include <string>
@@ -12,14 +12,14 @@
 #include "read/byte_source.h"
 #include "read/unpack.h"
 
-class InputReader {
+class InputChain {
 public:
     // The input open on `fd`, from where it stands; `size` is a regular
     // file's bytes from there (-1: not known), read no further. With
     // `decompress`, a compressed input is decompressed.
-    InputReader(int fd, long long size, bool decompress);
-    InputReader(const InputReader&) = delete;
-    InputReader& operator=(const InputReader&) = delete;
+    InputChain(int fd, long long size, bool decompress);
+    InputChain(const InputChain&) = delete;
+    InputChain& operator=(const InputChain&) = delete;
 
     // Reads the first bytes and stacks the readers. False, with errno, when
     // a decompressor could not be started. A read that fails here fails
