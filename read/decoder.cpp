@@ -64,10 +64,28 @@ public:
 
     Step Decode(const unsigned char* in, std::size_t length, std::size_t& used, unsigned char* out, std::size_t room,
                 std::size_t& made) override {
+        made = 0;
         if (!begun_) {
-            bool wrapped = length < 2 || ((in[0] & 0x0f) == 8 && ((in[0] << 8) | in[1]) % 31 == 0);
+            // Whether deflate comes in its wrapper, its first two bytes tell;
+            // the first is kept until the second comes.
+            if (!kept_ && length == 1) {
+                first_ = in[0];
+                kept_ = true;
+                used = 1;
+                return Step::kMore;
+            }
+            unsigned head = kept_ ? (first_ << 8) | in[0] : (in[0] << 8) | in[1];
+            bool wrapped = (head & 0x0f00) == 0x0800 && head % 31 == 0;
             if (inflateInit2(&z_, gzip_ ? 15 + 16 : wrapped ? 15 : -15) != Z_OK) return Step::kBroken;
             begun_ = true;
+            if (kept_) {
+                // Too little to write anything: it joins the decoder's bits.
+                z_.next_in = &first_;
+                z_.avail_in = 1;
+                z_.next_out = out;
+                z_.avail_out = static_cast<uInt>(room);
+                if (inflate(&z_, Z_NO_FLUSH) != Z_OK || z_.avail_in != 0) return Step::kBroken;
+            }
         }
         z_.next_in = const_cast<unsigned char*>(in);
         z_.avail_in = static_cast<uInt>(length);
@@ -86,7 +104,8 @@ public:
 
 private:
     bool gzip_;
-    bool begun_ = false;
+    bool begun_ = false, kept_ = false;
+    unsigned char first_ = 0;
     z_stream z_ = {};
 };
 
