@@ -34,7 +34,6 @@ std::vector<std::string> Codings(const std::string& field) {
 
 }  // namespace
 
-
 class HttpBody::Framed final : public ByteSource {
 public:
     explicit Framed(HttpBody& body) : body_(body) {}
