@@ -1,9 +1,8 @@
 #include "read/http_body.h"
 
-#include <brotli/decode.h>
+#include "read/decoder.h"
+
 #include <strings.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -35,158 +34,14 @@ std::vector<std::string> Codings(const std::string& field) {
 
 }  // namespace
 
-
-// A content coding, undone on the compressed bytes that the body gives.
-class HttpBody::Decoder {
+class HttpBody::Framed final : public ByteSource {
 public:
-    explicit Decoder(const char* name) : name_(name) {}
-    virtual ~Decoder() = default;
-
-    long Read(HttpBody& body, unsigned char* buffer, std::size_t size) {
-        while (!done_) {
-            if (pos_ == length_ && !full_) {
-                long n = body.ReadPlain(input_, sizeof input_);
-                if (n < 0) return -1;
-                if (n == 0) {
-                    done_ = true;
-                    // An empty body (a 304, a 204) has nothing to decode.
-                    if (started_ && !ended_) return body.Broken(std::string("its ") + name_ + " content is cut short");
-                    return 0;
-                }
-                pos_ = 0;
-                length_ = static_cast<std::size_t>(n);
-            }
-            if (ended_) {
-                // More behind a member's or frame's end: another one, or
-                // bytes that are no content.
-                if (!Again(input_ + pos_, length_ - pos_)) {
-                    done_ = true;
-                    return body.Broken(std::string("its ") + name_ + " content has bytes behind its end");
-                }
-                ended_ = false;
-            }
-            started_ = true;
-            std::size_t used = 0, made = 0;
-            Step step = Decode(input_ + pos_, length_ - pos_, used, buffer, size, made);
-            pos_ += used;
-            full_ = made == size;
-            if (step == Step::kBroken) {
-                done_ = true;
-                return body.Broken(std::string("its ") + name_ + " content is corrupt");
-            }
-            if (step == Step::kEnd) ended_ = true, full_ = false;
-            if (made > 0) return static_cast<long>(made);
-        }
-        return 0;
-    }
-
-protected:
-    enum class Step { kMore, kEnd, kBroken };
-    virtual Step Decode(const unsigned char* in, std::size_t inLength, std::size_t& used, unsigned char* out,
-                        std::size_t outLength, std::size_t& made) = 0;
-    // Whether the bytes behind an end begin another member or frame (the
-    // decoder then takes it).
-    virtual bool Again(const unsigned char* in, std::size_t length) {
-        (void)in, (void)length;
-        return false;
-    }
+    explicit Framed(HttpBody& body) : body_(body) {}
+    long Read(unsigned char* buffer, std::size_t size) override { return body_.ReadPlain(buffer, size); }
 
 private:
-    const char* name_;
-    unsigned char input_[64 * 1024];
-    std::size_t pos_ = 0, length_ = 0;
-    bool full_ = false;  // the last step filled its room: the decoder may hold more
-    bool started_ = false, done_ = false;
-    bool ended_ = false;  // a member or frame has ended
+    HttpBody& body_;
 };
-
-namespace {
-
-// gzip, and deflate with its zlib wrapper or without (as some servers send it).
-class ZlibDecoder final : public HttpBody::Decoder {
-public:
-    explicit ZlibDecoder(bool gzip) : Decoder(gzip ? "gzip" : "deflate"), gzip_(gzip) {}
-    ~ZlibDecoder() override {
-        if (begun_) inflateEnd(&z_);
-    }
-
-protected:
-    Step Decode(const unsigned char* in, std::size_t inLength, std::size_t& used, unsigned char* out,
-                std::size_t outLength, std::size_t& made) override {
-        if (!begun_) {
-            bool wrapped = inLength < 2 || ((in[0] & 0x0f) == 8 && ((in[0] << 8) | in[1]) % 31 == 0);
-            if (inflateInit2(&z_, gzip_ ? 15 + 16 : wrapped ? 15 : -15) != Z_OK) return Step::kBroken;
-            begun_ = true;
-        }
-        z_.next_in = const_cast<unsigned char*>(in);
-        z_.avail_in = static_cast<uInt>(inLength);
-        z_.next_out = out;
-        z_.avail_out = static_cast<uInt>(std::min<std::size_t>(outLength, 1u << 30));
-        uInt room = z_.avail_out;
-        int rc = inflate(&z_, Z_NO_FLUSH);
-        used = inLength - z_.avail_in;
-        made = room - z_.avail_out;
-        if (rc == Z_STREAM_END) return Step::kEnd;
-        return rc == Z_OK || rc == Z_BUF_ERROR ? Step::kMore : Step::kBroken;
-    }
-    bool Again(const unsigned char* in, std::size_t length) override {
-        if (!gzip_ || in[0] != 0x1f || (length > 1 && in[1] != 0x8b)) return false;
-        return inflateReset(&z_) == Z_OK;
-    }
-
-private:
-    bool gzip_;
-    bool begun_ = false;
-    z_stream z_ = {};
-};
-
-class ZstdDecoder final : public HttpBody::Decoder {
-public:
-    ZstdDecoder() : Decoder("zstd"), d_(ZSTD_createDStream()) {}
-    ~ZstdDecoder() override { ZSTD_freeDStream(d_); }
-
-protected:
-    Step Decode(const unsigned char* in, std::size_t inLength, std::size_t& used, unsigned char* out,
-                std::size_t outLength, std::size_t& made) override {
-        if (!d_) return Step::kBroken;
-        ZSTD_inBuffer input = {in, inLength, 0};
-        ZSTD_outBuffer output = {out, outLength, 0};
-        std::size_t rc = ZSTD_decompressStream(d_, &output, &input);
-        used = input.pos;
-        made = output.pos;
-        if (ZSTD_isError(rc)) return Step::kBroken;
-        return rc == 0 ? Step::kEnd : Step::kMore;
-    }
-    bool Again(const unsigned char*, std::size_t) override { return true; }  // a frame follows, or the decoder says
-
-private:
-    ZSTD_DStream* d_;
-};
-
-class BrotliDecoder final : public HttpBody::Decoder {
-public:
-    BrotliDecoder() : Decoder("br"), b_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
-    ~BrotliDecoder() override { BrotliDecoderDestroyInstance(b_); }
-
-protected:
-    Step Decode(const unsigned char* in, std::size_t inLength, std::size_t& used, unsigned char* out,
-                std::size_t outLength, std::size_t& made) override {
-        if (!b_) return Step::kBroken;
-        std::size_t inLeft = inLength, outLeft = outLength;
-        const uint8_t* next = in;
-        uint8_t* to = out;
-        BrotliDecoderResult rc = BrotliDecoderDecompressStream(b_, &inLeft, &next, &outLeft, &to, nullptr);
-        used = inLength - inLeft;
-        made = outLength - outLeft;
-        if (rc == BROTLI_DECODER_RESULT_ERROR) return Step::kBroken;
-        return rc == BROTLI_DECODER_RESULT_SUCCESS ? Step::kEnd : Step::kMore;
-    }
-
-private:
-    BrotliDecoderState* b_;
-};
-
-}  // namespace
 
 HttpBody::HttpBody(WarcReader& block) : block_(block) {}
 HttpBody::~HttpBody() = default;
@@ -240,24 +95,35 @@ bool HttpBody::Begin(bool response, std::string& problem) {
     }
     chunked_ = !transfers.empty();
     if (contents.empty()) return true;
-    if (contents.size() == 1) {
-        const std::string& coding = contents[0];
-        if (coding == "gzip" || coding == "x-gzip" || coding == "deflate")
-            decoder_.reset(new ZlibDecoder(coding != "deflate"));
-        else if (coding == "zstd")
-            decoder_.reset(new ZstdDecoder);
-        else if (coding == "br")
-            decoder_.reset(new BrotliDecoder);
-    }
-    if (!decoder_) {
+    const std::string coding = contents.size() == 1 ? contents[0] : "";
+    bool known = coding == "gzip" || coding == "x-gzip" || coding == "deflate" || coding == "zstd" || coding == "br";
+    if (!known) {
         problem = "not searched: content coding " + FieldValue(content.data() + 1, content.data() + content.size()) + " is not decoded";
         return false;
     }
+    decoder_ = coding == "zstd" ? NewZstdDecoder() : coding == "br" ? NewBrotliDecoder() : NewZlibDecoder(coding != "deflate");
+    if (!decoder_) {
+        problem = "not searched: no memory to decode its " + coding + " content";
+        return false;
+    }
+    framed_.reset(new Framed(*this));
+    decoding_.reset(new Decoding(*decoder_, *framed_, 64 * 1024));
     return true;
 }
 
 long HttpBody::Read(unsigned char* buffer, std::size_t size) {
-    return decoder_ ? decoder_->Read(*this, buffer, size) : ReadPlain(buffer, size);
+    if (!decoding_) return ReadPlain(buffer, size);
+    long n = decoding_->Read(buffer, size);
+    // A failed read of the archive, or a broken chunked framing (said).
+    if (n >= 0 || decoding_->Failed() == Decoding::Fault::kRead) return n;
+    std::string its = std::string("its ") + decoding_->Name() + " content ";
+    switch (decoding_->Failed()) {
+        case Decoding::Fault::kCutShort: return Broken(its + "is cut short");
+        case Decoding::Fault::kTrailing: return Broken(its + "has bytes behind its end");
+        case Decoding::Fault::kTooBig:
+            return Broken(its + "needs more than " + std::to_string(kMemoryBudget >> 20) + " MiB of memory");
+        default: return Broken(its + "is corrupt");
+    }
 }
 
 long HttpBody::Broken(const std::string& problem) {

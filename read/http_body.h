@@ -12,6 +12,9 @@
 #include "read/byte_source.h"
 #include "read/warc.h"
 
+class Decoder;
+class Decoding;
+
 class HttpBody final : public ByteSource {
 public:
     explicit HttpBody(WarcReader& block);
@@ -26,10 +29,10 @@ public:
     long Read(unsigned char* buffer, std::size_t size) override;
     const std::string& Problem() const { return problem_; }
 
-    // A content coding, undone as the body is read.
-    class Decoder;
-
 private:
+    // The body as it comes, its chunked framing undone: what the content
+    // coding's decoder reads.
+    class Framed;
     long ReadPlain(unsigned char* buffer, std::size_t size);
     long ReadChunked(unsigned char* buffer, std::size_t size);
     bool ChunkLine(std::string& line);
@@ -39,7 +42,9 @@ private:
     bool chunked_ = false;
     enum class Chunking { kSize, kData, kDataEnd, kTrailer, kDone } chunking_ = Chunking::kSize;
     unsigned long long chunkLeft_ = 0;
+    std::unique_ptr<Framed> framed_;
     std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<Decoding> decoding_;
     std::string problem_;
 };
 

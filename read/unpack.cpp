@@ -1,10 +1,8 @@
 #include "read/unpack.h"
 
-#include <bzlib.h>
-#include <isa-l/igzip_lib.h>
-#include <lzma.h>
+#include "read/decoder.h"
+
 #include <unistd.h>
-#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,39 +13,6 @@
 namespace {
 
 constexpr std::size_t kChunk = 128 * 1024;
-
-// Where the compressed bytes come from and where the decompressed ones go:
-// straight into the chunks of the Unpacker's segment. When its output is not
-// wanted any more, there is no more room and the work ends quietly.
-struct Stream {
-    ByteSource& in;
-    Unpacker& to;
-    Unpacker::Segment& segment;
-    long long consumed = 0;  // where the decoder stands in the compressed input
-    // gzip in segments: a member that ends here or past it ends the segment.
-    long long stopAt = LLONG_MAX;
-    bool readFailed = false;
-    int readErrno = 0;
-    bool outClosed = false;
-
-    // Fills `buffer`; 0 at the end (or after a failed read).
-    std::size_t Read(unsigned char* buffer, std::size_t size) {
-        long n = in.Read(buffer, size);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        readFailed = true;
-        readErrno = errno;
-        return 0;
-    }
-
-    // Where the decoder writes next, and how much room there is; null when
-    // the output is not wanted any more.
-    unsigned char* Room(std::size_t& room) {
-        unsigned char* at = to.Room(segment, room);
-        if (!at) outClosed = true;
-        return at;
-    }
-    void Commit(std::size_t length) { to.Commit(segment, length); }
-};
 
 // The bytes of a file from `offset` on, read at offsets.
 class PositionalSource final : public ByteSource {
@@ -67,191 +32,39 @@ private:
     long long offset_;
 };
 
-std::string At(const char* what, const Stream& s) {
-    return std::string(what) + " at byte " + std::to_string(s.consumed) + " of the compressed input";
-}
-
-std::string Copy(Stream& s) {
-    std::size_t room;
-    while (unsigned char* at = s.Room(room)) {
-        std::size_t n = s.Read(at, room);
-        if (n == 0) break;
-        s.Commit(n);
+const char* NameOf(Packing packing) {
+    switch (packing) {
+        case Packing::kGzip: return "gzip";
+        case Packing::kZstd: return "zstd";
+        case Packing::kBzip2: return "bzip2";
+        case Packing::kXz: return "xz";
+        default: return "";
     }
-    return "";
 }
 
-// gzip through ISA-L's inflate, which decodes about three times as fast as
-// zlib here (and libdeflate has no streaming decoder).
-std::string Gunzip(Stream& s) {
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
-    std::unique_ptr<inflate_state> z(new inflate_state);
-    isal_inflate_init(z.get());
-    z->crc_flag = ISAL_GZIP;
-    std::string error;
-    bool inMember = false;
-    bool full = false;  // the last call filled its room: the decoder may hold more
-    while (!s.outClosed) {
-        if (z->avail_in == 0 && !full) {
-            z->avail_in = static_cast<uint32_t>(s.Read(in.get(), kChunk));
-            z->next_in = in.get();
-            if (z->avail_in == 0) break;
-        }
-        if (!inMember && z->next_in[0] == 0) {
-            // Zero bytes behind the last member (a tape's or a tar's
-            // padding) are let pass, as gzip does.
-            while (z->avail_in > 0 && z->next_in[0] == 0) ++z->next_in, --z->avail_in, ++s.consumed;
-            continue;
-        }
-        if (!inMember && (z->next_in[0] != 0x1f || (z->avail_in > 1 && z->next_in[1] != 0x8b))) {
-            // What follows a member is another member or nothing.
-            error = At("corrupt gzip data", s);
+std::unique_ptr<Decoder> DecoderFor(Packing packing) {
+    switch (packing) {
+        case Packing::kGzip: return NewIsalGzipDecoder();
+        case Packing::kZstd: return NewZstdDecoder();
+        case Packing::kBzip2: return NewBzip2Decoder();
+        case Packing::kXz: return NewXzDecoder();
+        default: return nullptr;
+    }
+}
+
+// What went wrong in a decoding, and where.
+std::string Complaint(const Decoding& decoding) {
+    if (decoding.Failed() == Decoding::Fault::kRead) return std::strerror(errno);
+    std::string name = decoding.Name(), what;
+    switch (decoding.Failed()) {
+        case Decoding::Fault::kNone: return "";
+        case Decoding::Fault::kCutShort: what = name + " data cut short"; break;
+        case Decoding::Fault::kTooBig:
+            what = name + " data needs more than " + std::to_string(kMemoryBudget >> 20) + " MiB of memory";
             break;
-        }
-        inMember = true;
-        uint32_t before = z->avail_in;
-        std::size_t room;
-        z->next_out = s.Room(room);
-        if (!z->next_out) break;
-        z->avail_out = static_cast<uint32_t>(room);
-        int rc = isal_inflate(z.get());
-        s.consumed += before - z->avail_in;
-        s.Commit(room - z->avail_out);
-        full = z->avail_out == 0;
-        if (rc != ISAL_DECOMP_OK) {
-            error = At("corrupt gzip data", s);
-            break;
-        }
-        if (z->block_state == ISAL_BLOCK_FINISH) {
-            inMember = full = false;
-            if (s.consumed >= s.stopAt) {
-                // The segment's end: where the next one begins, or a member
-                // that runs past that place, which it then goes on alone.
-                if (s.consumed == s.stopAt) break;
-                s.to.Overran(s.segment);
-                s.stopAt = LLONG_MAX;
-            }
-            // Another member may follow: the decoder starts again on the
-            // bytes left.
-            uint8_t* next = z->next_in;
-            uint32_t left = z->avail_in;
-            isal_inflate_reset(z.get());
-            z->crc_flag = ISAL_GZIP;
-            z->next_in = next;
-            z->avail_in = left;
-        }
+        default: what = "corrupt " + name + " data"; break;
     }
-    if (error.empty() && inMember && !s.outClosed && !s.readFailed) error = At("gzip data cut short", s);
-    return error;
-}
-
-std::string Unzstd(Stream& s) {
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
-    ZSTD_DStream* d = ZSTD_createDStream();
-    if (!d) return "no memory for zstd";
-    std::string error;
-    std::size_t pending = 0;  // not 0: a frame is not finished
-    ZSTD_inBuffer input = {in.get(), 0, 0};
-    bool full = false;  // the last call filled its room: the decoder may hold more
-    while (!s.outClosed) {
-        if (input.pos == input.size && !full) {
-            std::size_t n = s.Read(in.get(), kChunk);
-            if (n == 0) break;
-            input = {in.get(), n, 0};
-        }
-        std::size_t room;
-        unsigned char* at = s.Room(room);
-        if (!at) break;
-        // A call that meets damage tells nothing of what it wrote: each
-        // call is given a block's worth of room, as zstd's own tool does, so
-        // that what came before the damaged block stands.
-        ZSTD_outBuffer output = {at, std::min(room, ZSTD_DStreamOutSize()), 0};
-        std::size_t before = input.pos;
-        pending = ZSTD_decompressStream(d, &output, &input);
-        s.consumed += static_cast<long long>(input.pos - before);
-        if (ZSTD_isError(pending)) {
-            error = At("corrupt zstd data", s);
-            break;
-        }
-        s.Commit(output.pos);
-        full = output.pos == output.size && pending != 0;
-    }
-    if (error.empty() && pending != 0 && !s.outClosed && !s.readFailed) error = At("zstd data cut short", s);
-    ZSTD_freeDStream(d);
-    return error;
-}
-
-std::string Bunzip2(Stream& s) {
-    std::unique_ptr<char[]> in(new char[kChunk]);
-    bz_stream b = {};
-    if (BZ2_bzDecompressInit(&b, 0, 0) != BZ_OK) return "no memory for bzip2";
-    std::string error;
-    bool inStream = false;
-    bool full = false;  // the last call filled its room: the decoder may hold more
-    while (error.empty() && !s.outClosed) {
-        if (b.avail_in == 0 && !full) {
-            b.avail_in = static_cast<unsigned>(s.Read(reinterpret_cast<unsigned char*>(in.get()), kChunk));
-            b.next_in = in.get();
-            if (b.avail_in == 0) break;
-        }
-        inStream = true;
-        unsigned before = b.avail_in;
-        std::size_t room;
-        b.next_out = reinterpret_cast<char*>(s.Room(room));
-        if (!b.next_out) break;
-        b.avail_out = static_cast<unsigned>(room);
-        int rc = BZ2_bzDecompress(&b);
-        s.consumed += before - b.avail_in;
-        s.Commit(room - b.avail_out);
-        full = b.avail_out == 0;
-        if (rc == BZ_STREAM_END) {
-            // Another stream may follow (as pbzip2 writes them).
-            inStream = full = false;
-            unsigned left = b.avail_in;
-            char* next = b.next_in;
-            BZ2_bzDecompressEnd(&b);
-            b = {};
-            BZ2_bzDecompressInit(&b, 0, 0);
-            b.next_in = next;
-            b.avail_in = left;
-        } else if (rc != BZ_OK) {
-            error = At("corrupt bzip2 data", s);
-        }
-    }
-    if (error.empty() && inStream && !s.outClosed && !s.readFailed) error = At("bzip2 data cut short", s);
-    BZ2_bzDecompressEnd(&b);
-    return error;
-}
-
-std::string Unxz(Stream& s) {
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
-    lzma_stream x = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&x, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) return "no memory for xz";
-    std::string error;
-    lzma_action action = LZMA_RUN;
-    while (error.empty() && !s.outClosed) {
-        if (x.avail_in == 0 && action == LZMA_RUN) {
-            x.avail_in = s.Read(in.get(), kChunk);
-            x.next_in = in.get();
-            if (x.avail_in == 0) action = LZMA_FINISH;
-        }
-        std::size_t before = x.avail_in;
-        std::size_t room;
-        x.next_out = s.Room(room);
-        if (!x.next_out) break;
-        x.avail_out = room;
-        lzma_ret rc = lzma_code(&x, action);
-        s.consumed += static_cast<long long>(before - x.avail_in);
-        s.Commit(room - x.avail_out);
-        if (rc == LZMA_STREAM_END) break;
-        if (rc == LZMA_BUF_ERROR && action == LZMA_FINISH) {
-            if (!s.readFailed) error = At("xz data cut short", s);
-        } else if (rc != LZMA_OK) {
-            error = At("corrupt xz data", s);
-        }
-    }
-    lzma_end(&x);
-    return error;
+    return what + " at byte " + std::to_string(decoding.Offset()) + " of the compressed input";
 }
 
 }  // namespace
@@ -270,24 +83,19 @@ namespace {
 // Whether a gzip member begins at `at` of the file: its header is sound and
 // the member decodes (to its end, or as far as the first MiB of it goes).
 bool MemberBeginsAt(int fd, long long at) {
-    constexpr std::size_t kIn = 64 * 1024, kOut = 64 * 1024, kTried = 1 << 20;
-    std::unique_ptr<unsigned char[]> in(new unsigned char[kIn]), out(new unsigned char[kOut]);
-    std::unique_ptr<inflate_state> z(new inflate_state);
-    isal_inflate_init(z.get());
-    z->crc_flag = ISAL_GZIP;
+    constexpr std::size_t kIn = 64 * 1024, kOut = 64 * 1024;
+    constexpr long long kTried = 1 << 20;
+    std::unique_ptr<Decoder> decoder = NewIsalGzipDecoder();
+    if (!decoder) return false;
+    std::unique_ptr<unsigned char[]> out(new unsigned char[kOut]);
     PositionalSource source(fd, at);
-    for (std::size_t tried = 0; tried < kTried;) {
-        if (z->avail_in == 0) {
-            long n = source.Read(in.get(), kIn);
-            if (n <= 0) return false;  // cut short: not a member worth a segment
-            z->next_in = in.get();
-            z->avail_in = static_cast<uint32_t>(n);
-            tried += static_cast<std::size_t>(n);
-        }
-        z->next_out = out.get();
-        z->avail_out = kOut;
-        if (isal_inflate(z.get()) != ISAL_DECOMP_OK) return false;
-        if (z->block_state == ISAL_BLOCK_FINISH) return true;
+    Decoding decoding(*decoder, source, kIn, at);
+    decoding.OnEnd([](long long) { return false; });
+    while (decoding.Offset() - at < kTried) {
+        long n = decoding.Read(out.get(), kOut);
+        // 0: the member ended; -1: corrupt or cut short, not a member worth
+        // a segment.
+        if (n <= 0) return n == 0;
     }
     return true;
 }
@@ -480,18 +288,57 @@ long Unpacker::Read(unsigned char* buffer, std::size_t size) {
     return static_cast<long>(n);
 }
 
+namespace {
+
+std::string Copy(ByteSource& in, Unpacker& to, Unpacker::Segment& segment) {
+    std::size_t room;
+    while (unsigned char* at = to.Room(segment, room)) {
+        long n = in.Read(at, room);
+        if (n < 0) return std::strerror(errno);
+        if (n == 0) break;
+        to.Commit(segment, static_cast<std::size_t>(n));
+    }
+    return "";
+}
+
+// Decodes `in` (from `start` of the compressed input) straight into the
+// segment's chunks. A member that ends at `stopAt` ends the segment there,
+// where the next one begins; one that runs past that place goes on alone.
+// When the output is not wanted any more, there is no more room and the
+// work ends quietly.
+std::string Pour(Decoder& decoder, ByteSource& in, long long start, long long stopAt, Unpacker& to,
+                 Unpacker::Segment& segment) {
+    Decoding decoding(decoder, in, kChunk, start);
+    if (stopAt != LLONG_MAX)
+        decoding.OnEnd([&](long long at) {
+            if (at < stopAt) return true;
+            if (at == stopAt) return false;
+            to.Overran(segment);
+            stopAt = LLONG_MAX;
+            return true;
+        });
+    std::size_t room;
+    while (unsigned char* at = to.Room(segment, room)) {
+        long n = decoding.Read(at, room);
+        if (n < 0) return Complaint(decoding);
+        if (n == 0) break;
+        to.Commit(segment, static_cast<std::size_t>(n));
+    }
+    return "";
+}
+
+}  // namespace
+
 void Unpacker::RunStream() {
     Segment& segment = *segments_.front();
-    Stream s{*in_, *this, segment};
     std::string error;
-    switch (packing_) {
-        case Packing::kGzip: error = Gunzip(s); break;
-        case Packing::kZstd: error = Unzstd(s); break;
-        case Packing::kBzip2: error = Bunzip2(s); break;
-        case Packing::kXz: error = Unxz(s); break;
-        default: error = Copy(s); break;
+    if (packing_ == Packing::kNone) {
+        error = Copy(*in_, *this, segment);
+    } else if (std::unique_ptr<Decoder> decoder = DecoderFor(packing_)) {
+        error = Pour(*decoder, *in_, 0, LLONG_MAX, *this, segment);
+    } else {
+        error = std::string("no memory for ") + NameOf(packing_);
     }
-    if (s.readFailed && error.empty()) error = std::strerror(s.readErrno);
     Done(segment, error);
 }
 
@@ -531,11 +378,8 @@ void Unpacker::RunSegments() {
                 }
             }
             PositionalSource source(fd_, start);
-            Stream s{source, *this, *segment};
-            s.consumed = start;
-            s.stopAt = end;
-            error = Gunzip(s);
-            if (s.readFailed && error.empty()) error = std::strerror(s.readErrno);
+            std::unique_ptr<Decoder> decoder = NewIsalGzipDecoder();
+            error = decoder ? Pour(*decoder, source, start, end, *this, *segment) : "no memory for gzip";
         }
         Done(*segment, error);
     }
