@@ -7,7 +7,6 @@
 
 #include "read/archive.h"
 #include "tests/deflated.h"
-#include "tests/memory_source.h"
 #include "tests/warc_records.h"
 
 namespace {

@@ -1,29 +1,13 @@
 // Web archives' records and HTTP bodies as crawlers and servers write them,
-// for the tests of what talveron reads: bodies compressed by the real
-// libraries, records framed as WARC/1.1 writers frame them.
+// for the tests of what talveron reads: records framed as WARC/1.1
+// writers frame them, bodies chunked as servers chunk them.
 #ifndef TALVERON_TESTS_WARC_RECORDS_H
 #define TALVERON_TESTS_WARC_RECORDS_H
-
-#include <brotli/encode.h>
-#include <zstd.h>
 
 #include <cstdio>
 #include <string>
 
-inline std::string Zstd(const std::string& bytes) {
-    std::string out(ZSTD_compressBound(bytes.size()), '\0');
-    out.resize(ZSTD_compress(&out[0], out.size(), bytes.data(), bytes.size(), 3));
-    return out;
-}
-
-inline std::string Brotli(const std::string& bytes) {
-    std::size_t size = BrotliEncoderMaxCompressedSize(bytes.size());
-    std::string out(size, '\0');
-    BrotliEncoderCompress(5, 22, BROTLI_MODE_TEXT, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()), &size,
-                          reinterpret_cast<uint8_t*>(&out[0]));
-    out.resize(size);
-    return out;
-}
+#include "tests/encoded.h"
 
 // A body in chunks of `size` bytes (the last shorter), and the last chunk.
 inline std::string Chunked(const std::string& body, std::size_t size) {
