@@ -29,25 +29,28 @@ extern "C" int talveron_harvest(int fd, const char* keyword_line, const talveron
 
 namespace {
 
-struct CallerRead {
-    int (*read)(void*, char*, std::size_t);
-    void* context;
-};
+// The bytes that the caller's function hands over.
+class CallerSource final : public ByteSource {
+public:
+    CallerSource(int (*read)(void*, char*, std::size_t), void* context) : read_(read), context_(context) {}
+    long Read(unsigned char* buffer, std::size_t size) override {
+        return read_(context_, reinterpret_cast<char*>(buffer), size);
+    }
 
-int ReadThroughCaller(void* context, unsigned char* buffer, unsigned int size) {
-    CallerRead& caller = *static_cast<CallerRead*>(context);
-    return caller.read(caller.context, reinterpret_cast<char*>(buffer), size);
-}
+private:
+    int (*read_)(void*, char*, std::size_t);
+    void* context_;
+};
 
 }  // namespace
 
 extern "C" int talveron_harvest_read(int (*read)(void*, char*, std::size_t), void* read_context,
                                      const char* keyword_line, const talveron_sink* sink, talveron_result* result) {
     if (!read) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
-    CallerRead caller = {read, read_context};
+    CallerSource caller(read, read_context);
     return ReportToCaller(SearchForCaller(keyword_line, sink, true,
                       [&](Searcher& searcher) {
-                          searcher.SearchFrom(ReadThroughCaller, &caller);
+                          searcher.SearchFrom(caller);
                       }),
                   result);
 }

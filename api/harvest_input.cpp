@@ -19,14 +19,9 @@
 
 namespace {
 
-int ReadFrom(void* context, unsigned char* buffer, unsigned int size) {
-    long n = static_cast<ByteSource*>(context)->Read(buffer, size);
-    return static_cast<int>(n);
-}
-
 talveron_result SearchEntry(ByteSource& bytes, const char* keywordLine, const talveron_sink& sink) {
     return SearchForCaller(keywordLine, &sink, true,
-                           [&](Searcher& searcher) { searcher.SearchFrom(ReadFrom, &bytes); });
+                           [&](Searcher& searcher) { searcher.SearchFrom(bytes); });
 }
 
 bool Begin(const talveron_input_sink& sink, int entry, const char* name) {

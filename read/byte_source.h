@@ -1,20 +1,12 @@
-// A stream of bytes that a search reads: a descriptor, a decompressor's
-// output, a record of a web archive, an HTTP body.
+// The readers at the bottom of an input's chain: a descriptor, and bytes
+// already read put back in front of the rest.
 #ifndef TALVERON_READ_BYTE_SOURCE_H
 #define TALVERON_READ_BYTE_SOURCE_H
 
 #include <cstddef>
 #include <string>
 
-class ByteSource {
-public:
-    // Up to `size` bytes into `buffer`: their count, 0 at the end, -1 after
-    // a failure (errno set).
-    virtual long Read(unsigned char* buffer, std::size_t size) = 0;
-
-protected:
-    ~ByteSource() = default;
-};
+#include "search/byte_source.h"
 
 // The bytes of a descriptor from where it stands; a descriptor in
 // non-blocking mode is waited for. Given the `size` of a regular file from

@@ -37,16 +37,15 @@ void InputReader::SetBlockSize(unsigned int size) { blockSize_ = size == 0 ? 1 :
 void InputReader::Begin(int fd) {
     positional_ = false;
     startOffset_ = 0;
-    read_ = nullptr;
+    source_ = nullptr;
     fd_ = fd;
     Reset();
 }
 
-void InputReader::BeginFrom(ReadFunction read, void* context) {
+void InputReader::BeginFrom(ByteSource& source) {
     positional_ = false;
     startOffset_ = 0;
-    read_ = read;
-    readContext_ = context;
+    source_ = &source;
     fd_ = -1;
     Reset();
 }
@@ -54,7 +53,7 @@ void InputReader::BeginFrom(ReadFunction read, void* context) {
 void InputReader::BeginAt(int fd, long long start) {
     positional_ = true;
     readOffset_ = startOffset_ = start;
-    read_ = nullptr;
+    source_ = nullptr;
     fd_ = fd;
     Reset();
 }
@@ -82,7 +81,7 @@ bool InputReader::Refill() {
     // (on multiples of the block), so that a read that fails fails alike.
     unsigned int want = positional_ ? blockSize_ - static_cast<unsigned int>(readOffset_ % blockSize_) : blockSize_;
     int n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_)
-            : read_     ? read_(readContext_, fresh, want)
+            : source_   ? static_cast<int>(source_->Read(fresh, want))
                         : rt::_read(fd_, fresh, want);
     if (n > 0) {
         end_ = fresh + n;

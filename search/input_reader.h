@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "search/byte_source.h"
 #include "search/record_buffer.h"
 #include "search/search_sink.h"
 
@@ -26,10 +27,6 @@ public:
     // so that a move back stays inside the buffer.
     static constexpr unsigned int kKeepBehind = 16;
 
-    // Up to `size` bytes into `buffer`, their count returned, 0 at the end,
-    // -1 after a failure (with errno set).
-    using ReadFunction = int (*)(void* context, unsigned char* buffer, unsigned int size);
-
     // Reports progress to `sink`; hands `records` to it before every read.
     // Throws std::bad_alloc when the block cannot be had.
     InputReader(SearchSink& sink, RecordBuffer& records);
@@ -40,10 +37,10 @@ public:
     void SetBlockSize(unsigned int size);
     void SetEndIsFinal(bool endIsFinal) { endIsFinal_ = endIsFinal; }
 
-    // Begins the input: `fd` from where it stands; the bytes that `read`
-    // gives; or `fd` from `start` on, read at offsets without moving it.
+    // Begins the input: `fd` from where it stands; the bytes of `source`;
+    // or `fd` from `start` on, read at offsets without moving it.
     void Begin(int fd);
-    void BeginFrom(ReadFunction read, void* context);
+    void BeginFrom(ByteSource& source);
     void BeginAt(int fd, long long start);
 
     // The next byte (0 at the end).
@@ -103,8 +100,7 @@ private:
     RecordBuffer& records_;
 
     int fd_ = -1;
-    ReadFunction read_ = nullptr;  // reads instead of fd_ when given
-    void* readContext_ = nullptr;
+    ByteSource* source_ = nullptr;  // read instead of fd_ when given
     bool positional_ = false;     // read at readOffset_ without moving the descriptor
     long long readOffset_ = 0;    // where the next positional read starts
     long long startOffset_ = 0;   // where the input began

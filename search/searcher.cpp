@@ -34,9 +34,9 @@ bool Searcher::Search(int fd) {
     return Run();
 }
 
-bool Searcher::SearchFrom(ReadFunction read, void* context) {
+bool Searcher::SearchFrom(ByteSource& source) {
     stopped_ = false;
-    input_.BeginFrom(read, context);
+    input_.BeginFrom(source);
     scanner_.TakeWholeInput();
     return Run();
 }

@@ -51,11 +51,8 @@ public:
     // begins. Searching [0, c) and then [Next(), ...) finds what one search
     // of the whole file finds.
     bool SearchRange(int fd, long long start, long long end);
-    // Searches the bytes that `read` gives: up to `size` of them into
-    // `buffer`, their count returned, 0 at the end, -1 after a failure (with
-    // errno set).
-    using ReadFunction = InputReader::ReadFunction;
-    bool SearchFrom(ReadFunction read, void* context);
+    // Searches the bytes of `source` to its end (a failed read ends it too).
+    bool SearchFrom(ByteSource& source);
 
     // After a search.
     bool Stopped() const { return stopped_; }
