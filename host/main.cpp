@@ -122,6 +122,61 @@ bool CheckDestinations(const Options& options, bool& rejectedThrough, std::strin
     return false;
 }
 
+// Opens the files the records and the rejected addresses go to; false,
+// with a diagnostic shown, when one cannot be.
+bool OpenFiles(const Options& options, bool counting, bool rejectedThrough, Destination& where, Output& output,
+               RejectedFile& rejected) {
+    bool printing = !options.quiet;
+    if (printing && !output.Open(options.output, counting, where)) return false;
+    // With 2>&1, the records written before a diagnostic go out before it.
+    if (printing && options.output.empty() && FileIdentity::OfDescriptor(1).SameAs(FileIdentity::OfDescriptor(2)))
+        SetBeforeSaying([](void* out) { static_cast<Output*>(out)->Sync(); }, &output);
+    if (rejectedThrough) {
+        rejected.OpenThrough(options.rejected, &output);
+        return true;
+    }
+    return options.rejected.empty() || rejected.Open(options.rejected, where);
+}
+
+// Searches every input of the walk on the run's threads; then says what
+// went wrong with the walk itself.
+void SearchInputs(const Options& options, InputWalker& walker, bool fromNames, RunState& run) {
+    int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
+    // -q stops at the first record: no input behind it may be opened or
+    // searched, so the inputs go one after the other.
+    if (options.quiet) threads = 1;
+    // With one thread, a thread of its own opens ahead when there is more
+    // than one input; with more, each opens the files of a walk it searches.
+    bool many = fromNames || options.inputs.size() > 1 || walker.WalksDirectories();
+    InputOpener opener(walker, many && threads == 1, options.followLinks, threads > 1);
+    run.opener = &opener;
+    run.withName = options.withFilename == 1 || (options.withFilename == -1 && many);
+    Searches searches(run, threads);
+    // The next input, for the thread that is free to search it.
+    searches.Run([&](InputOpener::Opened& opened) {
+        return !run.output->Failed() && !(options.quiet && run.found) && opener.Next(opened);
+    });
+    run.progress->End();
+    if (walker.NamesError()) run.trouble->RunFailed(ShownName(options.files0From), walker.NamesError());
+    const WalkTally& tally = walker.Tally();
+    if (run.attempted == 0 && walker.WalksDirectories() && !run.output->Failed() &&
+        (tally.notInSet || tally.excluded || tally.excludedDirs || tally.links || tally.others))
+        run.trouble->RunFailed(NothingSearched(tally));
+}
+
+// The run has ended: its files replace what they name, unless a write
+// failed, or --all-or-nothing and an input was not searched, or an input
+// was one of them (replacing it would destroy that input).
+void CloseFiles(const Options& options, const RunState& run, Output& output, RejectedFile& rejected) {
+    bool keep = (options.allOrNothing && run.counts->failed > 0) || run.inputIsOutput;
+    const char* why = run.inputIsOutput ? "it is also an input" : "not every input was searched";
+    bool written = output.Finish(!keep);
+    if (keep && written && !output.Direct()) Say(ShownName(options.output) + ": left unchanged: " + why);
+    bool rejectedWritten = rejected.Close(!keep);
+    if (keep && rejectedWritten && !rejected.Direct()) Say(ShownName(options.rejected) + ": left unchanged: " + why);
+    if (!written || !rejectedWritten) run.trouble->RunFailedAsSaid();
+}
+
 int Harvest(const Options& options) {
     bool rejectedThrough;
     std::string error;
@@ -134,20 +189,11 @@ int Harvest(const Options& options) {
     bool showProgress = !options.noProgress && ProgressWanted();
     Destination where;
     Output output;
-    bool printing = !options.quiet;
-    if (printing && !output.Open(options.output, showProgress || options.stats, where)) return 2;
-    // With 2>&1, the records written before a diagnostic go out before it.
-    if (printing && options.output.empty() && FileIdentity::OfDescriptor(1).SameAs(FileIdentity::OfDescriptor(2)))
-        SetBeforeSaying([](void* out) { static_cast<Output*>(out)->Sync(); }, &output);
+    RejectedFile rejected;
     struct SayingEnds {
         ~SayingEnds() { SetBeforeSaying(nullptr, nullptr); }
     } sayingEnds;
-    RejectedFile rejected;
-    if (rejectedThrough) {
-        rejected.OpenThrough(options.rejected, &output);
-    } else if (!options.rejected.empty() && !rejected.Open(options.rejected, where)) {
-        return 2;
-    }
+    if (!OpenFiles(options, showProgress || options.stats, rejectedThrough, where, output, rejected)) return 2;
 
     WalkFilter filter = FilterOf(options);
     RunCounts counts;
@@ -158,18 +204,6 @@ int Harvest(const Options& options) {
     // The opener takes the walk's reports.
     InputWalker walker(options.inputs, filter, nullptr, names, options.files0From == "-");
     if (options.currentDirectoryImplied) walker.NameCurrentDirectoryBare();
-    bool withName = options.withFilename == 1 ||
-                    (options.withFilename == -1 &&
-                     (options.inputs.size() > 1 || names || walker.WalksDirectories()));
-
-    int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
-    // -q stops at the first record: no input behind it may be opened or
-    // searched, so the inputs go one after the other.
-    if (options.quiet) threads = 1;
-    // With one thread, a thread of its own opens ahead when there is more
-    // than one input; with more, each opens the files of a walk it searches.
-    bool many = names || options.inputs.size() > 1 || walker.WalksDirectories();
-    InputOpener opener(walker, many && threads == 1, options.followLinks, threads > 1);
     RunState run;
     run.options = &options;
     run.output = &output;
@@ -178,41 +212,16 @@ int Harvest(const Options& options) {
     run.counts = &counts;
     run.trouble = &trouble;
     run.progress = &progress;
-    run.opener = &opener;
     run.where = &where;
-    run.withName = withName;
     run.rejectedThrough = rejectedThrough;
-    Searches searches(run, threads);
-    // The next input, for the thread that is free to search it.
-    searches.Run([&](InputOpener::Opened& opened) {
-        return !output.Failed() && !(options.quiet && run.found) && opener.Next(opened);
-    });
-    bool inputIsOutput = run.inputIsOutput;
-    long long attempted = run.attempted;
-    bool found = run.found;
-    progress.End();
-    if (walker.NamesError()) trouble.RunFailed(ShownName(options.files0From), walker.NamesError());
-    bool nothingSearched = attempted == 0 && walker.WalksDirectories() && !output.Failed();
-    const WalkTally& tally = walker.Tally();
-    if (nothingSearched && (tally.notInSet || tally.excluded || tally.excludedDirs || tally.links || tally.others))
-        trouble.RunFailed(NothingSearched(tally));
-
-    // The run has ended: its files replace what they name, unless a write
-    // failed, or --all-or-nothing and an input was not searched, or an
-    // input was one of them (replacing it would destroy that input).
-    bool keep = (options.allOrNothing && counts.failed > 0) || inputIsOutput;
-    const char* why = inputIsOutput ? "it is also an input" : "not every input was searched";
-    bool written = output.Finish(!keep);
-    if (keep && written && !output.Direct()) Say(ShownName(options.output) + ": left unchanged: " + why);
-    bool rejectedWritten = rejected.Close(!keep);
-    if (keep && rejectedWritten && !rejected.Direct()) Say(ShownName(options.rejected) + ": left unchanged: " + why);
+    SearchInputs(options, walker, names != nullptr, run);
+    CloseFiles(options, run, output, rejected);
     if (options.statsJson)
         PrintSummaryJson(counts, options.keywords, progress.Elapsed());
     else if (options.stats)
         PrintSummary(counts, options.keywords, progress.Elapsed());
-    if (!written || !rejectedWritten) trouble.RunFailedAsSaid();
-    if (options.quiet && found) return 0;
-    return trouble.Seen() ? 2 : found ? 0 : 1;
+    if (options.quiet && run.found) return 0;
+    return trouble.Seen() ? 2 : run.found ? 0 : 1;
 }
 
 }  // namespace
