@@ -8,9 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "read/byte_source.h"
-#include "read/http_body.h"
-#include "read/warc.h"
+#include "read/archive.h"
 
 namespace {
 
@@ -29,36 +27,33 @@ private:
     std::size_t size_, piece_, at_ = 0;
 };
 
-// What an archive reads as: each record's kind, name and body, and each
-// complaint. Bodies stop at 4 MiB (a small input may unpack to much more).
+// What an archive reads as: each record's name and page, and each
+// complaint. Pages stop at 4 MiB (a small input may unpack to much more).
 std::string ReadArchive(const uint8_t* data, std::size_t size, std::size_t piece) {
     Pieces source(data, size, piece);
-    WarcReader reader(source);
+    ArchiveReader reader(source, false);
     std::string out;
     for (;;) {
-        WarcRecord record;
         std::string problem;
-        WarcReader::Next next = reader.NextRecord(record, problem);
-        if (next == WarcReader::Next::kEnd || next == WarcReader::Next::kFailed) break;
-        if (next == WarcReader::Next::kMalformed) {
-            out += "malformed at " + std::to_string(record.offset) + ": " + problem + "\n";
+        ArchiveReader::Next next = reader.NextRecord(problem);
+        if (next == ArchiveReader::Next::kEnd || next == ArchiveReader::Next::kFailed) break;
+        if (next == ArchiveReader::Next::kMalformed) {
+            out += problem + "\n";
             continue;
         }
-        out += "record " + record.type + " " + record.target + "\n";
-        if (record.type != "response" && record.type != "resource") continue;
-        HttpBody body(reader);
-        if (!body.Begin(record.type == "response", problem)) {
+        out += "record " + reader.Name() + "\n";
+        if (next == ArchiveReader::Next::kNotSearched) {
             out += problem + "\n";
             continue;
         }
         unsigned char buffer[4096];
         std::size_t total = 0;
         long n;
-        while (total < (4u << 20) && (n = body.Read(buffer, 1 + total % sizeof buffer)) > 0) {
+        while (total < (4u << 20) && (n = reader.Body().Read(buffer, 1 + total % sizeof buffer)) > 0) {
             out.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
             total += static_cast<std::size_t>(n);
         }
-        if (total < (4u << 20) && n < 0) out += "broken: " + body.Problem() + "\n";
+        if (total < (4u << 20) && n < 0) out += "broken: " + reader.BodyProblem() + "\n";
     }
     return out;
 }

@@ -1,0 +1,119 @@
+// talveron_harvest_input and talveron_harvest_path as a C program calls
+// them: each entry of an input (a page, an archive and its records) begun,
+// searched as the byte-at-a-time model searches its page, and ended, in
+// order; the first read of an input told apart however its bytes come.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "talveron.h"
+#include "tests/random_pages.h"
+#include "tests/scan_model.h"
+#include "tests/warc_records.h"
+
+namespace {
+
+// Every call of the sink, as a line; records as they come.
+std::string Calls(int fd, long long size, int flags) {
+    std::string calls;
+    talveron_input_sink sink = {};
+    sink.search.context = &calls;
+    sink.search.records = [](void* c, const char* bytes, size_t length) {
+        static_cast<std::string*>(c)->append(bytes, length);
+        return 0;
+    };
+    sink.begin = [](void* c, int entry, const char* name) {
+        *static_cast<std::string*>(c) += "begin " + std::to_string(entry) + " " + name + "\n";
+        return 0;
+    };
+    sink.end = [](void* c, int entry, const talveron_result* result, const char* problem) {
+        *static_cast<std::string*>(c) += "end " + std::to_string(entry) + " " + std::to_string(result->status) +
+                                         (problem ? std::string(" ") + problem : "") + "\n";
+    };
+    sink.problem = [](void* c, const char* text) { *static_cast<std::string*>(c) += std::string(text) + "\n"; };
+    talveron_result result;
+    talveron_harvest_input(fd, size, "in", flags, "ads", &sink, &result);
+    return calls + "result " + std::to_string(result.status) + "\n";
+}
+
+struct File {
+    explicit File(const std::string& bytes) : file(std::tmpfile()) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fflush(file);
+        lseek(fileno(file), 0, SEEK_SET);
+    }
+    ~File() { std::fclose(file); }
+    std::FILE* file;
+};
+
+std::string Searched(const std::string& page) { return ModelSearch(page, "ads").out; }
+
+TEST(HarvestInput, EachRecordOfACompressedArchiveIsAnEntryOfItsOwn) {
+    std::mt19937 rng(5);
+    std::string one = RandomPage(rng, 30), two = RandomPage(rng, 30);
+    std::string archive = Record("warcinfo", "", "x\r\n") + Record("response", "http://a.jp/", Response("", one)) +
+                          "noise\r\n\r\n" +
+                          Record("response", "http://b.jp/", Response("Content-Encoding: gzip\r\n", Deflated(two))) +
+                          Record("response", "http://c.jp/", Response("Content-Encoding: lzw\r\n", "x"));
+    File file(Deflated(archive.substr(0, 500)) + Deflated(archive.substr(500)));
+    EXPECT_EQ(Calls(fileno(file.file), -1, TALVERON_DECOMPRESS),
+              "begin 1 in\nbegin 2 http://a.jp/\n" + Searched(one) + "end 2 0\n" +
+                  "malformed WARC record at byte " + std::to_string(archive.find("noise")) +
+                  " of the decompressed archive: it does not begin with a WARC/1.0 or WARC/1.1 line\n" +
+                  "begin 2 http://b.jp/\n" + Searched(two) + "end 2 0\n" +
+                  "begin 2 http://c.jp/\nend 2 5 not searched: content coding lzw is not decoded\n"
+                  "end 1 0\nresult 0\n");
+}
+
+TEST(HarvestInput, ARegularFileIsReadToItsEndWhateverItsSizeTells) {
+    // A size of 0 (as /proc's files tell) and a page larger than one read.
+    std::mt19937 rng(6);
+    std::string page;
+    while (page.size() < 300000) page += RandomPage(rng, 400);
+    for (long long size : {-1ll, 0ll, static_cast<long long>(page.size())}) {
+        File file(page);
+        EXPECT_EQ(Calls(fileno(file.file), size, 0), "begin 0 in\n" + Searched(page) + "end 0 0\nresult 0\n")
+            << "size " << size;
+    }
+}
+
+TEST(HarvestInput, AnInputThatComesAByteAtATimeIsToldApartAlike) {
+    // As a terminal gives it: the first bytes one by one.
+    const std::string archive = Record("resource", "http://a.jp/", "<a href=\"http://r.jp/\">");
+    const std::string page = "WARC/1x <a href=\"http://p.jp/\">";
+    for (bool isArchive : {true, false}) {
+        const std::string& bytes = isArchive ? archive : page;
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        std::thread writer([&] {
+            for (char c : bytes) {
+                ASSERT_EQ(write(pair[1], &c, 1), 1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            close(pair[1]);
+        });
+        std::string calls = Calls(pair[0], -1, TALVERON_DECOMPRESS);
+        writer.join();
+        close(pair[0]);
+        EXPECT_EQ(calls, isArchive
+                             ? "begin 1 in\nbegin 2 http://a.jp/\nhttp://r.jp/\r\nend 2 0\nend 1 0\nresult 0\n"
+                             : "begin 0 in\n" + Searched(page) + "end 0 0\nresult 0\n");
+    }
+}
+
+TEST(HarvestInput, APathThatCannotBeOpenedIsAFailedRead) {
+    talveron_input_sink sink = {};
+    sink.search.records = [](void*, const char*, size_t) { return 0; };
+    talveron_result result;
+    EXPECT_EQ(talveron_harvest_path("/nonexistent/page.html", 0, "", &sink, &result), -1);
+    EXPECT_EQ(result.status, TALVERON_READ_FAILED);
+    EXPECT_EQ(result.read_errno, ENOENT);
+}
+
+}  // namespace
