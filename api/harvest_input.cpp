@@ -124,9 +124,7 @@ extern "C" int talveron_input_is_plain(int fd, int flags) {
     ssize_t n = ::pread(fd, head, sizeof head, 0);
     if (n < 0) return -1;
     std::size_t length = static_cast<std::size_t>(n);
-    bool whole = BeginsArchive(head, length) ||
-                 ((flags & TALVERON_DECOMPRESS) && PackingOf(head, length) != Packing::kNone);
-    return whole ? 0 : 1;
+    return ReadWhole(head, length, (flags & TALVERON_DECOMPRESS) != 0) ? 0 : 1;
 }
 
 extern "C" int talveron_name_kind(const char* name, int flags) {

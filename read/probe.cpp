@@ -4,14 +4,36 @@
 
 #include <cstring>
 
-#include "read/warc.h"
 
-bool MayBeginArchive(const unsigned char* head, std::size_t length) {
-    static const char kPrefix[] = "WARC/1.";
-    return std::memcmp(head, kPrefix, length < 7 ? length : 7) == 0 && length < WarcReader::kHead;
+namespace {
+
+constexpr char kVersion[] = "WARC/1.";
+constexpr std::size_t kVersionLength = sizeof kVersion - 1;
+
+}  // namespace
+
+Packing PackingOf(const unsigned char* head, std::size_t length) {
+    auto starts = [&](const char* magic, std::size_t n) { return length >= n && std::memcmp(head, magic, n) == 0; };
+    if (starts("\x1f\x8b", 2)) return Packing::kGzip;
+    if (starts("\x28\xb5\x2f\xfd", 4)) return Packing::kZstd;
+    if (starts("BZh", 3)) return Packing::kBzip2;
+    if (starts("\xfd" "7zXZ\0", 6)) return Packing::kXz;
+    return Packing::kNone;
 }
 
-bool BeginsArchive(const unsigned char* head, std::size_t length) { return WarcReader::Begins(head, length); }
+bool MayBeginArchive(const unsigned char* head, std::size_t length) {
+    return std::memcmp(head, kVersion, length < kVersionLength ? length : kVersionLength) == 0 && length < kProbeHead;
+}
+
+bool BeginsArchive(const unsigned char* head, std::size_t length) {
+    if (length < kProbeHead - 1 || std::memcmp(head, kVersion, kVersionLength) != 0) return false;
+    if (head[7] != '0' && head[7] != '1') return false;
+    return head[8] == '\n' || (length >= kProbeHead && head[8] == '\r' && head[9] == '\n');
+}
+
+bool ReadWhole(const unsigned char* head, std::size_t length, bool decompress) {
+    return BeginsArchive(head, length) || (decompress && PackingOf(head, length) != Packing::kNone);
+}
 
 namespace {
 

@@ -10,12 +10,20 @@
 // The bytes that tell what an input is, at most.
 constexpr std::size_t kProbeHead = 10;
 
+// The compression that the first bytes of an input tell (kNone for
+// anything else, or fewer bytes than a magic number).
+Packing PackingOf(const unsigned char* head, std::size_t length);
+
 // Whether `head` (the first `length` bytes of an input, or of its
 // decompressed stream) may still begin a web archive when more bytes come:
 // a reader of a terminal or a pipe reads on only while it may.
 bool MayBeginArchive(const unsigned char* head, std::size_t length);
-// Whether they begin one.
+// Whether they begin one: "WARC/1.0" or "WARC/1.1" and a line end.
 bool BeginsArchive(const unsigned char* head, std::size_t length);
+
+// Whether the first bytes of a regular file tell that it is read whole
+// (compressed, with `decompress`, or a web archive), never in parts.
+bool ReadWhole(const unsigned char* head, std::size_t length, bool decompress);
 
 // What a file's name tells: a page (*.htm, *.html, *.xhtml, *.xht,
 // *.shtml) or a web archive (*.warc), any case; with `compressedToo`

@@ -67,18 +67,6 @@ std::string Complaint(const Decoding& decoding) {
     return what + " at byte " + std::to_string(decoding.Offset()) + " of the compressed input";
 }
 
-}  // namespace
-
-Packing PackingOf(const unsigned char* head, std::size_t length) {
-    auto starts = [&](const char* magic, std::size_t n) { return length >= n && std::memcmp(head, magic, n) == 0; };
-    if (starts("\x1f\x8b", 2)) return Packing::kGzip;
-    if (starts("\x28\xb5\x2f\xfd", 4)) return Packing::kZstd;
-    if (starts("BZh", 3)) return Packing::kBzip2;
-    if (starts("\xfd" "7zXZ\0", 6)) return Packing::kXz;
-    return Packing::kNone;
-}
-
-namespace {
 
 // Whether a gzip member begins at `at` of the file: its header is sound and
 // the member decodes (to its end, or as far as the first MiB of it goes).

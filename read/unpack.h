@@ -16,14 +16,8 @@
 #include <string>
 #include <thread>
 
+// The formats a compressed input comes in (read/probe.h tells which).
 enum class Packing { kNone, kGzip, kZstd, kBzip2, kXz };
-
-// The packing that the first bytes of an input tell (kNone for anything
-// else, or fewer bytes than a magic number).
-Packing PackingOf(const unsigned char* head, std::size_t length);
-
-// The bytes that tell a packing, at most.
-constexpr std::size_t kPackingHead = 6;
 
 class Unpacker final : public ByteSource {
 public:

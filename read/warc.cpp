@@ -34,12 +34,6 @@ std::string FieldValue(const char* begin, const char* end) {
 
 WarcReader::WarcReader(ByteSource& in) : in_(in), buffer_(new unsigned char[kBufferSize]) {}
 
-bool WarcReader::Begins(const unsigned char* head, std::size_t length) {
-    if (length < kHead - 1 || std::memcmp(head, kVersion, kVersionLength) != 0) return false;
-    if (head[7] != '0' && head[7] != '1') return false;
-    return head[8] == '\n' || (length >= kHead && head[8] == '\r' && head[9] == '\n');
-}
-
 // At least `want` bytes at hand (want <= kBufferSize); false when the
 // archive has fewer.
 bool WarcReader::Fill(std::size_t want) {

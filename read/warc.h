@@ -29,10 +29,6 @@ class WarcReader {
 public:
     explicit WarcReader(ByteSource& in);
 
-    // Whether the first bytes of an input begin a web archive: "WARC/1.0"
-    // or "WARC/1.1" and a line end.
-    static constexpr std::size_t kHead = 10;
-    static bool Begins(const unsigned char* head, std::size_t length);
 
     enum class Next {
         kRecord,     // `record` is the next record; its block can be read
