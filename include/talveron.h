@@ -1,7 +1,9 @@
 /* The module's interface for programs on Linux that link libtalveron.so
-   (pkg-config: talveron): the export that legacy host programs call, and
-   searches of an open descriptor whose records and reasons come back to
-   the caller instead of going to OUT.TXT. */
+   (pkg-config: talveron): the export that legacy host programs call;
+   searches of an open descriptor (or of bytes a function hands over, or
+   of a part of a file) whose records and reasons come back to the caller
+   instead of going to OUT.TXT; and searches of inputs as the tool reads
+   them: compressed pages and web archives, record by record. */
 #ifndef TALVERON_H
 #define TALVERON_H
 
