@@ -25,9 +25,9 @@ long DescriptorSource::Read(unsigned char* buffer, std::size_t size) {
 }
 
 long HeadThenSource::Read(unsigned char* buffer, std::size_t size) {
-    if (used_ == head_.size()) return rest_.Read(buffer, size);
-    std::size_t n = std::min(size, head_.size() - used_);
-    std::memcpy(buffer, head_.data() + used_, n);
+    if (used_ == length_) return rest_.Read(buffer, size);
+    std::size_t n = std::min(size, length_ - used_);
+    std::memcpy(buffer, head_.get() + used_, n);
     used_ += n;
     return static_cast<long>(n);
 }

@@ -4,7 +4,7 @@
 #define TALVERON_READ_BYTE_SOURCE_H
 
 #include <cstddef>
-#include <string>
+#include <memory>
 
 #include "search/byte_source.h"
 
@@ -28,11 +28,15 @@ private:
 // `head` (bytes already read from `rest`), then the rest.
 class HeadThenSource final : public ByteSource {
 public:
-    HeadThenSource(std::string head, ByteSource& rest) : head_(std::move(head)), rest_(rest) {}
+    HeadThenSource(std::unique_ptr<unsigned char[]> head, std::size_t length, ByteSource& rest)
+        : head_(std::move(head)), length_(length), rest_(rest) {}
+    const unsigned char* Head() const { return head_.get(); }
+    std::size_t HeadLength() const { return length_; }
     long Read(unsigned char* buffer, std::size_t size) override;
 
 private:
-    std::string head_;
+    std::unique_ptr<unsigned char[]> head_;
+    std::size_t length_;
     std::size_t used_ = 0;
     ByteSource& rest_;
 };

@@ -7,22 +7,20 @@
 
 namespace {
 
-// Reads into `head` until it holds `want` bytes, the source ends, or (with
-// `stopUnlessArchive`) its bytes can no longer begin a web archive: a
-// terminal gives a line at a time.
-void ReadHead(ByteSource& source, std::string& head, std::size_t want, bool stopUnlessArchive) {
+// The first bytes of `source`, read until there are `want` of them, the
+// source ends, or (with `stopUnlessArchive`) they can no longer begin a web
+// archive: a terminal gives a line at a time. Put back in front of the rest.
+std::unique_ptr<HeadThenSource> ReadHead(ByteSource& source, std::size_t want, bool stopUnlessArchive) {
+    std::unique_ptr<unsigned char[]> head(new unsigned char[want]);
     std::size_t got = 0;
-    head.resize(want);
     while (got < want) {
-        long n = source.Read(reinterpret_cast<unsigned char*>(&head[got]), want - got);
+        long n = source.Read(head.get() + got, want - got);
         if (n <= 0) break;  // the end, or an error that the search meets again
         got += static_cast<std::size_t>(n);
-        if (stopUnlessArchive && !MayBeginArchive(reinterpret_cast<const unsigned char*>(head.data()), got)) break;
+        if (stopUnlessArchive && !MayBeginArchive(head.get(), got)) break;
     }
-    head.resize(got);
+    return std::unique_ptr<HeadThenSource>(new HeadThenSource(std::move(head), got, source));
 }
-
-const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
 }  // namespace
 
@@ -31,26 +29,22 @@ InputChain::InputChain(int fd, long long size, bool decompress)
 
 bool InputChain::Open() {
     // One read of a search's block: a page that fits it is read once.
-    std::string head;
-    ReadHead(descriptor_, head, Searcher::kBlockSize, true);
-    if (decompress_) packing_ = PackingOf(Bytes(head), head.size());
-    raw_.reset(new HeadThenSource(head, descriptor_));
+    raw_ = ReadHead(descriptor_, Searcher::kBlockSize, true);
+    const HeadThenSource* start = raw_.get();
+    if (decompress_) packing_ = PackingOf(start->Head(), start->HeadLength());
     ByteSource* bytes = raw_.get();
-    std::string start = std::move(head);
     if (packing_ != Packing::kNone) {
         unpacker_.reset(new Unpacker);
         // A large gzip file (a crawl's archive of many members) read from
         // its start is decompressed on several threads.
         bool segmented = packing_ == Packing::kGzip && size_ >= 2 * Unpacker::kSegmentSize &&
-                         ::lseek(fd_, 0, SEEK_CUR) == static_cast<off_t>(start.size());
-        if (!(segmented ? unpacker_->StartFile(fd_, size_)
-                        : unpacker_->Start(*raw_, packing_)))
-            return false;
-        ReadHead(*unpacker_, start, kProbeHead, true);
-        unpacked_.reset(new HeadThenSource(start, *unpacker_));
+                         ::lseek(fd_, 0, SEEK_CUR) == static_cast<off_t>(start->HeadLength());
+        if (!(segmented ? unpacker_->StartFile(fd_, size_) : unpacker_->Start(*raw_, packing_))) return false;
+        unpacked_ = ReadHead(*unpacker_, kProbeHead, true);
+        start = unpacked_.get();
         bytes = unpacked_.get();
     }
-    if (BeginsArchive(Bytes(start), start.size()))
+    if (BeginsArchive(start->Head(), start->HeadLength()))
         archive_.reset(new ArchiveReader(*bytes, Decompressed()));
     else
         page_ = bytes;
