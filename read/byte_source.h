@@ -31,6 +31,7 @@ public:
     HeadThenSource(std::unique_ptr<unsigned char[]> head, std::size_t length, ByteSource& rest)
         : head_(std::move(head)), length_(length), rest_(rest) {}
     const unsigned char* Head() const { return head_.get(); }
+    std::unique_ptr<unsigned char[]> TakeHead() { return std::move(head_); }
     std::size_t HeadLength() const { return length_; }
     long Read(unsigned char* buffer, std::size_t size) override;
 

@@ -10,8 +10,8 @@ namespace {
 // The first bytes of `source`, read until there are `want` of them, the
 // source ends, or (with `stopUnlessArchive`) they can no longer begin a web
 // archive: a terminal gives a line at a time. Put back in front of the rest.
-std::unique_ptr<HeadThenSource> ReadHead(ByteSource& source, std::size_t want, bool stopUnlessArchive) {
-    std::unique_ptr<unsigned char[]> head(new unsigned char[want]);
+std::unique_ptr<HeadThenSource> ReadHead(ByteSource& source, std::unique_ptr<unsigned char[]> head, std::size_t want,
+                                         bool stopUnlessArchive) {
     std::size_t got = 0;
     while (got < want) {
         long n = source.Read(head.get() + got, want - got);
@@ -22,14 +22,30 @@ std::unique_ptr<HeadThenSource> ReadHead(ByteSource& source, std::size_t want, b
     return std::unique_ptr<HeadThenSource>(new HeadThenSource(std::move(head), got, source));
 }
 
+// The first read's block, kept by each thread for its next input: a block
+// taken from the heap and given back for every one of many small pages
+// costs the kernel more than reading them (the heap's top is trimmed and
+// grown again each time).
+thread_local std::unique_ptr<unsigned char[]> t_spareBlock;
+
+std::unique_ptr<unsigned char[]> TakeBlock() {
+    return t_spareBlock ? std::move(t_spareBlock) : std::unique_ptr<unsigned char[]>(new unsigned char[Searcher::kBlockSize]);
+}
+
 }  // namespace
 
 InputChain::InputChain(int fd, long long size, bool decompress)
     : fd_(fd), size_(size), decompress_(decompress), descriptor_(fd, size) {}
 
+InputChain::~InputChain() {
+    std::string ignored;
+    Finish(ignored);  // no thread reads the first block any more
+    if (raw_ && !t_spareBlock) t_spareBlock = raw_->TakeHead();
+}
+
 bool InputChain::Open() {
     // One read of a search's block: a page that fits it is read once.
-    raw_ = ReadHead(descriptor_, Searcher::kBlockSize, true);
+    raw_ = ReadHead(descriptor_, TakeBlock(), Searcher::kBlockSize, true);
     const HeadThenSource* start = raw_.get();
     if (decompress_) packing_ = PackingOf(start->Head(), start->HeadLength());
     ByteSource* bytes = raw_.get();
@@ -40,7 +56,8 @@ bool InputChain::Open() {
         bool segmented = packing_ == Packing::kGzip && size_ >= 2 * Unpacker::kSegmentSize &&
                          ::lseek(fd_, 0, SEEK_CUR) == static_cast<off_t>(start->HeadLength());
         if (!(segmented ? unpacker_->StartFile(fd_, size_) : unpacker_->Start(*raw_, packing_))) return false;
-        unpacked_ = ReadHead(*unpacker_, kProbeHead, true);
+        unpacked_ = ReadHead(*unpacker_, std::unique_ptr<unsigned char[]>(new unsigned char[kProbeHead]), kProbeHead,
+                             true);
         start = unpacked_.get();
         bytes = unpacked_.get();
     }

@@ -18,6 +18,7 @@ public:
     // file's bytes from there (-1: not known), read no further. With
     // `decompress`, a compressed input is decompressed.
     InputChain(int fd, long long size, bool decompress);
+    ~InputChain();
     InputChain(const InputChain&) = delete;
     InputChain& operator=(const InputChain&) = delete;
 
