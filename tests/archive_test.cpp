@@ -66,4 +66,9 @@ TEST(ArchiveReader, SaysWhereInADecompressedArchiveARecordBreaks) {
                                        "decompressed archive: cut short: 0 of its 1 bytes\n");
 }
 
+TEST(ArchiveReader, AResourceIsItsBlockAsItStandsThoughItReadsLikeAResponse) {
+    std::string block = Response("Content-Encoding: compress\r\n", "<a href=\"http://a.jp\">");
+    EXPECT_EQ(Entries(Record("resource", "file:///h.txt", block), 64), "page file:///h.txt: " + block + "\n");
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 // order; the first read of an input told apart however its bytes come.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,13 +85,16 @@ TEST(HarvestInput, ARegularFileIsReadToItsEndWhateverItsSizeTells) {
 }
 
 TEST(HarvestInput, AnInputThatComesAByteAtATimeIsToldApartAlike) {
-    // As a terminal gives it: the first bytes one by one.
+    // As a terminal gives it: the first bytes one by one; one left
+    // non-blocking by a shell, and one whose size of 0 tells nothing.
     const std::string archive = Record("resource", "http://a.jp/", "<a href=\"http://r.jp/\">");
     const std::string page = "WARC/1x <a href=\"http://p.jp/\">";
+    for (long long size : {-1ll, 0ll})
     for (bool isArchive : {true, false}) {
         const std::string& bytes = isArchive ? archive : page;
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        if (size == 0) fcntl(pair[0], F_SETFL, O_NONBLOCK);
         std::thread writer([&] {
             for (char c : bytes) {
                 ASSERT_EQ(write(pair[1], &c, 1), 1);
@@ -98,13 +102,21 @@ TEST(HarvestInput, AnInputThatComesAByteAtATimeIsToldApartAlike) {
             }
             close(pair[1]);
         });
-        std::string calls = Calls(pair[0], -1, TALVERON_DECOMPRESS);
+        std::string calls = Calls(pair[0], size, TALVERON_DECOMPRESS);
         writer.join();
         close(pair[0]);
         EXPECT_EQ(calls, isArchive
                              ? "begin 1 in\nbegin 2 http://a.jp/\nhttp://r.jp/\r\nend 2 0\nend 1 0\nresult 0\n"
-                             : "begin 0 in\n" + Searched(page) + "end 0 0\nresult 0\n");
+                             : "begin 0 in\n" + Searched(page) + "end 0 0\nresult 0\n")
+            << "size " << size;
     }
+}
+
+TEST(HarvestInput, AnArchiveWhoseLinesEndInLineFeedsAloneIsAnArchive) {
+    File file("WARC/1.0\nWARC-Type: resource\nWARC-Target-URI: http://a.jp/\nContent-Length: 22\n\n"
+              "<a href=\"http://r.jp\">\n\n");
+    EXPECT_EQ(Calls(fileno(file.file), -1, 0),
+              "begin 1 in\nbegin 2 http://a.jp/\nhttp://r.jp/\r\nend 2 0\nend 1 0\nresult 0\n");
 }
 
 TEST(HarvestInput, APathThatCannotBeOpenedIsAFailedRead) {

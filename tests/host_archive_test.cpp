@@ -229,4 +229,25 @@ TEST_F(HostArchiveTest, WgetsArchiveOfALocalSite) {
     EXPECT_EQ(run.status, 0) << run.err;
 }
 
+TEST_F(HostArchiveTest, QuietStopsAtTheFirstRecordFound) {
+    // What lies behind it is never read: neither a record that cannot be
+    // searched nor one that breaks the format is said.
+    Write("a.warc", Record("response", "http://a.jp/", Response("", kPage)) +
+                        Record("response", "http://lzw.jp/", Response("Content-Encoding: compress\r\n", kPage)) +
+                        "garbage\r\n\r\n");
+    HostRun run = Host({"-q", "a.warc"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostArchiveTest, ALargeArchiveIsSearchedWholeOnThreads) {
+    // Never cut in parts as a large page is: its records keep their names,
+    // and --stats counts the bytes of their pages.
+    const long long size = kPage.size() + (9 << 20);
+    Write("big.warc", Record("resource", "http://big.jp/", kPage + std::string(9 << 20, 'x')));
+    EXPECT_EQ(Host({"-j2", "-c", "big.warc"}).out, "http://big.jp/:2\n");
+    std::string err = Host({"-j2", "--stats=json", "big.warc"}).err;
+    EXPECT_NE(err.find("\"bytes\":" + std::to_string(size) + ","), std::string::npos) << err;
+}
+
 }  // namespace

@@ -53,8 +53,18 @@ TEST_F(HostGrepTest, CompressedPagesWithSearchZip) {
     // Without -z, only the plain page is walked, and a named one is read as
     // it stands; standard input is unpacked as well.
     EXPECT_EQ(Host({"-h", "z"}).out, records);
+    EXPECT_EQ(Host({"-h", "z/a.html.gz"}).out, "");
     EXPECT_EQ(Host({"-z", "-h", "-"}, "cat z/b.html.zst | ").out, records);
     EXPECT_EQ(Host({"-z", "-c", "-j3", "z"}).out, Host({"-z", "-c", "-j1", "z"}).out);
+}
+
+TEST_F(HostGrepTest, CompressedStandardInputIsReadFromWhereItStands) {
+    // Standard input that a first gzip member was read from: only the
+    // member behind it (large enough to be decompressed in segments).
+    Shell("gzip -c p.html > first.gz && { head -c 2000000 /dev/urandom; cat p.html; } | gzip -1 > big.gz && "
+          "cat first.gz big.gz > two.gz");
+    std::string skip = "{ head -c " + std::to_string(Read("first.gz").size()) + " >/dev/null; ";
+    EXPECT_EQ(Host({"-z", "-c", "-"}, skip, "; } <two.gz >stdout.txt").out, "2\n");
 }
 
 TEST_F(HostGrepTest, TsvNamesEveryRecordWithItsInput) {
@@ -65,6 +75,8 @@ TEST_F(HostGrepTest, TsvNamesEveryRecordWithItsInput) {
     EXPECT_EQ(Host({"--tsv", "a\tb\\c.html", "p.html"}).out, expected);
     EXPECT_EQ(Host({"--tsv", "p.html"}).out, expected.substr(expected.find("p.html")));  // one input is named too
     EXPECT_EQ(Host({"--tsv", "-h", "p.html"}).status, 2);
+    Write("n\nl.html", "<a href=\"http://t.jp\">");
+    EXPECT_EQ(Host({"--tsv", "n\nl.html"}).out, "n\\nl.html\thttp://t.jp/\n");
 }
 
 TEST_F(HostGrepTest, HttpsAnchorsOnlyWhenAsked) {
