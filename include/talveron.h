@@ -92,8 +92,9 @@ int talveron_harvest(int fd, const char* keyword_line, const struct talveron_sin
    descriptor's: read(read_context, buffer, size) puts up to `size` bytes
    into `buffer` and returns their count, 0 at the end of the input (asked
    once), or -1 after a failure, with errno set (the search ends there:
-   TALVERON_READ_FAILED). For inputs that are no descriptor: a decompressed
-   stream, a record of an archive. */
+   TALVERON_READ_FAILED). A count above `size` is taken for a failed read
+   (read_errno EINVAL): nothing past `size` bytes is looked at. For inputs
+   that are no descriptor: a decompressed stream, a record of an archive. */
 int talveron_harvest_read(int (*read)(void* read_context, char* buffer, size_t size), void* read_context,
                           const char* keyword_line, const struct talveron_sink* sink,
                           struct talveron_result* result);

@@ -1,5 +1,6 @@
 #include "search/input_reader.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -80,9 +81,18 @@ bool InputReader::Refill() {
     // Reads at offsets end where those of one search of the whole file end
     // (on multiples of the block), so that a read that fails fails alike.
     unsigned int want = positional_ ? blockSize_ - static_cast<unsigned int>(readOffset_ % blockSize_) : blockSize_;
-    int n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_)
-            : source_   ? static_cast<int>(source_->Read(fresh, want))
-                        : rt::_read(fd_, fresh, want);
+    long n = positional_ ? rt::ReadAt(fd_, fresh, want, readOffset_)
+             : source_   ? source_->Read(fresh, want)
+                         : rt::_read(fd_, fresh, want);
+    if (n > static_cast<long>(want)) {
+        // A reader that tells of more bytes than it was asked for (a
+        // caller's read function gone wrong): nothing past the room is
+        // taken, and the input fails there.
+        failed_ = true;
+        error_ = EINVAL;
+        failedAt_ = dataOffset_ + static_cast<long long>(keep);
+        return false;
+    }
     if (n > 0) {
         end_ = fresh + n;
         readOffset_ += n;

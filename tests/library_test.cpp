@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cerrno>
@@ -340,3 +341,38 @@ TEST(LibraryHarvest, AReadFunctionGivesWhatTheModelGives) {
         }
     }
 }
+
+namespace {
+
+// A read function that hands over a page, then tells of more bytes than it
+// was asked for.
+struct Overcounting {
+    std::string page;
+    bool told = false;
+    long long extra;
+    static int Read(void* context, char* buffer, size_t size) {
+        Overcounting& o = *static_cast<Overcounting*>(context);
+        if (o.told) return static_cast<int>(std::min<long long>(size + o.extra, INT_MAX));
+        o.told = true;
+        std::memcpy(buffer, o.page.data(), o.page.size());
+        return static_cast<int>(o.page.size());
+    }
+};
+
+TEST(LibraryHarvest, ACountAboveWhatWasAskedForIsAFailedRead) {
+    for (long long extra : {1ll, 100000ll, static_cast<long long>(INT_MAX)}) {
+        Overcounting source;
+        source.page = "<a href=\"http://a.jp/\">";
+        source.extra = extra;
+        Collected collected;
+        talveron_sink sink = SinkFor(collected);
+        talveron_result result;
+        EXPECT_EQ(talveron_harvest_read(Overcounting::Read, &source, "", &sink, &result), -1) << extra;
+        EXPECT_EQ(result.status, TALVERON_READ_FAILED) << extra;
+        EXPECT_EQ(result.read_errno, EINVAL) << extra;
+        EXPECT_EQ(result.bytes, static_cast<long long>(source.page.size())) << extra;
+        EXPECT_EQ(collected.records, "http://a.jp/\n") << extra;
+    }
+}
+
+}  // namespace
