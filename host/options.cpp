@@ -254,7 +254,7 @@ const char kIntroduction[] =
     "*.shtml and *.warc files, any case, in sorted order; links inside it are not\n"
     "followed unless -R), or - for standard input. With no INPUT, standard input\n"
     "is read, or the current directory walked when standard input is a terminal.\n"
-    "A web archive (first line WARC/1.0 or WARC/1.1; with -z also compressed) is\n"
+    "A web archive (first line WARC/0.18, 1.0, 1.1 or 1.2; -z: also compressed) is\n"
     "read record by record: each response record's HTTP body (chunked coding\n"
     "undone, gzip, deflate, zstd or br content decoded) and each resource record\n"
     "is an input of its own, named by its WARC-Target-URI; other records are\n"

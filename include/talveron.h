@@ -124,9 +124,9 @@ long long talveron_cut(int fd, long long near, long long window);
 
 /* Reading inputs as the tool reads them: a page as it stands, a stream
    compressed by gzip, zstd, bzip2 or xz (with TALVERON_DECOMPRESS; known
-   by its first bytes, whatever its name), and web archives (WARC/1.0 and
-   WARC/1.1, plain or compressed), whose response and resource records are
-   searched one by one, each from its page: an HTTP response's body behind
+   by its first bytes, whatever its name), and web archives (WARC/0.18,
+   1.0, 1.1 and 1.2, plain or compressed), whose response and resource
+   records are searched one by one, each from its page: an HTTP response's body behind
    its header block, its chunked transfer coding undone and its content
    coding (gzip, deflate, zstd, br) decoded. */
 #define TALVERON_DECOMPRESS 1

@@ -7,8 +7,46 @@
 
 namespace {
 
-constexpr char kVersion[] = "WARC/1.";
+constexpr char kVersion[] = "WARC/";
 constexpr std::size_t kVersionLength = sizeof kVersion - 1;
+// The most bytes a version line ("WARC/1.1", "WARC/0.18") may have before
+// its line end.
+constexpr std::size_t kVersionLineMax = 16;
+
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// How far `head` stands from a version line: 0 when it holds a whole one
+// (at `*end`, behind it), 1 when more bytes may still make one, 2 when they
+// cannot. Empty lines in front are passed over, as between records.
+int VersionLine(const unsigned char* head, std::size_t length, std::size_t* end = nullptr) {
+    std::size_t at = 0;
+    while (at < length && (head[at] == '\r' || head[at] == '\n')) ++at;
+    std::size_t k = 0;
+    for (; at + k < length && k < kVersionLength; ++k)
+        if (head[at + k] != static_cast<unsigned char>(kVersion[k])) return 2;
+    if (k < kVersionLength) return 1;
+    // Digits, a dot, digits, then the line end.
+    bool dot = false, digits = false;
+    for (; at + k < length; ++k) {
+        unsigned char c = head[at + k];
+        if (k > kVersionLineMax) return 2;
+        if (IsDigit(c)) {
+            digits = true;
+        } else if (c == '.' && digits && !dot) {
+            dot = true;
+            digits = false;
+        } else if (c == '\n' || (c == '\r' && at + k + 1 < length && head[at + k + 1] == '\n')) {
+            if (!dot || !digits) return 2;
+            if (end) *end = at + k;
+            return 0;
+        } else if (c == '\r' && at + k + 1 == length) {
+            return 1;
+        } else {
+            return 2;
+        }
+    }
+    return 1;
+}
 
 }  // namespace
 
@@ -21,15 +59,9 @@ Packing PackingOf(const unsigned char* head, std::size_t length) {
     return Packing::kNone;
 }
 
-bool MayBeginArchive(const unsigned char* head, std::size_t length) {
-    return std::memcmp(head, kVersion, length < kVersionLength ? length : kVersionLength) == 0 && length < kProbeHead;
-}
+bool MayBeginArchive(const unsigned char* head, std::size_t length) { return VersionLine(head, length) == 1; }
 
-bool BeginsArchive(const unsigned char* head, std::size_t length) {
-    if (length < kProbeHead - 1 || std::memcmp(head, kVersion, kVersionLength) != 0) return false;
-    if (head[7] != '0' && head[7] != '1') return false;
-    return head[8] == '\n' || (length >= kProbeHead && head[8] == '\r' && head[9] == '\n');
-}
+bool BeginsArchive(const unsigned char* head, std::size_t length) { return VersionLine(head, length) == 0; }
 
 bool ReadWhole(const unsigned char* head, std::size_t length, bool decompress) {
     return BeginsArchive(head, length) || (decompress && PackingOf(head, length) != Packing::kNone);

@@ -7,8 +7,9 @@
 
 #include "read/unpack.h"
 
-// The bytes that tell what an input is, at most.
-constexpr std::size_t kProbeHead = 10;
+// The bytes that tell what an input is, at most: empty lines in front of an
+// archive's version line may take some.
+constexpr std::size_t kProbeHead = 4096;
 
 // The compression that the first bytes of an input tell (kNone for
 // anything else, or fewer bytes than a magic number).
@@ -18,7 +19,9 @@ Packing PackingOf(const unsigned char* head, std::size_t length);
 // decompressed stream) may still begin a web archive when more bytes come:
 // a reader of a terminal or a pipe reads on only while it may.
 bool MayBeginArchive(const unsigned char* head, std::size_t length);
-// Whether they begin one: "WARC/1.0" or "WARC/1.1" and a line end.
+// Whether they begin one: after any empty lines, a version line ("WARC/",
+// digits, a dot, digits, a line end). A version the reader cannot read is
+// said by it, record by record.
 bool BeginsArchive(const unsigned char* head, std::size_t length);
 
 // Whether the first bytes of a regular file tell that it is read whole

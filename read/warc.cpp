@@ -8,10 +8,14 @@
 
 namespace {
 
-constexpr char kVersion[] = "WARC/1.";
+constexpr char kVersion[] = "WARC/";
 constexpr std::size_t kVersionLength = sizeof kVersion - 1;
 
-bool IsVersionLine(const std::string& line) { return line == "WARC/1.0" || line == "WARC/1.1"; }
+// The versions whose framing this reader reads: named header fields, a
+// Content-Length block, an empty line behind it.
+bool IsVersionRead(const std::string& line) {
+    return line == "WARC/0.18" || line == "WARC/1.0" || line == "WARC/1.1" || line == "WARC/1.2";
+}
 
 }  // namespace
 
@@ -109,7 +113,7 @@ WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem
     return ReadHeader(record, problem);
 }
 
-// Passes over bytes up to the next line that begins "WARC/1.".
+// Passes over bytes up to the next line that begins "WARC/".
 WarcReader::Next WarcReader::Resynchronise() {
     resynchronise_ = false;
     bool lineStart = true;  // a record that is cut or broken ends at a line's end, or not at all
@@ -120,7 +124,7 @@ WarcReader::Next WarcReader::Resynchronise() {
         }
         const unsigned char* at = buffer_.get() + start_;
         if (lineStart && std::memcmp(at, kVersion, kVersionLength) == 0) return Next::kRecord;
-        const void* next = memmem(at, end_ - start_, "\nWARC/1.", kVersionLength + 1);
+        const void* next = memmem(at, end_ - start_, "\nWARC/", kVersionLength + 1);
         if (next) {
             start_ = static_cast<std::size_t>(static_cast<const unsigned char*>(next) - buffer_.get()) + 1;
             return Next::kRecord;
@@ -185,8 +189,10 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     if (record.target.size() >= 2 && record.target.front() == '<' && record.target.back() == '>')
         record.target = record.target.substr(1, record.target.size() - 2);
 
-    if (!IsVersionLine(version))
-        problem = "it does not begin with a WARC/1.0 or WARC/1.1 line";
+    if (version.compare(0, kVersionLength, kVersion) != 0)
+        problem = "it does not begin with a WARC version line";
+    else if (!IsVersionRead(version))
+        problem = "its version " + version + " is not one read here (WARC/0.18, 1.0, 1.1, 1.2)";
     else if (!haveLength || badLength)
         problem = haveLength ? "its Content-Length is not a number" : "it has no Content-Length";
     else if (record.type.empty())

@@ -53,7 +53,7 @@ TEST(ArchiveReader, YieldsThePagesOfResponsesAndResourcesByName) {
                                  "page http://c.jp/: " + page + "\n" +
                                  "not searched http://d.jp/: not searched: content coding compress is not decoded\n" +
                                  "malformed: malformed WARC record at byte " +
-                                 std::to_string(archive.find("garbage")) + ": it does not begin with a WARC/1.0 or WARC/1.1 line\n" +
+                                 std::to_string(archive.find("garbage")) + ": it does not begin with a WARC version line\n" +
                                  "page http://e.jp/: " + page + "\n";
     for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{64}, archive.size()})
         EXPECT_EQ(Entries(archive, piece), expected) << "in pieces of " << piece;

@@ -66,7 +66,7 @@ TEST(HarvestInput, EachRecordOfACompressedArchiveIsAnEntryOfItsOwn) {
     EXPECT_EQ(Calls(fileno(file.file), -1, TALVERON_DECOMPRESS),
               "begin 1 in\nbegin 2 http://a.jp/\n" + Searched(one) + "end 2 0\n" +
                   "malformed WARC record at byte " + std::to_string(archive.find("noise")) +
-                  " of the decompressed archive: it does not begin with a WARC/1.0 or WARC/1.1 line\n" +
+                  " of the decompressed archive: it does not begin with a WARC version line\n" +
                   "begin 2 http://b.jp/\n" + Searched(two) + "end 2 0\n" +
                   "begin 2 http://c.jp/\nend 2 5 not searched: content coding lzw is not decoded\n"
                   "end 1 0\nresult 0\n");
@@ -117,6 +117,35 @@ TEST(HarvestInput, AnArchiveWhoseLinesEndInLineFeedsAloneIsAnArchive) {
               "<a href=\"http://r.jp\">\n\n");
     EXPECT_EQ(Calls(fileno(file.file), -1, 0),
               "begin 1 in\nbegin 2 http://a.jp/\nhttp://r.jp/\r\nend 2 0\nend 1 0\nresult 0\n");
+}
+
+TEST(HarvestInput, AnArchiveIsKnownBehindEmptyLinesAndByEveryVersionItsReaderReads) {
+    const std::string page = "<a href=\"http://r.jp\">";
+    const std::string coded = Response("Content-Encoding: gzip\r\n", Deflated(page));
+    const std::string found = "begin 1 in\nbegin 2 http://a.jp/\nhttp://r.jp/\r\nend 2 0\nend 1 0\nresult 0\n";
+    const struct {
+        std::string front, version, expected;
+    } cases[] = {
+        {"\r\n\r\n", "WARC/1.1", found},
+        {"\n", "WARC/1.0", found},
+        {"", "WARC/0.18", found},
+        {"", "WARC/1.2", found},
+        {"\r\n", "WARC/2.0",
+         "begin 1 in\nmalformed WARC record at byte 2: its version WARC/2.0 is not one read here (WARC/0.18, 1.0, "
+         "1.1, 1.2)\nend 1 0\nresult 0\n"},
+    };
+    for (const auto& c : cases) {
+        std::string archive = c.front + Record("response", "http://a.jp/", coded, c.version);
+        for (bool compressed : {false, true}) {
+            File file(compressed ? Deflated(archive) : archive);
+            EXPECT_EQ(Calls(fileno(file.file), -1, TALVERON_DECOMPRESS), compressed && c.version == "WARC/2.0"
+                          ? std::string("begin 1 in\nmalformed WARC record at byte 2 of the decompressed archive: its "
+                                        "version WARC/2.0 is not one read here (WARC/0.18, 1.0, 1.1, 1.2)\nend 1 0\n"
+                                        "result 0\n")
+                          : c.expected)
+                << c.version << (compressed ? " compressed" : "");
+        }
+    }
 }
 
 TEST(HarvestInput, APathThatCannotBeOpenedIsAFailedRead) {
