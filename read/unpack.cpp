@@ -59,6 +59,7 @@ std::string Complaint(const Decoding& decoding) {
     switch (decoding.Failed()) {
         case Decoding::Fault::kNone: return "";
         case Decoding::Fault::kCutShort: what = name + " data cut short"; break;
+        case Decoding::Fault::kTrailing: what = "trailing garbage behind the " + name + " data"; break;
         case Decoding::Fault::kTooBig:
             what = name + " data needs more than " + std::to_string(kMemoryBudget >> 20) + " MiB of memory";
             break;
