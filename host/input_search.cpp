@@ -10,10 +10,8 @@
 
 namespace {
 
-// An input's name as the run names it: --label for standard input.
-const std::string& NameOf(const Input& input, const Options& options) {
-    return input.standardInput && options.haveLabel ? options.label : input.name;
-}
+// An archive's broken records said one by one, at most; then their count.
+constexpr int kMalformedSaid = 10;
 
 // A report is told at once in the part's turn, else kept until it comes.
 bool Direct(const Part& part) { return !part.reporter || part.reporter->Direct(); }
@@ -98,7 +96,6 @@ int OnBegin(void* context, int entry, const char* name) {
 }
 
 void OnEnd(void* context, int entry, const talveron_result* result, const char* problem) {
-    constexpr int kMalformedSaid = 10;
     Part& part = *static_cast<Part*>(context);
     InputSearch& input = *part.input;
     if (entry != TALVERON_RECORD) {
@@ -134,7 +131,6 @@ void OnEnd(void* context, int entry, const talveron_result* result, const char* 
 // damage in a stream compressed whole turns all behind it into noise, and
 // that is said once, as a count.
 void OnProblem(void* context, const char* text) {
-    constexpr int kMalformedSaid = 10;
     Part& part = *static_cast<Part*>(context);
     InputSearch& archive = *part.input;
     if (++archive.malformed > kMalformedSaid) return;
@@ -160,6 +156,10 @@ void SearchWhole(Part& part) {
 }
 
 }  // namespace
+
+const std::string& NameOf(const Input& input, const Options& options) {
+    return input.standardInput && options.haveLabel ? options.label : input.name;
+}
 
 std::shared_ptr<InputSearch> BeginInput(RunState& run, InputOpener::Opened opened) {
     auto search = std::make_shared<InputSearch>();

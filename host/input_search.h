@@ -80,6 +80,9 @@ struct Part {
     talveron_result result = {TALVERON_COMPLETED, 0, 0, 0};
 };
 
+// An input's name as the run names it: --label for standard input.
+const std::string& NameOf(const Input& input, const Options& options);
+
 // A new input's search, named as the run names it.
 std::shared_ptr<InputSearch> BeginInput(RunState& run, InputOpener::Opened opened);
 // Searches the part: the input whole as the library reads it, or a range.

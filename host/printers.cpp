@@ -76,7 +76,7 @@ public:
 // -q: nothing. One record tells all.
 class NamePrinter final : public Printer {
 public:
-    NamePrinter(const Options& options, Output& output, RunCounts& counts) : Printer(options, output, counts) {}
+    using Printer::Printer;
     bool Records(InputTold& input, const InputNames&, const char*, std::size_t length) override {
         if (length == 0) return true;
         input.records = 1;

@@ -9,11 +9,6 @@
 
 namespace {
 
-// An input's name as the run names it: --label for standard input.
-const std::string& NameOf(const Input& input, const Options& options) {
-    return input.standardInput && options.haveLabel ? options.label : input.name;
-}
-
 // Where the parts of a regular file of `size` bytes begin: about equal
 // parts, each cut where a search of the whole file begins a skip (none
 // where there is no such place near).

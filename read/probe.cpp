@@ -4,11 +4,13 @@
 
 #include <cstring>
 
+#include "read/warc.h"
+
 
 namespace {
 
-constexpr char kVersion[] = "WARC/";
-constexpr std::size_t kVersionLength = sizeof kVersion - 1;
+const char* const kVersion = kWarcVersionPrefix;
+constexpr std::size_t kVersionLength = sizeof kWarcVersionPrefix - 1;
 // The most bytes a version line ("WARC/1.1", "WARC/0.18") may have before
 // its line end.
 constexpr std::size_t kVersionLineMax = 16;

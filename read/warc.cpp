@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr char kVersion[] = "WARC/";
-constexpr std::size_t kVersionLength = sizeof kVersion - 1;
+const char* const kVersion = kWarcVersionPrefix;
+constexpr std::size_t kVersionLength = sizeof kWarcVersionPrefix - 1;
 
 // The versions whose framing this reader reads: named header fields, a
 // Content-Length block, an empty line behind it.

@@ -18,6 +18,9 @@
 std::size_t HeaderBlockEnd(const unsigned char* bytes, std::size_t length);
 std::string FieldValue(const char* begin, const char* end);
 
+// What every record's first line begins with.
+constexpr char kWarcVersionPrefix[] = "WARC/";
+
 struct WarcRecord {
     long long offset = 0;  // where its first line begins in the archive (decompressed)
     std::string type;      // WARC-Type
