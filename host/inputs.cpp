@@ -115,7 +115,16 @@ bool InputWalker::Descend(const std::string& directory) {
             }
         }
     }
-    while (dirent* entry = ::readdir(dir)) {
+    // The end of a directory and a failed read of it both return null: only
+    // errno, cleared before each call, tells them apart.
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(dir);
+        if (!entry) {
+            error = errno;
+            break;
+        }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         // Known at once (most file systems tell the type): links, and files
         // that are not pages, are left out here.
@@ -137,6 +146,15 @@ bool InputWalker::Descend(const std::string& directory) {
             continue;
         }
         level.entries.push_back({entry->d_name, type, static_cast<unsigned long long>(entry->d_ino)});
+    }
+    if (error) {
+        // Named, and the walk goes on; the entries read before the failure
+        // are searched, unless the directory is to be walked again whole.
+        if (report_) report_(directory, error);
+        if (wholeDirectoriesOnly_) {
+            ::closedir(dir);
+            return false;
+        }
     }
     level.dir = std::shared_ptr<DIR>(dir, ::closedir);  // kept open: its files are opened relative to it
     std::sort(level.entries.begin(), level.entries.end());

@@ -88,6 +88,10 @@ public:
     int NamesError() const { return namesError_; }
     // The operand "." is named bare: its files as "a.html", not "./a.html".
     void NameCurrentDirectoryBare() { bareCurrentDirectory_ = true; }
+    // A directory whose read fails part way is reported and none of its
+    // entries taken: a listing names the directory itself, and the search of
+    // the list walks it again (and tells the failure there).
+    void TakeWholeDirectoriesOnly() { wholeDirectoriesOnly_ = true; }
 
 private:
     struct Entry {
@@ -121,6 +125,7 @@ private:
     int namesError_ = 0;
     bool fromList_ = false;              // the last operand was read from the names file
     bool bareCurrentDirectory_ = false;  // "." names its files bare
+    bool wholeDirectoriesOnly_ = false;
     WalkTally tally_;
     Report report_;
 };

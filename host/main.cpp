@@ -77,6 +77,7 @@ int ListInputs(const Options& options) {
     InputWalker walker(options.inputs, FilterOf(options), [&](const std::string& path, int) { list(path); }, names,
                        options.files0From == "-");
     if (options.currentDirectoryImplied) walker.NameCurrentDirectoryBare();
+    walker.TakeWholeDirectoriesOnly();
     Input input;
     bool listed = false;
     while (walker.Next(input)) {

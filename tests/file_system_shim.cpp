@@ -8,7 +8,9 @@
                             its directory was listed;
      SHIM_FAIL_CLOSE=TEXT   a close of a file whose path holds TEXT closes
                             it and reports EIO (a file system that tells of
-                            a failed write only at close). */
+                            a failed write only at close);
+     SHIM_READDIR_EIO=TEXT:N  a directory opened by a path that ends in TEXT
+                            gives N entries, then fails with EIO. */
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
@@ -24,6 +26,29 @@ namespace {
 template <typename Function>
 Function Real(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+DIR* failing;        // the directory whose read fails part way
+long failingAfter;   // entries it still gives
+
+void Watch(DIR* dir, const char* path) {
+    const char* setting = getenv("SHIM_READDIR_EIO");
+    const char* colon = setting ? strrchr(setting, ':') : nullptr;
+    if (!dir || !colon) return;
+    size_t n = static_cast<size_t>(colon - setting), length = strlen(path);
+    if (length >= n && strncmp(path + length - n, setting, n) == 0) {
+        failing = dir;
+        failingAfter = atol(colon + 1);
+    }
+}
+
+template <typename Entry>
+Entry* Read(const char* symbol, DIR* dir) {
+    if (dir == failing && failingAfter-- <= 0) {
+        errno = EIO;
+        return nullptr;
+    }
+    return Real<Entry* (*)(DIR*)>(symbol)(dir);
 }
 
 template <typename Entry>
@@ -48,8 +73,19 @@ int OpenAt(const char* symbol, int directory, const char* path, int flags, mode_
 
 extern "C" {
 
-struct dirent* readdir(DIR* dir) { return Untyped(Real<struct dirent* (*)(DIR*)>("readdir")(dir)); }
-struct dirent64* readdir64(DIR* dir) { return Untyped(Real<struct dirent64* (*)(DIR*)>("readdir64")(dir)); }
+struct dirent* readdir(DIR* dir) { return Untyped(Read<struct dirent>("readdir", dir)); }
+struct dirent64* readdir64(DIR* dir) { return Untyped(Read<struct dirent64>("readdir64", dir)); }
+
+DIR* opendir(const char* path) {
+    DIR* dir = Real<DIR* (*)(const char*)>("opendir")(path);
+    Watch(dir, path);
+    return dir;
+}
+
+int closedir(DIR* dir) {
+    if (dir == failing) failing = nullptr;
+    return Real<int (*)(DIR*)>("closedir")(dir);
+}
 
 int openat(int directory, const char* path, int flags, ...) {
     va_list args;

@@ -333,6 +333,24 @@ TEST_F(HostGrepTest, ListsOfNamesThatCannotBeReadAreErrors) {
     }
 }
 
+TEST_F(HostGrepTest, ADirectoryWhoseReadFailsIsNamedAndTheWalkGoesOn) {
+    Shell("mkdir d e");
+    for (int i = 0; i < 10; ++i) Write("d/" + std::to_string(i) + ".html", "<a href=\"http://d/\">");
+    Write("e/p.html", "<a href=\"http://e/\">");
+    HostRun run = Host({"-l", "d", "e"}, Shim("SHIM_READDIR_EIO=d:6"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("talveron: d: Input/output error"), std::string::npos) << run.err;
+    // What was read before the failure is searched, and so is the rest.
+    std::size_t lines = std::count(run.out.begin(), run.out.end(), '\n');
+    EXPECT_GE(lines, 5u) << run.out;
+    EXPECT_LT(lines, 8u) << run.out;
+    EXPECT_NE(run.out.find("e/p.html\n"), std::string::npos);
+    // A listing names the directory itself, to be walked again where it is searched.
+    run = Host({"--list-inputs", "d", "e"}, Shim("SHIM_READDIR_EIO=d:6"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, std::string("d\0e/p.html\0", 11));
+}
+
 TEST_F(HostGrepTest, APageSwappedAfterTheListingIsNotFollowed) {
     Shell("mkdir d && mkfifo d/fifo && ln -s ../p.html d/link");
     Write("d/x.html", "<a href=\"http://x.jp\">");

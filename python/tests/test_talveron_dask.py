@@ -341,6 +341,19 @@ class TreeTest(Same):
         self.assertIn(b"no files were searched", expected[2])
         self.assertSame(talveron_dask("--include=*.none", "tree"), expected, status=2)
 
+    def test_a_directory_whose_read_fails_is_named_and_the_walk_goes_on(self):
+        shim = os.environ.get("TALVERON_SHIM")
+        if not shim:
+            self.skipTest("TALVERON_SHIM names no file system shim")
+        failing = os.path.join(root, "failing-readdir")
+        with open(failing, "w") as f:
+            f.write(f'#!/bin/sh\nLD_PRELOAD="{shim}" SHIM_READDIR_EIO=tree/a/b:7 exec "{TALVERON}" "$@"\n')
+        os.chmod(failing, 0o755)
+        expected = subprocess.run([failing, "tree"], cwd=root, stdin=subprocess.DEVNULL, capture_output=True)
+        self.assertIn(b"talveron: tree/a/b: Input/output error", expected.stderr)
+        self.assertSame(talveron_dask("--batch-bytes", BATCH, "tree", talveron_path=failing),
+                        (expected.returncode, expected.stdout, expected.stderr), status=2)
+
     def test_keywords_and_an_output_file(self):
         keywords = ["-x", "ads", "-x", "", "-x", "track"]
         out_dir = os.path.join(root, "out-keywords")
