@@ -187,7 +187,8 @@ void FinishInput(InputSearch& search) {
     run.rejected->Flush();
     counts.bytes += search.bytes;
     const talveron_result& outcome = search.outcome;
-    if (search.archive && search.problem.empty() && outcome.status != TALVERON_READ_FAILED) {
+    if (search.archive && search.problem.empty() && outcome.status != TALVERON_READ_FAILED &&
+        outcome.status != TALVERON_OUT_OF_MEMORY) {
         // Its records have been told; a record that broke the rules was
         // said in its turn.
         if (search.malformed > 0) trouble.InputFailedAsSaid();
@@ -204,7 +205,8 @@ void FinishInput(InputSearch& search) {
     } else if (outcome.status == TALVERON_READ_FAILED) {
         trouble.InputUnreadable(search.names.name, outcome.read_errno);
     } else if (outcome.status == TALVERON_OUT_OF_MEMORY) {
-        trouble.InputFailed(search.names.shown + ": not searched: out of memory");
+        // An archive's records told before it stand.
+        trouble.InputFailed(search.names.shown + (search.archive ? ": out of memory" : ": not searched: out of memory"));
     } else {
         trouble.InputFailedAsSaid();  // the write that failed is said by the output
     }

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <cerrno>
 #include <cstdlib>
@@ -256,6 +258,7 @@ struct InputOpener::Shared {
     bool walked = false;       // the walk has ended
     bool stop = false;         // the search has ended
     bool searchWaits = false;  // Next waits for an input
+    std::exception_ptr failure;  // what ended the walk early
     std::thread thread;
 };
 
@@ -345,12 +348,14 @@ void InputOpener::Run(Shared* shared, InputWalker* walker, bool followLinks) {
 
 InputOpener::InputOpener(InputWalker& walker, bool ahead, bool followLinks, bool leaveWalks)
     : walker_(walker), followLinks_(followLinks), leaveWalks_(leaveWalks) {
-    if (!ahead) {
-        walker_.SetReport([this](const std::string& path, int error) {
-            pending_.push_back({{path, path, false, 0, -1, "", false, "", nullptr}, -1, error, false, {}});
-        });
-        return;
-    }
+    if (ahead) OpenAhead();
+    if (shared_) return;
+    walker_.SetReport([this](const std::string& path, int error) {
+        pending_.push_back({{path, path, false, 0, -1, "", false, "", nullptr}, -1, error, false, {}});
+    });
+}
+
+void InputOpener::OpenAhead() {
     shared_ = std::make_unique<Shared>();
     Shared* shared = shared_.get();
     walker_.SetReport([shared](const std::string& path, int error) {
@@ -358,7 +363,21 @@ InputOpener::InputOpener(InputWalker& walker, bool ahead, bool followLinks, bool
         shared->ready.push_back({{path, path, false, 0, -1, "", false, "", nullptr}, -1, error, false, {}});
         if (shared->searchWaits) shared->changed.notify_all();
     });
-    shared_->thread = std::thread(Run, shared, &walker_, followLinks);
+    try {
+        shared->thread = std::thread([shared, walker = &walker_, followLinks = followLinks_] {
+            try {
+                Run(shared, walker, followLinks);
+            } catch (...) {
+                // The walk ends here; the search hears why when it comes.
+                std::lock_guard<std::mutex> lock(shared->mutex);
+                shared->failure = std::current_exception();
+                shared->walked = true;
+                shared->changed.notify_all();
+            }
+        });
+    } catch (const std::system_error&) {
+        shared_.reset();  // no thread to open ahead: the search's own thread opens
+    }
 }
 
 InputOpener::~InputOpener() {
@@ -398,6 +417,7 @@ bool InputOpener::Next(Opened& opened) {
     shared_->searchWaits = true;
     shared_->changed.wait(lock, [&] { return !shared_->ready.empty() || shared_->walked; });
     shared_->searchWaits = false;
+    if (shared_->ready.empty() && shared_->failure) std::rethrow_exception(shared_->failure);
     if (shared_->ready.empty()) return false;
     opened = std::move(shared_->ready.front());
     shared_->ready.pop_front();

@@ -170,6 +170,7 @@ private:
     static void Open(Opened& opened, bool followLinks);
     static bool MayWaitToOpen(const Input& input);
     static void Check(Opened& opened);
+    void OpenAhead();
     static void Run(Shared* shared, InputWalker* walker, bool followLinks);
     InputWalker& walker_;
     bool followLinks_;

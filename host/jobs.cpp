@@ -27,13 +27,15 @@ void Jobs::Reporter::Keep(std::function<void()> deliver, std::size_t bytes) {
     // Within the budget, unless nothing at all is kept (one report larger
     // than the budget must still move on).
     auto room = [&] {
-        return job_.first.load(std::memory_order_relaxed) || jobs_.kept_ + bytes <= jobs_.budget_ || jobs_.kept_ == 0;
+        return job_.first.load(std::memory_order_relaxed) || jobs_.kept_ + bytes <= jobs_.budget_ ||
+               jobs_.kept_ == 0 || jobs_.failure_;
     };
     if (!room()) {
         ++jobs_.waiting_;
         jobs_.changed_.wait(lock, room);
         --jobs_.waiting_;
     }
+    if (jobs_.failure_) return;  // the run is ending
     if (job_.first.load(std::memory_order_relaxed)) {
         if (!job_.dropping) deliver();
         return;
@@ -47,10 +49,30 @@ Jobs::Jobs(int threads, std::size_t budget) : threads_(threads < 1 ? 1 : threads
 
 void Jobs::Run(const Source& source) {
     sourceEnded_ = false;
+    failure_ = nullptr;
     std::vector<std::thread> others;
-    for (int i = 1; i < threads_; ++i) others.emplace_back([this, &source] { Work(source); });
+    // A worker that cannot be started is done without: the others take its
+    // jobs.
+    try {
+        others.reserve(static_cast<std::size_t>(threads_));
+        for (int i = 1; i < threads_; ++i) others.emplace_back([this, &source] { Work(source); });
+    } catch (const std::exception&) {
+    }
     Work(source);
     for (std::thread& other : others) other.join();
+    if (failure_) std::rethrow_exception(failure_);
+}
+
+void Jobs::Work(const Source& source) {
+    try {
+        WorkOn(source);
+    } catch (...) {
+        // Something the run needs could not be had (memory, most often):
+        // the jobs not finished are let go, and the caller hears of it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!failure_) failure_ = std::current_exception();
+        changed_.notify_all();
+    }
 }
 
 // The first job's turn: what it kept is delivered, then it delivers at once;
@@ -58,7 +80,7 @@ void Jobs::Run(const Source& source) {
 // Called with mutex_ held.
 void Jobs::Turn() {
     bool changed = false;
-    while (!jobs_.empty()) {
+    while (!jobs_.empty() && !failure_) {
         Job& job = *jobs_.front();
         if (!job.first.load(std::memory_order_relaxed)) {
             job.dropping = job.steps.admit && !job.steps.admit();
@@ -78,7 +100,7 @@ void Jobs::Turn() {
     if (changed && waiting_ > 0) changed_.notify_all();
 }
 
-void Jobs::Work(const Source& source) {
+void Jobs::WorkOn(const Source& source) {
     for (;;) {
         auto job = std::make_shared<Job>();
         {
@@ -88,9 +110,10 @@ void Jobs::Work(const Source& source) {
                 std::unique_lock<std::mutex> lock(mutex_);
                 if (jobs_.size() >= kMostTaken) {
                     ++waiting_;
-                    changed_.wait(lock, [&] { return jobs_.size() < kMostTaken; });
+                    changed_.wait(lock, [&] { return jobs_.size() < kMostTaken || failure_; });
                     --waiting_;
                 }
+                if (failure_) return;
             }
             if (sourceEnded_ || !source(job->steps)) {
                 sourceEnded_ = true;

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -63,11 +64,14 @@ public:
     Jobs(int threads, std::size_t budget);
     int Threads() const { return threads_; }
 
-    // Runs every job of `source` and returns when all have finished.
+    // Runs every job of `source` and returns when all have finished. What
+    // a job, its finish or the source throws ends the run: the jobs not
+    // finished are let go, and Run throws it when the workers have stopped.
     void Run(const Source& source);
 
 private:
     void Work(const Source& source);
+    void WorkOn(const Source& source);
     void Turn();
 
     int threads_;
@@ -79,6 +83,7 @@ private:
     std::size_t kept_ = 0;    // bytes kept by all jobs
     int waiting_ = 0;         // workers waiting on changed_
     std::deque<std::shared_ptr<Job>> jobs_;  // taken and not yet finished, in order
+    std::exception_ptr failure_;             // what ended the run early
 };
 
 #endif

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "descriptors.h"
@@ -215,7 +217,13 @@ int Harvest(const Options& options) {
     run.progress = &progress;
     run.where = &where;
     run.rejectedThrough = rejectedThrough;
-    SearchInputs(options, walker, names != nullptr, run);
+    try {
+        SearchInputs(options, walker, names != nullptr, run);
+    } catch (const std::bad_alloc&) {
+        trouble.RunExhausted("memory exhausted");
+    } catch (const std::system_error& error) {
+        trouble.RunExhausted(error.what());
+    }
     CloseFiles(options, run, output, rejected);
     if (options.statsJson)
         PrintSummaryJson(counts, options.keywords, progress.Elapsed());
@@ -227,7 +235,7 @@ int Harvest(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Main(int argc, char** argv) {
     // Before anything is opened: a closed standard descriptor is held by
     // /dev/null, so that no file of the run takes its number.
     StandardDescriptors standard = HoldStandardDescriptors();
@@ -255,4 +263,17 @@ int main(int argc, char** argv) {
     HideInputDiagnostics(options.noMessages);
     if (options.outTxt) return RunOutTxt(options);
     return options.listInputs ? ListInputs(options) : Harvest(options);
+}
+
+int main(int argc, char** argv) {
+    // What could not be had outside the searches (they say their own) ends
+    // the run; nothing is left to write by then.
+    try {
+        return Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        SayWithoutMemory("memory exhausted");
+    } catch (const std::exception& error) {
+        SayWithoutMemory(error.what());  // a thread that could not be started
+    }
+    return 2;
 }

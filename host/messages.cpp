@@ -22,12 +22,18 @@ const char kErase[] = "\r\033[K";
 void (*s_beforeSaying)(void*) = nullptr;
 void* s_beforeSayingContext = nullptr;
 
-void WriteLine(const std::string& line) {
+// Takes no memory of its own: it also says that memory ran out.
+void WriteLine(const char* const* parts, std::size_t count) {
     if (s_beforeSaying) s_beforeSaying(s_beforeSayingContext);
     std::lock_guard<std::mutex> lock(s_mutex);
-    std::string text = s_statusShown.exchange(false) ? kErase + line : line;
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    if (s_statusShown.exchange(false)) std::fputs(kErase, stderr);
+    for (std::size_t i = 0; i < count; ++i) std::fputs(parts[i], stderr);
     std::fflush(stderr);
+}
+
+void WriteLine(const std::string& line) {
+    const char* parts[] = {line.c_str()};
+    WriteLine(parts, 1);
 }
 
 // The length of the valid UTF-8 sequence at `s` (at most `left` bytes), or 0.
@@ -106,6 +112,11 @@ void SetBeforeSaying(void (*before)(void*), void* context) {
 }
 
 void Say(const std::string& text) { WriteLine("talveron: " + text + "\n"); }
+
+void SayWithoutMemory(const char* text) {
+    const char* parts[] = {"talveron: ", text, "\n"};
+    WriteLine(parts, 3);
+}
 
 void SayUsageError(const std::string& error) {
     WriteLine("talveron: " + error + "\nTry 'talveron --help' for more information.\n");

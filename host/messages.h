@@ -11,6 +11,8 @@
 void Diagnose(const std::string& what, int error);
 // "talveron: TEXT".
 void Say(const std::string& text);
+// The same, taking no memory: for when there is none left.
+void SayWithoutMemory(const char* text);
 // A usage error: "talveron: ERROR" and where help is.
 void SayUsageError(const std::string& error);
 // A diagnostic about an input that cannot be opened or read: as Diagnose,

@@ -26,3 +26,8 @@ void Trouble::RunFailed(const std::string& what, int error) {
     Diagnose(what, error);
     seen_ = true;
 }
+
+void Trouble::RunExhausted(const char* what) {
+    SayWithoutMemory(what);
+    InputFailedAsSaid();
+}

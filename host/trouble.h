@@ -25,6 +25,10 @@ public:
     // walk that found nothing, a write): said, not counted as an input.
     void RunFailed(const std::string& said);
     void RunFailed(const std::string& what, int error);
+    // What the run could not have (memory, a thread) outside the search of
+    // one input: it ended there. Said taking no memory, and counted as an
+    // input not searched, so that --all-or-nothing leaves its files.
+    void RunExhausted(const char* what);
     // A failure that its own code has said (a write that failed).
     void RunFailedAsSaid() { seen_ = true; }
 

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <mutex>
+
 #include "read/probe.h"
 #include "search/searcher.h"
 
@@ -22,15 +24,34 @@ std::unique_ptr<HeadThenSource> ReadHead(ByteSource& source, std::unique_ptr<uns
     return std::unique_ptr<HeadThenSource>(new HeadThenSource(std::move(head), got, source));
 }
 
-// The first read's block, kept by each thread for its next input: a block
-// taken from the heap and given back for every one of many small pages
-// costs the kernel more than reading them (the heap's top is trimmed and
-// grown again each time).
-thread_local std::unique_ptr<unsigned char[]> t_spareBlock;
+// The first read's blocks, kept for the next inputs: a block taken from the
+// heap and given back for every one of many small pages costs the kernel
+// more than reading them (the heap's top is trimmed and grown again each
+// time). A few are kept, one for each thread that searches at once; they
+// are not kept per thread, as a thread's own variable with a destructor
+// costs an allocation that fails without a way to say so.
+class SpareBlocks {
+public:
+    std::unique_ptr<unsigned char[]> Take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (count_ > 0) return std::move(blocks_[--count_]);
+        }
+        return std::unique_ptr<unsigned char[]>(new unsigned char[Searcher::kBlockSize]);
+    }
+    void Give(std::unique_ptr<unsigned char[]> block) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (block && count_ < kKept) blocks_[count_++] = std::move(block);
+    }
 
-std::unique_ptr<unsigned char[]> TakeBlock() {
-    return t_spareBlock ? std::move(t_spareBlock) : std::unique_ptr<unsigned char[]>(new unsigned char[Searcher::kBlockSize]);
-}
+private:
+    static constexpr std::size_t kKept = 16;
+    std::mutex mutex_;
+    std::unique_ptr<unsigned char[]> blocks_[kKept];
+    std::size_t count_ = 0;
+};
+
+SpareBlocks s_spareBlocks;
 
 }  // namespace
 
@@ -40,12 +61,12 @@ InputChain::InputChain(int fd, long long size, bool decompress)
 InputChain::~InputChain() {
     std::string ignored;
     Finish(ignored);  // no thread reads the first block any more
-    if (raw_ && !t_spareBlock) t_spareBlock = raw_->TakeHead();
+    if (raw_) s_spareBlocks.Give(raw_->TakeHead());
 }
 
 bool InputChain::Open() {
     // One read of a search's block: a page that fits it is read once.
-    raw_ = ReadHead(descriptor_, TakeBlock(), Searcher::kBlockSize, true);
+    raw_ = ReadHead(descriptor_, s_spareBlocks.Take(), Searcher::kBlockSize, true);
     const HeadThenSource* start = raw_.get();
     if (decompress_) packing_ = PackingOf(start->Head(), start->HeadLength());
     ByteSource* bytes = raw_.get();

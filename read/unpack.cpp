@@ -32,16 +32,6 @@ private:
     long long offset_;
 };
 
-const char* NameOf(Packing packing) {
-    switch (packing) {
-        case Packing::kGzip: return "gzip";
-        case Packing::kZstd: return "zstd";
-        case Packing::kBzip2: return "bzip2";
-        case Packing::kXz: return "xz";
-        default: return "";
-    }
-}
-
 std::unique_ptr<Decoder> DecoderFor(Packing packing) {
     switch (packing) {
         case Packing::kGzip: return NewIsalGzipDecoder();
@@ -114,17 +104,43 @@ long long FindMemberStart(int fd, long long from, long long to) {
 
 }  // namespace
 
+// What a segment has decompressed and not yet handed on: a segment never
+// holds more than all the chunks, so a ring of them takes no memory while
+// the threads work.
+class Unpacker::Chunks {
+public:
+    bool empty() const { return count_ == 0; }
+    std::size_t size() const { return count_; }
+    Chunk& front() { return items_[first_]; }
+    Chunk& operator[](std::size_t k) { return items_[(first_ + k) % kChunks]; }
+    void push_back(const Chunk& chunk) { items_[(first_ + count_++) % kChunks] = chunk; }
+    void pop_front() {
+        first_ = (first_ + 1) % kChunks;
+        --count_;
+    }
+    void clear() { first_ = count_ = 0; }
+
+private:
+    Chunk items_[kChunks];
+    std::size_t first_ = 0, count_ = 0;
+};
+
 struct Unpacker::Segment {
     std::size_t index = 0;
-    std::deque<Chunk> full;          // decompressed, not yet read
+    Chunks full;                     // decompressed, not yet read
     std::size_t held = 0;            // chunks given to it, not handed back
     bool done = false;               // its thread has finished it
     std::string error;               // what went wrong in it
     unsigned char* filling = nullptr;  // its thread's chunk being filled
     std::size_t filled = 0;
+    bool noMemory = false;           // a chunk for it could not be had
 };
 
-Unpacker::Unpacker() = default;
+namespace {
+const char kNoMemory[] = "out of memory";
+}  // namespace
+
+Unpacker::Unpacker() { free_.reserve(kChunks); }  // never grown while the threads work
 
 Unpacker::~Unpacker() {
     std::string ignored;
@@ -179,7 +195,10 @@ unsigned char* Unpacker::Room(Segment& segment, std::size_t& room) {
         if (!wanted()) return nullptr;
         if (free_.empty()) {
             chunks_[allocated_].reset(new (std::nothrow) unsigned char[kChunkSize]);
-            if (!chunks_[allocated_]) return nullptr;
+            if (!chunks_[allocated_]) {
+                segment.noMemory = true;
+                return nullptr;
+            }
             free_.push_back(chunks_[allocated_++].get());
         }
         segment.filling = free_.back();
@@ -220,8 +239,8 @@ void Unpacker::Overran(Segment& segment) {
     discardFrom_ = std::min(discardFrom_, segment.index + 1);
     for (auto& later : segments_) {
         if (later->index <= segment.index) continue;
-        for (const Chunk& chunk : later->full) {
-            free_.push_back(chunk.bytes);
+        for (std::size_t k = 0; k < later->full.size(); ++k) {
+            free_.push_back(later->full[k].bytes);
             --later->held;
             --inUse_;
         }
@@ -287,7 +306,7 @@ std::string Copy(ByteSource& in, Unpacker& to, Unpacker::Segment& segment) {
         if (n == 0) break;
         to.Commit(segment, static_cast<std::size_t>(n));
     }
-    return "";
+    return segment.noMemory ? kNoMemory : "";
 }
 
 // Decodes `in` (from `start` of the compressed input) straight into the
@@ -313,7 +332,7 @@ std::string Pour(Decoder& decoder, ByteSource& in, long long start, long long st
         if (n == 0) break;
         to.Commit(segment, static_cast<std::size_t>(n));
     }
-    return "";
+    return segment.noMemory ? kNoMemory : "";
 }
 
 }  // namespace
@@ -321,20 +340,34 @@ std::string Pour(Decoder& decoder, ByteSource& in, long long start, long long st
 void Unpacker::RunStream() {
     Segment& segment = *segments_.front();
     std::string error;
-    if (packing_ == Packing::kNone) {
-        error = Copy(*in_, *this, segment);
-    } else if (std::unique_ptr<Decoder> decoder = DecoderFor(packing_)) {
-        error = Pour(*decoder, *in_, 0, LLONG_MAX, *this, segment);
-    } else {
-        error = std::string("no memory for ") + NameOf(packing_);
+    try {
+        if (packing_ == Packing::kNone) {
+            error = Copy(*in_, *this, segment);
+        } else if (std::unique_ptr<Decoder> decoder = DecoderFor(packing_)) {
+            error = Pour(*decoder, *in_, 0, LLONG_MAX, *this, segment);
+        } else {
+            error = kNoMemory;
+        }
+    } catch (const std::bad_alloc&) {
+        error = kNoMemory;
     }
     Done(segment, error);
 }
 
 Unpacker::Segment* Unpacker::TakeSegment() {
+    std::unique_ptr<Segment> segment(new (std::nothrow) Segment);
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_ || taken_ >= std::min(count_, discardFrom_)) return nullptr;
-    segments_.emplace_back(new Segment);
+    try {
+        if (!segment) throw std::bad_alloc();
+        segments_.push_back(std::move(segment));
+    } catch (const std::bad_alloc&) {
+        // The output ends before this segment, said as memory that ran out.
+        if (error_.empty()) error_ = kNoMemory;
+        discardFrom_ = std::min(discardFrom_, taken_);
+        changed_.notify_all();
+        return nullptr;
+    }
     segments_.back()->index = taken_++;
     return segments_.back().get();
 }
@@ -346,8 +379,12 @@ long long Unpacker::MemberStart(std::size_t k) {
     }
     long long from = static_cast<long long>(k) * segmentSize_;
     long long found = FindMemberStart(fd_, from, std::min(from + segmentSize_, size_));
+    // Two threads may look for it at once (one for its own start, one for
+    // where its segment ends): the first answer stands for both, or members
+    // would be decoded twice or not at all.
     std::lock_guard<std::mutex> lock(mutex_);
-    return starts_[k] = found;
+    if (starts_[k] == -2) starts_[k] = found;
+    return starts_[k];
 }
 
 // One of the threads of StartFile: segment after segment, each from the
@@ -356,19 +393,23 @@ long long Unpacker::MemberStart(std::size_t k) {
 void Unpacker::RunSegments() {
     while (Segment* segment = TakeSegment()) {
         std::string error;
-        long long start = MemberStart(segment->index);
-        if (start >= 0) {
-            long long end = size_;
-            for (std::size_t j = segment->index + 1; j < count_; ++j) {
-                long long next = MemberStart(j);
-                if (next >= 0) {
-                    end = next;
-                    break;
+        try {
+            long long start = MemberStart(segment->index);
+            if (start >= 0) {
+                long long end = size_;
+                for (std::size_t j = segment->index + 1; j < count_; ++j) {
+                    long long next = MemberStart(j);
+                    if (next >= 0) {
+                        end = next;
+                        break;
+                    }
                 }
+                PositionalSource source(fd_, start);
+                std::unique_ptr<Decoder> decoder = NewIsalGzipDecoder();
+                error = decoder ? Pour(*decoder, source, start, end, *this, *segment) : kNoMemory;
             }
-            PositionalSource source(fd_, start);
-            std::unique_ptr<Decoder> decoder = NewIsalGzipDecoder();
-            error = decoder ? Pour(*decoder, source, start, end, *this, *segment) : "no memory for gzip";
+        } catch (const std::bad_alloc&) {
+            error = kNoMemory;
         }
         Done(*segment, error);
     }

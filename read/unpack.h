@@ -78,6 +78,7 @@ private:
         unsigned char* bytes = nullptr;
         std::size_t length = 0, used = 0;
     };
+    class Chunks;
 
     ByteSource* in_ = nullptr;
     Packing packing_ = Packing::kNone;

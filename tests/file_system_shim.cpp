@@ -10,16 +10,23 @@
                             it and reports EIO (a file system that tells of
                             a failed write only at close);
      SHIM_READDIR_EIO=TEXT:N  a directory opened by a path that ends in TEXT
-                            gives N entries, then fails with EIO. */
+                            gives N entries, then fails with EIO;
+     SHIM_FAIL_ALLOC=N      the Nth allocation (malloc, calloc, realloc,
+                            aligned) made once main has begun fails, in
+                            whichever thread; SHIM_COUNT_ALLOC=FILE writes
+                            the number made to FILE as the program ends. */
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <atomic>
 
 namespace {
 
@@ -69,9 +76,78 @@ int OpenAt(const char* symbol, int directory, const char* path, int flags, mode_
     return Real<int (*)(int, const char*, int, ...)>(symbol)(directory, path, flags, mode);
 }
 
+#ifndef TALVERON_SANITIZED
+// Allocations are counted from the start of main, so that the loader's and
+// the C++ runtime's own are never failed.
+std::atomic<long> allocations{0};
+std::atomic<bool> counting{false};
+long failAllocation = 0;
+
+bool Fails() {
+    if (!counting.load(std::memory_order_relaxed)) return false;
+    long n = ++allocations;
+    if (n != failAllocation) return false;
+    if (getenv("SHIM_TRACE_ALLOC")) {
+        void* frames[32];
+        backtrace_symbols_fd(frames, backtrace(frames, 32), 2);
+    }
+    errno = ENOMEM;
+    return true;
+}
+
+int (*realMain)(int, char**, char**);
+
+void WriteCount() {
+    counting = false;
+    const char* file = getenv("SHIM_COUNT_ALLOC");
+    if (!file) return;
+    if (FILE* f = fopen(file, "w")) {
+        fprintf(f, "%ld\n", allocations.load());
+        fclose(f);
+    }
+}
+
+int CountedMain(int argc, char** argv, char** environment) {
+    const char* fail = getenv("SHIM_FAIL_ALLOC");
+    failAllocation = fail ? atol(fail) : 0;
+    if (fail || getenv("SHIM_COUNT_ALLOC")) {
+        atexit(WriteCount);
+        counting = true;
+    }
+    return realMain(argc, argv, environment);
+}
+
+#endif
+
 }  // namespace
 
 extern "C" {
+
+#ifndef TALVERON_SANITIZED
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+
+void* malloc(size_t size) { return Fails() ? nullptr : __libc_malloc(size); }
+void* calloc(size_t n, size_t size) { return Fails() ? nullptr : __libc_calloc(n, size); }
+void* realloc(void* old, size_t size) { return Fails() ? nullptr : __libc_realloc(old, size); }
+void* aligned_alloc(size_t alignment, size_t size) { return Fails() ? nullptr : __libc_memalign(alignment, size); }
+void* memalign(size_t alignment, size_t size) { return Fails() ? nullptr : __libc_memalign(alignment, size); }
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    if (Fails()) return ENOMEM;
+    *out = __libc_memalign(alignment, size);
+    return *out ? 0 : ENOMEM;
+}
+
+int __libc_start_main(int (*main)(int, char**, char**), int argc, char** argv, void (*init)(), void (*fini)(),
+                      void (*loaderFini)(), void* stackEnd) {
+    realMain = main;
+    auto real = Real<int (*)(int (*)(int, char**, char**), int, char**, void (*)(), void (*)(), void (*)(), void*)>(
+        "__libc_start_main");
+    return real(CountedMain, argc, argv, init, fini, loaderFini, stackEnd);
+}
+#endif
 
 struct dirent* readdir(DIR* dir) { return Untyped(Read<struct dirent>("readdir", dir)); }
 struct dirent64* readdir64(DIR* dir) { return Untyped(Read<struct dirent64>("readdir64", dir)); }

@@ -351,6 +351,65 @@ TEST_F(HostGrepTest, ADirectoryWhoseReadFailsIsNamedAndTheWalkGoesOn) {
     EXPECT_EQ(run.out, std::string("d\0e/p.html\0", 11));
 }
 
+// Each allocation of a run made to fail in turn: the run ends as it did,
+// or with a diagnostic, exit 2 and only records it would have written, in
+// their order. Never an abort, never a short output with exit 0.
+TEST_F(HostGrepTest, EveryAllocationThatFailsIsSaidAndTheRecordsBeforeItStand) {
+#ifdef TALVERON_SANITIZED
+    GTEST_SKIP() << "the sanitizers' allocator cannot be failed by the shim";
+#endif
+    Shell("mkdir d && for i in $(seq 12); do echo \"<a href=http://d.jp/$i>\" > d/p$i.html; done && "
+          "seq 3000 | sed 's|.*|<a href=\"http://q.jp/&\">|' > q.html && gzip -k q.html && "
+          "for i in $(seq 30); do head -c 40000 /dev/urandom | od -An -tx1 -w32 | tr -d ' ' | "
+          "sed 's|.*|<a href=\"http://s.jp/&\">|' | gzip -1; done > s.html.gz");
+    std::string warc;
+    for (int i = 0; i < 4; ++i) {
+        std::string body = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" +
+                           Shell("printf '<a href=\"http://w.jp/" + std::to_string(i) + "\">' | gzip");
+        warc += "WARC/1.0\r\nWARC-Type: response\r\nWARC-Target-URI: http://w.jp/\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n\r\n";
+    }
+    Write("a.warc", warc);
+    const std::vector<std::vector<std::string>> cases = {
+        {"-z", "q.html.gz", "q.html"},          // a stream decoded on a thread of its own
+        {"-j1", "--tsv", "d", "a.warc"},        // a walk opened ahead, an archive's coded bodies
+        {"-j2", "-z", "s.html.gz", "d"},  // gzip members decoded on several threads
+        {"-j2", "--output=o.txt", "d", "q.html"},
+    };
+    auto lines = [](const std::string& text) {
+        std::vector<std::string> all;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) all.push_back(line);
+        return all;
+    };
+    for (const auto& args : cases) {
+        std::string shown = ::testing::PrintToString(args);
+        HostRun whole = Host(args, Shim("SHIM_COUNT_ALLOC=count"));
+        if (whole.out.empty()) whole.out = Read("o.txt");
+        ASSERT_EQ(whole.status, 0) << shown << whole.err;
+        int count = std::stoi(Read("count"));
+        std::vector<std::string> expected = lines(whole.out);
+        for (int n = 1; n <= count; ++n) {
+            Shell("rm -f o.txt");
+            HostRun run = Host(args, Shim("SHIM_FAIL_ALLOC=" + std::to_string(n)));
+            std::string out = run.out.empty() ? Read("o.txt") : run.out;
+            std::string at = shown + " allocation " + std::to_string(n) + ": " + run.err;
+            if (run.status == 0) {
+                EXPECT_EQ(out, whole.out) << at;
+                continue;
+            }
+            EXPECT_EQ(run.status, 2) << at;
+            EXPECT_NE(run.err.find("talveron: "), std::string::npos) << at;
+            // Only whole records of the run, in their order.
+            std::size_t k = 0;
+            for (const std::string& line : lines(out)) {
+                while (k < expected.size() && expected[k] != line) ++k;
+                ASSERT_LT(k++, expected.size()) << at << "a record it would not write: " << line;
+            }
+        }
+    }
+}
+
 TEST_F(HostGrepTest, APageSwappedAfterTheListingIsNotFollowed) {
     Shell("mkdir d && mkfifo d/fifo && ln -s ../p.html d/link");
     Write("d/x.html", "<a href=\"http://x.jp\">");
