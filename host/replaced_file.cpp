@@ -1,6 +1,7 @@
 #include "replaced_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +41,25 @@ FileIdentity FileIdentity::OfDescriptor(int fd) {
     return id;
 }
 
+namespace {
+
+// Where a chain of links to nothing leads: the name that a file made
+// through `path` would have (`path` itself when it is no link).
+std::string LinkEnd(const std::string& path) {
+    std::string at = path;
+    char target[4096];
+    for (int hops = 0; hops < 40; ++hops) {
+        ssize_t n = ::readlink(at.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;
+        target[n] = '\0';
+        std::size_t cut = at.rfind('/');
+        at = target[0] == '/' || cut == std::string::npos ? std::string(target) : at.substr(0, cut + 1) + target;
+    }
+    return at;
+}
+
+}  // namespace
+
 FileIdentity FileIdentity::OfPath(const std::string& path) {
     int alias = AliasedDescriptor(path);
     if (alias != -1) return OfDescriptor(alias);
@@ -54,16 +74,7 @@ FileIdentity FileIdentity::OfPath(const std::string& path) {
     }
     // Not there yet: behind links to nothing, the name they lead to; then
     // its directory's real path and its own name.
-    std::string at = path;
-    char target[4096];
-    for (int hops = 0; hops < 40; ++hops) {
-        ssize_t n = ::readlink(at.c_str(), target, sizeof target - 1);
-        if (n <= 0) break;
-        target[n] = '\0';
-        std::size_t cut = at.rfind('/');
-        at = target[0] == '/' || cut == std::string::npos ? std::string(target) : at.substr(0, cut + 1) + target;
-    }
-    const std::string& made = at;
+    const std::string made = LinkEnd(path);
     std::size_t slash = made.rfind('/');
     std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : made.substr(0, slash);
     std::string leaf = slash == std::string::npos ? made : made.substr(slash + 1);
@@ -97,12 +108,12 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
         std::free(real);
     }
     bool exists = ::stat(target_.c_str(), &st) == 0;
-    struct stat own;
-    bool danglingLink = !exists && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
-    if ((exists && !S_ISREG(st.st_mode)) || danglingLink) {
-        // A device or a pipe is written as it is; a link to nothing
-        // makes its target, which held nothing to lose.
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (danglingLink ? O_CREAT | O_TRUNC : 0), 0666);
+    // A link to nothing: the file it leads to is made as a new file is, in
+    // full at the end.
+    if (!exists) target_ = LinkEnd(path);
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe is written as it is.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         ownsFd_ = fd_ != -1;
         if (fd_ != -1 && ::fstat(fd_, &st) == 0) where.Take(st);
         return fd_;
@@ -152,31 +163,47 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
     return fd_;
 }
 
+// Writes the temporary file into the file in place. Another run writing
+// into the same file waits for this one (and this one for it), so that the
+// file ends as one run's whole output; the room is had before the first old
+// byte is overwritten, so that a full disk leaves the file as it was; and an
+// ending signal waits until the copy is done.
 bool ReplacedFile::CopyBack() {
-    int into = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int into = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
     if (into == -1) return false;
-    bool ok = ::lseek(fd_, 0, SEEK_SET) == 0;
+    struct stat st;
+    bool ok = ::fstat(fd_, &st) == 0;
+    while (ok && ::flock(into, LOCK_EX) != 0 && errno == EINTR) {
+    }  // a file system without locks is written unlocked
+    HoldEndingSignals();
+    if (ok && st.st_size > 0 && ::fallocate(into, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0)
+        ok = errno == EOPNOTSUPP || errno == ENOSYS;  // a file system that cannot tell
     char buffer[1 << 16];
-    while (ok) {
-        ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    for (off_t at = 0; ok && at < st.st_size;) {
+        ssize_t n = ::pread(fd_, buffer, sizeof buffer, at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            ok = n == 0;
+            if (n == 0) errno = EIO;  // the temporary file shrank
+            ok = false;
             break;
         }
         for (ssize_t done = 0; ok && done < n;) {
-            ssize_t w = ::write(into, buffer + done, static_cast<std::size_t>(n - done));
+            ssize_t w = ::pwrite(into, buffer + done, static_cast<std::size_t>(n - done), at + done);
             if (w < 0 && errno == EINTR) continue;
             ok = w > 0;
             if (w == 0) errno = EIO;
             done += w > 0 ? w : 0;
         }
+        at += n;
     }
+    // What the old contents held past the new end goes.
+    if (ok && ::ftruncate(into, st.st_size) != 0) ok = false;
     int error = errno;
     if (::close(into) != 0 && ok) {
         ok = false;
         error = errno;
     }
+    ReleaseEndingSignals();
     errno = error;
     return ok;
 }

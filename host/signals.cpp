@@ -19,7 +19,14 @@ std::atomic<bool> s_held[kSlots];
 const int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGXFSZ,
                               SIGXCPU, SIGALRM, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2};
 
+std::atomic<bool> s_holding{false};
+std::atomic<int> s_held_signal{0};
+
 void CleanUpAndDie(int signal) {
+    if (s_holding.load()) {
+        s_held_signal.store(signal);
+        return;
+    }
     for (int slot = 0; slot < kSlots; ++slot)
         if (s_held[slot].load()) ::unlink(s_names[slot]);
     EraseStatusOnSignal();
@@ -53,4 +60,11 @@ int HoldTemporary(const char* path) {
 
 void ReleaseTemporary(int slot) {
     if (slot >= 0 && slot < kSlots) s_held[slot].store(false);
+}
+
+void HoldEndingSignals() { s_holding.store(true); }
+
+void ReleaseEndingSignals() {
+    s_holding.store(false);
+    if (int signal = s_held_signal.exchange(0)) CleanUpAndDie(signal);
 }

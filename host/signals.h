@@ -12,4 +12,10 @@ void InstallSignalHandlers();
 int HoldTemporary(const char* path);
 void ReleaseTemporary(int slot);
 
+// While a file is written into in place, an ending signal waits: a file cut
+// half-way would hold neither its old contents nor the new ones. Such a
+// signal, from any thread, is acted on when the wait ends.
+void HoldEndingSignals();
+void ReleaseEndingSignals();
+
 #endif

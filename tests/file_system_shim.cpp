@@ -11,6 +11,11 @@
                             a failed write only at close);
      SHIM_READDIR_EIO=TEXT:N  a directory opened by a path that ends in TEXT
                             gives N entries, then fails with EIO;
+     SHIM_DISK_FREE=END:N   a file whose path ends in END lies on a disk
+                            with N bytes free: what is written or reserved
+                            past them fails with ENOSPC;
+     SHIM_TERM_IN_WRITE=END the first write into a file whose path ends in
+                            END sends the process SIGTERM, then goes on;
      SHIM_FAIL_ALLOC=N      the Nth allocation (malloc, calloc, realloc,
                             aligned) made once main has begun fails, in
                             whichever thread; SHIM_COUNT_ALLOC=FILE writes
@@ -18,6 +23,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -26,6 +32,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -119,9 +126,69 @@ int CountedMain(int argc, char** argv, char** environment) {
 
 #endif
 
+// Whether `fd` is open on a file whose path ends in `end`.
+bool PathEndsIn(int fd, const char* end) {
+    char link[64], path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0) return false;
+    path[n] = '\0';
+    size_t length = strlen(end);
+    return static_cast<size_t>(n) >= length && strcmp(path + n - length, end) == 0;
+}
+
+// How much of a write or reservation of `length` bytes at `at` the disk of
+// SHIM_DISK_FREE takes (all when `fd` is not on it), and the signal of
+// SHIM_TERM_IN_WRITE.
+size_t Room(int fd, off_t at, size_t length) {
+    static bool signalled = false;
+    const char* term = getenv("SHIM_TERM_IN_WRITE");
+    if (term && !signalled && PathEndsIn(fd, term)) {
+        signalled = true;
+        kill(getpid(), SIGTERM);
+    }
+    const char* disk = getenv("SHIM_DISK_FREE");
+    const char* colon = disk ? strrchr(disk, ':') : nullptr;
+    if (!colon) return length;
+    char end[4096];
+    snprintf(end, sizeof end, "%.*s", static_cast<int>(colon - disk), disk);
+    if (!PathEndsIn(fd, end)) return length;
+    off_t left = atol(colon + 1);
+    if (at < 0) at = lseek(fd, 0, SEEK_CUR);
+    return at >= left ? 0 : std::min<size_t>(length, static_cast<size_t>(left - at));
+}
+
+template <typename Function, typename... Args>
+ssize_t Written(const char* symbol, int fd, off_t at, const void* bytes, size_t length, Args... args) {
+    size_t room = Room(fd, at, length);
+    if (room == 0 && length > 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return Real<Function>(symbol)(fd, bytes, room, args...);
+}
+
 }  // namespace
 
 extern "C" {
+
+ssize_t write(int fd, const void* bytes, size_t length) {
+    return Written<ssize_t (*)(int, const void*, size_t)>("write", fd, -1, bytes, length);
+}
+ssize_t pwrite(int fd, const void* bytes, size_t length, off_t at) {
+    return Written<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite", fd, at, bytes, length, at);
+}
+ssize_t pwrite64(int fd, const void* bytes, size_t length, off_t at) {
+    return Written<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64", fd, at, bytes, length, at);
+}
+int fallocate(int fd, int mode, off_t at, off_t length) {
+    if (Room(fd, at, static_cast<size_t>(length)) < static_cast<size_t>(length)) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return Real<int (*)(int, int, off_t, off_t)>("fallocate")(fd, mode, at, length);
+}
+int fallocate64(int fd, int mode, off_t at, off_t length) { return fallocate(fd, mode, at, length); }
 
 #ifndef TALVERON_SANITIZED
 void* __libc_malloc(size_t);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -479,6 +480,58 @@ TEST_F(HostGrepTest, OutputIsReplacedWholeAndNeverLeavesItsTemporaryFile) {
                "& sleep 0.3; pkill -HUP -f -- '--output=out.txt -$'; wait $!) >stdout.txt");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(Read("out.txt"), kRecords);
+}
+
+// FILE with a second hard link is written into in place at the end: it
+// ends as one run's whole output, or as it was.
+TEST_F(HostGrepTest, AFileWrittenIntoInPlaceEndsWholeOrAsItWas) {
+    std::string page, records;
+    for (int i = 0; i < 300; ++i) {
+        page += "<a href=\"http://big.jp/" + std::to_string(i) + "\">";
+        records += "http://big.jp/" + std::to_string(i) + "/\n";
+    }
+    Write("big.html", page);
+    const std::string old(records.size() + 5000, 'o');
+    auto reset = [&] {
+        Shell("rm -f out.txt other.txt");
+        Write("out.txt", old);
+        Shell("ln out.txt other.txt");
+    };
+    // An old FILE longer than the new output keeps none of its tail.
+    reset();
+    EXPECT_EQ(Host({"--output=out.txt", "big.html"}).status, 0);
+    EXPECT_EQ(Read("other.txt"), records);
+    // A disk without room for the new output: FILE as it was.
+    reset();
+    HostRun run = Host({"--output=out.txt", "big.html"}, Shim("SHIM_DISK_FREE=/out.txt:" + std::to_string(records.size() - 1)));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: out.txt: No space left on device\n");
+    EXPECT_EQ(Read("other.txt"), old);
+    // A signal during the copy is acted on once the copy is whole.
+    reset();
+    run = Host({"--output=out.txt", "big.html"}, Shim("SHIM_TERM_IN_WRITE=/out.txt"));
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_EQ(Read("other.txt"), records);
+    EXPECT_EQ(Shell("ls -A | grep talveron-"), "");
+    // Another run writing into it meanwhile (here one that holds its lock)
+    // is waited for.
+    reset();
+    Shell("(flock 9; " + Quote(TALVERON_HOST) + " --output=out.txt big.html 9>&- & sleep 0.5; cat out.txt >during.txt) 9<out.txt; wait");
+    EXPECT_EQ(Read("during.txt"), old);
+    EXPECT_EQ(Read("other.txt"), records);
+}
+
+// Through a link to a file not yet made, FILE is made as a new file is:
+// whole at the end, with the mode the umask leaves.
+TEST_F(HostGrepTest, ALinkToNothingMakesItsFileWholeAtTheEnd) {
+    Shell("ln -s made.txt link.txt");
+    HostRun run = Host({"--all-or-nothing", "--output=link.txt", "p.html", "missing.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("link.txt: left unchanged: not every input was searched"), std::string::npos) << run.err;
+    EXPECT_EQ(Shell("ls -A"), "link.txt\nnone.html\np.html\n");
+    EXPECT_EQ(Host({"--output=link.txt", "p.html"}, "umask 027; ").status, 0);
+    EXPECT_EQ(Read("made.txt"), kRecords);
+    EXPECT_EQ(Shell("stat -c '%a' made.txt; readlink link.txt"), "640\nmade.txt\n");
 }
 
 }  // namespace
