@@ -169,10 +169,15 @@ void SearchInputs(const Options& options, InputWalker& walker, bool fromNames, R
 
 // The run has ended: its files replace what they name, unless a write
 // failed, or --all-or-nothing and an input was not searched, or an input
-// was one of them (replacing it would destroy that input).
+// was one of them (replacing it would destroy that input), or no input was
+// searched at all and the run failed (an empty file would say that nothing
+// was found).
 void CloseFiles(const Options& options, const RunState& run, Output& output, RejectedFile& rejected) {
-    bool keep = (options.allOrNothing && run.counts->failed > 0) || run.inputIsOutput;
-    const char* why = run.inputIsOutput ? "it is also an input" : "not every input was searched";
+    bool noneSearched = run.counts->searched == 0 && run.trouble->Seen();
+    bool keep = (options.allOrNothing && run.counts->failed > 0) || run.inputIsOutput || noneSearched;
+    const char* why = run.inputIsOutput ? "it is also an input"
+                      : noneSearched    ? "no input was searched"
+                                        : "not every input was searched";
     bool written = output.Finish(!keep);
     if (keep && written && !output.Direct()) Say(ShownName(options.output) + ": left unchanged: " + why);
     bool rejectedWritten = rejected.Close(!keep);

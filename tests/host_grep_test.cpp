@@ -521,6 +521,23 @@ TEST_F(HostGrepTest, AFileWrittenIntoInPlaceEndsWholeOrAsItWas) {
     EXPECT_EQ(Read("other.txt"), records);
 }
 
+// A run that searched no input at all and failed leaves FILE as it was: an
+// empty file would say that nothing was found.
+TEST_F(HostGrepTest, AFileIsLeftAsItWasWhenNoInputWasSearched) {
+    Shell("mkdir d && cp p.html d/");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--output=out.txt", "missing.html"}, {"--output=out.txt", "--include=*.none", "d"}}) {
+        Write("out.txt", "old\n");
+        HostRun run = Host(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("out.txt: left unchanged: no input was searched"), std::string::npos) << run.err;
+        EXPECT_EQ(Read("out.txt"), "old\n");
+    }
+    // One input searched, one not: FILE holds what was found.
+    EXPECT_EQ(Host({"-h", "--output=out.txt", "p.html", "missing.html"}).status, 2);
+    EXPECT_EQ(Read("out.txt"), kRecords);
+}
+
 // Through a link to a file not yet made, FILE is made as a new file is:
 // whole at the end, with the mode the umask leaves.
 TEST_F(HostGrepTest, ALinkToNothingMakesItsFileWholeAtTheEnd) {

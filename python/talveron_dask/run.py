@@ -522,13 +522,15 @@ def _run(options):
         trouble = listing_trouble or runner is None or runner.trouble
         # As talveron: FILE is replaced when the run has ended, unless an
         # input was FILE itself, or --all-or-nothing and an input was not
-        # searched.
+        # searched, or the run failed and no input was searched at all.
         unsearched = runner is None or runner.not_done or totals.summary["failed"] > 0
         keep_why = None
         if completed and runner.input_is_output:
             keep_why = "it is also an input"
         elif completed and options.all_or_nothing and unsearched:
             keep_why = "not every input was searched"
+        elif completed and trouble and totals.summary["searched"] == 0:
+            keep_why = "no input was searched"
         commit = completed and keep_why is None
         if output is not None:
             try:

@@ -131,11 +131,13 @@ def write_fakes(top):
     """Stand-ins for talveron that list inputs with the real one: `sleeper`
     writes its process id to pids/ and sleeps instead of searching (the
     process a worker started, found by the tests); `silent` exits 2 with its
-    summary but no diagnostic; `slow` searches after a second and a half."""
+    summary but no diagnostic; `failing` searches nothing and exits 2 with a
+    diagnostic; `slow` searches after a second and a half."""
     os.makedirs(os.path.join(top, "pids"))
     scripts = {
         "sleeper": f'echo $$ > "{top}/pids/$$.tmp" && mv "{top}/pids/$$.tmp" "{top}/pids/$$"\nexec sleep 300\n',
         "silent": f'"{TALVERON}" "$@" >/dev/null\nexit 2\n',
+        "failing": 'echo "talveron: out of memory" >&2\nexit 2\n',
         "slow": f'sleep 1.5\nexec "{TALVERON}" "$@"\n',
     }
     for name, body in scripts.items():
@@ -615,6 +617,19 @@ class ClusterTest(Same):
         self.assertEqual(code, 2, err)
         self.assertRegex(err, rb"talveron-dask: batch 1 \(.*\): talveron exited with status 2 on .*, "
                               rb"without a diagnostic\n")
+
+    def test_a_file_is_left_as_it_was_when_no_input_was_searched(self):
+        target = os.path.join(root, "kept.txt")
+        for command in ([TALVERON, "-O", target, "missing.html"],
+                        dask_command(["-O", target, "tree/a/b"], talveron_path=os.path.join(root, "failing"))):
+            with open(target, "wb") as f:
+                f.write(b"old\n")
+            done = subprocess.run(command, cwd=root, env=dask_env(), stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=RUN_TIMEOUT)
+            self.assertEqual(done.returncode, 2, done.stderr)
+            self.assertIn(b"kept.txt: left unchanged: no input was searched\n", done.stderr)
+            with open(target, "rb") as f:
+                self.assertEqual(f.read(), b"old\n")
 
     def test_closed_standard_output_and_error(self):
         for closed, options, status, message in (
