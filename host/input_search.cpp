@@ -13,6 +13,12 @@ namespace {
 // An archive's broken records said one by one, at most; then their count.
 constexpr int kMalformedSaid = 10;
 
+// What keeping one report costs beyond the bytes it carries: its function,
+// the block that holds what it took, its place in the queue.
+constexpr std::size_t kReportCost = 160;
+
+std::size_t HeapOf(const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; }
+
 // A report is told at once in the part's turn, else kept until it comes.
 bool Direct(const Part& part) { return !part.reporter || part.reporter->Direct(); }
 bool Dropped(const Part& part) { return part.reporter && part.reporter->Dropping(); }
@@ -36,7 +42,7 @@ int OnRecords(void* context, const char* bytes, std::size_t length) {
     }
     part.reporter->Keep([entry = part.entry, kept = std::string(bytes, length)] {
         entry->run->printer->Records(entry->told, entry->names, kept.data(), kept.size());
-    }, length);
+    }, kReportCost + length);
     if (run.printer->OneRecordTellsAll()) return length > 0 ? 1 : 0;
     return run.output->Failed() ? 1 : 0;
 }
@@ -45,7 +51,7 @@ void OnRejected(void* context, int reason, int keyword, long long offset, const 
     Part& part = *static_cast<Part*>(context);
     Tell(part, [entry = part.entry, reason, keyword, offset, kept = std::string(address, length)] {
         entry->run->rejected->Rejected(entry->names, reason, keyword, offset, kept.data(), kept.size());
-    }, length + 64);
+    }, kReportCost + length);
 }
 
 void OnProgress(void* context, long long bytes) {
@@ -57,7 +63,7 @@ void OnProgress(void* context, long long bytes) {
 void OnMessage(void* context, const char* text, const char* caption) {
     Part& part = *static_cast<Part*>(context);
     Tell(part, [t = std::string(text), c = std::string(caption)] { ShowModuleMessage(t.c_str(), c.c_str()); },
-         std::strlen(text) + std::strlen(caption));
+         kReportCost + std::strlen(text) + std::strlen(caption));
 }
 
 talveron_sink SinkFor(const RunState& run, Part* part) {
@@ -103,7 +109,7 @@ void OnEnd(void* context, int entry, const talveron_result* result, const char* 
         if (input.malformed > kMalformedSaid) {
             std::string said = input.names.shown + ": " + std::to_string(input.malformed - kMalformedSaid) +
                                " more malformed WARC records";
-            Tell(part, [said] { Say(said); }, said.size());
+            Tell(part, [said] { Say(said); }, kReportCost + said.size());
         }
         return;
     }
@@ -115,7 +121,7 @@ void OnEnd(void* context, int entry, const talveron_result* result, const char* 
         Tell(part, [said, record] {
             ++record->run->attempted;
             record->run->trouble->InputFailed(said);
-        }, said.size());
+        }, KeptCost(*record) + said.size());
         return;
     }
     record->outcome = *result;
@@ -124,7 +130,7 @@ void OnEnd(void* context, int entry, const talveron_result* result, const char* 
     Tell(part, [record] {
         ++record->run->attempted;
         FinishInput(*record);
-    }, 64);
+    }, KeptCost(*record));
 }
 
 // A record of an archive that breaks the format: the first few are said;
@@ -135,7 +141,7 @@ void OnProblem(void* context, const char* text) {
     InputSearch& archive = *part.input;
     if (++archive.malformed > kMalformedSaid) return;
     std::string said = archive.names.shown + ": " + text;
-    Tell(part, [said] { Say(said); }, said.size());
+    Tell(part, [said] { Say(said); }, kReportCost + said.size());
 }
 
 void SearchWhole(Part& part) {
@@ -156,6 +162,14 @@ void SearchWhole(Part& part) {
 }
 
 }  // namespace
+
+std::size_t KeptCost(const InputSearch& search) {
+    const InputNames& names = search.names;
+    const Input& input = search.opened.input;
+    return kReportCost + sizeof search + HeapOf(names.name) + HeapOf(names.shown) + HeapOf(names.sayAs) +
+           HeapOf(names.listed) + HeapOf(names.prefix) + HeapOf(search.diagnostic) + HeapOf(search.problem) +
+           HeapOf(input.path) + HeapOf(input.name) + HeapOf(input.leaf) + HeapOf(input.refusal);
+}
 
 const std::string& NameOf(const Input& input, const Options& options) {
     return input.standardInput && options.haveLabel ? options.label : input.name;

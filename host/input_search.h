@@ -80,6 +80,10 @@ struct Part {
     talveron_result result = {TALVERON_COMPLETED, 0, 0, 0};
 };
 
+// What keeping an input's end until its turn costs, in bytes: the report
+// and the search it holds, names and all (a record's name may be long).
+std::size_t KeptCost(const InputSearch& search);
+
 // An input's name as the run names it: --label for standard input.
 const std::string& NameOf(const Input& input, const Options& options);
 

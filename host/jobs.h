@@ -54,6 +54,9 @@ public:
         std::function<bool()> admit;
         // After the job's work and its deliveries, in order.
         std::function<void()> finish;
+        // What keeping `finish` costs, when a batch keeps it behind the
+        // job's own reports.
+        std::size_t finishCost = 0;
     };
 
     // Fills in the next job; false when there are no more. Called by one

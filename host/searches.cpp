@@ -61,7 +61,7 @@ void Searches::Run(const std::function<bool(InputOpener::Opened&)>& next) {
             for (Jobs::Steps& one : *batch) {
                 one.work(reporter);
                 if (!reporter.Direct())
-                    reporter.Keep(one.finish, 64);
+                    reporter.Keep(one.finish, one.finishCost);
                 else if (!reporter.Dropping())
                     one.finish();
             }
@@ -117,6 +117,7 @@ int Searches::PartsOf(const InputSearch& search) {
 // A file of a walk, opened by the thread that searches it, so that the
 // threads open at once: it is judged there too, and searched whole.
 Jobs::Steps Searches::WalkedFileJob(std::shared_ptr<Part> part) {
+    std::size_t cost = KeptCost(*part->input);
     return {[this, part](Jobs::Reporter& reporter) {
                 InputSearch& search = *part->input;
                 run_.opener->OpenNow(search.opened);
@@ -136,7 +137,8 @@ Jobs::Steps Searches::WalkedFileJob(std::shared_ptr<Part> part) {
                 search.outcome = part->result;
                 search.bytes = part->result.bytes;
                 FinishInput(search);
-            }};
+            },
+            cost};
 }
 
 Jobs::Steps Searches::FailedInputJob(std::shared_ptr<InputOpener::Opened> opened, Verdict verdict,

@@ -1,5 +1,6 @@
 // talveron -j: whatever the threads, and whether a large file is searched
 // in parts, a run writes what -j1 writes, byte for byte, in every stream.
+#include <algorithm>
 #include <random>
 #include <sstream>
 
@@ -82,6 +83,35 @@ TEST_F(HostThreadsTest, WithStandardErrorIntoTheRecordsADiagnosticKeepsItsPlace)
     EXPECT_EQ(merged[1].compare(before, 18, "d/p115-large.html:"), 0);
     EXPECT_EQ(merged[1].find("d/p115-large.html:", at), std::string::npos);  // and none after it
     EXPECT_TRUE(merged[0] == merged[1]) << merged[0].size() << " bytes with -j1, " << merged[1].size() << " with -j3";
+}
+
+class HostMemoryTest : public HostTest {};
+
+// The reports of inputs searched ahead of their turn are kept within the
+// budget (64 MiB) by what they hold: here records whose names are 60 KB
+// long, searched while the first input (a pipe held open) waits. Charged a
+// few bytes each, they took some 300 MB.
+TEST_F(HostMemoryTest, ReportsKeptAheadOfTheirTurnStayWithinTheBudget) {
+#ifdef TALVERON_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own memory hides the run's";
+#endif
+    std::string archive;
+    const std::string body = "HTTP/1.1 200 OK\r\n\r\n<a href=\"http://x.jp/\">";
+    for (int i = 0; i < 1000; ++i)
+        archive += "WARC/1.0\r\nWARC-Type: response\r\nWARC-Target-URI: http://u.jp/" + std::to_string(i) + "/" +
+                   std::string(60000, 'u') + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                   body + "\r\n\r\n";
+    Write("long.warc", archive);
+    archive.clear();
+    archive.shrink_to_fit();
+    // The peak of the run's resident memory, read until it ends.
+    std::string peak = Shell("mkfifo fifo && (sleep 3 >fifo &) && " + Quote(TALVERON_HOST) +
+                             " -j2 -c fifo long.warc >counts.txt & pid=$!; peak=0; while kill -0 $pid 2>/dev/null; do "
+                             "v=$(awk '/VmHWM/{print $2}' /proc/$pid/status 2>/dev/null); [ -n \"$v\" ] && peak=$v; "
+                             "sleep 0.05; done; echo $peak");
+    const std::string counts = Read("counts.txt");
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), '\n'), 1001);
+    EXPECT_LT(std::stol(peak), 100L << 10) << peak << " kB";
 }
 
 }  // namespace
