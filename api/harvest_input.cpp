@@ -14,6 +14,7 @@
 
 #include "talveron.h"
 #include "api/caller_search.h"
+#include "read/decoder.h"
 #include "read/input_chain.h"
 #include "read/probe.h"
 
@@ -126,6 +127,8 @@ extern "C" int talveron_input_is_plain(int fd, int flags) {
     std::size_t length = static_cast<std::size_t>(n);
     return ReadWhole(head, length, (flags & TALVERON_DECOMPRESS) != 0) ? 0 : 1;
 }
+
+extern "C" void talveron_set_decoder_memory(unsigned long long bytes) { SetMemoryBudget(bytes); }
 
 extern "C" int talveron_name_kind(const char* name, int flags) {
     if (!name) return -1;

@@ -266,6 +266,7 @@ static int Main(int argc, char** argv) {
             break;
     }
     HideInputDiagnostics(options.noMessages);
+    if (options.decoderMemory) talveron_set_decoder_memory(options.decoderMemory);
     if (options.outTxt) return RunOutTxt(options);
     return options.listInputs ? ListInputs(options) : Harvest(options);
 }

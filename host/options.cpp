@@ -22,6 +22,25 @@ struct Parsing {
     std::string error;           // a value refused
 };
 
+// "268435456", "256M", "256MiB", "2G": a number of bytes, or of K, M, G or
+// T (powers of 1024); false when `text` is none of these.
+bool ParseSize(const std::string& text, unsigned long long& bytes) {
+    char* end = nullptr;
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+    unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+    std::string unit = end;
+    for (const char* suffix : {"iB", "B"}) {
+        std::size_t length = std::strlen(suffix);
+        if (unit.size() == length + 1 && unit.compare(1, length, suffix) == 0) unit.resize(1);
+    }
+    const std::string units = "KMGT";
+    std::size_t power = unit.empty() ? 0 : units.find(unit[0]) + 1;
+    if (unit.size() > 1 || power > units.size()) return false;
+    if (power > 0 && n > (~0ULL >> (10 * power))) return false;
+    bytes = n << (10 * power);
+    return true;
+}
+
 // How an option takes its value.
 enum class Takes {
     kNothing,
@@ -148,6 +167,19 @@ const OptionRow kOptions[] = {
              return;
          }
          p.options.threads = static_cast<int>(n);
+     }},
+    {"decoder-memory", 0, "SIZE", Takes::kValue,
+     "with -z, and for compressed bodies in web archives: the most memory\n"
+     "one stream's decoder may take (default 128M: zstd's default window,\n"
+     "twice what xz -9 needs; K, M, G as powers of 1024; 1M to 1T); a stream\n"
+     "that needs more is not searched, and said with what it needs",
+     [](P p, V v) {
+         unsigned long long bytes = 0;
+         if (!ParseSize(v, bytes) || bytes < (1ULL << 20) || bytes > (1ULL << 40)) {
+             p.error = "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '" + v + "'";
+             return;
+         }
+         p.options.decoderMemory = bytes;
      }},
     {nullptr, 0, nullptr, Takes::kNothing, "Messages and exit status:", nullptr},
     {"quiet", 'q', nullptr, Takes::kNothing, "print nothing; exit 0 at the first record (also --silent)",

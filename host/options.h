@@ -47,6 +47,7 @@ struct Options {
     bool messages = false;
     bool outTxt = false;
     int threads = 0;                    // -j: inputs searched at once; 0 for the number of cores
+    unsigned long long decoderMemory = 0;  // --decoder-memory in bytes; 0 for the library's own
 };
 
 // The most threads -j takes.

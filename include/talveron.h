@@ -186,6 +186,13 @@ int talveron_input_is_plain(int fd, int flags);
    TALVERON_PAGE or TALVERON_ARCHIVE; -1 for any other name. */
 int talveron_name_kind(const char* name, int flags);
 
+/* The most memory that decompressing one stream (a compressed input, or a
+   compressed body in a web archive) may take for its window or dictionary:
+   `bytes`, or 128 MiB when 0 (as at load). A stream that needs more is not
+   searched, and its problem says how much it needs. Set it before searches
+   begin; it holds for every search of the process. */
+void talveron_set_decoder_memory(unsigned long long bytes);
+
 /* The module's version, "1.0.0.1". */
 const char* talveron_version(void);
 

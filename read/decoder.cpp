@@ -9,6 +9,7 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -121,8 +122,11 @@ public:
         std::size_t rc = ZSTD_decompressStream(d_, &output, &input);
         used = input.pos;
         made = 0;
-        if (ZSTD_isError(rc))
-            return ZSTD_getErrorCode(rc) == ZSTD_error_frameParameter_windowTooLarge ? Step::kTooBig : Step::kBroken;
+        if (ZSTD_isError(rc)) {
+            if (ZSTD_getErrorCode(rc) != ZSTD_error_frameParameter_windowTooLarge) return Step::kBroken;
+            needed_ = Window(in, length);
+            return Step::kTooBig;
+        }
         made = output.pos;
         return rc == 0 ? Step::kEnd : Step::kMore;
     }
@@ -132,9 +136,20 @@ public:
     // given a block's worth of room, as zstd's own tool does, so that what
     // came before the damaged block stands.
     std::size_t MaxRoom() const override { return ZSTD_DStreamOutSize(); }
+    std::uint64_t MemoryNeeded() const override { return needed_; }
 
 private:
+    // The window that a frame whose header begins at `in` asks for (its
+    // Window_Descriptor: an exponent and eighths), 0 when the header does
+    // not tell it (a single segment, whose window is its content).
+    static std::uint64_t Window(const unsigned char* in, std::size_t length) {
+        if (length < 6 || !Begins(in, length, "\x28\xb5\x2f\xfd", 4) || (in[4] & 0x20)) return 0;
+        std::uint64_t base = std::uint64_t(1) << (10 + (in[5] >> 3));
+        return base + base / 8 * (in[5] & 7);
+    }
+
     ZSTD_DStream* d_;
+    std::uint64_t needed_ = 0;
 };
 
 class Bzip2 final : public Decoder {
@@ -176,7 +191,9 @@ class Xz final : public Decoder {
 public:
     Xz() : Decoder("xz") {}
     ~Xz() override { lzma_end(&x_); }
-    bool Begin() { return lzma_stream_decoder(&x_, kMemoryBudget, 0) == LZMA_OK; }
+    bool Begin() { return lzma_stream_decoder(&x_, MemoryBudget(), 0) == LZMA_OK; }
+    // After LZMA_MEMLIMIT_ERROR, what the stream's dictionary needs.
+    std::uint64_t MemoryNeeded() const override { return lzma_memusage(&x_); }
 
     Step Decode(const unsigned char* in, std::size_t length, std::size_t& used, unsigned char* out, std::size_t room,
                 std::size_t& made) override {
@@ -237,7 +254,7 @@ std::unique_ptr<Decoder> NewZstdDecoder() {
     ZSTD_DStream* d = ZSTD_createDStream();
     if (!d) return nullptr;
     int windowLog = 0;
-    while ((std::uint64_t(1) << (windowLog + 1)) <= kMemoryBudget) ++windowLog;
+    while (windowLog < 31 && (std::uint64_t(1) << (windowLog + 1)) <= MemoryBudget()) ++windowLog;
     ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, windowLog);
     std::unique_ptr<Decoder> decoder(new (std::nothrow) Zstd(d));
     if (!decoder) ZSTD_freeDStream(d);
@@ -262,6 +279,20 @@ std::unique_ptr<Decoder> NewBrotliDecoder() {
     std::unique_ptr<Decoder> decoder(new (std::nothrow) Brotli(b));
     if (!decoder) BrotliDecoderDestroyInstance(b);
     return decoder;
+}
+
+namespace {
+std::atomic<std::uint64_t> s_memoryBudget{kDefaultMemoryBudget};
+}  // namespace
+
+std::uint64_t MemoryBudget() { return s_memoryBudget.load(std::memory_order_relaxed); }
+void SetMemoryBudget(std::uint64_t bytes) { s_memoryBudget.store(bytes ? bytes : kDefaultMemoryBudget); }
+
+std::string Decoding::TooBig() const {
+    auto mib = [](std::uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; };
+    std::uint64_t needed = decoder_.MemoryNeeded();
+    return (needed ? "needs " + mib(needed) + " of memory, more than the " : "needs more memory than the ") +
+           mib(MemoryBudget()) + " allowed";
 }
 
 Decoding::Decoding(Decoder& decoder, ByteSource& in, std::size_t inputSize, long long offset)

@@ -11,13 +11,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "read/byte_source.h"
 
-// The most memory that a decoder may take for its window or dictionary
-// (zstd's own default; xz's strongest preset needs half of it). Data that
-// asks for more is refused.
-constexpr std::uint64_t kMemoryBudget = std::uint64_t(128) << 20;
+// The most memory that a decoder may take for its window or dictionary:
+// 128 MiB unless set (zstd's own limit; xz's strongest preset needs half of
+// it). Data that asks for more is refused, with what it needs. Set before
+// any search begins.
+constexpr std::uint64_t kDefaultMemoryBudget = std::uint64_t(128) << 20;
+std::uint64_t MemoryBudget();
+void SetMemoryBudget(std::uint64_t bytes);
 
 class Decoder {
 public:
@@ -29,7 +33,7 @@ public:
         kMore,    // it wants more input, or more room if it filled `room`
         kEnd,     // a member or frame ended (`used` and `made` count to its end)
         kBroken,  // the data is corrupt
-        kTooBig,  // the data asks for more than kMemoryBudget
+        kTooBig,  // the data asks for more than MemoryBudget()
     };
     // Decodes from `in` into `out`: `used` bytes of the `length` taken,
     // `made` of the `room` written (none when it breaks, where a library
@@ -47,6 +51,8 @@ public:
     virtual std::size_t Padding() const { return 0; }
     // The most room that one call is given.
     virtual std::size_t MaxRoom() const { return std::size_t(1) << 30; }
+    // After kTooBig: the memory the data asks for, 0 when not known.
+    virtual std::uint64_t MemoryNeeded() const { return 0; }
     // "gzip", "deflate", "zstd", "bzip2", "xz", "br".
     const char* Name() const { return name_; }
 
@@ -78,7 +84,7 @@ public:
         kCorrupt,   // the decoder broke
         kCutShort,  // the input ended inside a member or frame
         kTrailing,  // bytes behind an end that begin no member or frame
-        kTooBig,    // the data asks for more than kMemoryBudget
+        kTooBig,    // the data asks for more than MemoryBudget()
     };
 
     // `offset`: where `in` begins in the compressed input.
@@ -100,6 +106,9 @@ public:
     // it was met.
     long long Offset() const { return offset_; }
     const char* Name() const { return decoder_.Name(); }
+    // At kTooBig: what the data needs, said as "needs 2048 MiB of memory,
+    // more than the 128 MiB allowed".
+    std::string TooBig() const;
 
 private:
     Decoder& decoder_;

@@ -120,8 +120,7 @@ long HttpBody::Read(unsigned char* buffer, std::size_t size) {
     switch (decoding_->Failed()) {
         case Decoding::Fault::kCutShort: return Broken(its + "is cut short");
         case Decoding::Fault::kTrailing: return Broken(its + "has bytes behind its end");
-        case Decoding::Fault::kTooBig:
-            return Broken(its + "needs more than " + std::to_string(kMemoryBudget >> 20) + " MiB of memory");
+        case Decoding::Fault::kTooBig: return Broken(its + decoding_->TooBig());
         default: return Broken(its + "is corrupt");
     }
 }

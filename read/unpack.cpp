@@ -46,18 +46,16 @@ std::unique_ptr<Decoder> DecoderFor(Packing packing) {
 std::string Complaint(const Decoding& decoding) {
     if (decoding.Failed() == Decoding::Fault::kRead) return std::strerror(errno);
     std::string name = decoding.Name(), what;
+    std::string at = " at byte " + std::to_string(decoding.Offset()) + " of the compressed input";
     switch (decoding.Failed()) {
         case Decoding::Fault::kNone: return "";
         case Decoding::Fault::kCutShort: what = name + " data cut short"; break;
         case Decoding::Fault::kTrailing: what = "trailing garbage behind the " + name + " data"; break;
-        case Decoding::Fault::kTooBig:
-            what = name + " data needs more than " + std::to_string(kMemoryBudget >> 20) + " MiB of memory";
-            break;
+        case Decoding::Fault::kTooBig: return name + " data" + at + " " + decoding.TooBig();
         default: what = "corrupt " + name + " data"; break;
     }
-    return what + " at byte " + std::to_string(decoding.Offset()) + " of the compressed input";
+    return what + at;
 }
-
 
 // Whether a gzip member begins at `at` of the file: its header is sound and
 // the member decodes (to its end, or as far as the first MiB of it goes).

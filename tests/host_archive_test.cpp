@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/deflated.h"
+#include "tests/encoded.h"
 #include "tests/host_fixture.h"
 #include "tests/random_pages.h"
 #include "tests/warc_records.h"
@@ -227,6 +228,49 @@ TEST_F(HostArchiveTest, WgetsArchiveOfALocalSite) {
     EXPECT_EQ(run.out, site + "index.html\thttp://x.jp/i/\n" + site + "one.html\thttp://x.jp/1/\n" + site +
                            "one.html\thttps://y.jp/1/\n" + site + "two.html\thttp://x.jp/2.html\n");
     EXPECT_EQ(run.status, 0) << run.err;
+}
+
+// xz data whose block asks for a dictionary of 1 GiB: preset 6's 8 MiB
+// written as 1 GiB in its block header (whose CRC32 is made again).
+std::string XzAskingFor1GiB(const std::string& page) {
+    std::string xz = Xz(page);
+    const std::size_t header = 12, size = (static_cast<unsigned char>(xz[header]) + 1) * 4;
+    std::size_t props = xz.find(std::string("\x21\x01\x16", 3), header);  // LZMA2, one byte, 8 MiB
+    EXPECT_LT(props, header + size);
+    xz[props + 2] = 36;
+    std::uint32_t crc = lzma_crc32(reinterpret_cast<const uint8_t*>(&xz[header]), size - 4, 0);
+    for (int i = 0; i < 4; ++i) xz[header + size - 4 + i] = static_cast<char>(crc >> (8 * i));
+    return xz;
+}
+
+// A stream whose window or dictionary is larger than the decoders' budget
+// is not decoded (nor its memory taken): it is said with what it needs,
+// and --decoder-memory lets it in.
+TEST_F(HostArchiveTest, AStreamThatNeedsMoreMemoryThanAllowedIsSaidWithWhatItNeeds) {
+    const std::string page = "<a href=\"http://m.jp/\">";
+    Write("x.html.xz", XzAskingFor1GiB(page));
+    Shell("printf '%s' '" + page + "' | zstd -q --long=31 >z.html.zst");
+    Write("a.warc", Record("response", "http://w.jp/", Response("Content-Encoding: zstd\r\n", Read("z.html.zst"))));
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"-z", "x.html.xz"},
+         "x.html.xz: xz data at byte 24 of the compressed input needs 1025 MiB of memory, more than the 128 MiB allowed"},
+        {{"-z", "--decoder-memory=1G", "z.html.zst"},
+         "z.html.zst: zstd data at byte 0 of the compressed input needs 2048 MiB of memory, more than the 1024 MiB "
+         "allowed"},
+        {{"a.warc"}, "a.warc: http://w.jp/: its zstd content needs 2048 MiB of memory, more than the 128 MiB allowed"},
+    };
+    for (const auto& c : cases) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.status, 2) << c.says;
+        EXPECT_EQ(run.err, std::string("talveron: ") + c.says + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+    HostRun run = Host({"-z", "-h", "--decoder-memory=2G", "x.html.xz", "z.html.zst", "a.warc"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "http://m.jp/\nhttp://m.jp/\nhttp://m.jp/\n");
 }
 
 TEST_F(HostArchiveTest, QuietStopsAtTheFirstRecordFound) {

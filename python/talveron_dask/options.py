@@ -131,6 +131,9 @@ OPTIONS = [
     Row("z", "search-zip", kind=BOTH, help=(
         "decompress inputs compressed with gzip, zstd, bzip2 or xz, and walk the\n"
         "page kinds and .warc with .gz, .zst, .bz2 or .xz after them as well")),
+    Row(None, "decoder-memory", "SIZE", kind=BOTH, help=(
+        "the most memory one stream's decoder may take in each batch's\n"
+        "talveron (default 128M; K, M, G as powers of 1024; 1M to 1T)")),
     Row("r", "recursive", kind=WALK, help="accepted as grep's: directories are always walked"),
     Row("R", "dereference-recursive", kind=WALK, help="also follow links met inside a walk"),
     Row(None, "include", "GLOB", kind=WALK, help=(
