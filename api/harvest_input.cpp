@@ -64,6 +64,7 @@ talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, c
             problem = archive.BodyProblem();
             if (problem.empty()) record.status = TALVERON_COMPLETED;
         }
+        if (problem.empty()) problem = archive.BlockProblem();
         End(sink, TALVERON_RECORD, record, problem);
         if (record.status == TALVERON_OUT_OF_MEMORY) {
             outcome.status = TALVERON_OUT_OF_MEMORY;

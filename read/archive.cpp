@@ -19,11 +19,20 @@ ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
             case WarcReader::Next::kRecord:
                 break;
         }
+        if (record.type == "continuation" && (record.origin.empty() || record.origin != reader_.LastSegmented())) {
+            problem = "WARC continuation record at byte " + std::to_string(record.offset) +
+                      (decompressed_ ? " of the decompressed archive" : "") +
+                      ": its first segment is not in this archive";
+            return Next::kMalformed;
+        }
         bool response = record.type == "response";
         if (!response && record.type != "resource") continue;
         name_ = record.target;
         body_.reset(new HttpBody(reader_));
-        if (!body_->Begin(response, problem)) return Next::kNotSearched;
+        if (!body_->Begin(response, problem)) {
+            if (!reader_.BlockProblem().empty()) problem = reader_.BlockProblem();  // the cause
+            return Next::kNotSearched;
+        }
         return Next::kRecord;
     }
 }

@@ -34,6 +34,9 @@ public:
     // BodyProblem() says how; else the archive could not be read.
     ByteSource& Body() { return *body_; }
     const std::string& BodyProblem() const { return body_->Problem(); }
+    // After the body's end: what was missing from the record's block (a
+    // segment that never came), else "".
+    const std::string& BlockProblem() const { return reader_.BlockProblem(); }
     int Errno() const { return reader_.Errno(); }
 
 private:

@@ -43,11 +43,13 @@ WarcReader::WarcReader(ByteSource& in) : in_(in), buffer_(new unsigned char[kBuf
 bool WarcReader::Fill(std::size_t want) {
     while (end_ - start_ < want) {
         if (ended_ || failed_) return false;
-        if (start_ > 0 && (kBufferSize - end_ < want || start_ == end_)) {
-            std::memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
-            bufferOffset_ += static_cast<long long>(start_);
-            end_ -= start_;
-            start_ = 0;
+        std::size_t from = std::min(start_, pinned_);  // bytes before start_ that must stay
+        if (from > 0 && (kBufferSize - end_ < want || start_ == end_)) {
+            std::memmove(buffer_.get(), buffer_.get() + from, end_ - from);
+            bufferOffset_ += static_cast<long long>(from);
+            end_ -= from;
+            start_ -= from;
+            if (pinned_ != kNotPinned) pinned_ -= from;
         }
         long n = in_.Read(buffer_.get() + end_, kBufferSize - end_);
         if (n < 0) {
@@ -64,7 +66,9 @@ bool WarcReader::Fill(std::size_t want) {
 
 const unsigned char* WarcReader::Peek(std::size_t& available, std::size_t want) {
     available = 0;
-    if (!inRecord_ || blockLeft_ == 0) return nullptr;
+    if (!inRecord_) return nullptr;
+    while (!segmentsOf_.empty() && blockLeft_ < static_cast<long long>(std::min(want, kHeaderMax))) NextSegment();
+    if (blockLeft_ == 0) return nullptr;
     want = static_cast<std::size_t>(std::min<long long>({static_cast<long long>(want), blockLeft_,
                                                           static_cast<long long>(kBufferSize)}));
     Fill(want);
@@ -89,28 +93,72 @@ WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem
         }
         if (failed_) return Next::kFailed;
         record.offset = recordOffset_;
+        segmentsOf_.clear();  // a search that stopped early: its continuations are passed over
         if (blockLeft_ > 0) {
             problem = "cut short: " + std::to_string(recordLength_ - blockLeft_) + " of its " +
                       std::to_string(recordLength_) + " bytes";
             return Next::kMalformed;
         }
-        // The empty line (of LF line ends too, as some writers end lines).
-        std::size_t empty = Fill(2) && std::memcmp(buffer_.get() + start_, "\n\n", 2) == 0           ? 2
-                            : Fill(4) && std::memcmp(buffer_.get() + start_, "\r\n\r\n", 4) == 0 ? 4
-                                                                                               : 0;
-        if (empty == 0) {
+        if (!PassEmptyLine()) {
             if (failed_) return Next::kFailed;
             resynchronise_ = true;
             problem = "its block is not followed by an empty line";
             return Next::kMalformed;
         }
-        start_ += empty;
     }
     if (resynchronise_) {
         Next found = Resynchronise();
         if (found != Next::kRecord) return found;
     }
     return ReadHeader(record, problem);
+}
+
+// The empty line behind a block (of LF line ends too, as some writers end
+// lines).
+bool WarcReader::PassEmptyLine() {
+    std::size_t empty = Fill(2) && std::memcmp(buffer_.get() + start_, "\n\n", 2) == 0           ? 2
+                        : Fill(4) && std::memcmp(buffer_.get() + start_, "\r\n\r\n", 4) == 0 ? 4
+                                                                                           : 0;
+    start_ += empty;
+    return empty > 0;
+}
+
+// The block of a segmented record runs short of what is wanted: its next
+// segment, a continuation record, must follow. Its header is passed over
+// and what is left of this block (less than kHeaderMax bytes) is moved up
+// against its block, so that the two read as one.
+void WarcReader::NextSegment() {
+    std::string origin = std::move(segmentsOf_);
+    segmentsOf_.clear();
+    const std::size_t tail = static_cast<std::size_t>(blockLeft_);
+    Fill(tail);
+    pinned_ = start_;
+    start_ += tail;
+    WarcRecord next;
+    std::string problem;
+    std::size_t length = 0;
+    bool found = PassEmptyLine();
+    if (found) {
+        while (Fill(1) && (buffer_[start_] == '\r' || buffer_[start_] == '\n')) ++start_;
+        found = !failed_ && start_ < end_ && ParseHeader(next, problem, length) && next.type == "continuation" &&
+                next.origin == origin && next.segment == nextSegment_;
+    }
+    const std::size_t tailAt = pinned_;
+    pinned_ = kNotPinned;
+    if (!found) {
+        if (!failed_)
+            blockProblem_ = "its segment " + std::to_string(nextSegment_) +
+                            " never came (a continuation record must follow the segment before it)";
+        start_ = tailAt;  // the block ends as it stood
+        return;
+    }
+    const std::size_t blockAt = start_ + length;
+    std::memmove(buffer_.get() + blockAt - tail, buffer_.get() + tailAt, tail);
+    start_ = blockAt - tail;
+    blockLeft_ = recordLength_ = static_cast<long long>(tail) + next.length;
+    recordOffset_ = next.offset;
+    ++nextSegment_;
+    if (next.totalLength < 0) segmentsOf_ = origin;  // more to come
 }
 
 // Passes over bytes up to the next line that begins "WARC/".
@@ -139,22 +187,46 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     while (Fill(1) && (buffer_[start_] == '\r' || buffer_[start_] == '\n')) ++start_;
     if (failed_) return Next::kFailed;
     if (start_ == end_) return Next::kEnd;
+    std::size_t length = 0;
+    if (!ParseHeader(record, problem, length)) {
+        if (failed_) return Next::kFailed;
+        resynchronise_ = true;
+        start_ += 1;  // the search for the next record begins behind this one's start
+        return Next::kMalformed;
+    }
+    start_ += length;
+    inRecord_ = true;
+    blockLeft_ = recordLength_ = record.length;
+    recordOffset_ = record.offset;
+    blockProblem_.clear();
+    if (record.segment == 1 && record.type != "continuation" && record.totalLength < 0) {
+        segmentsOf_ = lastSegmented_ = record.id;
+        nextSegment_ = 2;
+    }
+    if (record.target.empty() && (record.type == "response" || record.type == "resource")) {
+        // Framed as it should be, but nameless: passed over by its length.
+        problem = "it has no WARC-Target-URI";
+        return Next::kMalformed;
+    }
+    return Next::kRecord;
+}
+
+// The header of the record at start_, read without moving past it; false
+// (`problem` says why) when it breaks the rules. `length`: the header's.
+bool WarcReader::ParseHeader(WarcRecord& record, std::string& problem, std::size_t& length) {
     record = WarcRecord();
     record.offset = Offset();
     // The whole header at hand: up to the empty line behind it.
-    std::size_t length = 0;
+    length = 0;
     for (;;) {
         // Looked for in the first kHeaderMax bytes only, however many are
         // at hand: the same archive read in other pieces reads alike.
         std::size_t have = std::min(end_ - start_, kHeaderMax);
         if ((length = HeaderBlockEnd(buffer_.get() + start_, have)) > 0) break;
         if (have >= kHeaderMax || !Fill(have + 1)) {
-            if (failed_) return Next::kFailed;
-            resynchronise_ = true;
-            start_ += 1;  // the search for the next record begins behind this one's start
             problem = have >= kHeaderMax ? "its header is longer than " + std::to_string(kHeaderMax) + " bytes"
                                          : "its header is cut short";
-            return Next::kMalformed;
+            return false;
         }
     }
 
@@ -164,10 +236,18 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     std::string version = FieldValue(begin, lineEnd);
     bool haveLength = false, badLength = false;
     std::string* last = nullptr;  // the field a folded line continues
+    auto number = [](const std::string& value, long long& n) {
+        if (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        n = std::stoll(value);
+        return true;
+    };
     for (const char* line = lineEnd + 1; line < end;) {
         const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
         if (line[0] == ' ' || line[0] == '\t') {
-            if (last) *last += " " + FieldValue(line, stop);
+            // A folded line goes on the field before, joined by one space.
+            std::string more = FieldValue(line, stop);
+            if (last && !more.empty()) *last += (last->empty() ? "" : " ") + more;
         } else if (const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)))) {
             std::string name(line, colon), value = FieldValue(colon + 1, stop);
             last = nullptr;
@@ -179,9 +259,17 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
                 last = &record.target;
             } else if (strcasecmp(name.c_str(), "Content-Length") == 0) {
                 haveLength = true;
-                badLength = value.empty() || value.size() > 18 ||
-                            value.find_first_not_of("0123456789") != std::string::npos;
-                if (!badLength) record.length = std::stoll(value);
+                badLength = !number(value, record.length);
+            } else if (strcasecmp(name.c_str(), "WARC-Record-ID") == 0) {
+                record.id = value;
+                last = &record.id;
+            } else if (strcasecmp(name.c_str(), "WARC-Segment-Origin-ID") == 0) {
+                record.origin = value;
+                last = &record.origin;
+            } else if (strcasecmp(name.c_str(), "WARC-Segment-Number") == 0) {
+                if (!number(value, record.segment)) record.segment = -1;
+            } else if (strcasecmp(name.c_str(), "WARC-Segment-Total-Length") == 0) {
+                if (!number(value, record.totalLength)) record.totalLength = -1;
             }
         }
         line = stop + 1;
@@ -197,19 +285,5 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
         problem = haveLength ? "its Content-Length is not a number" : "it has no Content-Length";
     else if (record.type.empty())
         problem = "it has no WARC-Type";
-    if (!problem.empty()) {
-        resynchronise_ = true;
-        start_ += 1;
-        return Next::kMalformed;
-    }
-    start_ += length;
-    inRecord_ = true;
-    blockLeft_ = recordLength_ = record.length;
-    recordOffset_ = record.offset;
-    if (record.target.empty() && (record.type == "response" || record.type == "resource")) {
-        // Framed as it should be, but nameless: passed over by its length.
-        problem = "it has no WARC-Target-URI";
-        return Next::kMalformed;
-    }
-    return Next::kRecord;
+    return problem.empty();
 }

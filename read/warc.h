@@ -1,4 +1,4 @@
-// Web archives (WARC/1.0 and WARC/1.1): the records of an archive one after
+// Web archives (WARC/0.18 to 1.2): the records of an archive one after
 // the other, each a header block and a block of Content-Length bytes, then
 // an empty line. A record that breaks these rules is told and passed over:
 // reading goes on at the next line that begins a record.
@@ -26,6 +26,11 @@ struct WarcRecord {
     std::string type;      // WARC-Type
     std::string target;    // WARC-Target-URI, angle brackets removed
     long long length = 0;  // Content-Length
+    // Segmentation: its WARC-Record-ID; WARC-Segment-Number (0 when none);
+    // of a continuation, WARC-Segment-Origin-ID; of the last segment,
+    // WARC-Segment-Total-Length (else -1).
+    std::string id, origin;
+    long long segment = 0, totalLength = -1;
 };
 
 class WarcReader {
@@ -44,10 +49,17 @@ public:
 
     // The bytes of the record's block, as they come: Peek gives those at
     // hand (at least `want` of them where the block has that many; none at
-    // its end or after a failed read), Consume passes over them.
+    // its end or after a failed read), Consume passes over them. The block
+    // of a record cut in segments (WARC-Segment-Number 1) goes on into the
+    // blocks of its continuation records when each follows the segment
+    // before; else it ends, and BlockProblem() names the segment missing.
     const unsigned char* Peek(std::size_t& available, std::size_t want = 1);
     void Consume(std::size_t count);
     bool Failed() const { return failed_; }
+    const std::string& BlockProblem() const { return blockProblem_; }
+    // The WARC-Record-ID of the last record read whose segments followed it:
+    // its continuations met later are passed over.
+    const std::string& LastSegmented() const { return lastSegmented_; }
     int Errno() const { return errno_; }
 
     // The most that the header of a record (and of its HTTP response) may hold.
@@ -57,6 +69,9 @@ private:
     bool Fill(std::size_t want);
     Next Resynchronise();
     Next ReadHeader(WarcRecord& record, std::string& problem);
+    bool ParseHeader(WarcRecord& record, std::string& problem, std::size_t& length);
+    bool PassEmptyLine();
+    void NextSegment();
     long long Offset() const { return bufferOffset_ + static_cast<long long>(start_); }
 
     ByteSource& in_;
@@ -71,6 +86,12 @@ private:
     long long blockLeft_ = 0;
     long long recordOffset_ = 0;  // of the record read
     long long recordLength_ = 0;
+    std::string segmentsOf_;      // the record whose next segment ends this block
+    std::string lastSegmented_;
+    long long nextSegment_ = 0;
+    static constexpr std::size_t kNotPinned = static_cast<std::size_t>(-1);
+    std::size_t pinned_ = kNotPinned;  // while a segment is joined: the first byte Fill keeps
+    std::string blockProblem_;
 };
 
 #endif

@@ -33,7 +33,7 @@ std::string Entries(const std::string& archive, std::size_t piece, bool decompre
         unsigned char buffer[7];
         for (long n; (n = reader.Body().Read(buffer, sizeof buffer)) > 0;)
             out.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
-        out += reader.BodyProblem() + "\n";
+        out += reader.BodyProblem() + reader.BlockProblem() + "\n";
     }
 }
 
@@ -57,6 +57,54 @@ TEST(ArchiveReader, YieldsThePagesOfResponsesAndResourcesByName) {
                                  "page http://e.jp/: " + page + "\n";
     for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{64}, archive.size()})
         EXPECT_EQ(Entries(archive, piece), expected) << "in pieces of " << piece;
+}
+
+// A record cut in segments, WARC/1.1 style: the first segment carries the
+// record's type and name, each continuation its origin and number, the
+// last the total length.
+std::string Segment(const std::string& type, int number, const std::string& block, bool last,
+                    const std::string& origin = "<urn:uuid:1>") {
+    std::string fields = number == 1 ? "WARC-Type: " + type + "\r\nWARC-Target-URI: <http://s.jp/>\r\nWARC-Record-ID: " + origin
+                                     : "WARC-Type: continuation\r\nWARC-Record-ID: <urn:uuid:" + std::to_string(number) +
+                                           "x>\r\nWARC-Segment-Origin-ID: " + origin;
+    return "WARC/1.1\r\n" + fields + "\r\nWARC-Segment-Number: " + std::to_string(number) + "\r\n" +
+           (last ? "WARC-Segment-Total-Length: 999\r\n" : "") + "Content-Length: " + std::to_string(block.size()) +
+           "\r\n\r\n" + block + "\r\n\r\n";
+}
+
+TEST(ArchiveReader, ARecordInSegmentsIsReadWholeAndASegmentThatNeverCameIsSaid) {
+    const std::string page = Response("Transfer-Encoding: chunked\r\n", Chunked("<a href=\"http://a.jp\"> <a href=\"http://b.jp\">", 7));
+    const std::string whole = "page http://s.jp/: <a href=\"http://a.jp\"> <a href=\"http://b.jp\">\n";
+    const std::string other = Record("response", "http://o.jp/", Response("", "o"));
+    const std::string plain = Response("", "<a href=\"http://a.jp\"> <a href=\"http://b.jp\">");
+    const std::string never = "its segment 3 never came (a continuation record must follow the segment before it)";
+    const struct {
+        std::string archive, expected;
+    } cases[] = {
+        {Segment("response", 1, page.substr(0, 30), false) + Segment("", 2, page.substr(30, 9), false) +
+             Segment("", 3, page.substr(39), true) + other,
+         whole + "page http://o.jp/: o\n"},
+        // Segment 3 never comes: the page as far as it goes, and why it
+        // stops; or, when the HTTP header is not whole, only why.
+        {Segment("response", 1, plain.substr(0, 50), false) + Segment("", 2, plain.substr(50, 7), false) + other,
+         "page http://s.jp/: " + plain.substr(plain.find("<a"), 57 - plain.find("<a")) + never + "\npage http://o.jp/: o\n"},
+        {Segment("response", 1, page.substr(0, 30), false) + Segment("", 2, page.substr(30, 9), false) + other,
+         "not searched http://s.jp/: " + never + "\npage http://o.jp/: o\n"},
+        // A continuation whose first segment is not here.
+        {other + Segment("", 2, "x", true, "<urn:uuid:9>"),
+         "page http://o.jp/: o\nmalformed: WARC continuation record at byte " + std::to_string(other.size()) +
+             ": its first segment is not in this archive\n"},
+    };
+    for (const auto& c : cases)
+        for (std::size_t piece : {std::size_t{1}, std::size_t{5}, c.archive.size()})
+            EXPECT_EQ(Entries(c.archive, piece), c.expected) << "in pieces of " << piece;
+}
+
+TEST(ArchiveReader, AFoldedFieldIsUnfoldedAndTrimmed) {
+    const std::string block = Response("", "f");
+    const std::string archive = "WARC/1.0\r\nWARC-Type:\r\n response\r\nWARC-Target-URI:\r\n\t<http://f.jp/a\r\n b>  \r\n"
+                                "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
+    EXPECT_EQ(Entries(archive, archive.size()), "page http://f.jp/a b: f\n");
 }
 
 TEST(ArchiveReader, SaysWhereInADecompressedArchiveARecordBreaks) {
