@@ -1,6 +1,7 @@
 #include "read/archive.h"
 
-ArchiveReader::ArchiveReader(ByteSource& in, bool decompressed) : reader_(in), decompressed_(decompressed) {}
+ArchiveReader::ArchiveReader(ByteSource& in, bool decompressed, long long size)
+    : reader_(in, size), decompressed_(decompressed) {}
 
 ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
     for (;;) {

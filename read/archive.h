@@ -15,7 +15,8 @@
 class ArchiveReader {
 public:
     // `decompressed`: `in` is a decompressor's output (said with offsets).
-    ArchiveReader(ByteSource& in, bool decompressed);
+    // `size`: the archive's length when known (a regular file), else -1.
+    ArchiveReader(ByteSource& in, bool decompressed, long long size = -1);
 
     enum class Next {
         kRecord,      // Name() and Body() are the next record's

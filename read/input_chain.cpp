@@ -83,7 +83,7 @@ bool InputChain::Open() {
         bytes = unpacked_.get();
     }
     if (BeginsArchive(start->Head(), start->HeadLength()))
-        archive_.reset(new ArchiveReader(*bytes, Decompressed()));
+        archive_.reset(new ArchiveReader(*bytes, Decompressed(), !Decompressed() && size_ > 0 ? size_ : -1));
     else
         page_ = bytes;
     return true;

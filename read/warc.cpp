@@ -36,7 +36,7 @@ std::string FieldValue(const char* begin, const char* end) {
     return std::string(begin, end);
 }
 
-WarcReader::WarcReader(ByteSource& in) : in_(in), buffer_(new unsigned char[kBufferSize]) {}
+WarcReader::WarcReader(ByteSource& in, long long size) : in_(in), size_(size), buffer_(new unsigned char[kBufferSize]) {}
 
 // At least `want` bytes at hand (want <= kBufferSize); false when the
 // archive has fewer.
@@ -96,7 +96,7 @@ WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem
         segmentsOf_.clear();  // a search that stopped early: its continuations are passed over
         if (blockLeft_ > 0) {
             problem = "cut short: " + std::to_string(recordLength_ - blockLeft_) + " of its " +
-                      std::to_string(recordLength_) + " bytes";
+                      std::to_string(recordLength_) + " bytes (any records behind its header were read as its block)";
             return Next::kMalformed;
         }
         if (!PassEmptyLine()) {
@@ -188,7 +188,16 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     if (failed_) return Next::kFailed;
     if (start_ == end_) return Next::kEnd;
     std::size_t length = 0;
-    if (!ParseHeader(record, problem, length)) {
+    bool read = ParseHeader(record, problem, length);
+    long long left = size_ - (Offset() + static_cast<long long>(length));
+    if (read && size_ >= 0 && record.length > left) {
+        // A length past the archive's end would take the records behind
+        // the header in as its block: they are read as records instead.
+        problem = "its Content-Length " + std::to_string(record.length) + " runs past the end of the archive (" +
+                  std::to_string(left) + " bytes are left behind its header)";
+        read = false;
+    }
+    if (!read) {
         if (failed_) return Next::kFailed;
         resynchronise_ = true;
         start_ += 1;  // the search for the next record begins behind this one's start

@@ -35,7 +35,9 @@ struct WarcRecord {
 
 class WarcReader {
 public:
-    explicit WarcReader(ByteSource& in);
+    // `size`: the archive's length in bytes when known (a regular file read
+    // as it stands), else -1.
+    explicit WarcReader(ByteSource& in, long long size = -1);
 
 
     enum class Next {
@@ -75,6 +77,7 @@ private:
     long long Offset() const { return bufferOffset_ + static_cast<long long>(start_); }
 
     ByteSource& in_;
+    long long size_;
     static constexpr std::size_t kBufferSize = 256 * 1024;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t start_ = 0, end_ = 0;

@@ -12,9 +12,9 @@
 namespace {
 
 // Each entry as a line: its kind, its name and its page or its problem.
-std::string Entries(const std::string& archive, std::size_t piece, bool decompressed = false) {
+std::string Entries(const std::string& archive, std::size_t piece, bool decompressed = false, long long size = -1) {
     MemorySource source(archive, piece);
-    ArchiveReader reader(source, decompressed);
+    ArchiveReader reader(source, decompressed, size);
     std::string out;
     for (;;) {
         std::string problem;
@@ -111,7 +111,28 @@ TEST(ArchiveReader, SaysWhereInADecompressedArchiveARecordBreaks) {
     std::string archive = Record("resource", "http://a.jp/", "x");
     std::string cut = archive.substr(0, archive.size() - 5);  // its block missing
     EXPECT_EQ(Entries(cut, 100, true), "page http://a.jp/: \nmalformed: malformed WARC record at byte 0 of the "
-                                       "decompressed archive: cut short: 0 of its 1 bytes\n");
+                                       "decompressed archive: cut short: 0 of its 1 bytes (any records behind its "
+                                       "header were read as its block)\n");
+}
+
+// A Content-Length past the end: in an archive of known size, the records
+// behind its header are read as records; from a stream, as its block, and
+// said so.
+TEST(ArchiveReader, ALengthPastTheEndTakesNoRecordsInWhenTheSizeIsKnown) {
+    const std::string a = Record("resource", "http://a.jp/", "a"), c = Record("resource", "http://c.jp/", "c");
+    std::string huge = Record("resource", "http://b.jp/", "b");
+    huge.replace(huge.find("Content-Length: 1"), 17, "Content-Length: 999999999999");
+    const std::string archive = a + huge + c;
+    const std::size_t left = c.size() + 5;  // "b\r\n\r\n" and c behind the header
+    EXPECT_EQ(Entries(archive, 7, false, static_cast<long long>(archive.size())),
+              "page http://a.jp/: a\nmalformed: malformed WARC record at byte " + std::to_string(a.size()) +
+                  ": its Content-Length 999999999999 runs past the end of the archive (" + std::to_string(left) +
+                  " bytes are left behind its header)\npage http://c.jp/: c\n");
+    EXPECT_EQ(Entries(archive, 7), "page http://a.jp/: a\npage http://b.jp/: b\r\n\r\n" + c +
+                                       "\nmalformed: malformed WARC record at byte " + std::to_string(a.size()) +
+                                       ": cut short: " + std::to_string(left) +
+                                       " of its 999999999999 bytes (any records behind its header were read as its "
+                                       "block)\n");
 }
 
 TEST(ArchiveReader, AResourceIsItsBlockAsItStandsThoughItReadsLikeAResponse) {
