@@ -49,6 +49,10 @@ talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, c
             if (sink.problem) sink.problem(sink.search.context, problem.c_str());
             continue;
         }
+        if (next == ArchiveReader::Next::kPassedOver) {
+            if (sink.passed) sink.passed(sink.search.context, archive.Type().c_str());
+            continue;
+        }
         if (!Begin(sink, TALVERON_RECORD, archive.Name().c_str())) {
             outcome.status = TALVERON_STOPPED;
             break;

@@ -41,6 +41,10 @@ std::string ReadArchive(const uint8_t* data, std::size_t size, std::size_t piece
             out += problem + "\n";
             continue;
         }
+        if (next == ArchiveReader::Next::kPassedOver) {
+            out += "passed over " + reader.Type() + "\n";
+            continue;
+        }
         out += "record " + reader.Name() + "\n";
         if (next == ArchiveReader::Next::kNotSearched) {
             out += problem + "\n";

@@ -144,6 +144,13 @@ void OnProblem(void* context, const char* text) {
     Tell(part, [said] { Say(said); }, kReportCost + said.size());
 }
 
+// A record passed over for its type: counted for --stats, in its turn.
+void OnPassed(void* context, const char* type) {
+    Part& part = *static_cast<Part*>(context);
+    RunCounts* counts = part.input->run->counts;
+    Tell(part, [counts, kept = std::string(type)] { counts->PassedOver(kept); }, kReportCost + std::strlen(type));
+}
+
 void SearchWhole(Part& part) {
     InputSearch& input = *part.input;
     const RunState& run = *input.run;
@@ -156,7 +163,7 @@ void SearchWhole(Part& part) {
         off_t at = opened.input.standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
         if (at >= 0 && at <= opened.st.st_size) size = opened.st.st_size - at;
     }
-    talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem};
+    talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem, OnPassed};
     talveron_harvest_input(fd, size, input.names.name.c_str(), options.searchZip ? TALVERON_DECOMPRESS : 0,
                            options.keywordLine.c_str(), &sink, &part.result);
 }

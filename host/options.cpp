@@ -193,7 +193,8 @@ const OptionRow kOptions[] = {
      "one JSON object on one line: inputs_searched, inputs_failed, bytes,\n"
      "records_written, excluded_by_keyword (a list of {slot, keyword, count}\n"
      "for the keywords given), dropped_too_long, dropped_unfinished,\n"
-     "elapsed_seconds",
+     "records_passed_over (a list of {type, count}: web archives' records not\n"
+     "searched, by WARC-Type), elapsed_seconds",
      [](P p, V v) {
          p.options.stats = true;
          p.options.statsJson = v == "json";

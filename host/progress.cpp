@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "messages.h"
@@ -70,6 +71,8 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     }
     line("dropped as too long    ", Grouped(counts.tooLong));
     line("dropped as unfinished  ", Grouped(counts.unfinished));
+    for (const auto& type : counts.passedOver)
+        Say("records passed over    " + Grouped(type.second) + " (" + type.first + ")");
     char figure[64];
     std::snprintf(figure, sizeof figure, "%.3f s", seconds);
     line("elapsed                ", figure);
@@ -109,6 +112,13 @@ std::string JsonSeconds(double seconds) {
 
 }  // namespace
 
+void RunCounts::PassedOver(const std::string& type) {
+    std::string shown;  // as --rejected shows keywords: a hostile type stays one short line
+    AppendEscaped(shown, type.data(), std::min<std::size_t>(type.size(), 64));
+    if (passedOver.size() >= kPassedTypes && !passedOver.count(shown)) shown = "other";
+    ++passedOver[shown];
+}
+
 std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {
     auto number = [](const char* key, long long n) { return std::string("\"") + key + "\":" + std::to_string(n); };
     std::string excluded;
@@ -119,10 +129,15 @@ std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>&
         excluded += std::string(excluded.empty() ? "" : ",") + "{" + number("slot", static_cast<long long>(slot) + 1) +
                     ",\"keyword\":" + JsonString(word) + "," + number("count", counts.excluded[slot]) + "}";
     }
+    std::string passed;
+    for (const auto& type : counts.passedOver)
+        passed += std::string(passed.empty() ? "" : ",") + "{\"type\":" + JsonString(type.first) + "," +
+                  number("count", type.second) + "}";
     return "{" + number("inputs_searched", counts.searched) + "," + number("inputs_failed", counts.failed) + "," +
            number("bytes", counts.bytes) + "," + number("records_written", counts.records) +
            ",\"excluded_by_keyword\":[" + excluded + "]," + number("dropped_too_long", counts.tooLong) + "," +
-           number("dropped_unfinished", counts.unfinished) + ",\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
+           number("dropped_unfinished", counts.unfinished) + ",\"records_passed_over\":[" + passed +
+           "],\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
 }
 
 void PrintSummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {

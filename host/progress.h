@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <map>
+#include <string>
+
 #include "talveron.h"
 
 struct RunCounts {
@@ -14,6 +17,11 @@ struct RunCounts {
     long long records = 0;
     long long excluded[TALVERON_KEYWORD_SLOTS] = {};  // by keyword slot
     long long tooLong = 0, unfinished = 0;
+    // Records of web archives passed over, by WARC-Type (the first
+    // kPassedTypes types met; the rest as "other").
+    static constexpr std::size_t kPassedTypes = 16;
+    std::map<std::string, long long> passedOver;
+    void PassedOver(const std::string& type);
 };
 
 class Progress {

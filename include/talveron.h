@@ -154,6 +154,10 @@ struct talveron_input_sink {
     /* A record of an archive that breaks the format, with the byte where it
        begins; the reading goes on at the next record. May be null. */
     void (*problem)(void* context, const char* text);
+    /* A record of an archive passed over for its type (warcinfo, request,
+       metadata, revisit, or a type not known): its WARC-Type as written.
+       May be null. */
+    void (*passed)(void* context, const char* type);
 };
 
 /* Searches the input open on `fd` from where it stands, read as `flags`

@@ -27,7 +27,12 @@ ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
             return Next::kMalformed;
         }
         bool response = record.type == "response";
-        if (!response && record.type != "resource") continue;
+        if (!response && record.type != "resource") {
+            // The continuations of a record read whole were read with it.
+            if (record.type == "continuation") continue;
+            type_ = record.type;
+            return Next::kPassedOver;
+        }
         name_ = record.target;
         body_.reset(new HttpBody(reader_));
         if (!body_->Begin(response, problem)) {

@@ -22,14 +22,17 @@ public:
         kRecord,      // Name() and Body() are the next record's
         kNotSearched, // the record's page cannot be had: Name() and `problem`
         kMalformed,   // a record that breaks the format: `problem` says where
+        kPassedOver,  // a record of a type not searched: Type() tells it
         kEnd,         // the archive has ended
         kFailed,      // a read of the archive failed (Errno())
     };
-    // Moves past what is left of the record before; records of other types
-    // (warcinfo, request, metadata, revisit, ...) are passed over.
+    // Moves past what is left of the record before. Records of other types
+    // (warcinfo, request, metadata, revisit, ...; the type's case counts)
+    // come out as passed over.
     Next NextRecord(std::string& problem);
 
     const std::string& Name() const { return name_; }
+    const std::string& Type() const { return type_; }
     // The record's page: an HTTP response's body, decoded, or the block.
     // A read that fails because the body is broken sets errno EBADMSG, and
     // BodyProblem() says how; else the archive could not be read.
@@ -43,7 +46,7 @@ public:
 private:
     WarcReader reader_;
     bool decompressed_;
-    std::string name_;
+    std::string name_, type_;
     std::unique_ptr<HttpBody> body_;
 };
 

@@ -25,6 +25,7 @@ std::string Entries(const std::string& archive, std::size_t piece, bool decompre
             out += "malformed: " + problem + "\n";
             continue;
         }
+        if (next == ArchiveReader::Next::kPassedOver) continue;
         if (next == ArchiveReader::Next::kNotSearched) {
             out += "not searched " + reader.Name() + ": " + problem + "\n";
             continue;

@@ -192,13 +192,20 @@ TEST_F(HostTest, RejectedAndStatsTellWhyAnAddressIsMissing) {
 // the diagnostics.
 TEST_F(HostTest, StatsJsonIsTheLastLineOfStandardError) {
     Write("p.html", "<a href=\"http://abc.jp\"> <a href=\"http://ok.jp\"> <a href=\"http://cut");
-    HostRun run = Host({"--stats=json", "-x", "abc", "p.html", "missing.html"});
+    // Records of a web archive passed over are counted by their type as written.
+    std::string archive;
+    for (const char* type : {"warcinfo", "Response", "warcinfo"})
+        archive += std::string("WARC/1.0\r\nWARC-Type: ") + type + "\r\nContent-Length: 1\r\n\r\nx\r\n\r\n";
+    Write("a.warc", archive);
+    HostRun run = Host({"--stats=json", "-x", "abc", "p.html", "missing.html", "a.warc"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "p.html:http://ok.jp/\n");
     const std::string before = "talveron: missing.html: No such file or directory\n"
                                "{\"inputs_searched\":1,\"inputs_failed\":1,\"bytes\":68,\"records_written\":1,"
                                "\"excluded_by_keyword\":[{\"slot\":1,\"keyword\":\"abc\",\"count\":1}],"
-                               "\"dropped_too_long\":0,\"dropped_unfinished\":1,\"elapsed_seconds\":";
+                               "\"dropped_too_long\":0,\"dropped_unfinished\":1,\"records_passed_over\":["
+                               "{\"type\":\"Response\",\"count\":1},{\"type\":\"warcinfo\",\"count\":2}],"
+                               "\"elapsed_seconds\":";
     ASSERT_EQ(run.err.substr(0, before.size()), before) << run.err;
     EXPECT_TRUE(std::regex_match(run.err.substr(before.size()), std::regex("[0-9]+\\.[0-9]{3}\\}\n"))) << run.err;
 }

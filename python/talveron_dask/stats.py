@@ -13,7 +13,7 @@ _COUNTS = [("inputs_searched", "searched"), ("inputs_failed", "failed"), ("bytes
 
 def empty_summary():
     return {"searched": 0, "failed": 0, "bytes": 0, "records": 0, "too_long": 0, "unfinished": 0,
-            "excluded": {}, "elapsed": 0.0}
+            "excluded": {}, "passed": {}, "elapsed": 0.0}
 
 
 def _count(value):
@@ -43,6 +43,10 @@ def read_summary(line):
                 entry.get("slot") not in range(1, TALVERON_KEYWORD_SLOTS + 1):
             return None
         summary["excluded"][entry["slot"]] = entry["count"]
+    for entry in found.get("records_passed_over", []):
+        if not isinstance(entry, dict) or not _count(entry.get("count")) or not isinstance(entry.get("type"), str):
+            return None
+        summary["passed"][entry["type"]] = entry["count"]
     return summary
 
 
@@ -81,6 +85,8 @@ class Totals:
         s["elapsed"] += summary["elapsed"]
         for slot, count in summary["excluded"].items():
             s["excluded"][slot] = s["excluded"].get(slot, 0) + count
+        for kind, count in summary["passed"].items():
+            s["passed"][kind] = s["passed"].get(kind, 0) + count
 
     def lines(self, seconds):
         """The summary, as talveron prints its own, prefixed talveron-dask:."""
@@ -90,8 +96,9 @@ class Totals:
         for slot, word in enumerate(self.keywords[:TALVERON_KEYWORD_SLOTS], 1):
             if word:
                 rows.append((f"excluded by keyword {slot}", f"{s['excluded'].get(slot, 0):,} ({word})"))
-        rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}"),
-                 ("elapsed", f"{seconds:.3f} s"),
+        rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}")]
+        rows += [("records passed over", f"{count:,} ({kind})") for kind, count in sorted(s["passed"].items())]
+        rows += [("elapsed", f"{seconds:.3f} s"),
                  ("throughput", f"{s['bytes'] / 1e6 / seconds if seconds > 0 else 0.0:.1f} MB/s"),
                  ("workers", f"{self.workers:,}"), ("batches", f"{self.batches:,}"),
                  ("batches retried", f"{len(self.retried):,}"),
