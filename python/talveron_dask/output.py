@@ -1,9 +1,62 @@
 """The output of a run: the batches' records, written in batch order to
 standard output or to the file of --output."""
+import ctypes
+import ctypes.util
 import errno
+import fcntl
 import os
+import signal
 import stat
 import tempfile
+
+# The signals that would end the run half-way through a copy into FILE.
+_ENDING_SIGNALS = {signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM, signal.SIGPIPE, signal.SIGXFSZ,
+                   signal.SIGALRM, signal.SIGUSR1, signal.SIGUSR2}
+_FALLOC_FL_KEEP_SIZE = 1
+
+
+def _reserve(fd, size):
+    """Reserves `size` bytes for the file open on `fd` without changing its
+    length (fallocate's KEEP_SIZE, which Python does not offer). Raises
+    OSError when there is no room; a file system that cannot tell is let be."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+    libc.fallocate.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_longlong, ctypes.c_longlong]
+    if size > 0 and libc.fallocate(fd, _FALLOC_FL_KEEP_SIZE, 0, size) != 0:
+        error = ctypes.get_errno()
+        if error not in (errno.EOPNOTSUPP, errno.ENOSYS):
+            raise OSError(error, os.strerror(error))
+
+
+def copy_into(source_fd, target):
+    """Writes the file open on `source_fd` into the file `target` in place,
+    as talveron does: under an exclusive lock, its room reserved first (a
+    full disk leaves it as it was), the ending signals held until the copy
+    is whole, cut to the new length."""
+    fd = os.open(target, os.O_WRONLY | os.O_CLOEXEC)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        size = os.fstat(source_fd).st_size
+        held = signal.pthread_sigmask(signal.SIG_BLOCK, _ENDING_SIGNALS)
+        try:
+            _reserve(fd, size)
+            at = 0
+            while at < size:
+                chunk = os.pread(source_fd, min(1 << 20, size - at), at)
+                if not chunk:
+                    raise OSError(errno.EIO, os.strerror(errno.EIO))
+                view = memoryview(chunk)
+                while view:
+                    n = os.pwrite(fd, view, at)
+                    at += n
+                    view = view[n:]
+            os.ftruncate(fd, size)
+        finally:
+            os.close(fd)
+            fd = -1
+            signal.pthread_sigmask(signal.SIG_SETMASK, held)
+    finally:
+        if fd != -1:
+            os.close(fd)
 
 
 class WriteFailed(Exception):
@@ -42,6 +95,7 @@ class Output:
         self.temporary = None
         self.target = None   # the path the temporary file replaces
         self.own_fd = False  # a descriptor opened here, closed at the end
+        self.copy_back = False  # FILE is written into at the end, not replaced
         self.temporary_used = False  # FILE is replaced by a temporary file (not written directly)
         if path is None:
             self.fd = 1
@@ -68,7 +122,15 @@ class Output:
         try:
             self.fd, self.temporary = tempfile.mkstemp(prefix=f".{base}.talveron-dask-", dir=directory)
         except OSError as e:
-            raise WriteFailed(path, e.errno)
+            if st is None or e.errno not in (errno.EACCES, errno.EPERM, errno.EROFS):
+                raise WriteFailed(path, e.errno)
+            # A directory this user cannot write, around a file they can:
+            # the temporary file lies elsewhere and is copied into FILE.
+            try:
+                self.fd, self.temporary = tempfile.mkstemp(prefix=f".{base}.talveron-dask-")
+            except OSError as e:
+                raise WriteFailed(path, e.errno)
+            self.copy_back = True
         self.temporary_used = True
         if st is None:
             mask = os.umask(0)
@@ -77,13 +139,15 @@ class Output:
             return
         # The file's owner (when this process may give it) and its mode,
         # set after the owner because chown clears the set-id bits.
+        # A file whose owner could not be kept, or whose other hard links
+        # would keep the old contents, is written into at the end instead.
         if (st.st_uid, st.st_gid) != (os.geteuid(), os.getegid()):
-            for uid, gid in ((st.st_uid, st.st_gid), (-1, st.st_gid)):
-                try:
-                    os.fchown(self.fd, uid, gid)
-                    break
-                except OSError:
-                    pass
+            try:
+                os.fchown(self.fd, st.st_uid, st.st_gid)
+            except OSError:
+                self.copy_back = True
+        if st.st_nlink > 1:
+            self.copy_back = True
         os.fchmod(self.fd, stat.S_IMODE(st.st_mode))
 
     def write(self, data):
@@ -118,7 +182,13 @@ class Output:
             except OSError as e:
                 commit = False
                 raise WriteFailed(self.path, e.errno)
-            if commit:
+            if commit and self.copy_back:
+                try:
+                    with open(temporary, "rb") as written:
+                        copy_into(written.fileno(), self.target)
+                except OSError as e:
+                    raise WriteFailed(self.path, e.errno)
+            elif commit:
                 try:
                     os.rename(temporary, self.target)
                     temporary = None

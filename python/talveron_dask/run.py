@@ -258,6 +258,9 @@ class Runner:
                 text = str(e) or type(e).__name__
                 if type(e).__name__ == "KilledWorker":
                     text = "the workers running it died, time after time"
+                elif "Cancelled" in type(e).__name__ or text.strip("'\"") == future.key:
+                    # distributed says only the task's key.
+                    text = "it was lost with the scheduler"
                 self._could_not(batch, text)
                 return False
             if result["data"]:

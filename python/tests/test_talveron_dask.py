@@ -370,6 +370,30 @@ class TreeTest(Same):
             self.assertEqual(f.read(), expected[1])
         self.assertEqual(os.listdir(out_dir), ["records.txt"])
 
+    def test_an_output_file_by_talverons_rules(self):
+        # One rule in both programs: a FILE with another hard link is
+        # written into (the other link sees the new records, and nothing of
+        # a longer old FILE is left); a new FILE takes the mode the umask
+        # leaves; -O - is standard output.
+        expected = talveron("tree/a")[1]
+        out_dir = os.path.join(root, "out-rules")
+        os.makedirs(out_dir)
+        target, other = os.path.join(out_dir, "records.txt"), os.path.join(out_dir, "other.txt")
+        with open(target, "wb") as f:
+            f.write(b"o" * (len(expected) + 1000))
+        os.link(target, other)
+        self.assertEqual(talveron_dask("-O", target, "tree/a")[0], 0)
+        with open(other, "rb") as f:
+            self.assertEqual(f.read(), expected)
+        os.unlink(target)
+        os.unlink(other)
+        done = subprocess.run(dask_command(["-O", target, "tree/a"]), cwd=root, env=dask_env(), capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=RUN_TIMEOUT, preexec_fn=lambda: os.umask(0o027))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o640)
+        self.assertEqual(sorted(os.listdir(out_dir)), ["records.txt"])
+        self.assertEqual(talveron_dask("-O", "-", "tree/a")[:2], (0, expected))
+
     def test_stats_are_the_tools_summed(self):
         code, _, err = talveron_dask("--batch-bytes", BATCH, "--stats", "-x", "ads", "tree")
         self.assertEqual(code, 0, err)
@@ -600,6 +624,40 @@ class ClusterTest(Same):
         self.assertEqual((code, out), (2, b""))
         self.assertIn(b"talveron-dask: cannot reach the scheduler at tcp://127.0.0.1:1", err)
         self.assertNotIn(b"Traceback", err)
+
+    def test_a_batch_lost_with_its_scheduler_is_named_by_its_inputs(self):
+        script = os.path.join(root, "scheduler.py")
+        with open(script, "w") as f:
+            f.write("import logging, time\nfrom distributed import LocalCluster\nif __name__ == '__main__':\n"
+                    "    c = LocalCluster(n_workers=1, threads_per_worker=1, processes=True, dashboard_address=None,\n"
+                    "                     silence_logs=logging.CRITICAL)\n"
+                    "    print(c.scheduler_address, flush=True)\n    time.sleep(300)\n")
+        # A stand-in that tells when its batch has begun, then waits: the
+        # scheduler (and its worker, and the stand-in) is killed meanwhile.
+        stalled, started = os.path.join(root, "stalled"), os.path.join(root, "stalled-started")
+        with open(stalled, "w") as f:
+            f.write(f'#!/bin/sh\nfor a in "$@"; do [ "$a" = --list-inputs ] && exec "{TALVERON}" "$@"; done\n'
+                    f'touch "{started}"\nsleep 20\n')
+        os.chmod(stalled, 0o755)
+        own = subprocess.Popen([sys.executable, script], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
+        try:
+            address = own.stdout.readline().decode().strip()
+            run = subprocess.Popen(dask_command(["tree/a/b"], scheduler=False, talveron_path=stalled) +
+                                   ["--scheduler", address],
+                                   cwd=root, env=dask_env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+            deadline = time.monotonic() + RUN_TIMEOUT
+            while not os.path.exists(started) and time.monotonic() < deadline:
+                time.sleep(0.1)
+        finally:
+            os.killpg(own.pid, signal.SIGKILL)
+            own.wait()
+            own.stdout.close()
+        out, err = run.communicate(timeout=RUN_TIMEOUT)
+        self.assertEqual(run.returncode, 2, err)
+        self.assertRegex(err, rb"talveron-dask: batch 1 \(tree/a/b/\S+.*\): could not be done: it was lost with the "
+                              rb"scheduler\n")
 
     def test_a_scheduler_without_workers_fails(self):
         import logging
