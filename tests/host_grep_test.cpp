@@ -187,8 +187,20 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
     HostRun run = Host({"-Rl", "d/sub"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("d/sub/up/sub: Too many levels of symbolic links"), std::string::npos) << run.err;
-    // A file system that does not tell types gives the same walk.
-    EXPECT_EQ(Host({"-l", "d"}, Shim("SHIM_DT_UNKNOWN=1")).out, names({"d"}));
+    // A file system that does not tell types gives the same walk, filters,
+    // links followed by -R and all.
+    Shell("mkdir d/sub/linked && ln -s ../skip d/sub/dirlink");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"d"}, {"--exclude=*.x*", "--exclude-dir=skip", "d"}, {"-R", "--include=*.htm*", "d"},
+             {"-R", "--exclude=link*", "d"}, {"-R", "--exclude-dir=skip", "d"}, {"--all-files", "--exclude=[abc]*", "d"}}) {
+        std::vector<std::string> all = {"-l"};
+        all.insert(all.end(), args.begin(), args.end());
+        EXPECT_EQ(Host(all, Shim("SHIM_DT_UNKNOWN=1")).out, names(args)) << ::testing::PrintToString(args);
+    }
+    // --exclude-dir matches a directory by the name it is met by, as grep's.
+    EXPECT_EQ(names({"-R", "--exclude-dir=skip", "d"}),
+              "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/sub/dirlink/f.html\nd/sub/e.htm\nd/sub/link.html\n");
+    EXPECT_EQ(names({"-R", "--exclude-dir=dirlink", "--exclude-dir=up", "d/sub"}), "d/sub/e.htm\nd/sub/link.html\n");
     // A walk that met no page says which filter left the files out.
     run = Host({"--exclude=*", "d"});
     EXPECT_EQ(run.status, 2);

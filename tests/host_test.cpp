@@ -186,6 +186,12 @@ TEST_F(HostTest, RejectedAndStatsTellWhyAnAddressIsMissing) {
     EXPECT_NE(run.err.find("excluded by keyword 2  1 (abc)\n"), std::string::npos);
     EXPECT_NE(run.err.find("dropped as too long    1\n"), std::string::npos);
     EXPECT_NE(run.err.find("dropped as unfinished  1\n"), std::string::npos);
+    // A space or a backslash in an address dropped is escaped: one line, one
+    // address, read back without doubt.
+    Write("s.html", "<a href=\"http://a b.jp\"> <a href=\"http://c\\d.jp\">");
+    EXPECT_EQ(Host({"-x", "b", "-x", "d", "--rejected=/dev/stdout", "s.html"}).out,
+              "s.html:0: excluded by keyword 1 (b): http://a\\x20b.jp/\n"
+              "s.html:25: excluded by keyword 2 (d): http://c\\x5Cd.jp/\n");
 }
 
 // --stats=json: the object alone on the last line of standard error, after

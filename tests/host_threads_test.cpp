@@ -51,6 +51,7 @@ TEST_F(HostThreadsTest, EveryStreamAsOneThreadWritesIt) {
         {"-L", "--rejected=/dev/stdout", "d"},
         {"--messages", "-x", "t2", "--rejected=/dev/stderr", "d"},
         {"-q", "--stats", "-x", "s1", "--rejected=rejected.txt", "d"},
+        {"--stats", "d"},  // the large file's bytes, read in parts, counted once
     };
     for (const auto& args : runs) {
         std::vector<std::string> one = args, many = args;
@@ -66,6 +67,10 @@ TEST_F(HostThreadsTest, EveryStreamAsOneThreadWritesIt) {
             << what << ": standard error differs (" << got.err.size() << " bytes, not " << expected.err.size() << ")";
         EXPECT_TRUE(Read("rejected.txt") == expectedRejected) << what;
     }
+    std::string total = Shell("cat d/* | wc -c | tr -d ' \n'");
+    for (int at = static_cast<int>(total.size()) - 3; at > 0; at -= 3) total.insert(static_cast<std::size_t>(at), ",");
+    const std::string err = Host({"-j3", "--stats", "d"}).err;
+    EXPECT_NE(err.find("bytes                  " + total + "\n"), std::string::npos) << total << "\n" << err;
 }
 
 TEST_F(HostThreadsTest, WithStandardErrorIntoTheRecordsADiagnosticKeepsItsPlace) {

@@ -68,6 +68,11 @@ TEST(HostOptions, LaterOptionsWinAndValuesAreTakenAsTheyStand) {
     EXPECT_EQ(Parse({"-"}, true).options.inputs, std::vector<std::string>{"-"});
     EXPECT_EQ(Parse({"-j3", "p"}).options.threads, 3);
     EXPECT_EQ(Parse({"-j", "2", "--threads=0", "p"}).options.threads, 0);  // 0: the number of cores
+    EXPECT_EQ(Parse({"-j1024", "p"}).options.threads, 1024);  // the largest
+    EXPECT_EQ(Parse({"--decoder-memory=1M", "p"}).options.decoderMemory, 1ull << 20);
+    EXPECT_EQ(Parse({"--decoder-memory=1T", "p"}).options.decoderMemory, 1ull << 40);
+    EXPECT_EQ(Parse({"--decoder-memory=268435456", "p"}).options.decoderMemory, 256ull << 20);
+    EXPECT_EQ(Parse({"--decoder-memory=2GiB", "p"}).options.decoderMemory, 2ull << 30);
 }
 
 TEST(HostOptions, TheKeywordLineMayTakeTheModulesWholeLine) {
@@ -95,6 +100,11 @@ TEST(HostOptions, UsageErrorsNeverReadPastTheArguments) {
         {{"-jx"}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not 'x'"},
         {{"--threads=-1"}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not '-1'"},
         {{"-j", ""}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not ''"},
+        {{"-j1025"}, "-j/--threads takes a number from 0 (the number of cores) to 1024, not '1025'"},
+        {{"--decoder-memory=1048575"}, "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '1048575'"},
+        {{"--decoder-memory=1025G"}, "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '1025G'"},
+        {{"--decoder-memory=99999999999999999999T"}, "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '99999999999999999999T'"},
+        {{"--decoder-memory=-1M"}, "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '-1M'"},
         {{"--out-txt", "-c", "p"}, "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone"},
     };
     for (const auto& c : cases) {
@@ -243,6 +253,13 @@ TEST(HostNames, ShownAsTheyAreUnlessTheyWouldBreakALine) {
         {"\xff\xfe", "$'\\377\\376'"},
         {"\xc0\xaf", "$'\\300\\257'"},  // an overlong '/'
         {"\xed\xa0\x80", "$'\\355\\240\\200'"},  // a surrogate
+        // The ends of the ranges quoted: the first and last control bytes,
+        // DEL, and the printable bytes beside them.
+        {std::string("\x01 ~", 3), "$'\\001'' ~'"},
+        {"\x1f!", "$'\\037''!'"},
+        {"\x7f", "$'\\177'"},
+        {"\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},  // U+10FFFF, the last code point
+        {"\xf4\x90\x80\x80", "$'\\364\\220\\200\\200'"},
     };
     for (const auto& c : cases) EXPECT_EQ(ShownName(c.name), c.shown) << c.shown;
 }
