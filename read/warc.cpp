@@ -72,6 +72,7 @@ const unsigned char* WarcReader::Peek(std::size_t& available, std::size_t want) 
     want = static_cast<std::size_t>(std::min<long long>({static_cast<long long>(want), blockLeft_,
                                                           static_cast<long long>(kBufferSize)}));
     Fill(want);
+    if (declaredLength_ > 0) EndAtARecord();
     available = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(end_ - start_), blockLeft_));
     return available > 0 ? buffer_.get() + start_ : nullptr;
 }
@@ -79,12 +80,35 @@ const unsigned char* WarcReader::Peek(std::size_t& available, std::size_t want) 
 void WarcReader::Consume(std::size_t count) {
     start_ += count;
     blockLeft_ -= static_cast<long long>(count);
+    if (count > 0) lineStart_ = buffer_[start_ - 1] == '\n';
+}
+
+// A block whose Content-Length runs past the archive's end ends where a
+// line of the bytes at hand begins a record: that record is read as one.
+void WarcReader::EndAtARecord() {
+    Fill(std::min<std::size_t>(static_cast<std::size_t>(std::min<long long>(blockLeft_, kBufferSize)) + kVersionLength,
+                               kBufferSize));
+    std::size_t have = std::min<std::size_t>(end_ - start_, static_cast<std::size_t>(blockLeft_) + kVersionLength);
+    const unsigned char* at = buffer_.get() + start_;
+    std::size_t cut = SIZE_MAX;
+    if (lineStart_ && have >= kVersionLength && std::memcmp(at, kVersion, kVersionLength) == 0) {
+        cut = 0;
+    } else if (const void* line = memmem(at, have, "\nWARC/", kVersionLength + 1)) {
+        cut = static_cast<std::size_t>(static_cast<const unsigned char*>(line) - at) + 1;
+    }
+    if (cut == SIZE_MAX || static_cast<long long>(cut) >= blockLeft_) return;
+    blockLeft_ = static_cast<long long>(cut);
+    cutAtRecord_ = true;
 }
 
 WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem) {
     if (inRecord_) {
-        inRecord_ = false;
         // What the search left of the block, then the empty line.
+        if (declaredLength_ > 0) {
+            std::size_t n;
+            while (Peek(n, kBufferSize)) Consume(n);  // up to a record met inside it
+        }
+        inRecord_ = false;
         while (blockLeft_ > 0) {
             if (start_ == end_ && !Fill(1)) break;
             std::size_t n = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(end_ - start_), blockLeft_));
@@ -94,6 +118,19 @@ WarcReader::Next WarcReader::NextRecord(WarcRecord& record, std::string& problem
         if (failed_) return Next::kFailed;
         record.offset = recordOffset_;
         segmentsOf_.clear();  // a search that stopped early: its continuations are passed over
+        if (long long declared = declaredLength_) {
+            // Its block was taken up to the archive's end, or to a record
+            // met inside it, which is read next.
+            declaredLength_ = 0;
+            problem = "its Content-Length " + std::to_string(declared) + " runs past the end of the archive";
+            if (cutAtRecord_)
+                problem += ": its block was taken up to the record behind it";
+            else
+                problem = "cut short: " + std::to_string(recordLength_ - blockLeft_) + " of its " + std::to_string(declared) + " bytes";
+            resynchronise_ = cutAtRecord_;
+            cutAtRecord_ = false;
+            return Next::kMalformed;
+        }
         if (blockLeft_ > 0) {
             problem = "cut short: " + std::to_string(recordLength_ - blockLeft_) + " of its " +
                       std::to_string(recordLength_) + " bytes (any records behind its header were read as its block)";
@@ -188,16 +225,7 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     if (failed_) return Next::kFailed;
     if (start_ == end_) return Next::kEnd;
     std::size_t length = 0;
-    bool read = ParseHeader(record, problem, length);
-    long long left = size_ - (Offset() + static_cast<long long>(length));
-    if (read && size_ >= 0 && record.length > left) {
-        // A length past the archive's end would take the records behind
-        // the header in as its block: they are read as records instead.
-        problem = "its Content-Length " + std::to_string(record.length) + " runs past the end of the archive (" +
-                  std::to_string(left) + " bytes are left behind its header)";
-        read = false;
-    }
-    if (!read) {
+    if (!ParseHeader(record, problem, length)) {
         if (failed_) return Next::kFailed;
         resynchronise_ = true;
         start_ += 1;  // the search for the next record begins behind this one's start
@@ -208,6 +236,15 @@ WarcReader::Next WarcReader::ReadHeader(WarcRecord& record, std::string& problem
     blockLeft_ = recordLength_ = record.length;
     recordOffset_ = record.offset;
     blockProblem_.clear();
+    lineStart_ = true;
+    long long left = size_ - Offset();
+    if (size_ >= 0 && record.length > left) {
+        // A length past the archive's end would take the records behind
+        // the header in as its block: the block ends at the archive's end,
+        // or before a record met inside it.
+        declaredLength_ = record.length;
+        blockLeft_ = recordLength_ = std::max(left, 0LL);
+    }
     if (record.segment == 1 && record.type != "continuation" && record.totalLength < 0) {
         segmentsOf_ = lastSegmented_ = record.id;
         nextSegment_ = 2;

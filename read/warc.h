@@ -74,6 +74,7 @@ private:
     bool ParseHeader(WarcRecord& record, std::string& problem, std::size_t& length);
     bool PassEmptyLine();
     void NextSegment();
+    void EndAtARecord();
     long long Offset() const { return bufferOffset_ + static_cast<long long>(start_); }
 
     ByteSource& in_;
@@ -95,6 +96,9 @@ private:
     static constexpr std::size_t kNotPinned = static_cast<std::size_t>(-1);
     std::size_t pinned_ = kNotPinned;  // while a segment is joined: the first byte Fill keeps
     std::string blockProblem_;
+    long long declaredLength_ = 0;  // a Content-Length past the end: the block is what the archive holds
+    bool cutAtRecord_ = false;      // ... and it ended before a record met inside it
+    bool lineStart_ = true;         // the block's next byte begins a line
 };
 
 #endif

@@ -116,9 +116,9 @@ TEST(ArchiveReader, SaysWhereInADecompressedArchiveARecordBreaks) {
                                        "header were read as its block)\n");
 }
 
-// A Content-Length past the end: in an archive of known size, the records
-// behind its header are read as records; from a stream, as its block, and
-// said so.
+// A Content-Length past the end: in an archive of known size, the block
+// ends before the first record met in it, which is read as a record; from a
+// stream, the records are read as its block, and that is said.
 TEST(ArchiveReader, ALengthPastTheEndTakesNoRecordsInWhenTheSizeIsKnown) {
     const std::string a = Record("resource", "http://a.jp/", "a"), c = Record("resource", "http://c.jp/", "c");
     std::string huge = Record("resource", "http://b.jp/", "b");
@@ -126,9 +126,14 @@ TEST(ArchiveReader, ALengthPastTheEndTakesNoRecordsInWhenTheSizeIsKnown) {
     const std::string archive = a + huge + c;
     const std::size_t left = c.size() + 5;  // "b\r\n\r\n" and c behind the header
     EXPECT_EQ(Entries(archive, 7, false, static_cast<long long>(archive.size())),
-              "page http://a.jp/: a\nmalformed: malformed WARC record at byte " + std::to_string(a.size()) +
-                  ": its Content-Length 999999999999 runs past the end of the archive (" + std::to_string(left) +
-                  " bytes are left behind its header)\npage http://c.jp/: c\n");
+              "page http://a.jp/: a\npage http://b.jp/: b\r\n\r\n\nmalformed: malformed WARC record at byte " +
+                  std::to_string(a.size()) +
+                  ": its Content-Length 999999999999 runs past the end of the archive: its block was taken up to "
+                  "the record behind it\npage http://c.jp/: c\n");
+    // Cut inside its block, with no record behind: what there is stands.
+    EXPECT_EQ(Entries(a + huge.substr(0, huge.size() - 4), 7, false, static_cast<long long>(a.size() + huge.size() - 4)),
+              "page http://a.jp/: a\npage http://b.jp/: b\nmalformed: malformed WARC record at byte " +
+                  std::to_string(a.size()) + ": cut short: 1 of its 999999999999 bytes\n");
     EXPECT_EQ(Entries(archive, 7), "page http://a.jp/: a\npage http://b.jp/: b\r\n\r\n" + c +
                                        "\nmalformed: malformed WARC record at byte " + std::to_string(a.size()) +
                                        ": cut short: " + std::to_string(left) +
@@ -139,6 +144,36 @@ TEST(ArchiveReader, ALengthPastTheEndTakesNoRecordsInWhenTheSizeIsKnown) {
 TEST(ArchiveReader, AResourceIsItsBlockAsItStandsThoughItReadsLikeAResponse) {
     std::string block = Response("Content-Encoding: compress\r\n", "<a href=\"http://a.jp\">");
     EXPECT_EQ(Entries(Record("resource", "file:///h.txt", block), 64), "page file:///h.txt: " + block + "\n");
+}
+
+// Each header read into the same record, as a caller may keep one: blank
+// lines before a record do not move where it is said to begin, and no field
+// of one record stays with the next.
+TEST(WarcReader, EachRecordIsReadOnItsOwnWhereItBegins) {
+    auto drop = [](std::string record, const char* field) {
+        std::size_t at = record.find(field);
+        return record.erase(at, record.find('\n', at) + 1 - at);
+    };
+    const std::string named = Record("resource", "http://a.jp/", "a"), blank = "\r\n\n\r\n\n";
+    const std::string broken = "WARC/1.1\r\nWARC-Type: resource\r\n\r\n";  // no Content-Length
+    const std::string nameless = drop(Record("resource", "", "b"), "WARC-Target-URI");
+    const std::string typeless = drop(Record("", "http://c.jp/", "c"), "WARC-Type");
+    const std::string archive = named + blank + broken + nameless + blank + typeless + named;
+    const std::size_t at = named.size() + blank.size() + broken.size() + nameless.size() + blank.size();
+    const std::string expected = "0 resource http://a.jp/\n" + std::to_string(named.size() + blank.size()) +
+                                 ": it has no Content-Length\n" + std::to_string(at - nameless.size() - blank.size()) +
+                                 ": it has no WARC-Target-URI\n" + std::to_string(at) + ": it has no WARC-Type\n" +
+                                 std::to_string(at + typeless.size()) + " resource http://a.jp/\n";
+    for (std::size_t piece : {std::size_t{1}, std::size_t{5}, archive.size()}) {
+        MemorySource source(archive, piece);
+        WarcReader reader(source);
+        WarcRecord record;
+        std::string out, problem;
+        for (WarcReader::Next next; (next = reader.NextRecord(record, problem)) != WarcReader::Next::kEnd; problem.clear())
+            out += std::to_string(record.offset) +
+                   (next == WarcReader::Next::kRecord ? " " + record.type + " " + record.target : ": " + problem) + "\n";
+        EXPECT_EQ(out, expected) << "in pieces of " << piece;
+    }
 }
 
 }  // namespace

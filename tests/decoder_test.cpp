@@ -52,9 +52,12 @@ TEST(Decoders, WholeMembersAndCutsAtAnyPieceAndRoomSize) {
                 ASSERT_EQ(got.bytes, kPage) << f.name << " " << piece << " " << room;
                 ASSERT_EQ(std::to_string(got.offset) + (got.fault == Fault::kNone ? "" : " fault"), size) << f.name;
             }
-        Decoded two = Decode(f, packed + f.encode(kOther));
-        EXPECT_EQ(two.bytes, f.members ? kPage + kOther : kPage) << f.name;
-        EXPECT_EQ(two.fault, f.members ? Fault::kNone : Fault::kTrailing) << f.name;
+        // Three back to back, the magic of each behind the first met a piece at a time.
+        for (std::size_t piece : {1, 3, 1 << 20}) {
+            Decoded three = Decode(f, packed + f.encode(kOther) + packed, piece);
+            EXPECT_EQ(three.bytes, f.members ? kPage + kOther + kPage : kPage) << f.name << " " << piece;
+            EXPECT_EQ(three.fault, f.members ? Fault::kNone : Fault::kTrailing) << f.name << " " << piece;
+        }
         for (std::size_t cut : {std::size_t(1), packed.size() / 2, packed.size() - 1}) {
             Decoded got = Decode(f, packed.substr(0, cut), 5);
             EXPECT_EQ(got.fault, Fault::kCutShort) << f.name << " " << cut;

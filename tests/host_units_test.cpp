@@ -150,11 +150,22 @@ TEST(HostSummary, JsonOfTheCounts) {
     counts.excluded[2] = 6;
     counts.tooLong = 7;
     counts.unfinished = 8;
+    // Types passed over: escaped, the first 16 by name, the rest as "other".
+    std::string passed = "{\"type\":\"a\\\"\\\\x01\",\"count\":2},{\"type\":\"other\",\"count\":2}";
+    counts.PassedOver("a\"\x01");
+    for (int i = 0; i < 16; ++i) {
+        std::string type = "t" + std::to_string(10 + i);
+        counts.PassedOver(type);
+        if (i < 15) passed += ",{\"type\":\"" + type + "\",\"count\":" + (i == 0 ? "2" : "1") + "}";
+    }
+    counts.PassedOver("t10");
+    counts.PassedOver("a\"\x01");
+    counts.PassedOver("u");
     const std::string head =
         "{\"inputs_searched\":12345678901,\"inputs_failed\":2,\"bytes\":3,\"records_written\":4,"
         "\"excluded_by_keyword\":[{\"slot\":1,\"keyword\":\"ads\",\"count\":5},"
         "{\"slot\":3,\"keyword\":\"q\\\"\\\\x5C\\\\xFF\",\"count\":6}],\"dropped_too_long\":7,\"dropped_unfinished\":8,"
-        "\"elapsed_seconds\":";
+        "\"records_passed_over\":[" + passed + "],\"elapsed_seconds\":";
     const struct {
         double seconds;
         const char* shown;
@@ -163,7 +174,7 @@ TEST(HostSummary, JsonOfTheCounts) {
         EXPECT_EQ(SummaryJson(counts, {"ads", "", "q\"\\\xff"}, c.seconds), head + c.shown + "}");
     EXPECT_EQ(SummaryJson(RunCounts(), {}, 0.25),
               "{\"inputs_searched\":0,\"inputs_failed\":0,\"bytes\":0,\"records_written\":0,\"excluded_by_keyword\":[],"
-              "\"dropped_too_long\":0,\"dropped_unfinished\":0,\"elapsed_seconds\":0.250}");
+              "\"dropped_too_long\":0,\"dropped_unfinished\":0,\"records_passed_over\":[],\"elapsed_seconds\":0.250}");
 }
 
 // Jobs that take turns at random, each reporting several times: every

@@ -5,7 +5,7 @@
 
 #include "read/http_body.h"
 #include "read/warc.h"
-#include "tests/encoded.h"
+#include "tests/warc_records.h"
 
 namespace {
 
@@ -42,6 +42,10 @@ TEST(HttpBody, FramingAndCodingsAreUndoneAndTheirFaultsSaid) {
         {coded + "deflate\r\n\r\n" + ZlibWrapped(page), ""},
         {coded + "zstd\r\n\r\n" + Zstd(page), ""},
         {coded + "identity, br\r\n\r\n" + Brotli(page), ""},
+        {coded + "Identity\r\n\r\n" + page, ""},  // no coding: searched as it stands
+        // Chunk sizes in hex of either case.
+        {chunked + "\r\n1A\r\n" + page.substr(0, 0x1A) + "\r\naB;x\r\n" + page.substr(0x1A, 0xAB) + "\r\n" +
+             Chunked(page.substr(0x1A + 0xAB), 0xC0DE), ""},
         {coded + "br\r\n\r\n" + Brotli(page) + "x", "its br content has bytes behind its end"},
         {coded + "gzip\r\n\r\n" + gz.substr(0, gz.size() / 2), "its gzip content is cut short"},
         {coded + "zstd\r\n\r\n" + Zstd(page) + "junk", "its zstd content is corrupt"},
@@ -59,6 +63,11 @@ TEST(HttpBody, FramingAndCodingsAreUndoneAndTheirFaultsSaid) {
             // All of the page, or a part of it where the body is broken.
             EXPECT_EQ(got.first, c.second.empty() ? page : page.substr(0, got.first.size())) << &c - cases;
         }
+    // An empty body (a 304's) is no fault, whatever its coding says.
+    for (const char* coding : {"gzip", "deflate", "zstd", "br"})
+        EXPECT_EQ(ReadBody("HTTP/1.1 304 Not Modified\r\nContent-Encoding: " + std::string(coding) + "\r\n\r\n", 3),
+                  std::make_pair(std::string(), std::string()))
+            << coding;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "runtime/runtime.h"
+#include "search/searcher.h"
 #include "talveron.h"
 #include "tests/random_pages.h"
 #include "tests/scan_model.h"
@@ -373,6 +376,75 @@ TEST(LibraryHarvest, ACountAboveWhatWasAskedForIsAFailedRead) {
         EXPECT_EQ(result.bytes, static_cast<long long>(source.page.size())) << extra;
         EXPECT_EQ(collected.records, "http://a.jp/\n") << extra;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The end of a read function's input is asked once, however the page ends:
+// in an address, an anchor's opening or nowhere special.
+TEST(LibraryHarvest, AReadFunctionIsNotAskedAgainAfterItsEnd) {
+    struct Once {
+        std::string page;
+        std::size_t at = 0;
+        bool ended = false;
+        int after = 0;  // calls after the one that gave the end
+        static int Read(void* context, char* buffer, size_t size) {
+            Once& o = *static_cast<Once*>(context);
+            if (o.ended) return ++o.after, 0;
+            std::size_t n = std::min(size, o.page.size() - o.at);
+            std::memcpy(buffer, o.page.data() + o.at, n);
+            o.at += n;
+            o.ended = n == 0;
+            return static_cast<int>(n);
+        }
+    };
+    for (const char* page : {"<a href=\"http://a.jp", "<a hr", "<", "", "<a href=\"http://a.jp\">"}) {
+        Once source{page};
+        Collected collected;
+        talveron_sink sink = SinkFor(collected);
+        talveron_result result;
+        EXPECT_EQ(talveron_harvest_read(Once::Read, &source, "", &sink, &result), 0) << page;
+        EXPECT_EQ(source.after, 0) << page;
+        EXPECT_EQ(result.bytes, static_cast<long long>(source.page.size())) << page;
+    }
+}
+
+// Run in a process of its own: `fd` harvested with no more address space
+// than is mapped now and `room` bytes (the search's buffers are mapped on their
+// own, not cut from the heap). Its exit code: the status times 10, plus 4
+// when the call returned 0, 2 when bytes were read, 1 when records came.
+int HarvestWithin(int fd, unsigned long long room) {
+    mallopt(M_MMAP_THRESHOLD, 4096);
+    malloc_trim(0);
+    char statm[64] = {};  // the pages mapped, read without allocating
+    int proc = open("/proc/self/statm", O_RDONLY);
+    ssize_t ignored = read(proc, statm, sizeof statm - 1);
+    (void)ignored;
+    close(proc);
+    const rlimit limit = {std::strtoull(statm, nullptr, 10) * sysconf(_SC_PAGESIZE) + room, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    static bool records = false;
+    talveron_sink sink = {};
+    sink.records = [](void*, const char*, size_t) { return records = true, 0; };
+    talveron_result result;
+    int rc = talveron_harvest(fd, "", &sink, &result);
+    return result.status * 10 + (rc == 0 ? 4 : 0) + (result.bytes > 0 ? 2 : 0) + (records ? 1 : 0);
+}
+
+// Buffers that cannot be had, the first or the second: the call tells it,
+// having read nothing and handed over nothing, and throws nothing.
+TEST(LibraryMemory, BuffersThatCannotBeHadAreTold) {
+#ifdef TALVERON_SANITIZED
+    GTEST_SKIP() << "the sanitizers' allocator ends the process when memory runs out";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a new process: its heap as at start
+    PageFile file("<a href=\"http://a.jp\">");
+    EXPECT_EXIT(_exit(HarvestWithin(file.fd(), 0)), ::testing::ExitedWithCode(TALVERON_OUT_OF_MEMORY * 10), "");
+    EXPECT_EXIT(_exit(HarvestWithin(file.fd(), Searcher::kBlockSize + 16 * 1024)),
+                ::testing::ExitedWithCode(TALVERON_OUT_OF_MEMORY * 10), "");
+    EXPECT_EXIT(_exit(HarvestWithin(file.fd(), 4 << 20)), ::testing::ExitedWithCode(4 + 2 + 1), "");
 }
 
 }  // namespace

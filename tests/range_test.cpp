@@ -245,8 +245,16 @@ TEST(RangeSearch, BadArgumentsAreTold) {
     Reports reports;
     talveron_sink sink = SinkFor(reports);
     talveron_result result;
-    EXPECT_EQ(talveron_harvest_range(file.fd(), -1, 5, "", &sink, &result), -1);
-    EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS);
+    // A negative start or end, an empty range's included: nothing is searched.
+    const struct {
+        long long start, end;
+    } bad[] = {{-1, 5}, {0, -1}, {5, -1}};
+    for (const auto& range : bad) {
+        result.status = TALVERON_COMPLETED;
+        EXPECT_EQ(talveron_harvest_range(file.fd(), range.start, range.end, "", &sink, &result), -1) << range.start;
+        EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS) << range.start << " " << range.end;
+    }
+    EXPECT_EQ(reports.records, "");
     EXPECT_EQ(talveron_harvest_range(file.fd(), 0, 5, "", nullptr, &result), -1);
     EXPECT_EQ(result.status, TALVERON_BAD_ARGUMENTS);
     EXPECT_EQ(talveron_cut(file.fd(), -1, 10), -1);
@@ -260,6 +268,25 @@ TEST(RangeSearch, ACutIsLookedForWithinItsWindowOnly) {
     EXPECT_EQ(talveron_cut(file.fd(), 5, 997), -1);
     EXPECT_EQ(talveron_cut(file.fd(), 5, 1), -1);
     EXPECT_EQ(talveron_cut(file.fd(), 5, 0), -1);
+}
+
+// A search in parts tells its start once: with the range from 0, empty or
+// not, and with no other.
+TEST(RangeSearch, OnlyTheRangeFromZeroTellsTheStart) {
+    PageFile file("<a href=\"http://a.jp\"> <a href=\"http://b.jp\">");
+    const struct {
+        long long start, end;
+        int messages;
+    } ranges[] = {{0, 10, 1}, {0, 0, 1}, {10, 100, 0}, {3, 3, 0}, {7, 2, 0}};
+    for (const auto& range : ranges) {
+        int messages = 0;
+        talveron_sink sink = {};
+        sink.context = &messages;
+        sink.records = [](void*, const char*, size_t) { return 0; };
+        sink.message = [](void* context, const char*, const char*) { ++*static_cast<int*>(context); };
+        EXPECT_EQ(talveron_harvest_range(file.fd(), range.start, range.end, "", &sink, nullptr), 0);
+        EXPECT_EQ(messages, range.messages) << range.start << " " << range.end;
+    }
 }
 
 TEST(RangeSearch, AnEmptyFileSearchedFromZeroTellsTheStart) {
