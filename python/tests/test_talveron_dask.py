@@ -911,7 +911,7 @@ class SummaryTest(unittest.TestCase):
             sys.path.remove(PACKAGE_PARENT)
         line = (b'{"inputs_searched":2,"inputs_failed":1,"bytes":5,"records_written":6,"excluded_by_keyword":'
                 b'[{"slot":3,"keyword":"a\\\\x5C","count":4}],"dropped_too_long":7,"dropped_unfinished":8,'
-                b'"elapsed_seconds":0.5}\n')
+                b'"records_passed_over":[{"type":"warcinfo","count":9}],"elapsed_seconds":0.5}\n')
         said = b"talveron: x: No such file or directory\n"
         other = line.replace(b'"inputs_searched":2', b'"inputs_searched":3')
         cases = [  # standard error, the diagnostics, inputs searched (None: no summary)
@@ -923,6 +923,7 @@ class SummaryTest(unittest.TestCase):
             (said + line.replace(b'"bytes":5', b'"bytes":"5"'), None, None),
             (said + line.replace(b'"slot":3', b'"slot":7'), None, None),
             (said + line[:-9], None, None),
+            (said + line.replace(b'"count":9', b'"count":-9'), None, None),
         ]
         for stderr, diagnostics, searched in cases:
             with self.subTest(stderr=stderr):
@@ -931,7 +932,7 @@ class SummaryTest(unittest.TestCase):
                 self.assertEqual(summary and summary["searched"], searched)
         summary = split_summary(line)[1]
         self.assertEqual(summary, {"searched": 2, "failed": 1, "bytes": 5, "records": 6, "too_long": 7,
-                                   "unfinished": 8, "excluded": {3: 4}, "elapsed": 0.5})
+                                   "unfinished": 8, "excluded": {3: 4}, "passed": {"warcinfo": 9}, "elapsed": 0.5})
 
 
 if __name__ == "__main__":
