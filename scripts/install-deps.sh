@@ -7,14 +7,15 @@
 # sanitizer and libFuzzer runtimes for the sanitized build and the fuzz
 # targets; mingw-w64 and 32-bit Wine for TALVERON.dll and its tests; qemu-user
 # to run the kernel tests on a CPU without AVX2; Dask's distributed for
-# talveron-dask and its tests (python3-distributed); procps, bsdutils and
+# talveron-dask and its tests (python3-distributed); python3-html5lib, the
+# HTML tokenizer the standards mode is held against; procps, bsdutils and
 # util-linux for the tests' pkill, script and setpriv. With "bench", also the
 # benchmark's peers (hxwls, ripgrep, igzip). Does nothing when everything is there already.
 #
 #   scripts/install-deps.sh [bench]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed procps bsdutils util-linux)
+packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed python3-html5lib procps bsdutils util-linux)
 [ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 time isal)
 
 missing=()
