@@ -108,6 +108,9 @@ int ReplacedFile::Open(const std::string& path, Destination& where) {
         std::free(real);
     }
     bool exists = ::stat(target_.c_str(), &st) == 0;
+    // Links that lead round in a loop name no file: refused, as the shell's
+    // > refuses them.
+    if (!exists && errno == ELOOP) return -1;
     // A link to nothing: the file it leads to is made as a new file is, in
     // full at the end.
     if (!exists) target_ = LinkEnd(path);

@@ -117,6 +117,17 @@ public:
 
     Step Decode(const unsigned char* in, std::size_t length, std::size_t& used, unsigned char* out, std::size_t room,
                 std::size_t& made) override {
+        // A frame's window is looked at before zstd takes it: the budget
+        // holds to the byte, and what it needs is said.
+        if (frameStart_) {
+            frameStart_ = false;
+            std::uint64_t window = Window(in, length);
+            if (window > MemoryBudget()) {
+                needed_ = window;
+                used = made = 0;
+                return Step::kTooBig;
+            }
+        }
         ZSTD_inBuffer input = {in, length, 0};
         ZSTD_outBuffer output = {out, room, 0};
         std::size_t rc = ZSTD_decompressStream(d_, &output, &input);
@@ -128,6 +139,7 @@ public:
             return Step::kTooBig;
         }
         made = output.pos;
+        if (rc == 0) frameStart_ = true;
         return rc == 0 ? Step::kEnd : Step::kMore;
     }
     // The decoder takes what follows a frame as the next one, or says.
@@ -139,17 +151,28 @@ public:
     std::uint64_t MemoryNeeded() const override { return needed_; }
 
 private:
-    // The window that a frame whose header begins at `in` asks for (its
-    // Window_Descriptor: an exponent and eighths), 0 when the header does
-    // not tell it (a single segment, whose window is its content).
+    // The window that a frame whose header begins at `in` asks for: its
+    // Window_Descriptor (an exponent and eighths), or for a single segment
+    // its content size, behind its dictionary ID. 0 when not told here.
     static std::uint64_t Window(const unsigned char* in, std::size_t length) {
-        if (length < 6 || !Begins(in, length, "\x28\xb5\x2f\xfd", 4) || (in[4] & 0x20)) return 0;
-        std::uint64_t base = std::uint64_t(1) << (10 + (in[5] >> 3));
-        return base + base / 8 * (in[5] & 7);
+        if (length < 6 || !Begins(in, length, "\x28\xb5\x2f\xfd", 4)) return 0;
+        unsigned char descriptor = in[4];
+        if (!(descriptor & 0x20)) {
+            std::uint64_t base = std::uint64_t(1) << (10 + (in[5] >> 3));
+            return base + base / 8 * (in[5] & 7);
+        }
+        static const unsigned kDictionaryBytes[4] = {0, 1, 2, 4}, kSizeBytes[4] = {1, 2, 4, 8};
+        std::size_t at = 5 + kDictionaryBytes[descriptor & 3];
+        unsigned bytes = kSizeBytes[descriptor >> 6];
+        if (length < at + bytes) return 0;
+        std::uint64_t size = 0;
+        for (unsigned k = bytes; k-- > 0;) size = size << 8 | in[at + k];
+        return bytes == 2 ? size + 256 : size;
     }
 
     ZSTD_DStream* d_;
     std::uint64_t needed_ = 0;
+    bool frameStart_ = true;
 };
 
 class Bzip2 final : public Decoder {
@@ -254,7 +277,9 @@ std::unique_ptr<Decoder> NewZstdDecoder() {
     ZSTD_DStream* d = ZSTD_createDStream();
     if (!d) return nullptr;
     int windowLog = 0;
-    while (windowLog < 31 && (std::uint64_t(1) << (windowLog + 1)) <= MemoryBudget()) ++windowLog;
+    // The window's power of two at or above the budget: a window between
+    // the budget and it is refused by the frame's header, read first.
+    while (windowLog < 31 && (std::uint64_t(1) << windowLog) < MemoryBudget()) ++windowLog;
     ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, windowLog);
     std::unique_ptr<Decoder> decoder(new (std::nothrow) Zstd(d));
     if (!decoder) ZSTD_freeDStream(d);

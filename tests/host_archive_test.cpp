@@ -268,6 +268,9 @@ TEST_F(HostArchiveTest, AStreamThatNeedsMoreMemoryThanAllowedIsSaidWithWhatItNee
     Write("x.html.xz", XzAskingFor1GiB(page));
     Shell("printf '%s' '" + page + "' | zstd -q --long=31 >z.html.zst");
     Write("a.warc", Record("response", "http://w.jp/", Response("Content-Encoding: zstd\r\n", Read("z.html.zst"))));
+    // One frame of 1.5 MiB, whose window is its content: in a budget of
+    // 1536K to the byte (not rounded to a power of two), not in 1M.
+    Write("s.html.zst", Zstd(page + std::string((1536u << 10) - page.size(), ' ')));
     const struct {
         std::vector<std::string> args;
         const char* says;
@@ -278,6 +281,8 @@ TEST_F(HostArchiveTest, AStreamThatNeedsMoreMemoryThanAllowedIsSaidWithWhatItNee
          "z.html.zst: zstd data at byte 0 of the compressed input needs 2048 MiB of memory, more than the 1024 MiB "
          "allowed"},
         {{"a.warc"}, "a.warc: http://w.jp/: its zstd content needs 2048 MiB of memory, more than the 128 MiB allowed"},
+        {{"-z", "--decoder-memory=1M", "s.html.zst"},
+         "s.html.zst: zstd data at byte 0 of the compressed input needs 2 MiB of memory, more than the 1 MiB allowed"},
     };
     for (const auto& c : cases) {
         HostRun run = Host(c.args);
@@ -288,6 +293,9 @@ TEST_F(HostArchiveTest, AStreamThatNeedsMoreMemoryThanAllowedIsSaidWithWhatItNee
     HostRun run = Host({"-z", "-h", "--decoder-memory=2G", "x.html.xz", "z.html.zst", "a.warc"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "http://m.jp/\nhttp://m.jp/\nhttp://m.jp/\n");
+    run = Host({"-z", "--decoder-memory=1536K", "s.html.zst"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "http://m.jp/\n");
 }
 
 TEST_F(HostArchiveTest, QuietStopsAtTheFirstRecordFound) {

@@ -561,6 +561,12 @@ TEST_F(HostGrepTest, ALinkToNothingMakesItsFileWholeAtTheEnd) {
     EXPECT_EQ(Host({"--output=link.txt", "p.html"}, "umask 027; ").status, 0);
     EXPECT_EQ(Read("made.txt"), kRecords);
     EXPECT_EQ(Shell("stat -c '%a' made.txt; readlink link.txt"), "640\nmade.txt\n");
+    // Links in a loop name no file: refused, as the shell's > refuses them.
+    Shell("ln -s loop2 loop1 && ln -s loop1 loop2");
+    run = Host({"--output=loop1", "p.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "talveron: loop1: Too many levels of symbolic links\n");
+    EXPECT_EQ(Shell("readlink loop1"), "loop2\n");
 }
 
 }  // namespace
