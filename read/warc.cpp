@@ -80,7 +80,7 @@ const unsigned char* WarcReader::Peek(std::size_t& available, std::size_t want) 
 void WarcReader::Consume(std::size_t count) {
     start_ += count;
     blockLeft_ -= static_cast<long long>(count);
-    if (count > 0) lineStart_ = buffer_[start_ - 1] == '\n';
+    if (declaredLength_ > 0 && count > 0) lineStart_ = buffer_[start_ - 1] == '\n';  // for EndAtARecord
 }
 
 // A block whose Content-Length runs past the archive's end ends where a
@@ -297,21 +297,21 @@ bool WarcReader::ParseHeader(WarcRecord& record, std::string& problem, std::size
         } else if (const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)))) {
             std::string name(line, colon), value = FieldValue(colon + 1, stop);
             last = nullptr;
-            if (strcasecmp(name.c_str(), "WARC-Type") == 0) {
-                record.type = value;
-                last = &record.type;
-            } else if (strcasecmp(name.c_str(), "WARC-Target-URI") == 0) {
-                record.target = value;
-                last = &record.target;
+            // The fields kept as text, which a folded line may continue.
+            static const struct {
+                const char* name;
+                std::string WarcRecord::*field;
+            } kText[] = {{"WARC-Type", &WarcRecord::type},
+                         {"WARC-Target-URI", &WarcRecord::target},
+                         {"WARC-Record-ID", &WarcRecord::id},
+                         {"WARC-Segment-Origin-ID", &WarcRecord::origin}};
+            for (const auto& text : kText)
+                if (strcasecmp(name.c_str(), text.name) == 0) last = &(record.*text.field);
+            if (last) {
+                *last = value;
             } else if (strcasecmp(name.c_str(), "Content-Length") == 0) {
                 haveLength = true;
                 badLength = !number(value, record.length);
-            } else if (strcasecmp(name.c_str(), "WARC-Record-ID") == 0) {
-                record.id = value;
-                last = &record.id;
-            } else if (strcasecmp(name.c_str(), "WARC-Segment-Origin-ID") == 0) {
-                record.origin = value;
-                last = &record.origin;
             } else if (strcasecmp(name.c_str(), "WARC-Segment-Number") == 0) {
                 if (!number(value, record.segment)) record.segment = -1;
             } else if (strcasecmp(name.c_str(), "WARC-Segment-Total-Length") == 0) {
