@@ -17,11 +17,47 @@
 #include "read/decoder.h"
 #include "read/input_chain.h"
 #include "read/probe.h"
+#include "html/link_search.h"
+
+static_assert(TALVERON_LINK_MAX == LinkTokenizer::kValueMax, "the header names the standards mode's limit");
+static_assert(int{TALVERON_OTHER_SCHEME} == kRejectOtherScheme && int{TALVERON_NOT_AN_ADDRESS} == kRejectNotAnAddress,
+              "the reasons are the search's");
 
 namespace {
 
-talveron_result SearchEntry(ByteSource& bytes, const char* keywordLine, const talveron_sink& sink) {
-    return SearchForCaller(keywordLine, &sink, true,
+// How an input is read: by the module's rules, or by the HTML standard
+// against a page's address.
+struct Reading {
+    const char* keywordLine;
+    bool html;
+    std::string address;  // of the page itself; an archive's records have their own
+};
+
+talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const char* keywordLine,
+                            const talveron_sink& sink) {
+    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
+    CallerSink caller(sink);
+    try {
+        LinkSearch search(caller, keywordLine, sink.lf_line_ends != 0);
+        search.SetAddress(address);
+        search.SearchFrom(bytes);
+        outcome.status = search.Stopped()      ? TALVERON_STOPPED
+                         : search.ReadFailed() ? TALVERON_READ_FAILED
+                                               : TALVERON_COMPLETED;
+        outcome.read_errno = search.ReadErrno();
+        outcome.bytes = search.BytesRead();
+    } catch (const std::bad_alloc&) {
+        outcome.status = TALVERON_OUT_OF_MEMORY;
+    } catch (...) {
+        outcome.status = TALVERON_STOPPED;  // the caller's own function failed
+    }
+    return outcome;
+}
+
+talveron_result SearchEntry(ByteSource& bytes, const Reading& reading, const std::string& address,
+                            const talveron_sink& sink) {
+    if (reading.html) return SearchLinks(bytes, address, reading.keywordLine, sink);
+    return SearchForCaller(reading.keywordLine, &sink, true,
                            [&](Searcher& searcher) { searcher.SearchFrom(bytes); });
 }
 
@@ -35,7 +71,7 @@ void End(const talveron_input_sink& sink, int entry, const talveron_result& resu
 
 // The records of an archive, each searched as an entry of its own. The
 // archive's result: completed, stopped by begin, or a failed read.
-talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, const talveron_input_sink& sink) {
+talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, const talveron_input_sink& sink) {
     talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
     for (;;) {
         std::string problem;
@@ -61,7 +97,7 @@ talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, c
             End(sink, TALVERON_RECORD, {TALVERON_NOT_SEARCHED, 0, 0, 0}, problem);
             continue;
         }
-        talveron_result record = SearchEntry(archive.Body(), keywordLine, sink.search);
+        talveron_result record = SearchEntry(archive.Body(), reading, archive.Name(), sink.search);
         if (record.status == TALVERON_READ_FAILED) {
             // A broken body is the record's trouble; a failed read of the
             // archive is the archive's, told once at its end.
@@ -78,7 +114,7 @@ talveron_result SearchArchive(ArchiveReader& archive, const char* keywordLine, c
     return outcome;
 }
 
-talveron_result HarvestInput(int fd, long long size, const char* name, int flags, const char* keywordLine,
+talveron_result HarvestInput(int fd, long long size, const char* name, int flags, const Reading& reading,
                              const talveron_input_sink& sink) {
     InputChain input(fd, size, (flags & TALVERON_DECOMPRESS) != 0);
     std::string problem;
@@ -88,8 +124,9 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
     if (!Begin(sink, entry, name)) return {TALVERON_STOPPED, 0, 0, 0};
     talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
     if (opened) {
-        outcome = input.IsArchive() ? SearchArchive(input.Archive(), keywordLine, sink)
-                                    : SearchEntry(input.Page(), keywordLine, sink.search);
+        if (input.IsArchive() && reading.html) input.Archive().SetHtmlOnly(true);
+        outcome = input.IsArchive() ? SearchArchive(input.Archive(), reading, sink)
+                                    : SearchEntry(input.Page(), reading, reading.address, sink.search);
         std::string error;
         if (!input.Finish(error) && outcome.status != TALVERON_STOPPED) problem = error;
     }
@@ -97,20 +134,32 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
     return outcome;
 }
 
-}  // namespace
-
-extern "C" int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
-                                      const talveron_input_sink* sink, talveron_result* result) {
+int Harvest(int fd, long long size, const char* name, const char* address, int flags, const char* keyword_line,
+            const talveron_input_sink* sink, talveron_result* result) {
     if (!sink || !sink->search.records || fd < 0) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
     talveron_result outcome;
     try {
-        outcome = HarvestInput(fd, size, name ? name : "", flags, keyword_line, *sink);
+        Reading reading = {keyword_line, (flags & TALVERON_HTML) != 0, address ? address : ""};
+        outcome = HarvestInput(fd, size, name ? name : "", flags, reading, *sink);
     } catch (const std::bad_alloc&) {
         outcome = {TALVERON_OUT_OF_MEMORY, 0, 0, 0};
     } catch (...) {
         outcome = {TALVERON_STOPPED, 0, 0, 0};  // the caller's own function failed
     }
     return ReportToCaller(outcome, result);
+}
+
+}  // namespace
+
+extern "C" int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
+                                      const talveron_input_sink* sink, talveron_result* result) {
+    return Harvest(fd, size, name, nullptr, flags, keyword_line, sink, result);
+}
+
+extern "C" int talveron_harvest_links(int fd, long long size, const char* name, const char* address, int flags,
+                                      const char* keyword_line, const talveron_input_sink* sink,
+                                      talveron_result* result) {
+    return Harvest(fd, size, name, address, flags | TALVERON_HTML, keyword_line, sink, result);
 }
 
 extern "C" int talveron_harvest_path(const char* path, int flags, const char* keyword_line,

@@ -151,6 +151,29 @@ void OnPassed(void* context, const char* type) {
     Tell(part, [counts, kept = std::string(type)] { counts->PassedOver(kept); }, kReportCost + std::strlen(type));
 }
 
+// The file: URL of a file's path, as a browser names the page it opened:
+// absolute, each byte that the URL would read otherwise percent-encoded.
+std::string FileUrl(const std::string& path) {
+    std::string absolute = path;
+    if (path.empty() || path[0] != '/') {
+        char here[4096];
+        if (!::getcwd(here, sizeof here)) return std::string();
+        absolute = std::string(here) + (here[1] ? "/" : "") + path;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : absolute) {
+        if (c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?' || c == '\\') {
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 15];
+        } else {
+            url += static_cast<char>(c);
+        }
+    }
+    return url;
+}
+
 void SearchWhole(Part& part) {
     InputSearch& input = *part.input;
     const RunState& run = *input.run;
@@ -164,8 +187,17 @@ void SearchWhole(Part& part) {
         if (at >= 0 && at <= opened.st.st_size) size = opened.st.st_size - at;
     }
     talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem, OnPassed};
-    talveron_harvest_input(fd, size, input.names.name.c_str(), options.searchZip ? TALVERON_DECOMPRESS : 0,
-                           options.keywordLine.c_str(), &sink, &part.result);
+    int flags = options.searchZip ? TALVERON_DECOMPRESS : 0;
+    if (options.html) {
+        std::string address = !options.base.empty()          ? options.base
+                              : opened.input.standardInput ? std::string()
+                                                           : FileUrl(opened.input.path);
+        talveron_harvest_links(fd, size, input.names.name.c_str(), address.c_str(), flags, options.keywordLine.c_str(),
+                               &sink, &part.result);
+        return;
+    }
+    talveron_harvest_input(fd, size, input.names.name.c_str(), flags, options.keywordLine.c_str(), &sink,
+                           &part.result);
 }
 
 }  // namespace

@@ -205,6 +205,7 @@ int Harvest(const Options& options) {
 
     WalkFilter filter = FilterOf(options);
     RunCounts counts;
+    counts.links = options.html;
     Trouble trouble(counts);
     std::unique_ptr<Printer> printer = MakePrinter(options, output, counts);
     RejectedPrinter rejectedPrinter(options, rejected, counts);

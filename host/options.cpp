@@ -79,6 +79,15 @@ const OptionRow kOptions[] = {
      "also take <a href=\"https:// anchors (any case), by the same rules; their\n"
      "records begin with https://",
      [](P p, V) { p.options.https = true; }},
+    {"html", 0, nullptr, Takes::kNothing,
+     "read pages as a browser does instead (the HTML standard's tokenizer,\n"
+     "the WHATWG URL Standard): the records are the http and https addresses\n"
+     "that the page's a and area tags lead to, resolved against its base",
+     [](P p, V) { p.options.html = true; }},
+    {"base", 0, "URL", Takes::kValue,
+     "with --html: the pages' address, against which their links are resolved\n"
+     "(else a file's file: URL; a WARC record's is its WARC-Target-URI)",
+     [](P p, V v) { p.options.base = v; }},
     {nullptr, 0, nullptr, Takes::kNothing, "Output:", nullptr},
     {"output", 'O', "FILE", Takes::kValue,
      "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -428,6 +437,14 @@ bool ValidateOptions(Options& options, std::string& error) {
         error = "--tsv names every record's input: it does not go with -h or -Z";
         return false;
     }
+    if (!options.base.empty() && !options.html) {
+        error = "--base goes with --html";
+        return false;
+    }
+    if (options.html && options.https) {
+        error = "--https is the module's rule; --html takes http and https links anyway";
+        return false;
+    }
     if (options.allOrNothing && options.output.empty()) {
         error = "--all-or-nothing goes with --output=FILE";
         return false;
@@ -439,7 +456,7 @@ bool ValidateOptions(Options& options, std::string& error) {
         }
         if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf || options.https ||
             options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet || options.searchZip ||
-            options.tsv ||
+            options.tsv || options.html ||
             !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
             error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
             return false;

@@ -123,5 +123,14 @@ void RejectedPrinter::Rejected(const InputNames& names, int reason, int keyword,
         ++counts_.excluded[keyword - 1];
     if (reason == TALVERON_TOO_LONG) ++counts_.tooLong;
     if (reason == TALVERON_UNFINISHED) ++counts_.unfinished;
-    file_.Add(names.shown, reason, keyword, offset, address, length, options_.keywords);
+    if (reason == TALVERON_OTHER_SCHEME) {
+        const char* colon = static_cast<const char*>(std::memchr(address, ':', length));
+        counts_.LinkPassedOver(std::string(address, colon ? colon : address));
+    }
+    if (reason == TALVERON_NOT_AN_ADDRESS) counts_.LinkPassedOver("not an address");
+    std::size_t limit = options_.html ? static_cast<std::size_t>(TALVERON_LINK_MAX) : TALVERON_ADDRESS_MAX;
+    if (reason == TALVERON_TOO_LONG && options_.html && !options_.noMessages)
+        Say(names.sayAs + ": byte " + std::to_string(offset) + ": a link longer than " + std::to_string(limit) +
+            " bytes is passed over");
+    file_.Add(names.shown, reason, keyword, offset, address, length, options_.keywords, limit);
 }

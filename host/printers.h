@@ -64,7 +64,8 @@ public:
     RejectedPrinter(const Options& options, RejectedFile& file, RunCounts& counts)
         : options_(options), file_(file), counts_(counts) {}
     // Whether the searches need to tell them at all.
-    bool Wanted() const { return file_.IsOpen() || options_.stats; }
+    // (Pages read by the HTML standard say the links cut for their length.)
+    bool Wanted() const { return file_.IsOpen() || options_.stats || options_.html; }
     void Rejected(const InputNames& names, int reason, int keyword, long long offset, const char* address,
                   std::size_t length);
     // At the end of each input: its lines written out.

@@ -73,6 +73,8 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     line("dropped as unfinished  ", Grouped(counts.unfinished));
     for (const auto& type : counts.passedOver)
         Say("records passed over    " + Grouped(type.second) + " (" + type.first + ")");
+    for (const auto& kind : counts.linksPassedOver)
+        Say("links passed over      " + Grouped(kind.second) + " (" + kind.first + ")");
     char figure[64];
     std::snprintf(figure, sizeof figure, "%.3f s", seconds);
     line("elapsed                ", figure);
@@ -112,12 +114,19 @@ std::string JsonSeconds(double seconds) {
 
 }  // namespace
 
-void RunCounts::PassedOver(const std::string& type) {
+namespace {
+
+void CountKind(std::map<std::string, long long>& counts, const std::string& kind) {
     std::string shown;  // as --rejected shows keywords: a hostile type stays one short line
-    AppendEscaped(shown, type.data(), std::min<std::size_t>(type.size(), 64));
-    if (passedOver.size() >= kPassedTypes && !passedOver.count(shown)) shown = "other";
-    ++passedOver[shown];
+    AppendEscaped(shown, kind.data(), std::min<std::size_t>(kind.size(), 64));
+    if (counts.size() >= RunCounts::kPassedTypes && !counts.count(shown)) shown = "other";
+    ++counts[shown];
 }
+
+}  // namespace
+
+void RunCounts::PassedOver(const std::string& type) { CountKind(passedOver, type); }
+void RunCounts::LinkPassedOver(const std::string& kind) { CountKind(linksPassedOver, kind); }
 
 std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {
     auto number = [](const char* key, long long n) { return std::string("\"") + key + "\":" + std::to_string(n); };
@@ -133,11 +142,15 @@ std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>&
     for (const auto& type : counts.passedOver)
         passed += std::string(passed.empty() ? "" : ",") + "{\"type\":" + JsonString(type.first) + "," +
                   number("count", type.second) + "}";
+    std::string links;
+    for (const auto& kind : counts.linksPassedOver)
+        links += std::string(links.empty() ? "" : ",") + "{\"kind\":" + JsonString(kind.first) + "," +
+                 number("count", kind.second) + "}";
     return "{" + number("inputs_searched", counts.searched) + "," + number("inputs_failed", counts.failed) + "," +
            number("bytes", counts.bytes) + "," + number("records_written", counts.records) +
            ",\"excluded_by_keyword\":[" + excluded + "]," + number("dropped_too_long", counts.tooLong) + "," +
            number("dropped_unfinished", counts.unfinished) + ",\"records_passed_over\":[" + passed +
-           "],\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
+           "]," + (counts.links ? "\"links_passed_over\":[" + links + "]," : std::string()) + "\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
 }
 
 void PrintSummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {

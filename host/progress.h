@@ -22,6 +22,11 @@ struct RunCounts {
     static constexpr std::size_t kPassedTypes = 16;
     std::map<std::string, long long> passedOver;
     void PassedOver(const std::string& type);
+    // Links of pages read by the HTML standard that became no record: by
+    // scheme, or "not an address" (as many kinds as passedOver's).
+    std::map<std::string, long long> linksPassedOver;
+    bool links = false;  // the run reads pages by the HTML standard: their count is shown
+    void LinkPassedOver(const std::string& kind);
 };
 
 class Progress {

@@ -56,7 +56,7 @@ bool RejectedFile::WriteOut() {
 }
 
 void RejectedFile::Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
-                       std::size_t length, const std::vector<std::string>& keywords) {
+                       std::size_t length, const std::vector<std::string>& keywords, std::size_t tooLong) {
     if (!open_ || failed_) return;
     pending_ += input;
     pending_ += ":" + std::to_string(offset) + ": ";
@@ -66,7 +66,11 @@ void RejectedFile::Add(const std::string& input, int reason, int keyword, long l
             AppendEscaped(pending_, keywords[keyword - 1].data(), keywords[keyword - 1].size());
         pending_ += "): ";
     } else if (reason == TALVERON_TOO_LONG) {
-        pending_ += "longer than " + std::to_string(TALVERON_ADDRESS_MAX) + " bytes: ";
+        pending_ += "longer than " + std::to_string(tooLong) + " bytes: ";
+    } else if (reason == TALVERON_OTHER_SCHEME) {
+        pending_ += "not http or https: ";
+    } else if (reason == TALVERON_NOT_AN_ADDRESS) {
+        pending_ += "not an address: ";
     } else {
         pending_ += "unfinished at end of input: ";
     }

@@ -32,7 +32,7 @@ public:
     void OpenThrough(const std::string& path, Output* output);
     bool IsOpen() const { return open_; }
     void Add(const std::string& input, int reason, int keyword, long long offset, const char* address,
-             std::size_t length, const std::vector<std::string>& keywords);
+             std::size_t length, const std::vector<std::string>& keywords, std::size_t tooLong);
     // Writes out the lines gathered (at the end of an input, so that they
     // keep their place among the diagnostics of a terminal).
     void Flush() { WriteOut(); }

@@ -107,7 +107,9 @@ void Searches::Failed(const InputOpener::Opened& opened, Verdict verdict, const 
 // the records follow the reads of one search), and only a page as it stands.
 int Searches::PartsOf(const InputSearch& search) {
     const struct stat& st = search.opened.st;
-    if (jobs_.Threads() < 2 || search.opened.input.standardInput || !S_ISREG(st.st_mode) ||
+    // A page read by the HTML standard is read whole: where its parts would
+    // begin, the tokenizer's state is not known ahead.
+    if (jobs_.Threads() < 2 || run_.options->html || search.opened.input.standardInput || !S_ISREG(st.st_mode) ||
         run_.printer->OneRecordTellsAll() || run_.rejectedThrough || st.st_size < 2 * kPartMin ||
         talveron_input_is_plain(search.opened.fd, run_.options->searchZip ? TALVERON_DECOMPRESS : 0) == 0)
         return 1;

@@ -18,6 +18,7 @@ extern "C" {
 #define TALVERON_KEYWORD_LINE_MAX 255 /* bytes of the keyword line read; the rest is dropped */
 #define TALVERON_ADDRESS_MAX 499      /* longest address that becomes a record */
 #define TALVERON_ADDRESS_KEPT 500     /* bytes of an address that a search keeps */
+#define TALVERON_LINK_MAX 1048576     /* with TALVERON_HTML: the longest link value read */
 
 /* The legacy export (see the README: "Calling the module"): searches the
    file named by the string strInputPath into OUT.TXT in the current
@@ -29,7 +30,11 @@ int BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine, int nUnused3, int
 enum talveron_reason {
     TALVERON_EXCLUDED = 1,  /* it contains the keyword of slot `keyword` */
     TALVERON_TOO_LONG = 2,  /* longer than TALVERON_ADDRESS_MAX bytes (up to a 0 byte in it) */
-    TALVERON_UNFINISHED = 3 /* the input ended before its closing quote */
+    TALVERON_UNFINISHED = 3, /* the input ended before its closing quote */
+    /* Of pages read with TALVERON_HTML (where TALVERON_TOO_LONG is a value of
+       more than a MiB, given cut to TALVERON_ADDRESS_KEPT bytes): */
+    TALVERON_OTHER_SCHEME = 4, /* the address is not http or https (mailto:, javascript:, ...) */
+    TALVERON_NOT_AN_ADDRESS = 5 /* the value is no address by the URL Standard (given decoded) */
 };
 
 /* Where a search's results go. Any function may be null but records. */
@@ -130,6 +135,19 @@ long long talveron_cut(int fd, long long near, long long window);
    its header block, its chunked transfer coding undone and its content
    coding (gzip, deflate, zstd, br) decoded. */
 #define TALVERON_DECOMPRESS 1
+/* Reads pages by the web's own standards instead of the module's rules:
+   the records are the addresses that a page's hyperlinks lead to (start
+   tags a and area with href, as the HTML standard's tokenizer and tree
+   builder find them; a in SVG and MathML), each resolved against the
+   page's base (its address, or its first <base href>) by the WHATWG URL
+   Standard and written as that standard writes it (no 499-byte limit).
+   Only http and https addresses become records; the others are given to
+   `rejected` as TALVERON_OTHER_SCHEME or TALVERON_NOT_AN_ADDRESS. An
+   archive's record is searched when its Content-Type is text/html,
+   application/xhtml+xml or absent; the others are passed over (`passed`
+   gets the media type). The keyword line drops addresses as it does in the
+   module's search. */
+#define TALVERON_HTML 2
 
 /* What talveron_harvest_input reports an entry as. */
 enum talveron_entry {
@@ -171,6 +189,14 @@ struct talveron_input_sink {
    talveron_harvest. Returns 0 when the status is TALVERON_COMPLETED. */
 int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
                            const struct talveron_input_sink* sink, struct talveron_result* result);
+
+/* talveron_harvest_input with TALVERON_HTML, the page's base given:
+   `address` is the page's own address (a URL; null or "" when none: then
+   only absolute links resolve). A web archive's records are resolved
+   against their WARC-Target-URI instead. */
+int talveron_harvest_links(int fd, long long size, const char* name, const char* address, int flags,
+                           const char* keyword_line, const struct talveron_input_sink* sink,
+                           struct talveron_result* result);
 
 /* The same of the file at `path`, opened for reading and closed again; a
    file that cannot be opened is TALVERON_READ_FAILED with read_errno. */

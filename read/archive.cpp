@@ -1,5 +1,19 @@
 #include "read/archive.h"
 
+#include <algorithm>
+
+namespace {
+
+// A Content-Type's media type, lower case, without its parameters.
+std::string MediaType(const std::string& field) {
+    std::string type = FieldValue(field.data(), field.data() + std::min(field.find(';'), field.size()));
+    for (char& c : type)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return type;
+}
+
+}  // namespace
+
 ArchiveReader::ArchiveReader(ByteSource& in, bool decompressed, long long size)
     : reader_(in, size), decompressed_(decompressed) {}
 
@@ -38,6 +52,13 @@ ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
         if (!body_->Begin(response, problem)) {
             if (!reader_.BlockProblem().empty()) problem = reader_.BlockProblem();  // the cause
             return Next::kNotSearched;
+        }
+        if (htmlOnly_) {
+            std::string type = MediaType(response && body_->HasHeader() ? body_->ContentType() : record.contentType);
+            if (!type.empty() && type != "text/html" && type != "application/xhtml+xml") {
+                type_ = type;
+                return Next::kPassedOver;
+            }
         }
         return Next::kRecord;
     }

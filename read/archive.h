@@ -31,6 +31,11 @@ public:
     // come out as passed over.
     Next NextRecord(std::string& problem);
 
+    // Records whose page is not HTML (by its Content-Type: HTTP's for a
+    // response, the record's own for a resource; none counts as HTML) come
+    // out as passed over, Type() their media type.
+    void SetHtmlOnly(bool htmlOnly) { htmlOnly_ = htmlOnly; }
+
     const std::string& Name() const { return name_; }
     const std::string& Type() const { return type_; }
     // The record's page: an HTTP response's body, decoded, or the block.
@@ -46,6 +51,7 @@ public:
 private:
     WarcReader reader_;
     bool decompressed_;
+    bool htmlOnly_ = false;
     std::string name_, type_;
     std::unique_ptr<HttpBody> body_;
 };

@@ -52,6 +52,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
     // A response of another protocol (dns:, say) is searched as it stands.
     if (!response || !at || have < 5 || std::memcmp(at, "HTTP/", 5) != 0) return true;
     std::string transfer, content;
+    header_ = true;
     for (;;) {
         // The header block, whole: a 1xx response's is followed by another.
         std::size_t length = 0;
@@ -74,6 +75,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
         int status = space ? std::atoi(space + 1) : 0;
         transfer.clear();
         content.clear();
+        contentType_.clear();
         for (; line < end;) {
             const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
             const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)));
@@ -81,6 +83,7 @@ bool HttpBody::Begin(bool response, std::string& problem) {
                 std::string name(line, colon), value = FieldValue(colon + 1, stop);
                 if (strcasecmp(name.c_str(), "Transfer-Encoding") == 0) transfer += "," + value;
                 if (strcasecmp(name.c_str(), "Content-Encoding") == 0) content += "," + value;
+                if (strcasecmp(name.c_str(), "Content-Type") == 0) contentType_ = value;
             }
             line = stop + 1;
         }

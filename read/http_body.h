@@ -28,6 +28,10 @@ public:
     // (errno EBADMSG; Problem() says how).
     long Read(unsigned char* buffer, std::size_t size) override;
     const std::string& Problem() const { return problem_; }
+    // Whether the block began with an HTTP header block, and its last
+    // Content-Type ("" when none).
+    bool HasHeader() const { return header_; }
+    const std::string& ContentType() const { return contentType_; }
 
 private:
     // The body as it comes, its chunked framing undone: what the content
@@ -46,6 +50,8 @@ private:
     std::unique_ptr<Decoder> decoder_;
     std::unique_ptr<Decoding> decoding_;
     std::string problem_;
+    bool header_ = false;
+    std::string contentType_;
 };
 
 #endif

@@ -304,7 +304,8 @@ bool WarcReader::ParseHeader(WarcRecord& record, std::string& problem, std::size
             } kText[] = {{"WARC-Type", &WarcRecord::type},
                          {"WARC-Target-URI", &WarcRecord::target},
                          {"WARC-Record-ID", &WarcRecord::id},
-                         {"WARC-Segment-Origin-ID", &WarcRecord::origin}};
+                         {"WARC-Segment-Origin-ID", &WarcRecord::origin},
+                         {"Content-Type", &WarcRecord::contentType}};
             for (const auto& text : kText)
                 if (strcasecmp(name.c_str(), text.name) == 0) last = &(record.*text.field);
             if (last) {

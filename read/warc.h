@@ -25,6 +25,7 @@ struct WarcRecord {
     long long offset = 0;  // where its first line begins in the archive (decompressed)
     std::string type;      // WARC-Type
     std::string target;    // WARC-Target-URI, angle brackets removed
+    std::string contentType;  // Content-Type, of the block
     long long length = 0;  // Content-Length
     // Segmentation: its WARC-Record-ID; WARC-Segment-Number (0 when none);
     // of a continuation, WARC-Segment-Origin-ID; of the last segment,

@@ -6,7 +6,15 @@
 #include <cstddef>
 
 // Why an address behind a recognised anchor becomes no record.
-enum RejectReason { kRejectExcluded = 1, kRejectTooLong = 2, kRejectUnfinished = 3 };
+enum RejectReason {
+    kRejectExcluded = 1,
+    kRejectTooLong = 2,
+    kRejectUnfinished = 3,
+    // Of the standards mode's links: an address of another scheme than http
+    // and https, and a value that is no address.
+    kRejectOtherScheme = 4,
+    kRejectNotAnAddress = 5,
+};
 
 // What the last step of a search delivered, besides a byte (0..255).
 constexpr int kLastWasEnd = -1;      // a read found the end of the input

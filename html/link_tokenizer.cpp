@@ -1,0 +1,795 @@
+#include "html/link_tokenizer.h"
+
+#include <cstring>
+
+enum LinkTokenizer::State : std::uint8_t {
+    kData,
+    kRcdata,
+    kRawtext,
+    kScriptData,
+    kPlaintext,
+    kTagOpen,
+    kEndTagOpen,
+    kTagName,
+    kBeforeAttrName,
+    kAttrName,
+    kAfterAttrName,
+    kBeforeAttrValue,
+    kAttrValueDouble,
+    kAttrValueSingle,
+    kAttrValueUnquoted,
+    kAfterAttrValueQuoted,
+    kSelfClosing,
+    kBogusComment,
+    kMarkupDeclaration,
+    kCommentStart,
+    kCommentStartDash,
+    kComment,
+    kCommentEndDash,
+    kCommentEnd,
+    kCommentEndBang,
+    kDoctype,
+    kCdata,
+    kCdataBracket,
+    kCdataEnd,
+    kTextLessThan,       // RCDATA and RAWTEXT
+    kTextEndTagOpen,     // RCDATA, RAWTEXT, script data, escaped or not
+    kTextEndTagName,
+    kScriptLessThan,
+    kScriptEscapeStart,
+    kScriptEscapeStartDash,
+    kScriptEscaped,
+    kScriptEscapedDash,
+    kScriptEscapedDashDash,
+    kScriptEscapedLessThan,
+    kScriptDoubleEscapeStart,
+    kScriptDoubleEscaped,
+    kScriptDoubleEscapedDash,
+    kScriptDoubleEscapedDashDash,
+    kScriptDoubleEscapedLessThan,
+    kScriptDoubleEscapeEnd,
+};
+
+enum LinkTokenizer::Tag : std::uint8_t {
+    kOther,
+    kA,
+    kArea,
+    kBase,
+    kScript,
+    kStyle,
+    kXmp,
+    kIframe,
+    kNoembed,
+    kNoframes,
+    kNoscript,
+    kTitle,
+    kTextarea,
+    kPlaintext_,
+    kSvg_,
+    kMath_,
+    kSelect,
+    kInput,
+    kKeygen,
+    kTable,      // closes a select, and breaks out of foreign content
+    kTablePart,  // closes a select
+    kForeignObject,
+    kDesc,
+    kMathText,   // mi, mo, mn, ms, mtext
+    kAnnotationXml,
+    kMglyph,     // and malignmark
+    kFont,
+    kBreakout,   // leaves foreign content
+};
+
+namespace {
+
+struct Named {
+    const char* name;
+    std::uint8_t tag;
+};
+
+// The tags the tree builder's switches depend on, by name.
+constexpr Named kTags[] = {
+    {"a", 1},          {"area", 2},        {"base", 3},       {"script", 4},       {"style", 5},
+    {"xmp", 6},        {"iframe", 7},      {"noembed", 8},    {"noframes", 9},     {"noscript", 10},
+    {"title", 11},     {"textarea", 12},   {"plaintext", 13}, {"svg", 14},         {"math", 15},
+    {"select", 16},    {"input", 17},      {"keygen", 18},    {"table", 19},       {"caption", 20},
+    {"tbody", 20},     {"tfoot", 20},      {"thead", 20},     {"tr", 20},          {"td", 20},
+    {"th", 20},        {"foreignobject", 21}, {"desc", 22},   {"mi", 23},          {"mo", 23},
+    {"mn", 23},        {"ms", 23},         {"mtext", 23},     {"annotation-xml", 24}, {"mglyph", 25},
+    {"malignmark", 25}, {"font", 26},      {"b", 27},         {"big", 27},         {"blockquote", 27},
+    {"body", 27},      {"br", 27},         {"center", 27},    {"code", 27},        {"dd", 27},
+    {"div", 27},       {"dl", 27},         {"dt", 27},        {"em", 27},          {"embed", 27},
+    {"h1", 27},        {"h2", 27},         {"h3", 27},        {"h4", 27},          {"h5", 27},
+    {"h6", 27},        {"head", 27},       {"hr", 27},        {"i", 27},           {"img", 27},
+    {"li", 27},        {"listing", 27},    {"menu", 27},      {"meta", 27},        {"nobr", 27},
+    {"ol", 27},        {"p", 27},          {"pre", 27},       {"ruby", 27},        {"s", 27},
+    {"small", 27},     {"span", 27},       {"strong", 27},    {"strike", 27},      {"sub", 27},
+    {"sup", 27},       {"tt", 27},         {"u", 27},         {"ul", 27},          {"var", 27},
+};
+
+// The name of a tag whose element holds raw text, as its end tag must spell it.
+const char* TextName(std::uint8_t tag) {
+    for (const Named& named : kTags)
+        if (named.tag == tag) return named.name;
+    return "";
+}
+
+inline bool IsSpace(unsigned char byte) {
+    // The tokenizer's whitespace; a CR is read as the LF it becomes.
+    return byte == ' ' || byte == '\n' || byte == '\t' || byte == '\f' || byte == '\r';
+}
+inline bool IsAlpha(unsigned char byte) { return static_cast<unsigned char>((byte | 0x20) - 'a') < 26; }
+inline char Lower(unsigned char byte) { return static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte); }
+
+bool EqualsNoCase(const std::string& text, const char* lower) {
+    std::size_t length = std::strlen(lower);
+    if (text.size() != length) return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (Lower(static_cast<unsigned char>(text[i])) != lower[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+void LinkTokenizer::Reset() {
+    state_ = kData;
+    foreign_.clear();
+    foreignBeyond_ = 0;
+    inSelect_ = false;
+    baseSeen_ = false;
+}
+
+void LinkTokenizer::BeginTag(bool endTag, long long offset) {
+    endTag_ = endTag;
+    selfClosing_ = false;
+    tagOffset_ = offset;
+    nameLength_ = 0;
+    std::memset(seen_, 0, sizeof seen_);
+    href_.clear();
+    xlinkHref_.clear();
+    encoding_.clear();
+    hrefLong_ = xlinkLong_ = false;
+}
+
+void LinkTokenizer::NameByte(unsigned char byte) {
+    // Names that matter are ASCII; any other byte (a 0 byte read as
+    // U+FFFD among them) makes the name one that does not.
+    if (nameLength_ < kNameMax && byte > 0 && byte < 0x80)
+        name_[nameLength_++] = Lower(byte);
+    else
+        nameLength_ = kNameMax + 1;
+}
+
+void LinkTokenizer::BeginAttribute() {
+    attrLength_ = 0;
+    attr_ = kAttrOther;
+    collecting_ = false;
+}
+
+void LinkTokenizer::AttributeNameByte(unsigned char byte) {
+    if (attrLength_ < kNameMax && byte > 0 && byte < 0x80)
+        attrName_[attrLength_++] = Lower(byte);
+    else
+        attrLength_ = kNameMax + 1;
+}
+
+void LinkTokenizer::EndAttributeName() {
+    std::string_view name(attrName_, attrLength_ <= kNameMax ? attrLength_ : 0);
+    Attr attr = name == "href"         ? kAttrHref
+                : name == "xlink:href" ? kAttrXlinkHref
+                : name == "encoding"   ? kAttrEncoding
+                : name == "color" || name == "face" || name == "size" ? kAttrFontish
+                                                                      : kAttrOther;
+    // The first of attributes of one name counts; the others are dropped.
+    if (attr != kAttrOther && seen_[attr]) attr = kAttrOther;
+    seen_[attr] = true;
+    attr_ = attr;
+    collecting_ = !endTag_ && (attr == kAttrHref || attr == kAttrXlinkHref || attr == kAttrEncoding);
+}
+
+void LinkTokenizer::ValueBytes(const unsigned char* from, const unsigned char* to) {
+    if (!collecting_ || from == to) return;
+    std::string& value = attr_ == kAttrHref ? href_ : attr_ == kAttrXlinkHref ? xlinkHref_ : encoding_;
+    bool& tooLong = attr_ == kAttrHref ? hrefLong_ : xlinkLong_;
+    std::size_t limit = attr_ == kAttrEncoding ? 32 : kValueMax;
+    for (const unsigned char* p = from; p < to;) {
+        if (value.size() >= limit) {
+            if (attr_ != kAttrEncoding) tooLong = true;
+            return;
+        }
+        std::size_t room = limit - value.size();
+        const unsigned char* stop = to - p > static_cast<std::ptrdiff_t>(room) ? p + room : to;
+        const unsigned char* zero = static_cast<const unsigned char*>(std::memchr(p, 0, static_cast<std::size_t>(stop - p)));
+        const unsigned char* until = zero ? zero : stop;
+        value.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(until - p));
+        p = until;
+        if (zero) {
+            value.append("\xEF\xBF\xBD");  // a 0 byte is read as U+FFFD
+            ++p;
+        }
+    }
+}
+
+namespace {
+
+std::uint8_t TagByName(const char* name, std::size_t length) {
+    if (length == 0 || length > 15) return 0;
+    for (const Named& named : kTags)
+        if (std::strlen(named.name) == length && std::memcmp(named.name, name, length) == 0) return named.tag;
+    return 0;
+}
+
+}  // namespace
+
+bool LinkTokenizer::HtmlRules(Tag tag) const {
+    if (foreign_.empty()) return true;
+    const Foreign& top = foreign_.back();
+    return top.point == kHtmlPoint || (top.point == kMathTextPoint && tag != kMglyph) ||
+           (top.point == kAnnotationPoint && tag == kSvg_);
+}
+
+void LinkTokenizer::SwitchToText(State state, Tag tag) {
+    state_ = state;
+    textTag_ = tag;
+}
+
+void LinkTokenizer::PushForeign(Namespace ns, Tag tag) {
+    if (foreign_.size() >= kForeignDepth) {
+        ++foreignBeyond_;
+        return;
+    }
+    Foreign entry{};
+    entry.ns = ns;
+    entry.point = kNoPoint;
+    if (ns == kSvg && (tag == kForeignObject || tag == kDesc || tag == kTitle)) entry.point = kHtmlPoint;
+    if (ns == kMath && tag == kMathText) entry.point = kMathTextPoint;
+    if (ns == kMath && tag == kAnnotationXml)
+        entry.point = EqualsNoCase(encoding_, "text/html") || EqualsNoCase(encoding_, "application/xhtml+xml")
+                          ? kHtmlPoint
+                          : kAnnotationPoint;
+    entry.length = static_cast<std::uint8_t>(nameLength_);
+    if (nameLength_ <= kNameMax) std::memcpy(entry.name, name_, nameLength_);
+    foreign_.push_back(entry);
+}
+
+void LinkTokenizer::StartTag(Tag tag) {
+    if (!HtmlRules(tag)) {
+        if (tag == kBreakout || tag == kTable || (tag == kFont && seen_[kAttrFontish])) {
+            // Back to the nearest integration point or HTML element; the tag
+            // is read there again.
+            while (!foreign_.empty() && foreign_.back().point != kHtmlPoint && foreign_.back().point != kMathTextPoint)
+                foreign_.pop_back();
+            foreignBeyond_ = 0;
+            return StartTag(tag);
+        }
+        Namespace ns = foreign_.back().ns;
+        if (tag == kA) {
+            if (seen_[kAttrHref])
+                handler_.Tag(Found::kLink, href_, hrefLong_, tagOffset_);
+            else if (ns == kSvg && seen_[kAttrXlinkHref])
+                handler_.Tag(Found::kLink, xlinkHref_, xlinkLong_, tagOffset_);
+        }
+        if (!selfClosing_) PushForeign(ns, tag);
+        return;
+    }
+    if (inSelect_) {
+        switch (tag) {
+            case kSelect:
+                inSelect_ = false;
+                return;
+            case kInput:
+            case kKeygen:
+            case kTextarea:
+            case kTable:
+            case kTablePart:
+                inSelect_ = false;
+                return StartTag(tag);
+            case kScript:
+                return SwitchToText(kScriptData, tag);
+            case kA:
+            case kArea:
+                break;  // the tokenizer finds them, though the select drops them
+            default:
+                return;
+        }
+    }
+    switch (tag) {
+        case kA:
+        case kArea:
+            if (seen_[kAttrHref]) handler_.Tag(Found::kLink, href_, hrefLong_, tagOffset_);
+            return;
+        case kBase:
+            if (seen_[kAttrHref] && !baseSeen_) {
+                baseSeen_ = true;
+                handler_.Tag(Found::kBase, href_, hrefLong_, tagOffset_);
+            }
+            return;
+        case kScript:
+            return SwitchToText(kScriptData, tag);
+        case kStyle:
+        case kXmp:
+        case kIframe:
+        case kNoembed:
+        case kNoframes:
+        case kNoscript:
+            return SwitchToText(kRawtext, tag);
+        case kTitle:
+        case kTextarea:
+            return SwitchToText(kRcdata, tag);
+        case kPlaintext_:
+            state_ = kPlaintext;
+            return;
+        case kSvg_:
+        case kMath_:
+            if (!selfClosing_) PushForeign(tag == kSvg_ ? kSvg : kMath, tag);
+            return;
+        case kSelect:
+            inSelect_ = true;
+            return;
+        default:
+            return;
+    }
+}
+
+void LinkTokenizer::EndTag(Tag tag) {
+    if (!foreign_.empty()) {
+        // The open foreign element of the name, and all opened after it.
+        for (std::size_t i = foreign_.size(); i-- > 0;) {
+            const Foreign& entry = foreign_[i];
+            if (entry.length <= kNameMax && entry.length == nameLength_ &&
+                std::memcmp(entry.name, name_, nameLength_) == 0) {
+                foreign_.resize(i);
+                foreignBeyond_ = 0;
+                return;
+            }
+        }
+    }
+    if (tag == kSelect) inSelect_ = false;
+}
+
+void LinkTokenizer::EmitTag() {
+    state_ = kData;
+    Tag tag = static_cast<Tag>(nameLength_ <= kNameMax ? TagByName(name_, nameLength_) : 0);
+    if (endTag_)
+        EndTag(tag);
+    else
+        StartTag(tag);
+}
+
+bool LinkTokenizer::AppropriateEnd() const { return matching_ && TextName(textTag_)[matched_] == '\0'; }
+
+void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long long offset) {
+    const unsigned char* begin = p;
+    // The tag's '<' lies before p when a tag runs over from the piece before.
+    auto offsetOf = [&](const unsigned char* at) { return offset + (at - begin); };
+    while (p < end) {
+        unsigned char c = *p;
+        switch (state_) {
+            case kData: {
+                const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+                if (!lt) return;
+                p = static_cast<const unsigned char*>(lt);
+                tagOffset_ = offsetOf(p);
+                ++p;
+                state_ = kTagOpen;
+                continue;
+            }
+            case kRcdata:
+            case kRawtext: {
+                const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+                if (!lt) return;
+                p = static_cast<const unsigned char*>(lt);
+                tagOffset_ = offsetOf(p);
+                ++p;
+                textState_ = state_;
+                state_ = kTextLessThan;
+                continue;
+            }
+            case kScriptData: {
+                const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+                if (!lt) return;
+                p = static_cast<const unsigned char*>(lt);
+                tagOffset_ = offsetOf(p);
+                ++p;
+                state_ = kScriptLessThan;
+                continue;
+            }
+            case kPlaintext:
+                return;
+            case kTagOpen:
+                if (c == '!') {
+                    declarationLength_ = 0;
+                    state_ = kMarkupDeclaration;
+                    ++p;
+                } else if (c == '/') {
+                    state_ = kEndTagOpen;
+                    ++p;
+                } else if (IsAlpha(c)) {
+                    BeginTag(false, tagOffset_);
+                    state_ = kTagName;
+                } else if (c == '?') {
+                    state_ = kBogusComment;
+                } else {
+                    state_ = kData;
+                }
+                continue;
+            case kEndTagOpen:
+                if (IsAlpha(c)) {
+                    BeginTag(true, tagOffset_);
+                    state_ = kTagName;
+                } else if (c == '>') {
+                    state_ = kData;
+                    ++p;
+                } else {
+                    state_ = kBogusComment;
+                }
+                continue;
+            case kTagName: {
+                const unsigned char* from = p;
+                while (p < end && !IsSpace(*p) && *p != '/' && *p != '>') ++p;
+                for (const unsigned char* q = from; q < p; ++q) NameByte(*q);
+                if (p == end) return;
+                c = *p++;
+                state_ = c == '/' ? kSelfClosing : c == '>' ? kData : kBeforeAttrName;
+                if (c == '>') EmitTag();
+                continue;
+            }
+            case kBeforeAttrName:
+                if (IsSpace(c)) {
+                    ++p;
+                } else if (c == '/' || c == '>') {
+                    state_ = kAfterAttrName;
+                } else {
+                    BeginAttribute();
+                    if (c == '=') {
+                        AttributeNameByte(c);
+                        ++p;
+                    }
+                    state_ = kAttrName;
+                }
+                continue;
+            case kAttrName:
+                if (IsSpace(c) || c == '/' || c == '>') {
+                    EndAttributeName();
+                    state_ = kAfterAttrName;
+                } else if (c == '=') {
+                    EndAttributeName();
+                    state_ = kBeforeAttrValue;
+                    ++p;
+                } else {
+                    AttributeNameByte(c);
+                    ++p;
+                }
+                continue;
+            case kAfterAttrName:
+                if (IsSpace(c)) {
+                    ++p;
+                } else if (c == '/') {
+                    state_ = kSelfClosing;
+                    ++p;
+                } else if (c == '=') {
+                    state_ = kBeforeAttrValue;
+                    ++p;
+                } else if (c == '>') {
+                    ++p;
+                    EmitTag();
+                } else {
+                    BeginAttribute();
+                    state_ = kAttrName;
+                }
+                continue;
+            case kBeforeAttrValue:
+                if (IsSpace(c)) {
+                    ++p;
+                } else if (c == '"') {
+                    state_ = kAttrValueDouble;
+                    ++p;
+                } else if (c == '\'') {
+                    state_ = kAttrValueSingle;
+                    ++p;
+                } else if (c == '>') {
+                    ++p;
+                    EmitTag();
+                } else {
+                    state_ = kAttrValueUnquoted;
+                }
+                continue;
+            case kAttrValueDouble:
+            case kAttrValueSingle: {
+                const void* quote = std::memchr(p, state_ == kAttrValueDouble ? '"' : '\'', static_cast<std::size_t>(end - p));
+                const unsigned char* stop = quote ? static_cast<const unsigned char*>(quote) : end;
+                ValueBytes(p, stop);
+                if (!quote) return;
+                p = stop + 1;
+                state_ = kAfterAttrValueQuoted;
+                continue;
+            }
+            case kAttrValueUnquoted: {
+                const unsigned char* from = p;
+                while (p < end && !IsSpace(*p) && *p != '>') ++p;
+                ValueBytes(from, p);
+                if (p == end) return;
+                c = *p++;
+                if (c == '>')
+                    EmitTag();
+                else
+                    state_ = kBeforeAttrName;
+                continue;
+            }
+            case kAfterAttrValueQuoted:
+                if (IsSpace(c)) {
+                    state_ = kBeforeAttrName;
+                    ++p;
+                } else if (c == '/') {
+                    state_ = kSelfClosing;
+                    ++p;
+                } else if (c == '>') {
+                    ++p;
+                    EmitTag();
+                } else {
+                    state_ = kBeforeAttrName;
+                }
+                continue;
+            case kSelfClosing:
+                if (c == '>') {
+                    selfClosing_ = true;
+                    ++p;
+                    EmitTag();
+                } else {
+                    state_ = kBeforeAttrName;
+                }
+                continue;
+            case kBogusComment:
+            case kDoctype: {
+                // A doctype ends at its first '>', quoted or not.
+                const void* gt = std::memchr(p, '>', static_cast<std::size_t>(end - p));
+                if (!gt) return;
+                p = static_cast<const unsigned char*>(gt) + 1;
+                state_ = kData;
+                continue;
+            }
+            case kMarkupDeclaration: {
+                // "--", "DOCTYPE" in any case, or "[CDATA[" where the element
+                // open is foreign; anything else begins a bogus comment.
+                declaration_[declarationLength_++] = static_cast<char>(c);
+                std::string_view have(declaration_, declarationLength_);
+                bool comment = std::string_view("--").substr(0, declarationLength_) == have;
+                bool doctype = declarationLength_ <= 7;
+                for (std::size_t i = 0; doctype && i < declarationLength_; ++i)
+                    doctype = Lower(static_cast<unsigned char>(declaration_[i])) == "doctype"[i];
+                bool cdata = declarationLength_ <= 7 && std::string_view("[CDATA[").substr(0, declarationLength_) == have;
+                if (comment && declarationLength_ == 2) {
+                    state_ = kCommentStart;
+                    ++p;
+                } else if (doctype && declarationLength_ == 7) {
+                    state_ = kDoctype;
+                    ++p;
+                } else if (cdata && declarationLength_ == 7) {
+                    state_ = !foreign_.empty() ? kCdata : kBogusComment;
+                    ++p;
+                } else if (comment || doctype || cdata) {
+                    ++p;
+                } else {
+                    state_ = kBogusComment;  // the byte is read again there
+                }
+                continue;
+            }
+            case kCommentStart:
+                if (c == '-') {
+                    state_ = kCommentStartDash;
+                    ++p;
+                } else if (c == '>') {
+                    state_ = kData;
+                    ++p;
+                } else {
+                    state_ = kComment;
+                }
+                continue;
+            case kCommentStartDash:
+                if (c == '-') {
+                    state_ = kCommentEnd;
+                    ++p;
+                } else if (c == '>') {
+                    state_ = kData;
+                    ++p;
+                } else {
+                    state_ = kComment;
+                }
+                continue;
+            case kComment: {
+                const void* dash = std::memchr(p, '-', static_cast<std::size_t>(end - p));
+                if (!dash) return;
+                p = static_cast<const unsigned char*>(dash) + 1;
+                state_ = kCommentEndDash;
+                continue;
+            }
+            case kCommentEndDash:
+                state_ = c == '-' ? kCommentEnd : kComment;
+                if (c == '-') ++p;
+                continue;
+            case kCommentEnd:
+                if (c == '>') {
+                    state_ = kData;
+                } else if (c == '!') {
+                    state_ = kCommentEndBang;
+                } else if (c != '-') {
+                    state_ = kComment;
+                    continue;
+                }
+                ++p;
+                continue;
+            case kCommentEndBang:
+                if (c == '-') {
+                    state_ = kCommentEndDash;
+                    ++p;
+                } else if (c == '>') {
+                    state_ = kData;
+                    ++p;
+                } else {
+                    state_ = kComment;
+                }
+                continue;
+            case kCdata: {
+                const void* bracket = std::memchr(p, ']', static_cast<std::size_t>(end - p));
+                if (!bracket) return;
+                p = static_cast<const unsigned char*>(bracket) + 1;
+                state_ = kCdataBracket;
+                continue;
+            }
+            case kCdataBracket:
+                state_ = c == ']' ? kCdataEnd : kCdata;
+                if (c == ']') ++p;
+                continue;
+            case kCdataEnd:
+                if (c == ']') {
+                    ++p;
+                } else if (c == '>') {
+                    state_ = kData;
+                    ++p;
+                } else {
+                    state_ = kCdata;
+                }
+                continue;
+            case kTextLessThan:
+                if (c == '/') {
+                    state_ = kTextEndTagOpen;
+                    ++p;
+                } else {
+                    state_ = textState_;
+                }
+                continue;
+            case kTextEndTagOpen:
+                if (IsAlpha(c)) {
+                    matched_ = 0;
+                    matching_ = true;
+                    state_ = kTextEndTagName;
+                } else {
+                    state_ = textState_;
+                }
+                continue;
+            case kTextEndTagName:
+                if (IsAlpha(c)) {
+                    const char* name = TextName(textTag_);
+                    if (matching_ && name[matched_] == Lower(c))
+                        ++matched_;
+                    else
+                        matching_ = false;
+                    ++p;
+                } else if ((IsSpace(c) || c == '/' || c == '>') && AppropriateEnd()) {
+                    // The element's end tag: read as any tag from here.
+                    BeginTag(true, tagOffset_);
+                    for (const char* q = TextName(textTag_); *q; ++q) NameByte(static_cast<unsigned char>(*q));
+                    ++p;
+                    state_ = c == '/' ? kSelfClosing : kBeforeAttrName;
+                    if (c == '>') EmitTag();
+                } else {
+                    state_ = textState_;
+                }
+                continue;
+            case kScriptLessThan:
+                if (c == '/') {
+                    textState_ = kScriptData;
+                    state_ = kTextEndTagOpen;
+                    ++p;
+                } else if (c == '!') {
+                    state_ = kScriptEscapeStart;
+                    ++p;
+                } else {
+                    state_ = kScriptData;
+                }
+                continue;
+            case kScriptEscapeStart:
+                state_ = c == '-' ? kScriptEscapeStartDash : kScriptData;
+                if (c == '-') ++p;
+                continue;
+            case kScriptEscapeStartDash:
+                state_ = c == '-' ? kScriptEscapedDashDash : kScriptData;
+                if (c == '-') ++p;
+                continue;
+            case kScriptEscaped: {
+                while (p < end && *p != '-' && *p != '<') ++p;
+                if (p == end) return;
+                if (*p == '<') tagOffset_ = offsetOf(p);
+                state_ = *p == '-' ? kScriptEscapedDash : kScriptEscapedLessThan;
+                ++p;
+                continue;
+            }
+            case kScriptEscapedDash:
+            case kScriptEscapedDashDash:
+                if (c == '-') {
+                    state_ = kScriptEscapedDashDash;
+                } else if (c == '<') {
+                    tagOffset_ = offsetOf(p);
+                    state_ = kScriptEscapedLessThan;
+                } else if (c == '>' && state_ == kScriptEscapedDashDash) {
+                    state_ = kScriptData;
+                } else {
+                    state_ = kScriptEscaped;
+                }
+                ++p;
+                continue;
+            case kScriptEscapedLessThan:
+                if (c == '/') {
+                    textState_ = kScriptEscaped;
+                    state_ = kTextEndTagOpen;
+                    ++p;
+                } else if (IsAlpha(c)) {
+                    matched_ = 0;
+                    matching_ = true;
+                    state_ = kScriptDoubleEscapeStart;
+                } else {
+                    state_ = kScriptEscaped;
+                }
+                continue;
+            case kScriptDoubleEscapeStart:
+            case kScriptDoubleEscapeEnd: {
+                bool starting = state_ == kScriptDoubleEscapeStart;
+                if (IsSpace(c) || c == '/' || c == '>') {
+                    bool script = matching_ && matched_ == 6;
+                    state_ = script == starting ? kScriptDoubleEscaped : kScriptEscaped;
+                    ++p;
+                } else if (IsAlpha(c)) {
+                    if (matching_ && matched_ < 6 && "script"[matched_] == Lower(c))
+                        ++matched_;
+                    else
+                        matching_ = false;
+                    ++p;
+                } else {
+                    state_ = starting ? kScriptEscaped : kScriptDoubleEscaped;
+                }
+                continue;
+            }
+            case kScriptDoubleEscaped: {
+                while (p < end && *p != '-' && *p != '<') ++p;
+                if (p == end) return;
+                state_ = *p == '-' ? kScriptDoubleEscapedDash : kScriptDoubleEscapedLessThan;
+                ++p;
+                continue;
+            }
+            case kScriptDoubleEscapedDash:
+            case kScriptDoubleEscapedDashDash:
+                if (c == '-') {
+                    state_ = kScriptDoubleEscapedDashDash;
+                } else if (c == '<') {
+                    state_ = kScriptDoubleEscapedLessThan;
+                } else if (c == '>' && state_ == kScriptDoubleEscapedDashDash) {
+                    state_ = kScriptData;
+                } else {
+                    state_ = kScriptDoubleEscaped;
+                }
+                ++p;
+                continue;
+            case kScriptDoubleEscapedLessThan:
+                if (c == '/') {
+                    matched_ = 0;
+                    matching_ = true;
+                    state_ = kScriptDoubleEscapeEnd;
+                    ++p;
+                } else {
+                    state_ = kScriptDoubleEscaped;
+                }
+                continue;
+        }
+    }
+}

@@ -1,0 +1,1188 @@
+// The WHATWG URL Standard's basic URL parser (without a state override) and
+// URL serializer. The parser walks the input byte by byte: it branches on
+// ASCII characters only and percent-encodes every byte from 0x80 up, so
+// that, once the input is valid UTF-8, a byte walk does what the standard's
+// walk over code points does.
+#include "url/url.h"
+
+#include <idn2.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr int kEof = -1;
+
+bool IsAlpha(int c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; }
+
+int HexValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c |= 0x20;
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The standard's percent-encode sets, as bits over ASCII. Every byte from
+// 0x80 up is in every set.
+enum : std::uint8_t {
+    kC0ControlSet = 1,
+    kFragmentSet = 2,
+    kQuerySet = 4,
+    kSpecialQuerySet = 8,
+    kPathSet = 16,
+    kUserinfoSet = 32,
+};
+
+constexpr std::array<std::uint8_t, 128> MakeEncodeSets() {
+    std::array<std::uint8_t, 128> sets{};
+    for (int c = 0; c < 128; ++c) {
+        const bool c0 = c < 0x20 || c == 0x7F;
+        const bool fragment = c0 || c == ' ' || c == '"' || c == '<' || c == '>' || c == '`';
+        const bool query = c0 || c == ' ' || c == '"' || c == '#' || c == '<' || c == '>';
+        const bool special_query = query || c == '\'';
+        const bool path = query || c == '?' || c == '`' || c == '{' || c == '}';
+        const bool userinfo = path || c == '/' || c == ':' || c == ';' || c == '=' || c == '@' ||
+                              (c >= '[' && c <= '^') || c == '|';
+        sets[c] = static_cast<std::uint8_t>((c0 ? kC0ControlSet : 0) | (fragment ? kFragmentSet : 0) |
+                                            (query ? kQuerySet : 0) | (special_query ? kSpecialQuerySet : 0) |
+                                            (path ? kPathSet : 0) | (userinfo ? kUserinfoSet : 0));
+    }
+    return sets;
+}
+
+constexpr std::array<std::uint8_t, 128> kEncodeSets = MakeEncodeSets();
+
+bool InSet(unsigned char c, std::uint8_t set) { return c >= 0x80 || (kEncodeSets[c] & set) != 0; }
+
+void AppendPercent(std::string& out, unsigned char c) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const char escape[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+    out.append(escape, 3);
+}
+
+// Appends `in` to `out`, each byte of `set` percent-encoded; runs of bytes
+// outside the set go over in one piece.
+void AppendEncoded(std::string& out, std::string_view in, std::uint8_t set) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        if (!InSet(c, set)) continue;
+        out.append(in.data() + run, i - run);
+        AppendPercent(out, c);
+        run = i + 1;
+    }
+    out.append(in.data() + run, in.size() - run);
+}
+
+// The standard's forbidden host code points, and the forbidden domain code
+// points (those, C0 controls, '%' and DEL).
+bool IsForbiddenHost(unsigned char c) {
+    switch (c) {
+    case 0: case '\t': case '\n': case '\r': case ' ': case '#': case '/': case ':': case '<':
+    case '>': case '?': case '@': case '[': case '\\': case ']': case '^': case '|':
+        return true;
+    default:
+        return false;
+    }
+}
+bool IsForbiddenDomain(unsigned char c) { return IsForbiddenHost(c) || c < 0x20 || c == '%' || c == 0x7F; }
+
+// The length of the UTF-8 sequence at in[i] if it is a valid one (as the
+// standard's UTF-8 decoder takes it: no overlong forms, no surrogates,
+// nothing past U+10FFFF), else 0.
+std::size_t ValidSequence(std::string_view in, std::size_t i) {
+    const auto b = static_cast<unsigned char>(in[i]);
+    std::size_t need;
+    unsigned char lower = 0x80, upper = 0xBF;
+    if (b < 0x80) return 1;
+    if (b >= 0xC2 && b <= 0xDF) {
+        need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        if (b == 0xE0) lower = 0xA0;
+        if (b == 0xED) upper = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        if (b == 0xF0) lower = 0x90;
+        if (b == 0xF4) upper = 0x8F;
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k <= need; ++k) {
+        if (i + k >= in.size()) return 0;
+        const auto next = static_cast<unsigned char>(in[i + k]);
+        if (next < lower || next > upper) return 0;
+        lower = 0x80;
+        upper = 0xBF;
+    }
+    return need + 1;
+}
+
+bool IsValidUtf8(std::string_view in) {
+    for (std::size_t i = 0; i < in.size();) {
+        const std::size_t length = ValidSequence(in, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+// The length of the maximal prefix of an invalid sequence at in[i], which
+// a UTF-8 decoder with replacement turns into one U+FFFD: the lead byte and
+// the continuation bytes that were still acceptable when the sequence broke.
+std::size_t InvalidSequence(std::string_view in, std::size_t i) {
+    const auto b = static_cast<unsigned char>(in[i]);
+    std::size_t need;
+    unsigned char lower = 0x80, upper = 0xBF;
+    if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        if (b == 0xE0) lower = 0xA0;
+        if (b == 0xED) upper = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        if (b == 0xF0) lower = 0x90;
+        if (b == 0xF4) upper = 0x8F;
+    } else {
+        return 1;
+    }
+    std::size_t k = 1;
+    for (; k <= need && i + k < in.size(); ++k) {
+        const auto next = static_cast<unsigned char>(in[i + k]);
+        if (next < lower || next > upper) break;
+        lower = 0x80;
+        upper = 0xBF;
+    }
+    return k;
+}
+
+bool IsWindowsDriveLetter(std::string_view s) {
+    return s.size() == 2 && IsAlpha(static_cast<unsigned char>(s[0])) && (s[1] == ':' || s[1] == '|');
+}
+
+// Whether s starts with a Windows drive letter followed by nothing or by
+// one of "/\?#".
+bool StartsWithWindowsDriveLetter(std::string_view s) {
+    if (s.size() < 2 || !IsWindowsDriveLetter(s.substr(0, 2))) return false;
+    if (s.size() == 2) return true;
+    const char c = s[2];
+    return c == '/' || c == '\\' || c == '?' || c == '#';
+}
+
+// A path whose first segment is a normalized Windows drive letter ("/C:",
+// "/C:/...").
+bool FirstSegmentIsDriveLetter(const std::string& path) {
+    return path.size() >= 3 && path[0] == '/' && IsAlpha(static_cast<unsigned char>(path[1])) && path[2] == ':' &&
+           (path.size() == 3 || path[3] == '/');
+}
+
+bool IsPercent2e(std::string_view s) { return s.size() == 3 && s[0] == '%' && s[1] == '2' && (s[2] | 0x20) == 'e'; }
+bool IsSingleDot(std::string_view s) { return s == "." || IsPercent2e(s); }
+bool IsDoubleDot(std::string_view s) {
+    switch (s.size()) {
+    case 2:
+        return s == "..";
+    case 4:
+        return (s[0] == '.' && IsPercent2e(s.substr(1))) || (IsPercent2e(s.substr(0, 3)) && s[3] == '.');
+    case 6:
+        return IsPercent2e(s.substr(0, 3)) && IsPercent2e(s.substr(3));
+    default:
+        return false;
+    }
+}
+
+int DefaultPort(int kind_number) {
+    // In the order of Url::Kind: not special, http, https, ws, wss, ftp, file.
+    static const int kPorts[] = {-1, 80, 443, 80, 443, 21, -1};
+    return kPorts[kind_number];
+}
+
+void AppendDecimal(std::string& out, std::uint32_t n) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    while (count > 0) out += digits[--count];
+}
+
+// The standard's IPv4 number parser: decimal, octal after a "0", hex after
+// "0x" ("0x" alone is 0). Values saturate well past 2^32, which every
+// caller rejects all the same.
+bool ParseIpv4Number(std::string_view s, std::uint64_t& value) {
+    if (s.empty()) return false;
+    unsigned radix = 10;
+    if (s.size() >= 2 && s[0] == '0' && (s[1] | 0x20) == 'x') {
+        s.remove_prefix(2);
+        radix = 16;
+    } else if (s.size() >= 2 && s[0] == '0') {
+        s.remove_prefix(1);
+        radix = 8;
+    }
+    std::uint64_t v = 0;
+    for (const char ch : s) {
+        const int digit = HexValue(static_cast<unsigned char>(ch));
+        if (digit < 0 || static_cast<unsigned>(digit) >= radix) return false;
+        v = v * radix + static_cast<unsigned>(digit);
+        if (v > (std::uint64_t{1} << 40)) v = std::uint64_t{1} << 40;
+    }
+    value = v;
+    return true;
+}
+
+// The standard's "ends in a number": the last label (a trailing dot aside)
+// is all digits or parses as an IPv4 number.
+bool EndsInNumber(std::string_view s) {
+    if (!s.empty() && s.back() == '.') s.remove_suffix(1);
+    const std::size_t dot = s.rfind('.');
+    const std::string_view last = dot == std::string_view::npos ? s : s.substr(dot + 1);
+    if (last.empty()) return false;
+    bool digits = true;
+    for (const char ch : last) digits = digits && IsDigit(static_cast<unsigned char>(ch));
+    std::uint64_t ignored;
+    return digits || ParseIpv4Number(last, ignored);
+}
+
+bool ParseIpv4(std::string_view s, std::uint32_t& address) {
+    if (s.size() > 1 && s.back() == '.') s.remove_suffix(1);
+    std::uint64_t numbers[4];
+    std::size_t count = 0;
+    for (;;) {
+        const std::size_t dot = s.find('.');
+        if (count == 4) return false;
+        if (!ParseIpv4Number(s.substr(0, dot), numbers[count++])) return false;
+        if (dot == std::string_view::npos) break;
+        s.remove_prefix(dot + 1);
+    }
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        if (numbers[i] > 255) return false;
+    }
+    if (numbers[count - 1] >= (std::uint64_t{1} << (8 * (5 - count)))) return false;
+    std::uint64_t ipv4 = numbers[count - 1];
+    for (std::size_t i = 0; i + 1 < count; ++i) ipv4 += numbers[i] << (8 * (3 - i));
+    address = static_cast<std::uint32_t>(ipv4);
+    return true;
+}
+
+void SerializeIpv4(std::uint32_t address, std::string& out) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        AppendDecimal(out, (address >> shift) & 0xFF);
+        if (shift != 0) out += '.';
+    }
+}
+
+// The standard's IPv6 parser, on what stands between the brackets.
+bool ParseIpv6(std::string_view s, std::uint16_t (&address)[8]) {
+    for (auto& piece : address) piece = 0;
+    const std::size_t n = s.size();
+    auto at = [&](std::size_t i) -> int { return i < n ? static_cast<unsigned char>(s[i]) : kEof; };
+    int piece_index = 0;
+    int compress = -1;
+    std::size_t p = 0;
+    if (at(p) == ':') {
+        if (at(p + 1) != ':') return false;
+        p += 2;
+        compress = ++piece_index;
+    }
+    while (at(p) != kEof) {
+        if (piece_index == 8) return false;
+        if (at(p) == ':') {
+            if (compress >= 0) return false;
+            ++p;
+            compress = ++piece_index;
+            continue;
+        }
+        unsigned value = 0;
+        std::size_t length = 0;
+        while (length < 4 && at(p) != kEof && HexValue(static_cast<unsigned char>(at(p))) >= 0) {
+            value = value * 16 + static_cast<unsigned>(HexValue(static_cast<unsigned char>(at(p))));
+            ++p;
+            ++length;
+        }
+        if (at(p) == '.') {
+            // An IPv4 address in the last two pieces.
+            if (length == 0) return false;
+            p -= length;
+            if (piece_index > 6) return false;
+            int numbers_seen = 0;
+            while (at(p) != kEof) {
+                int ipv4_piece = -1;
+                if (numbers_seen > 0) {
+                    if (at(p) == '.' && numbers_seen < 4) {
+                        ++p;
+                    } else {
+                        return false;
+                    }
+                }
+                if (!IsDigit(at(p))) return false;
+                while (IsDigit(at(p))) {
+                    const int number = at(p) - '0';
+                    if (ipv4_piece < 0) {
+                        ipv4_piece = number;
+                    } else if (ipv4_piece == 0) {
+                        return false;
+                    } else {
+                        ipv4_piece = ipv4_piece * 10 + number;
+                    }
+                    if (ipv4_piece > 255) return false;
+                    ++p;
+                }
+                address[piece_index] = static_cast<std::uint16_t>(address[piece_index] * 0x100 + ipv4_piece);
+                ++numbers_seen;
+                if (numbers_seen == 2 || numbers_seen == 4) ++piece_index;
+            }
+            if (numbers_seen != 4) return false;
+            break;
+        }
+        if (at(p) == ':') {
+            ++p;
+            if (at(p) == kEof) return false;
+        } else if (at(p) != kEof) {
+            return false;
+        }
+        address[piece_index++] = static_cast<std::uint16_t>(value);
+    }
+    if (compress >= 0) {
+        int swaps = piece_index - compress;
+        piece_index = 7;
+        while (piece_index != 0 && swaps > 0) {
+            const std::uint16_t moved = address[compress + swaps - 1];
+            address[compress + swaps - 1] = address[piece_index];
+            address[piece_index] = moved;
+            --piece_index;
+            --swaps;
+        }
+    } else if (piece_index != 8) {
+        return false;
+    }
+    return true;
+}
+
+// The standard's IPv6 serializer: lower-case hex pieces, the first longest
+// run of two or more zero pieces compressed to "::".
+void SerializeIpv6(const std::uint16_t (&address)[8], std::string& out) {
+    int compress = -1, longest = 1;
+    for (int i = 0; i < 8;) {
+        if (address[i] != 0) {
+            ++i;
+            continue;
+        }
+        int end = i;
+        while (end < 8 && address[end] == 0) ++end;
+        if (end - i > longest) {
+            longest = end - i;
+            compress = i;
+        }
+        i = end;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        if (i == compress) {
+            out += i == 0 ? "::" : ":";
+            i += longest - 1;
+            continue;
+        }
+        const unsigned piece = address[i];
+        bool leading = true;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const unsigned digit = (piece >> shift) & 15;
+            if (leading && digit == 0 && shift != 0) continue;
+            leading = false;
+            out += kHex[digit];
+        }
+        if (i != 7) out += ':';
+    }
+}
+
+bool IsLabelSeparator(std::string_view s, std::size_t i, std::size_t& length) {
+    // '.', and what UTS #46 maps to it: U+3002, U+FF0E and U+FF61.
+    if (s[i] == '.') {
+        length = 1;
+        return true;
+    }
+    if (i + 3 > s.size()) return false;
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    const auto b1 = static_cast<unsigned char>(s[i + 1]);
+    const auto b2 = static_cast<unsigned char>(s[i + 2]);
+    length = 3;
+    return (b0 == 0xE3 && b1 == 0x80 && b2 == 0x82) || (b0 == 0xEF && b1 == 0xBC && b2 == 0x8E) ||
+           (b0 == 0xEF && b1 == 0xBD && b2 == 0xA1);
+}
+
+bool IsAscii(std::string_view s) {
+    for (const char ch : s) {
+        if (static_cast<unsigned char>(ch) >= 0x80) return false;
+    }
+    return true;
+}
+
+bool StartsWithAcePrefix(std::string_view label) {
+    return label.size() >= 4 && (label[0] | 0x20) == 'x' && (label[1] | 0x20) == 'n' && label[2] == '-' &&
+           label[3] == '-';
+}
+
+// Whether some label of an ASCII domain starts with "xn--".
+bool HasAceLabel(std::string_view domain) {
+    for (std::size_t start = 0;;) {
+        if (StartsWithAcePrefix(domain.substr(start))) return true;
+        const std::size_t dot = domain.find('.', start);
+        if (dot == std::string_view::npos) return false;
+        start = dot + 1;
+    }
+}
+
+constexpr int kIdnaFlags = IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT;
+
+// A stand-in for the ASCII characters that libidn2 refuses in a label with
+// non-ASCII code points (see LabelToAscii): U+0B95 TAMIL LETTER KA, which
+// both UTS #46 and IDNA2008 take as it is, is left-to-right, joins nothing
+// and composes with nothing under NFC, and which nothing maps to.
+constexpr char32_t kStandIn = 0x0B95;
+constexpr char kStandInUtf8[] = "\xE0\xAE\x95";
+
+// Punycode (RFC 3492) of the code points of a label, appended to `out`.
+void AppendPunycode(const std::u32string& label, std::string& out) {
+    constexpr std::uint32_t kBase = 36, kTmin = 1, kTmax = 26, kSkew = 38, kDamp = 700;
+    auto digit = [](std::uint32_t d) { return static_cast<char>(d < 26 ? 'a' + d : '0' + (d - 26)); };
+    auto adapt = [&](std::uint32_t delta, std::uint32_t points, bool first) {
+        delta = first ? delta / kDamp : delta / 2;
+        delta += delta / points;
+        std::uint32_t k = 0;
+        while (delta > ((kBase - kTmin) * kTmax) / 2) {
+            delta /= kBase - kTmin;
+            k += kBase;
+        }
+        return k + (kBase - kTmin + 1) * delta / (delta + kSkew);
+    };
+    std::uint32_t basic = 0;
+    for (const char32_t c : label) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++basic;
+        }
+    }
+    if (basic > 0) out += '-';
+    std::uint32_t n = 0x80, delta = 0, bias = 72, handled = basic;
+    const auto length = static_cast<std::uint32_t>(label.size());
+    while (handled < length) {
+        std::uint32_t m = 0x10FFFF + 1;
+        for (const char32_t c : label) {
+            if (c >= n && c < m) m = c;
+        }
+        // A label is at most a few thousand code points: no overflow.
+        delta += (m - n) * (handled + 1);
+        n = m;
+        for (const char32_t c : label) {
+            if (c < n) ++delta;
+            if (c != n) continue;
+            std::uint32_t q = delta;
+            for (std::uint32_t k = kBase;; k += kBase) {
+                const std::uint32_t t = k <= bias ? kTmin : k >= bias + kTmax ? kTmax : k - bias;
+                if (q < t) break;
+                out += digit(t + (q - t) % (kBase - t));
+                q = (q - t) / (kBase - t);
+            }
+            out += digit(q);
+            bias = adapt(delta, handled + 1, handled == basic);
+            delta = 0;
+            ++handled;
+        }
+        ++delta;
+        ++n;
+    }
+}
+
+bool Idn2Label(const std::string& label, std::string& out) {
+    char* ascii = nullptr;
+    if (idn2_to_ascii_8z(label.c_str(), &ascii, kIdnaFlags) != IDN2_OK) return false;
+    out += ascii;
+    idn2_free(ascii);
+    return true;
+}
+
+// One label with a non-ASCII code point, or starting with "xn--", through
+// libidn2's UTS #46 processing (non-transitional, input normalized to NFC),
+// appended to `out`.
+//
+// libidn2 checks its labels harder than UTS #46 does with the standard's
+// options: it always checks hyphens (none at either end, none in the third
+// and fourth places), and it refuses ASCII punctuation that IDNA2008
+// disallows but UTS #46 without STD3 rules keeps ("a!b$c", "}", "_", "'").
+// Browsers take "-日本.jp" and "ex_ample日本.jp". So a label that libidn2
+// refuses is tried once more with every ASCII character but letters and
+// digits replaced by a stand-in that libidn2 takes; what libidn2 makes of
+// that is decoded, the characters are put back, and the label encoded to
+// Punycode here. A label that starts with "xn--" gets no second try: its
+// hyphens are those of the prefix.
+//
+// Where libidn2 still differs from UTS #46 as the standard uses it, the host
+// is refused where browsers take it: symbols and emoji that IDNA2008
+// disallows but UTS #46 keeps ("\u2603.com", "\u2764.example"), code points
+// that libidn2's Unicode tables do not have yet, and a label that UTS #46 maps
+// to nothing (a lone soft hyphen). A right-to-left label that needed the
+// second try may also be refused, the stand-in being left-to-right.
+bool LabelToAscii(std::string_view label, std::string& out) {
+    std::string text(label);
+    if (Idn2Label(text, out)) return true;
+    if (StartsWithAcePrefix(label) || text.find(kStandInUtf8) != std::string::npos) return false;
+    std::string swapped, saved;
+    for (const char ch : label) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80 && !IsAlpha(c) && !IsDigit(c)) {
+            saved += ch;
+            swapped += kStandInUtf8;
+        } else {
+            swapped += ch;
+        }
+    }
+    if (saved.empty()) return false;
+    text.clear();
+    if (!Idn2Label(swapped, text)) return false;
+    std::uint32_t* points = nullptr;
+    if (idn2_to_unicode_8z4z(text.c_str(), &points, 0) != IDN2_OK) return false;
+    std::u32string restored;
+    std::size_t next = 0;
+    bool ascii = true;
+    for (const std::uint32_t* p = points; *p != 0; ++p) {
+        if (*p == kStandIn && next < saved.size()) {
+            restored += static_cast<char32_t>(static_cast<unsigned char>(saved[next++]));
+        } else {
+            restored += static_cast<char32_t>(*p);
+            ascii = ascii && *p < 0x80;
+        }
+    }
+    idn2_free(points);
+    if (next != saved.size()) return false;
+    // What the mapping made of the label must not pass for an encoded one.
+    if (restored.size() >= 4 && restored.compare(0, 4, U"xn--") == 0) return false;
+    if (ascii) {
+        for (const char32_t c : restored) out += static_cast<char>(c);
+    } else {
+        out += "xn--";
+        AppendPunycode(restored, out);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Url::Parse(std::string_view input, const Url* base) {
+    if (base == this) {
+        const Url copy(*this);
+        return Parse(input, &copy);
+    }
+    scheme_.clear();
+    username_.clear();
+    password_.clear();
+    host_.clear();
+    path_.clear();
+    query_.clear();
+    fragment_.clear();
+    port_ = -1;
+    kind_ = Kind::kNotSpecial;
+    has_host_ = opaque_path_ = has_query_ = has_fragment_ = false;
+    if (!Run(Prepare(input), base)) return false;
+    Serialize();
+    return true;
+}
+
+// The input as the parser reads it: without leading and trailing C0
+// controls and spaces, without tabs and newlines, invalid UTF-8 replaced by
+// U+FFFD. Invalid sequences are replaced before tabs and newlines go, as the
+// decoding of the bytes comes before the parser: "\xC3\t\xA9" is two U+FFFD,
+// not "é".
+std::string_view Url::Prepare(std::string_view in) {
+    std::size_t begin = 0, end = in.size();
+    while (begin < end && static_cast<unsigned char>(in[begin]) <= 0x20) ++begin;
+    while (end > begin && static_cast<unsigned char>(in[end - 1]) <= 0x20) --end;
+    in = in.substr(begin, end - begin);
+    bool strip = false, non_ascii = false;
+    for (const char ch : in) {
+        const auto c = static_cast<unsigned char>(ch);
+        strip = strip || c == '\t' || c == '\n' || c == '\r';
+        non_ascii = non_ascii || c >= 0x80;
+    }
+    const bool replace = non_ascii && !IsValidUtf8(in);
+    if (!strip && !replace) return in;
+    input_.clear();
+    for (std::size_t i = 0; i < in.size();) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        if (c < 0x80) {
+            if (c != '\t' && c != '\n' && c != '\r') input_ += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const std::size_t valid = ValidSequence(in, i);
+        if (valid != 0) {
+            input_.append(in.data() + i, valid);
+            i += valid;
+        } else {
+            input_ += "\xEF\xBF\xBD";
+            i += InvalidSequence(in, i);
+        }
+    }
+    return input_;
+}
+
+bool Url::Run(std::string_view input, const Url* base) {
+    enum class State {
+        kSchemeStart,
+        kScheme,
+        kNoScheme,
+        kSpecialRelativeOrAuthority,
+        kPathOrAuthority,
+        kRelative,
+        kRelativeSlash,
+        kSpecialAuthoritySlashes,
+        kSpecialAuthorityIgnoreSlashes,
+        kAuthority,
+        kHost,
+        kPort,
+        kFile,
+        kFileSlash,
+        kFileHost,
+        kPathStart,
+        kPath,
+        kOpaquePath,
+        kQuery,
+        kFragment,
+    };
+    const char* const s = input.data();
+    const auto n = static_cast<std::ptrdiff_t>(input.size());
+    auto at = [&](std::ptrdiff_t i) -> int { return i < n ? static_cast<unsigned char>(s[i]) : kEof; };
+    auto copy_authority = [&](const Url& from) {
+        username_ = from.username_;
+        password_ = from.password_;
+        host_ = from.host_;
+        has_host_ = from.has_host_;
+        port_ = from.port_;
+    };
+
+    State state = State::kSchemeStart;
+    std::ptrdiff_t p = 0;
+    // Where the standard's buffer starts in the input, in the scheme,
+    // authority, host and file host states (it runs up to p).
+    std::ptrdiff_t mark = 0;
+    bool at_sign_seen = false, inside_brackets = false, password_token_seen = false;
+    std::uint32_t port = 0;
+    bool port_digits = false;
+    // The path segment being read is path_ from here (after its '/'); -1
+    // when none is.
+    std::ptrdiff_t segment = -1;
+
+    for (;;) {
+        const int c = at(p);
+        const bool special = kind_ != Kind::kNotSpecial;
+        switch (state) {
+        case State::kSchemeStart:
+            if (IsAlpha(c)) {
+                state = State::kScheme;
+                mark = p;
+            } else {
+                state = State::kNoScheme;
+                --p;
+            }
+            break;
+
+        case State::kScheme:
+            if (IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.') break;
+            if (c != ':') {
+                // No scheme after all: start over.
+                state = State::kNoScheme;
+                p = -1;
+                break;
+            }
+            scheme_.assign(s + mark, static_cast<std::size_t>(p - mark));
+            for (char& ch : scheme_) ch = Lower(ch);
+            if (scheme_ == "http") {
+                kind_ = Kind::kHttp;
+            } else if (scheme_ == "https") {
+                kind_ = Kind::kHttps;
+            } else if (scheme_ == "ws") {
+                kind_ = Kind::kWs;
+            } else if (scheme_ == "wss") {
+                kind_ = Kind::kWss;
+            } else if (scheme_ == "ftp") {
+                kind_ = Kind::kFtp;
+            } else if (scheme_ == "file") {
+                kind_ = Kind::kFile;
+            }
+            if (kind_ == Kind::kFile) {
+                state = State::kFile;
+            } else if (kind_ != Kind::kNotSpecial && base && base->scheme_ == scheme_) {
+                state = State::kSpecialRelativeOrAuthority;
+            } else if (kind_ != Kind::kNotSpecial) {
+                state = State::kSpecialAuthoritySlashes;
+            } else if (at(p + 1) == '/') {
+                state = State::kPathOrAuthority;
+                ++p;
+            } else {
+                opaque_path_ = true;
+                state = State::kOpaquePath;
+            }
+            break;
+
+        case State::kNoScheme:
+            if (!base || (base->opaque_path_ && c != '#')) return false;
+            if (base->opaque_path_) {
+                scheme_ = base->scheme_;
+                kind_ = base->kind_;
+                path_ = base->path_;
+                opaque_path_ = true;
+                query_ = base->query_;
+                has_query_ = base->has_query_;
+                has_fragment_ = true;
+                state = State::kFragment;
+            } else {
+                state = base->kind_ == Kind::kFile ? State::kFile : State::kRelative;
+                --p;
+            }
+            break;
+
+        case State::kSpecialRelativeOrAuthority:
+            if (c == '/' && at(p + 1) == '/') {
+                state = State::kSpecialAuthorityIgnoreSlashes;
+                ++p;
+            } else {
+                state = State::kRelative;
+                --p;
+            }
+            break;
+
+        case State::kPathOrAuthority:
+            if (c == '/') {
+                state = State::kAuthority;
+                mark = p + 1;
+            } else {
+                state = State::kPath;
+                --p;
+            }
+            break;
+
+        case State::kRelative:
+            scheme_ = base->scheme_;
+            kind_ = base->kind_;
+            if (c == '/' || (kind_ != Kind::kNotSpecial && c == '\\')) {
+                state = State::kRelativeSlash;
+                break;
+            }
+            copy_authority(*base);
+            path_ = base->path_;
+            query_ = base->query_;
+            has_query_ = base->has_query_;
+            if (c == '?') {
+                query_.clear();
+                has_query_ = true;
+                state = State::kQuery;
+            } else if (c == '#') {
+                has_fragment_ = true;
+                state = State::kFragment;
+            } else if (c != kEof) {
+                query_.clear();
+                has_query_ = false;
+                ShortenPath();
+                state = State::kPath;
+                --p;
+            }
+            break;
+
+        case State::kRelativeSlash:
+            if (special && (c == '/' || c == '\\')) {
+                state = State::kSpecialAuthorityIgnoreSlashes;
+            } else if (c == '/') {
+                state = State::kAuthority;
+                mark = p + 1;
+            } else {
+                copy_authority(*base);
+                state = State::kPath;
+                --p;
+            }
+            break;
+
+        case State::kSpecialAuthoritySlashes:
+            state = State::kSpecialAuthorityIgnoreSlashes;
+            if (c == '/' && at(p + 1) == '/') {
+                ++p;
+            } else {
+                --p;
+            }
+            break;
+
+        case State::kSpecialAuthorityIgnoreSlashes:
+            if (c != '/' && c != '\\') {
+                state = State::kAuthority;
+                mark = p;
+                --p;
+            }
+            break;
+
+        case State::kAuthority:
+            if (c == '@') {
+                if (at_sign_seen) (password_token_seen ? password_ : username_) += "%40";
+                at_sign_seen = true;
+                for (std::ptrdiff_t i = mark; i < p; ++i) {
+                    if (s[i] == ':' && !password_token_seen) {
+                        password_token_seen = true;
+                        continue;
+                    }
+                    std::string& to = password_token_seen ? password_ : username_;
+                    const auto ch = static_cast<unsigned char>(s[i]);
+                    if (InSet(ch, kUserinfoSet)) {
+                        AppendPercent(to, ch);
+                    } else {
+                        to += static_cast<char>(ch);
+                    }
+                }
+                mark = p + 1;
+            } else if (c == kEof || c == '/' || c == '?' || c == '#' || (special && c == '\\')) {
+                if (at_sign_seen && mark == p) return false;
+                // Back to the buffer's start, to read it again as the host.
+                p = mark - 1;
+                state = State::kHost;
+            }
+            break;
+
+        case State::kHost:
+            if (c == ':' && !inside_brackets) {
+                if (mark == p) return false;
+                if (!ParseHost(std::string_view(s + mark, static_cast<std::size_t>(p - mark)), !special)) {
+                    return false;
+                }
+                has_host_ = true;
+                state = State::kPort;
+            } else if (c == kEof || c == '/' || c == '?' || c == '#' || (special && c == '\\')) {
+                if (special && mark == p) return false;
+                if (!ParseHost(std::string_view(s + mark, static_cast<std::size_t>(p - mark)), !special)) {
+                    return false;
+                }
+                has_host_ = true;
+                state = State::kPathStart;
+                --p;
+            } else if (c == '[') {
+                inside_brackets = true;
+            } else if (c == ']') {
+                inside_brackets = false;
+            }
+            break;
+
+        case State::kPort:
+            if (IsDigit(c)) {
+                port_digits = true;
+                if (port <= 65535) port = port * 10 + static_cast<std::uint32_t>(c - '0');
+            } else if (c == kEof || c == '/' || c == '?' || c == '#' || (special && c == '\\')) {
+                if (port_digits) {
+                    if (port > 65535) return false;
+                    port_ = static_cast<int>(port) == DefaultPort(static_cast<int>(kind_)) ? -1
+                                                                                          : static_cast<int>(port);
+                }
+                state = State::kPathStart;
+                --p;
+            } else {
+                return false;
+            }
+            break;
+
+        case State::kFile:
+            scheme_ = "file";
+            kind_ = Kind::kFile;
+            host_.clear();
+            has_host_ = true;
+            if (c == '/' || c == '\\') {
+                state = State::kFileSlash;
+            } else if (base && base->kind_ == Kind::kFile) {
+                host_ = base->host_;
+                has_host_ = base->has_host_;
+                path_ = base->path_;
+                query_ = base->query_;
+                has_query_ = base->has_query_;
+                if (c == '?') {
+                    query_.clear();
+                    has_query_ = true;
+                    state = State::kQuery;
+                } else if (c == '#') {
+                    has_fragment_ = true;
+                    state = State::kFragment;
+                } else if (c != kEof) {
+                    query_.clear();
+                    has_query_ = false;
+                    if (!StartsWithWindowsDriveLetter(input.substr(static_cast<std::size_t>(p)))) {
+                        ShortenPath();
+                    } else {
+                        path_.clear();
+                    }
+                    state = State::kPath;
+                    --p;
+                }
+            } else {
+                state = State::kPath;
+                --p;
+            }
+            break;
+
+        case State::kFileSlash:
+            if (c == '/' || c == '\\') {
+                state = State::kFileHost;
+                mark = p + 1;
+                break;
+            }
+            if (base && base->kind_ == Kind::kFile) {
+                host_ = base->host_;
+                has_host_ = base->has_host_;
+                if (!StartsWithWindowsDriveLetter(input.substr(static_cast<std::size_t>(p))) &&
+                    FirstSegmentIsDriveLetter(base->path_)) {
+                    path_.append(base->path_, 0, 3);
+                }
+            }
+            state = State::kPath;
+            --p;
+            break;
+
+        case State::kFileHost:
+            if (c == kEof || c == '/' || c == '\\' || c == '?' || c == '#') {
+                const std::string_view buffer(s + mark, static_cast<std::size_t>(p - mark));
+                --p;
+                if (IsWindowsDriveLetter(buffer)) {
+                    // Not a host but the path's first segment, which the
+                    // path state goes on with.
+                    path_ += '/';
+                    segment = static_cast<std::ptrdiff_t>(path_.size());
+                    path_.append(buffer);
+                    state = State::kPath;
+                } else if (buffer.empty()) {
+                    host_.clear();
+                    has_host_ = true;
+                    state = State::kPathStart;
+                } else {
+                    if (!ParseHost(buffer, false)) return false;
+                    if (host_ == "localhost") host_.clear();
+                    has_host_ = true;
+                    state = State::kPathStart;
+                }
+            }
+            break;
+
+        case State::kPathStart:
+            if (special) {
+                state = State::kPath;
+                if (c != '/' && c != '\\') --p;
+            } else if (c == '?') {
+                has_query_ = true;
+                state = State::kQuery;
+            } else if (c == '#') {
+                has_fragment_ = true;
+                state = State::kFragment;
+            } else if (c != kEof) {
+                state = State::kPath;
+                if (c != '/') --p;
+            }
+            break;
+
+        case State::kPath: {
+            if (segment < 0) {
+                path_ += '/';
+                segment = static_cast<std::ptrdiff_t>(path_.size());
+            }
+            // The segment runs up to the next '/' ('\' too in a special
+            // URL), '?' or '#'.
+            std::ptrdiff_t end = p;
+            while (end < n && s[end] != '/' && s[end] != '?' && s[end] != '#' && !(special && s[end] == '\\')) ++end;
+            AppendEncoded(path_, std::string_view(s + p, static_cast<std::size_t>(end - p)), kPathSet);
+            p = end;
+            const int d = at(p);
+            const bool slash = d == '/' || (special && d == '\\');
+            const std::string_view read(path_.data() + segment, path_.size() - static_cast<std::size_t>(segment));
+            if (IsDoubleDot(read)) {
+                path_.resize(static_cast<std::size_t>(segment - 1));
+                ShortenPath();
+                if (!slash) path_ += '/';
+            } else if (IsSingleDot(read)) {
+                path_.resize(static_cast<std::size_t>(segment - 1));
+                if (!slash) path_ += '/';
+            } else if (kind_ == Kind::kFile && segment == 1 && IsWindowsDriveLetter(read)) {
+                path_[2] = ':';
+            }
+            segment = -1;
+            if (d == '?') {
+                has_query_ = true;
+                state = State::kQuery;
+            } else if (d == '#') {
+                has_fragment_ = true;
+                state = State::kFragment;
+            }
+            break;
+        }
+
+        case State::kOpaquePath: {
+            std::ptrdiff_t end = p;
+            while (end < n && s[end] != '?' && s[end] != '#') ++end;
+            AppendEncoded(path_, std::string_view(s + p, static_cast<std::size_t>(end - p)), kC0ControlSet);
+            p = end;
+            if (at(p) == '?') {
+                has_query_ = true;
+                state = State::kQuery;
+            } else if (at(p) == '#') {
+                has_fragment_ = true;
+                state = State::kFragment;
+            }
+            break;
+        }
+
+        case State::kQuery: {
+            std::ptrdiff_t end = p;
+            while (end < n && s[end] != '#') ++end;
+            AppendEncoded(query_, std::string_view(s + p, static_cast<std::size_t>(end - p)),
+                          special ? kSpecialQuerySet : kQuerySet);
+            p = end;
+            if (at(p) == '#') {
+                has_fragment_ = true;
+                state = State::kFragment;
+            }
+            break;
+        }
+
+        case State::kFragment:
+            AppendEncoded(fragment_, std::string_view(s + p, static_cast<std::size_t>(n - p)), kFragmentSet);
+            p = n;
+            break;
+        }
+        if (p >= n) break;
+        ++p;
+    }
+    return true;
+}
+
+// The standard's "shorten a path": drops the last segment, but keeps a file
+// URL's lone drive letter.
+void Url::ShortenPath() {
+    if (kind_ == Kind::kFile && path_.size() == 3 && FirstSegmentIsDriveLetter(path_)) return;
+    const std::size_t slash = path_.rfind('/');
+    if (slash != std::string::npos) path_.resize(slash);
+}
+
+// The standard's host parser; the host goes serialized into host_.
+bool Url::ParseHost(std::string_view in, bool opaque) {
+    host_.clear();
+    if (!in.empty() && in[0] == '[') {
+        if (in.size() < 2 || in.back() != ']') return false;
+        std::uint16_t address[8];
+        if (!ParseIpv6(in.substr(1, in.size() - 2), address)) return false;
+        host_ += '[';
+        SerializeIpv6(address, host_);
+        host_ += ']';
+        return true;
+    }
+    if (opaque) {
+        for (const char ch : in) {
+            if (IsForbiddenHost(static_cast<unsigned char>(ch))) return false;
+        }
+        AppendEncoded(host_, in, kC0ControlSet);
+        return true;
+    }
+    std::string_view domain = in;
+    if (in.find('%') != std::string_view::npos) {
+        decoded_.clear();
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            int high, low;
+            if (in[i] == '%' && i + 2 < in.size() && (high = HexValue(static_cast<unsigned char>(in[i + 1]))) >= 0 &&
+                (low = HexValue(static_cast<unsigned char>(in[i + 2]))) >= 0) {
+                decoded_ += static_cast<char>(high * 16 + low);
+                i += 2;
+            } else {
+                decoded_ += in[i];
+            }
+        }
+        domain = decoded_;
+    }
+    if (!DomainToAscii(domain)) return false;
+    if (host_.empty()) return false;
+    for (const char ch : host_) {
+        if (IsForbiddenDomain(static_cast<unsigned char>(ch))) return false;
+    }
+    if (EndsInNumber(host_)) {
+        std::uint32_t address;
+        if (!ParseIpv4(host_, address)) return false;
+        host_.clear();
+        SerializeIpv4(address, host_);
+    }
+    return true;
+}
+
+// The standard's domain to ASCII (not strict) into host_. An ASCII domain
+// without "xn--" labels only needs lower-casing, which is all UTS #46 does
+// to it with the standard's options (no hyphen checks, no STD3 rules, no
+// length checks). Otherwise the domain is split into labels at '.' and at
+// what UTS #46 maps to '.', and each label that has non-ASCII code points or
+// starts with "xn--" goes through libidn2; the other labels are lower-cased
+// as before. Taking the labels one by one keeps libidn2's stricter checks
+// (see LabelToAscii) off the ASCII labels, and lets empty labels through as
+// UTS #46 does.
+
+bool Url::DomainToAscii(std::string_view domain) {
+    host_.clear();
+    if (IsAscii(domain) && !HasAceLabel(domain)) {
+        host_.assign(domain.data(), domain.size());
+        for (char& ch : host_) ch = Lower(ch);
+        return true;
+    }
+    if (!IsValidUtf8(domain)) return false;  // decoded, U+FFFD, which UTS #46 disallows
+    // UTS #46 keeps ASCII as it is (but for case), so a forbidden code point
+    // fails the host in the end; failing it now keeps NUL from libidn2.
+    for (const char ch : domain) {
+        if (IsForbiddenDomain(static_cast<unsigned char>(ch))) return false;
+    }
+    std::size_t start = 0;
+    for (std::size_t i = 0;; ++i) {
+        std::size_t separator = 0;
+        const bool end = i == domain.size();
+        if (!end && !IsLabelSeparator(domain, i, separator)) continue;
+        const std::string_view label = domain.substr(start, i - start);
+        if (!IsAscii(label) || StartsWithAcePrefix(label)) {
+            if (!LabelToAscii(label, host_)) return false;
+        } else {
+            for (const char ch : label) host_ += Lower(ch);
+        }
+        if (end) break;
+        host_ += '.';
+        i += separator - 1;
+        start = i + 1;
+    }
+    return true;
+}
+
+void Url::Serialize() {
+    href_.clear();
+    href_ += scheme_;
+    href_ += ':';
+    if (has_host_) {
+        href_ += "//";
+        if (!username_.empty() || !password_.empty()) {
+            href_ += username_;
+            if (!password_.empty()) {
+                href_ += ':';
+                href_ += password_;
+            }
+            href_ += '@';
+        }
+        href_ += host_;
+        if (port_ >= 0) {
+            href_ += ':';
+            AppendDecimal(href_, static_cast<std::uint32_t>(port_));
+        }
+    } else if (!opaque_path_ && path_.size() > 1 && path_[0] == '/' && path_[1] == '/') {
+        // Without "/." the empty first segment would read as a host.
+        href_ += "/.";
+    }
+    href_ += path_;
+    if (has_query_) {
+        href_ += '?';
+        href_ += query_;
+    }
+    if (has_fragment_) {
+        href_ += '#';
+        href_ += fragment_;
+    }
+}
