@@ -65,7 +65,9 @@ public:
         : options_(options), file_(file), counts_(counts) {}
     // Whether the searches need to tell them at all.
     // (Pages read by the HTML standard say the links cut for their length.)
-    bool Wanted() const { return file_.IsOpen() || options_.stats || options_.html; }
+    bool Wanted() const { return Counted() || options_.html; }
+    // Whether each is written or counted.
+    bool Counted() const { return file_.IsOpen() || options_.stats; }
     void Rejected(const InputNames& names, int reason, int keyword, long long offset, const char* address,
                   std::size_t length);
     // At the end of each input: its lines written out.

@@ -115,6 +115,21 @@ const char* TextName(std::uint8_t tag) {
     return "";
 }
 
+// Bytes by what they end in a tag.
+enum : std::uint8_t { kSpace = 1, kSlash = 2, kGreater = 4, kEquals = 8 };
+struct ByteClasses {
+    std::uint8_t of[256] = {};
+    constexpr ByteClasses() {
+        // The tokenizer's whitespace; a CR is read as the LF it becomes.
+        for (unsigned char c : {' ', '\n', '\t', '\f', '\r'}) of[c] = kSpace;
+        of['/'] = kSlash;
+        of['>'] = kGreater;
+        of['='] = kEquals;
+    }
+};
+constexpr ByteClasses kClasses;
+const std::uint8_t* const kClass = kClasses.of;
+
 inline bool IsSpace(unsigned char byte) {
     // The tokenizer's whitespace; a CR is read as the LF it becomes.
     return byte == ' ' || byte == '\n' || byte == '\t' || byte == '\f' || byte == '\r';
@@ -145,6 +160,7 @@ void LinkTokenizer::BeginTag(bool endTag, long long offset) {
     selfClosing_ = false;
     tagOffset_ = offset;
     nameLength_ = 0;
+    nameLow_ = nameHigh_ = 0;
     std::memset(seen_, 0, sizeof seen_);
     href_.clear();
     xlinkHref_.clear();
@@ -156,18 +172,29 @@ void LinkTokenizer::NameByte(unsigned char byte) {
     // Names that matter are ASCII; any other byte (a 0 byte read as
     // U+FFFD among them) makes the name one that does not.
     if (nameLength_ < kNameMax && byte > 0 && byte < 0x80)
-        name_[nameLength_++] = Lower(byte);
-    else
-        nameLength_ = kNameMax + 1;
+    {
+        // Kept in two words, as the table holds names: no store to memory
+        // is read back in pieces.
+        std::uint64_t lower = static_cast<unsigned char>(Lower(byte));
+        if (nameLength_ < 8)
+            nameLow_ |= lower << (8 * nameLength_);
+        else
+            nameHigh_ |= lower << (8 * (nameLength_ - 8));
+        ++nameLength_;
+    } else {
+        nameLength_ = kNameMax + 1;  // not looked up
+    }
 }
 
 void LinkTokenizer::BeginAttribute() {
+    if (quiet_) return;
     attrLength_ = 0;
     attr_ = kAttrOther;
     collecting_ = false;
 }
 
 void LinkTokenizer::AttributeNameByte(unsigned char byte) {
+    if (quiet_) return;
     if (attrLength_ < kNameMax && byte > 0 && byte < 0x80)
         attrName_[attrLength_++] = Lower(byte);
     else
@@ -175,6 +202,7 @@ void LinkTokenizer::AttributeNameByte(unsigned char byte) {
 }
 
 void LinkTokenizer::EndAttributeName() {
+    if (quiet_) return;
     std::string_view name(attrName_, attrLength_ <= kNameMax ? attrLength_ : 0);
     Attr attr = name == "href"         ? kAttrHref
                 : name == "xlink:href" ? kAttrXlinkHref
@@ -213,12 +241,43 @@ void LinkTokenizer::ValueBytes(const unsigned char* from, const unsigned char* t
 
 namespace {
 
-std::uint8_t TagByName(const char* name, std::size_t length) {
-    if (length == 0 || length > 15) return 0;
-    for (const Named& named : kTags)
-        if (std::strlen(named.name) == length && std::memcmp(named.name, name, length) == 0) return named.tag;
-    return 0;
-}
+// The tags by name in an open-addressed table of their names' 16 bytes
+// (zero-padded), made at load: a page has a tag every few dozen bytes.
+class TagTable {
+public:
+    TagTable() {
+        for (const Named& named : kTags) {
+            char bytes[16] = {};
+            std::memcpy(bytes, named.name, std::strlen(named.name));
+            std::uint64_t low, high;
+            std::memcpy(&low, bytes, 8);
+            std::memcpy(&high, bytes + 8, 8);
+            std::size_t slot = Slot(low, high);
+            while (slots_[slot].tag) slot = (slot + 1) % kSlots;
+            slots_[slot] = {low, high, named.tag};
+        }
+    }
+    std::uint8_t Find(std::uint64_t low, std::uint64_t high) const {
+        for (std::size_t slot = Slot(low, high);; slot = (slot + 1) % kSlots) {
+            const Entry& entry = slots_[slot];
+            if (entry.low == low && entry.high == high) return entry.tag;
+            if (!entry.tag) return 0;
+        }
+    }
+
+private:
+    struct Entry {
+        std::uint64_t low, high;
+        std::uint8_t tag;
+    };
+    static constexpr std::size_t kSlots = 512;
+    static std::size_t Slot(std::uint64_t low, std::uint64_t high) {
+        return static_cast<std::size_t>(((low ^ (high * 31)) * 0x9E3779B97F4A7C15ull) >> 55);
+    }
+    Entry slots_[kSlots] = {};
+};
+
+const TagTable kTagTable;
 
 }  // namespace
 
@@ -249,7 +308,8 @@ void LinkTokenizer::PushForeign(Namespace ns, Tag tag) {
                           ? kHtmlPoint
                           : kAnnotationPoint;
     entry.length = static_cast<std::uint8_t>(nameLength_);
-    if (nameLength_ <= kNameMax) std::memcpy(entry.name, name_, nameLength_);
+    entry.low = nameLow_;
+    entry.high = nameHigh_;
     foreign_.push_back(entry);
 }
 
@@ -338,7 +398,7 @@ void LinkTokenizer::EndTag(Tag tag) {
         for (std::size_t i = foreign_.size(); i-- > 0;) {
             const Foreign& entry = foreign_[i];
             if (entry.length <= kNameMax && entry.length == nameLength_ &&
-                std::memcmp(entry.name, name_, nameLength_) == 0) {
+                entry.low == nameLow_ && entry.high == nameHigh_) {
                 foreign_.resize(i);
                 foreignBeyond_ = 0;
                 return;
@@ -348,13 +408,20 @@ void LinkTokenizer::EndTag(Tag tag) {
     if (tag == kSelect) inSelect_ = false;
 }
 
+void LinkTokenizer::NameDone() {
+    // The name's bytes behind its end are 0, as in the table.
+    tag_ = static_cast<Tag>(nameLength_ && nameLength_ <= kNameMax ? kTagTable.Find(nameLow_, nameHigh_) : 0);
+    // Only these tags' attributes matter; the others' are passed over.
+    quiet_ = endTag_ || !(tag_ == kA || tag_ == kArea || tag_ == kBase ||
+                          (!foreign_.empty() && (tag_ == kAnnotationXml || tag_ == kFont)));
+}
+
 void LinkTokenizer::EmitTag() {
     state_ = kData;
-    Tag tag = static_cast<Tag>(nameLength_ <= kNameMax ? TagByName(name_, nameLength_) : 0);
     if (endTag_)
-        EndTag(tag);
+        EndTag(tag_);
     else
-        StartTag(tag);
+        StartTag(tag_);
 }
 
 bool LinkTokenizer::AppropriateEnd() const { return matching_ && TextName(textTag_)[matched_] == '\0'; }
@@ -426,19 +493,20 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 }
                 continue;
             case kTagName: {
-                const unsigned char* from = p;
-                while (p < end && !IsSpace(*p) && *p != '/' && *p != '>') ++p;
-                for (const unsigned char* q = from; q < p; ++q) NameByte(*q);
+                while (p < end && !(kClass[*p] & (kSpace | kSlash | kGreater))) NameByte(*p++);
                 if (p == end) return;
+                NameDone();
                 c = *p++;
                 state_ = c == '/' ? kSelfClosing : c == '>' ? kData : kBeforeAttrName;
                 if (c == '>') EmitTag();
                 continue;
             }
             case kBeforeAttrName:
-                if (IsSpace(c)) {
-                    ++p;
-                } else if (c == '/' || c == '>') {
+                while (kClass[c] & kSpace) {
+                    if (++p == end) return;
+                    c = *p;
+                }
+                if (c == '/' || c == '>') {
                     state_ = kAfterAttrName;
                 } else {
                     BeginAttribute();
@@ -450,6 +518,12 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 }
                 continue;
             case kAttrName:
+                if (quiet_) {
+                    while (!(kClass[c] & (kSpace | kSlash | kGreater | kEquals))) {
+                        if (++p == end) return;
+                        c = *p;
+                    }
+                }
                 if (IsSpace(c) || c == '/' || c == '>') {
                     EndAttributeName();
                     state_ = kAfterAttrName;
@@ -463,9 +537,11 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 }
                 continue;
             case kAfterAttrName:
-                if (IsSpace(c)) {
-                    ++p;
-                } else if (c == '/') {
+                while (kClass[c] & kSpace) {
+                    if (++p == end) return;
+                    c = *p;
+                }
+                if (c == '/') {
                     state_ = kSelfClosing;
                     ++p;
                 } else if (c == '=') {
@@ -680,6 +756,7 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                     // The element's end tag: read as any tag from here.
                     BeginTag(true, tagOffset_);
                     for (const char* q = TextName(textTag_); *q; ++q) NameByte(static_cast<unsigned char>(*q));
+                    NameDone();
                     ++p;
                     state_ = c == '/' ? kSelfClosing : kBeforeAttrName;
                     if (c == '>') EmitTag();

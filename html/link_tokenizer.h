@@ -62,8 +62,8 @@ private:
     struct Foreign {
         Namespace ns;
         Point point;
-        std::uint8_t length;  // of name; kNameMax + 1 when longer
-        char name[15];
+        std::uint8_t length;  // of the name; kNameMax + 1 when longer
+        std::uint64_t low, high;  // the name's bytes, as the tag's
     };
     static constexpr std::size_t kNameMax = 15;
     static constexpr std::size_t kForeignDepth = 4096;
@@ -75,6 +75,7 @@ private:
     void AttributeNameByte(unsigned char byte);
     void EndAttributeName();
     void ValueBytes(const unsigned char* from, const unsigned char* to);
+    void NameDone();
     void EmitTag();
     void StartTag(Tag tag);
     void EndTag(Tag tag);
@@ -90,8 +91,10 @@ private:
     bool endTag_ = false;
     bool selfClosing_ = false;
     long long tagOffset_ = 0;
-    char name_[kNameMax + 1];
+    std::uint64_t nameLow_ = 0, nameHigh_ = 0;  // its bytes, lower case, then 0
     std::size_t nameLength_ = 0;  // kNameMax + 1 when longer
+    Tag tag_{};
+    bool quiet_ = true;  // its attributes do not matter
     // The attribute being read, and which of those that count were seen.
     char attrName_[kNameMax + 1];
     std::size_t attrLength_ = 0;
