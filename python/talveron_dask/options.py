@@ -106,6 +106,13 @@ OPTIONS = [
     Row(None, "https", kind=SEARCH, help=(
         "also take <a href=\"https:// anchors (any case), by the same rules; their\n"
         "records begin with https://")),
+    Row(None, "html", kind=SEARCH, help=(
+        "read pages as a browser does instead (the HTML standard's tokenizer,\n"
+        "the WHATWG URL Standard): the records are the http and https addresses\n"
+        "that the page's a and area tags lead to, resolved against its base")),
+    Row(None, "base", "URL", kind=SEARCH, help=(
+        "with --html: the pages' address, against which their links are resolved\n"
+        "(else a file's file: URL; a WARC record's is its WARC-Target-URI)")),
     heading("Output:"),
     Row("O", "output", "FILE", help=(
         "write the records to FILE instead of standard output; FILE is replaced\n"

@@ -13,7 +13,7 @@ _COUNTS = [("inputs_searched", "searched"), ("inputs_failed", "failed"), ("bytes
 
 def empty_summary():
     return {"searched": 0, "failed": 0, "bytes": 0, "records": 0, "too_long": 0, "unfinished": 0,
-            "excluded": {}, "passed": {}, "elapsed": 0.0}
+            "excluded": {}, "passed": {}, "links": None, "elapsed": 0.0}
 
 
 def _count(value):
@@ -47,6 +47,12 @@ def read_summary(line):
         if not isinstance(entry, dict) or not _count(entry.get("count")) or not isinstance(entry.get("type"), str):
             return None
         summary["passed"][entry["type"]] = entry["count"]
+    if "links_passed_over" in found:  # pages read by the HTML standard
+        summary["links"] = {}
+        for entry in found["links_passed_over"]:
+            if not isinstance(entry, dict) or not _count(entry.get("count")) or not isinstance(entry.get("kind"), str):
+                return None
+            summary["links"][entry["kind"]] = entry["count"]
     return summary
 
 
@@ -87,6 +93,10 @@ class Totals:
             s["excluded"][slot] = s["excluded"].get(slot, 0) + count
         for kind, count in summary["passed"].items():
             s["passed"][kind] = s["passed"].get(kind, 0) + count
+        if summary["links"] is not None:
+            s["links"] = s["links"] or {}
+            for kind, count in summary["links"].items():
+                s["links"][kind] = s["links"].get(kind, 0) + count
 
     def lines(self, seconds):
         """The summary, as talveron prints its own, prefixed talveron-dask:."""
@@ -98,6 +108,7 @@ class Totals:
                 rows.append((f"excluded by keyword {slot}", f"{s['excluded'].get(slot, 0):,} ({word})"))
         rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}")]
         rows += [("records passed over", f"{count:,} ({kind})") for kind, count in sorted(s["passed"].items())]
+        rows += [("links passed over", f"{count:,} ({kind})") for kind, count in sorted((s["links"] or {}).items())]
         rows += [("elapsed", f"{seconds:.3f} s"),
                  ("throughput", f"{s['bytes'] / 1e6 / seconds if seconds > 0 else 0.0:.1f} MB/s"),
                  ("workers", f"{self.workers:,}"), ("batches", f"{self.batches:,}"),

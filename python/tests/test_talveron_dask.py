@@ -310,6 +310,8 @@ class TreeTest(Same):
             ([], ["tree/crawl/c.warc"]),
             (["-z", "-c"], ["tree/crawl"]),
             (["-z", "-h", "--https"], ["tree/crawl/c.warc.gz"]),
+            (["-z", "--html", "--tsv"], ["tree"]),
+            (["--html", "--base=http://h.example/d/", "-c"], ["tree/a"]),
             (["-h"], ["tree"]),
             (["-H"], ["tree/a/large0.html"]),
             ([], ["tree/a/large0.html"]),
@@ -932,7 +934,11 @@ class SummaryTest(unittest.TestCase):
                 self.assertEqual(summary and summary["searched"], searched)
         summary = split_summary(line)[1]
         self.assertEqual(summary, {"searched": 2, "failed": 1, "bytes": 5, "records": 6, "too_long": 7,
-                                   "unfinished": 8, "excluded": {3: 4}, "passed": {"warcinfo": 9}, "elapsed": 0.5})
+                                   "unfinished": 8, "excluded": {3: 4}, "passed": {"warcinfo": 9}, "links": None,
+                                   "elapsed": 0.5})
+        links = line.replace(b'"elapsed', b'"links_passed_over":[{"kind":"mailto","count":3}],"elapsed')
+        self.assertEqual(split_summary(links)[1]["links"], {"mailto": 3})
+        self.assertIsNone(split_summary(links.replace(b'"count":3', b'"count":"3"'))[1])
 
 
 if __name__ == "__main__":
