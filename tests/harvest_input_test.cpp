@@ -158,3 +158,41 @@ TEST(HarvestInput, APathThatCannotBeOpenedIsAFailedRead) {
 }
 
 }  // namespace
+
+// The standards mode through the library: an archive's records by their
+// Content-Type, each resolved against its own address (then its base), the
+// keywords on the resolved address, every link that is no record reported
+// with its reason, and records ended as the sink asks.
+TEST(HarvestLinks, ArchiveRecordsResolvedAgainstTheirOwnAddresses) {
+    std::string page = "<a href=x.html><base href=/d/><a href='y?q#f'><a href=mailto:m>"
+                       "<a href=//ads.jp/><a href='http://a b/'><a href=\"" + std::string(TALVERON_LINK_MAX + 1, 'z') +
+                       "\">";
+    std::string archive = Record("response", "http://a.jp/p/", Response("Content-Type: text/css\r\n", page)) +
+                          Record("response", "http://b.jp/p/", Response("Content-Type: Text/HTML; charset=x\r\n", page)) +
+                          Record("resource", "http://c.jp/", "<a href=r>");
+    File file(archive);
+    std::string calls;
+    talveron_input_sink sink = {};
+    sink.search.context = &calls;
+    sink.search.records = [](void* c, const char* bytes, size_t length) {
+        static_cast<std::string*>(c)->append(bytes, length);
+        return 0;
+    };
+    sink.search.rejected = [](void* c, int reason, int keyword, long long offset, const char* address, size_t length) {
+        *static_cast<std::string*>(c) += "rejected " + std::to_string(reason) + " " + std::to_string(keyword) + " " +
+                                         std::to_string(offset) + " " + std::to_string(length) + " " +
+                                         std::string(address, std::min<size_t>(length, 20)) + "\n";
+    };
+    sink.passed = [](void* c, const char* type) { *static_cast<std::string*>(c) += std::string("passed ") + type + "\n"; };
+    talveron_result result;
+    EXPECT_EQ(talveron_harvest_input(fileno(file.file), -1, "in", TALVERON_HTML, "ads", &sink, &result), 0);
+    auto at = [&](const char* tag) { return std::to_string(page.find(tag)); };
+    // The reasons come as they are met; the records, before the next read.
+    EXPECT_EQ(calls, "passed text/css\n"
+                     "rejected 4 0 " + at("<a href=m") + " 8 mailto:m\n"
+                     "rejected 1 1 " + at("<a href=/") + " 14 http://ads.jp/\n"
+                     "rejected 5 0 " + at("<a href='h") + " 11 http://a b/\n"
+                     "http://b.jp/p/x.html\r\nhttp://b.jp/d/y?q#f\r\n"
+                     "rejected 2 0 " + at("<a href=\"z") + " 500 zzzzzzzzzzzzzzzzzzzz\n"
+                     "http://c.jp/r\r\n");
+}

@@ -10,6 +10,7 @@
 
 #include "tests/deflated.h"
 #include "tests/encoded.h"
+#include "talveron.h"
 #include "tests/host_fixture.h"
 #include "tests/random_pages.h"
 #include "tests/warc_records.h"
@@ -320,3 +321,30 @@ TEST_F(HostArchiveTest, ALargeArchiveIsSearchedWholeOnThreads) {
 }
 
 }  // namespace
+
+// --html through the tool: a file's own address is its file: URL (so its
+// relative links are no http records) unless --base; what is passed over
+// is counted, listed and, for a value too long to hold, said.
+TEST_F(HostArchiveTest, HtmlLinksOfAFileAgainstItsAddress) {
+    Write("p.html", "<a href=a.html><a href='mailto:x'><a href=\"HTTP://X.jp:80/#f\"><a href=\"" +
+                        std::string(TALVERON_LINK_MAX + 1, 'z') + "\">");
+    Shell("pwd -P | tr -d '\\n' > pwd.txt");
+    HostRun run = Host({"--html", "--stats", "--rejected=why.txt", "p.html"});
+    EXPECT_EQ(run.out, "http://x.jp/#f\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string tooLong = std::to_string(Read("p.html").find("<a href=\"z"));
+    EXPECT_NE(run.err.find("talveron: p.html: byte " + tooLong + ": a link longer than 1048576 bytes is passed over\n"),
+              std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("links passed over      1 (file)\ntalveron: links passed over      1 (mailto)\n"),
+              std::string::npos) << run.err;
+    std::string why = Read("why.txt");
+    EXPECT_EQ(why.substr(0, why.find('\n') + 1), "p.html:0: not http or https: file://" + Read("pwd.txt") + "/a.html\n");
+    EXPECT_NE(why.find("p.html:15: not http or https: mailto:x\n"), std::string::npos) << why;
+    EXPECT_NE(why.find("p.html:" + tooLong + ": longer than 1048576 bytes: zzz"), std::string::npos);
+
+    run = Host({"--html", "--base=https://s.jp/d/i.html", "-c", "p.html"});
+    EXPECT_EQ(run.out, "2\n");
+    run = Host({"--html", "--https", "p.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("--https"), std::string::npos) << run.err;
+}

@@ -12,7 +12,11 @@ const { spawnSync } = require('child_process');
 
 const skip = (why) => { console.log(`skipped: ${why}`); process.exit(77); };
 const probe = process.argv[2];
-if (!probe || !fs.existsSync(probe)) skip(`no probe at ${probe}`);
+try {
+  fs.accessSync(probe, fs.constants.X_OK);
+} catch (e) {
+  skip(`no probe to run at ${probe}`);
+}
 // Node 20 is the reference; later versions follow later editions of the
 // standard, whose changes are not differences of this parser.
 const major = Number(process.versions.node.split('.')[0]);
@@ -51,7 +55,8 @@ const hosts = ['example.com', 'EXAMPLE.COM', 'Example.Com.', 'a.b.c', 'localhost
   'münchen.de', '日本.jp', 'ÉXAMPLE.com', '日本。jp', 'ｅｘａｍｐｌｅ．ｃｏｍ', '１２７．０．０．１', 'faß.de', 'σς.gr',
   'xn--mnchen-3ya.de', 'XN--WGV71A.jp', 'xn--', 'xn--a.com', 'xn--zca.de', 'a%41b.com', '%65xample.com', 'a%2eb',
   'ex%C3%A9.com', 'a%zz.com', 'a%.com', 'ex ample', 'ex_ample.com', 'a<b', 'a^b', 'a|b', 'a{b}', 'a\x01b', 'a\x7fb',
-  'a..b', '.a', 'a.', '%2e', 'ex%00ample', 'a!b$c&d', 'ab--c.com', '-a-.com', 'a.xn--wgv71a', '日本.xn--wgv71a'];
+  'a..b', '.a', 'a.', '%2e', 'ex%00ample', 'a!b$c&d', 'ab--c.com', '-a-.com', 'a.xn--wgv71a', '日本.xn--wgv71a',
+  '-日本.jp', 'ex_ample日本', 'xn----kn6bt1b.jp', 'xn--;0-bua', 'xn--}-kn6bt1b', 'XN--MNCHEN-3YA.de', 'xn--n--mnchen-3ya-hcl'];
 const ports = [':80', ':443', ':0080', ':65535', ':65536', ':', ':0', ':21', ':8080', ':99999999999999', ':1a', ':-1', ':80:80'];
 const segments = ['a', 'b', 'page.html', '..', '.', '%2e', '%2E', '%2e.', '%2E.', '.%2e', '%2e%2e', '...', '.a', 'C:', 'c|',
   'C|', 'D:', 'a:b', '', 'é', '日本', 'a b', 'a%20b', '%', '%zz', '^', '|', '{x}', '`', "'", '"', '<>', 'ß', 'ς', '\uFFFD',
@@ -110,8 +115,8 @@ const fixedBases = ['http://example.com/a/b/c.html?q#f', 'https://user:pw@www.ex
   'http://a/b/c/d;p?q'];
 
 function randomBase() {
-  if (chance(0.25)) return [];
-  if (chance(0.7)) return [pick(fixedBases)];
+  if (chance(0.15)) return [];
+  if (chance(0.8)) return [pick(fixedBases)];
   return randomValue(true);
 }
 
@@ -129,7 +134,7 @@ function toBuffer(parts) {
 
 const cases = [];
 for (const value of ordinaryLinks) for (const base of ordinaryBases) cases.push([[value], [base]]);
-while (cases.length < 30000) cases.push([randomValue(false), randomBase()]);
+while (cases.length < 40000) cases.push([randomValue(false), randomBase()]);
 
 // The records: value and base as bytes, each ended by a 0 byte. A 0 byte
 // cannot stand inside either, so the generator puts none there.
@@ -142,35 +147,92 @@ for (const [valueParts, baseParts] of cases) {
   inputs.push([value, base]);
 }
 const run = spawnSync(probe, [], { input: Buffer.concat(records), maxBuffer: 1 << 30 });
-if (run.error) skip(`cannot run ${probe}: ${run.error.message}`);
-if (run.status !== 0) {
-  console.log(`the probe failed (status ${run.status}, signal ${run.signal})`);
+if (run.error || run.status !== 0) {
+  const why = run.error ? run.error.message : `status ${run.status}, signal ${run.signal}`;
+  console.log(`the probe failed (${why})\n${run.stderr ? run.stderr.toString() : ''}`);
   process.exit(1);
 }
 const answers = run.stdout.toString('latin1').split('\0');
 answers.pop();
 
-// Node 20 resolves a value without a scheme that has a '#' somewhere but
-// not first against a base with an opaque path ("x#y" against "mailto:a"
-// gives "mailto:a/x#y"). The standard fails such a value (the no-scheme
-// state takes nothing but a fragment against an opaque path), as browsers
-// do, and so must the probe.
-function misreadAgainstOpaque(value, base) {
-  let parsed;
-  try {
-    parsed = new URL(base);
-  } catch (e) {
-    return false;
-  }
-  const opaque = !parsed.href.startsWith(parsed.protocol + '/');
-  const v = value.replace(/^[\x00-\x20]+|[\x00-\x20]+$/g, '').replace(/[\t\n\r]/g, '');
-  return opaque && !/^[A-Za-z][A-Za-z0-9+.-]*:/.test(v) && !v.startsWith('#');
+// Node 20 departs from the standard (and from browsers) in four ways, all
+// far from ordinary links. Where the standard's answer follows from node's,
+// it is put in node's place; where it does not, the case is left out. The
+// summary says how many cases each took.
+const special = new Set(['http:', 'https:', 'ws:', 'wss:', 'ftp:', 'file:']);
+const cleaned = (s) => s.replace(/^[\x00-\x20]+|[\x00-\x20]+$/g, '').replace(/[\t\n\r]/g, '');
+const parseOrNull = (s) => { try { return new URL(s); } catch (e) { return null; } };
+const insertAt = (href, pattern, text) => {
+  const at = href.search(pattern);
+  return at < 0 ? href + text : href.slice(0, at) + text + href.slice(at);
+};
+function endsInDotDotOnEmpty(text, href) {
+  const url = new URL(href);
+  if (special.has(url.protocol) || url.pathname !== '') return false;
+  const path = cleaned(text).split(/[?#]/)[0].replace(/^[A-Za-z][A-Za-z0-9+.-]*:/, '').replace(/^\/\/[^/]*/, '');
+  return /(^|\/)(\.|%2e){2}$/i.test(path);
 }
+const departures = {
+  // A value without a scheme that has a '#' somewhere but not first,
+  // against a base with an opaque path: node resolves "x#y" against
+  // "mailto:a" to "mailto:a/x#y"; the standard's no-scheme state takes
+  // nothing but a fragment against an opaque path, and fails.
+  'a fragment after a path against an opaque path': (v, b, href) => {
+    const base = b === undefined ? null : parseOrNull(b);
+    if (!base || base.href.startsWith(base.protocol + '/')) return undefined;
+    const value = cleaned(v);
+    if (/^[A-Za-z][A-Za-z0-9+.-]*:/.test(value) || value.startsWith('#') || !value.includes('#')) return undefined;
+    return 'FAILURE';
+  },
+  // A non-special URL whose path ends in a ".." segment that finds the path
+  // empty: node leaves the path empty ("foo:/.." gives "foo:"), where the
+  // standard appends an empty segment after a final ".." ("foo:/"). A base
+  // so misread misleads node's resolution against it: such cases are left
+  // out.
+  'a final ".." on an empty non-special path': (v, b, href) => {
+    const base = b === undefined ? null : parseOrNull(b);
+    if (base && endsInDotDotOnEmpty(b, base.href)) return null;
+    return href !== 'FAILURE' && endsInDotDotOnEmpty(v, href) ? insertAt(href, /[?#]/, '/') : undefined;
+  },
+  // A base whose query is empty ("http://a/b?"), and a value that is empty
+  // or only a fragment: the standard copies the base's query, empty or not
+  // ("http://a/b?#x"); node drops an empty one.
+  'an empty query of the base': (v, b, href) => {
+    const base = b === undefined ? null : parseOrNull(b);
+    const value = cleaned(v);
+    if (href === 'FAILURE' || !base || !base.href.split('#')[0].endsWith('?')) return undefined;
+    if (value !== '' && !value.startsWith('#')) return undefined;
+    return href.split('#')[0].endsWith('?') ? undefined : insertAt(href, /#/, '?');
+  },
+  // A file URL whose first segment starts with a letter and ':' or '|' but
+  // is longer ("/a:b/"): node takes it for a drive letter, keeping it
+  // against a later ".." and copying it from a base for a value that
+  // starts with one '/'. What the standard gives cannot be read off node's
+  // answer, so the case is left out.
+  'a longer first segment taken for a drive letter': (v, b, href) => {
+    const longer = (url) => url && url.protocol === 'file:' && /^\/[A-Za-z][:|][^/]/.test(url.pathname);
+    const url = parseOrNull(href);
+    if (!url || url.protocol !== 'file:') return undefined;
+    if (b !== undefined && longer(parseOrNull(b))) return null;
+    return longer(url) && /(\.|%2e){2}/i.test(v + (b || '')) ? null : undefined;
+  },
+  // A "." or ".." segment after a segment that starts with a dot
+  // ("/x/.a/../b"): node leaves them in the path, where the standard never
+  // leaves one. The case is left out.
+  'a dot segment left in the path': (v, b, href) => {
+    // The path as node wrote it (parsing node's answer again could tidy it).
+    const rest = href.replace(/^[^:]*:/, '');
+    if (href === 'FAILURE' || !rest.startsWith('/')) return undefined;
+    const path = rest.replace(/^\/\/[^/?#]*/, '').replace(/^\/\.\/\//, '//').split(/[?#]/)[0];
+    return path.split('/').some((segment) => /^(\.|%2e){1,2}$/i.test(segment)) ? null : undefined;
+  },
+};
+const taken = Object.fromEntries(Object.keys(departures).map((name) => [name, 0]));
 
 const show = Number(process.env.URL_ORACLE_SHOW || 10);
 const decoder = new TextDecoder();
 let differences = 0;
-let corrected = 0;
+let compared = 0;
 inputs.forEach(([value, base], i) => {
   const v = decoder.decode(value);
   const b = base.length ? decoder.decode(base) : undefined;
@@ -180,10 +242,15 @@ inputs.forEach(([value, base], i) => {
   } catch (e) {
     expected = 'FAILURE';
   }
-  if (expected !== 'FAILURE' && b !== undefined && misreadAgainstOpaque(v, b)) {
-    expected = 'FAILURE';
-    corrected++;
+  for (const [name, standard] of Object.entries(departures)) {
+    const answer = standard(v, b, expected);
+    if (answer === undefined || answer === expected) continue;
+    taken[name]++;
+    expected = answer;
+    if (expected === null) break;
   }
+  if (expected === null) return;
+  compared++;
   const got = answers[i];
   if (got === expected) return;
   if (++differences <= show) {
@@ -194,6 +261,8 @@ if (answers.length !== inputs.length) {
   console.log(`the probe answered ${answers.length} of ${inputs.length} cases`);
   differences = Math.max(differences, 1);
 }
-if (corrected) console.log(`(${corrected} answers of node's taken as FAILURE: a fragment against an opaque path)`);
-console.log(`url oracle: ${inputs.length - differences} passed, ${differences} failed`);
+for (const [name, count] of Object.entries(taken)) {
+  if (count) console.log(`(node 20's departure "${name}": ${count} cases)`);
+}
+console.log(`url oracle: ${compared - differences} passed, ${differences} failed`);
 process.exit(differences ? 1 : 0);
