@@ -6,7 +6,9 @@ the rounds, after an untimed warm-up; peak memory in a run of its own):
   file, against `zcat FILE | wc -l`, the decompressor that talveron uses
   alone (`igzip -dc FILE`, writing nowhere) and ripgrep's `rg -z`; the same
   with --https --tsv; and a page compressed by zstd (real.html.zst) against
-  `zstd -dc FILE` writing nowhere.
+  `zstd -dc FILE` writing nowhere; and --html --tsv against `zcat FILE |
+  wc -l` and bench/pylinks.py, the script a Python user would write
+  (lxml.html for the links, urljoin for the base).
 
 Prints a Markdown table (MB/s of decompressed input), talveron's peak memory
 against its goal, and the archive's response records searched per minute of
@@ -64,6 +66,16 @@ def cases(talveron, corpus, out):
                      [["rg", "-z", "-uuu", "-oNI", "-i", pattern, warc]])],
                 [3.0, WITHIN, 5.0]))
         found[-1].pages = found[-2].pages = pages
+        # The standards mode, against the same decompression and the script a
+        # Python user would write (lxml.html and urljoin).
+        found.append(Case(
+            f"web archive, --html --tsv, {title}", size,
+            [Run(f"talveron -z --html --tsv {warc} > out.txt", [[talveron, "-z", "--html", "--tsv", warc]]),
+             Run(f"zcat {warc} | wc -l", [["zcat", warc], ["wc", "-l"]], to_file=False),
+             Run(f"python3 bench/pylinks.py {warc} > out.txt",
+                 [[sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "pylinks.py"), warc]])],
+            [3.0, 10.0]))
+        found[-1].pages = pages
     zst = "real.html.zst"
     if os.path.isfile(os.path.join(corpus, zst)):
         size = int(subprocess.run(["zstd", "-lv", zst], cwd=corpus, capture_output=True, text=True)

@@ -128,6 +128,17 @@ def cases(talveron, corpus, out):
                  to_file=False),
              Run("wc -l dense.html", [["wc", "-l", dense]], to_file=False)],
             [None, 0.40]))
+    # The standards mode on one page: with every core (a page is read whole
+    # by one thread: the two runs are alike) and -j1, against wc -l.
+    for name, label, goal in (("real.html", "one page", 0.5), ("dense.html", "dense anchors", 0.25),
+                              ("nomatch.html", "near misses", 0.25)):
+        if os.path.isfile(os.path.join(corpus, name)):
+            size = os.path.getsize(os.path.join(corpus, name))
+            found.append(Case(
+                f"--html, {label}, {name} ({size / 1e6:.0f} MB)", size,
+                [Run(f"talveron --html -j1 {name} > out.txt", [[talveron, "--html", "-j1", name]]),
+                 Run(f"wc -l {name}", [["wc", "-l", name]], to_file=False)],
+                [goal]))
     for case in found:
         kept = [k for k, run in enumerate(case.runs) if k == 0 or shutil.which(run.stages[-1][0])]
         case.runs = [case.runs[k] for k in kept]

@@ -426,11 +426,134 @@ void LinkTokenizer::EmitTag() {
 
 bool LinkTokenizer::AppropriateEnd() const { return matching_ && TextName(textTag_)[matched_] == '\0'; }
 
+// The attribute states of a tag whose attributes do not matter, as Feed
+// runs them but without their bookkeeping and in one loop: most tags are
+// such. Returns where the tag ended (and was emitted), or the piece's end
+// with the state there.
+const unsigned char* LinkTokenizer::SkipAttributes(const unsigned char* p, const unsigned char* end) {
+    State state = state_;
+    for (; p < end;) {
+        unsigned char c = *p;
+        switch (state) {
+            case kBeforeAttrName:
+                if (kClass[c] & kSpace) {
+                    ++p;
+                } else if (c == '/' || c == '>') {
+                    state = kAfterAttrName;
+                } else {
+                    if (c == '=') ++p;  // the first byte of the name
+                    state = kAttrName;
+                }
+                continue;
+            case kAttrName:
+                while (!(kClass[c] & (kSpace | kSlash | kGreater | kEquals))) {
+                    if (++p == end) {
+                        state_ = state;
+                        return p;
+                    }
+                    c = *p;
+                }
+                if (c == '=') ++p;
+                state = c == '=' ? kBeforeAttrValue : kAfterAttrName;
+                continue;
+            case kAfterAttrName:
+                if (kClass[c] & kSpace) {
+                    ++p;
+                } else if (c == '/') {
+                    ++p;
+                    state = kSelfClosing;
+                } else if (c == '=') {
+                    ++p;
+                    state = kBeforeAttrValue;
+                } else if (c == '>') {
+                    EmitTag();
+                    return p + 1;
+                } else {
+                    state = kAttrName;
+                }
+                continue;
+            case kBeforeAttrValue:
+                if (kClass[c] & kSpace) {
+                    ++p;
+                } else if (c == '"') {
+                    ++p;
+                    state = kAttrValueDouble;
+                } else if (c == '\'') {
+                    ++p;
+                    state = kAttrValueSingle;
+                } else if (c == '>') {
+                    EmitTag();
+                    return p + 1;
+                } else {
+                    state = kAttrValueUnquoted;
+                }
+                continue;
+            case kAttrValueDouble:
+            case kAttrValueSingle: {
+                const void* quote = std::memchr(p, state == kAttrValueDouble ? '"' : '\'', static_cast<std::size_t>(end - p));
+                if (!quote) {
+                    state_ = state;
+                    return end;
+                }
+                p = static_cast<const unsigned char*>(quote) + 1;
+                state = kAfterAttrValueQuoted;
+                continue;
+            }
+            case kAttrValueUnquoted:
+                while (!(kClass[c] & (kSpace | kGreater))) {
+                    if (++p == end) {
+                        state_ = state;
+                        return p;
+                    }
+                    c = *p;
+                }
+                if (c == '>') {
+                    EmitTag();
+                    return p + 1;
+                }
+                ++p;
+                state = kBeforeAttrName;
+                continue;
+            case kAfterAttrValueQuoted:
+                if (kClass[c] & kSpace) {
+                    ++p;
+                    state = kBeforeAttrName;
+                } else if (c == '/') {
+                    ++p;
+                    state = kSelfClosing;
+                } else if (c == '>') {
+                    EmitTag();
+                    return p + 1;
+                } else {
+                    state = kBeforeAttrName;
+                }
+                continue;
+            case kSelfClosing:
+                if (c == '>') {
+                    selfClosing_ = true;
+                    EmitTag();
+                    return p + 1;
+                }
+                state = kBeforeAttrName;
+                continue;
+            default:
+                state_ = state;
+                return p;
+        }
+    }
+    state_ = state;
+    return p;
+}
+
 void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long long offset) {
     const unsigned char* begin = p;
     // The tag's '<' lies before p when a tag runs over from the piece before.
     auto offsetOf = [&](const unsigned char* at) { return offset + (at - begin); };
     while (p < end) {
+        if (quiet_ && state_ >= kBeforeAttrName && state_ <= kSelfClosing) {
+            p = SkipAttributes(p, end);
+            continue;
+        }
         unsigned char c = *p;
         switch (state_) {
             case kData: {

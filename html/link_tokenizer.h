@@ -68,7 +68,7 @@ private:
     static constexpr std::size_t kNameMax = 15;
     static constexpr std::size_t kForeignDepth = 4096;
 
-    const unsigned char* Step(const unsigned char* p, const unsigned char* end);
+    const unsigned char* SkipAttributes(const unsigned char* p, const unsigned char* end);
     void BeginTag(bool endTag, long long offset);
     void NameByte(unsigned char byte);
     void BeginAttribute();

@@ -16,7 +16,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libidn2-dev nodejs libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed python3-html5lib procps bsdutils util-linux)
-[ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 time isal)
+[ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 python3-lxml time isal)
 
 missing=()
 for p in "${packages[@]}"; do
