@@ -155,7 +155,7 @@ void LinkTokenizer::Reset() {
     baseSeen_ = false;
 }
 
-void LinkTokenizer::BeginTag(bool endTag, long long offset) {
+inline void LinkTokenizer::BeginTag(bool endTag, long long offset) {
     endTag_ = endTag;
     selfClosing_ = false;
     tagOffset_ = offset;
@@ -168,7 +168,7 @@ void LinkTokenizer::BeginTag(bool endTag, long long offset) {
     hrefLong_ = xlinkLong_ = false;
 }
 
-void LinkTokenizer::NameByte(unsigned char byte) {
+inline void LinkTokenizer::NameByte(unsigned char byte) {
     // Names that matter are ASCII; any other byte (a 0 byte read as
     // U+FFFD among them) makes the name one that does not.
     if (nameLength_ < kNameMax && byte > 0 && byte < 0x80)
@@ -187,14 +187,12 @@ void LinkTokenizer::NameByte(unsigned char byte) {
 }
 
 void LinkTokenizer::BeginAttribute() {
-    if (quiet_) return;
     attrLength_ = 0;
     attr_ = kAttrOther;
     collecting_ = false;
 }
 
 void LinkTokenizer::AttributeNameByte(unsigned char byte) {
-    if (quiet_) return;
     if (attrLength_ < kNameMax && byte > 0 && byte < 0x80)
         attrName_[attrLength_++] = Lower(byte);
     else
@@ -202,7 +200,6 @@ void LinkTokenizer::AttributeNameByte(unsigned char byte) {
 }
 
 void LinkTokenizer::EndAttributeName() {
-    if (quiet_) return;
     std::string_view name(attrName_, attrLength_ <= kNameMax ? attrLength_ : 0);
     Attr attr = name == "href"         ? kAttrHref
                 : name == "xlink:href" ? kAttrXlinkHref
@@ -408,7 +405,7 @@ void LinkTokenizer::EndTag(Tag tag) {
     if (tag == kSelect) inSelect_ = false;
 }
 
-void LinkTokenizer::NameDone() {
+inline void LinkTokenizer::NameDone() {
     // The name's bytes behind its end are 0, as in the table.
     tag_ = static_cast<Tag>(nameLength_ && nameLength_ <= kNameMax ? kTagTable.Find(nameLow_, nameHigh_) : 0);
     // Only these tags' attributes matter; the others' are passed over.
@@ -426,11 +423,12 @@ void LinkTokenizer::EmitTag() {
 
 bool LinkTokenizer::AppropriateEnd() const { return matching_ && TextName(textTag_)[matched_] == '\0'; }
 
-// The attribute states of a tag whose attributes do not matter, as Feed
-// runs them but without their bookkeeping and in one loop: most tags are
-// such. Returns where the tag ended (and was emitted), or the piece's end
-// with the state there.
-const unsigned char* LinkTokenizer::SkipAttributes(const unsigned char* p, const unsigned char* end) {
+// The attribute states, in one loop of their own: a page is mostly tags.
+// For a tag whose attributes do not matter (kQuiet) without their
+// bookkeeping. Returns where the tag ended (and was emitted), or the
+// piece's end with the state there.
+template <bool kQuiet>
+const unsigned char* LinkTokenizer::Attributes(const unsigned char* p, const unsigned char* end) {
     State state = state_;
     for (; p < end;) {
         unsigned char c = *p;
@@ -441,18 +439,24 @@ const unsigned char* LinkTokenizer::SkipAttributes(const unsigned char* p, const
                 } else if (c == '/' || c == '>') {
                     state = kAfterAttrName;
                 } else {
-                    if (c == '=') ++p;  // the first byte of the name
+                    if (!kQuiet) BeginAttribute();
+                    if (c == '=') {  // the first byte of the name
+                        if (!kQuiet) AttributeNameByte(c);
+                        ++p;
+                    }
                     state = kAttrName;
                 }
                 continue;
             case kAttrName:
                 while (!(kClass[c] & (kSpace | kSlash | kGreater | kEquals))) {
+                    if (!kQuiet) AttributeNameByte(c);
                     if (++p == end) {
                         state_ = state;
                         return p;
                     }
                     c = *p;
                 }
+                if (!kQuiet) EndAttributeName();
                 if (c == '=') ++p;
                 state = c == '=' ? kBeforeAttrValue : kAfterAttrName;
                 continue;
@@ -469,6 +473,7 @@ const unsigned char* LinkTokenizer::SkipAttributes(const unsigned char* p, const
                     EmitTag();
                     return p + 1;
                 } else {
+                    if (!kQuiet) BeginAttribute();
                     state = kAttrName;
                 }
                 continue;
@@ -491,21 +496,26 @@ const unsigned char* LinkTokenizer::SkipAttributes(const unsigned char* p, const
             case kAttrValueDouble:
             case kAttrValueSingle: {
                 const void* quote = std::memchr(p, state == kAttrValueDouble ? '"' : '\'', static_cast<std::size_t>(end - p));
+                const unsigned char* stop = quote ? static_cast<const unsigned char*>(quote) : end;
+                if (!kQuiet) ValueBytes(p, stop);
                 if (!quote) {
                     state_ = state;
                     return end;
                 }
-                p = static_cast<const unsigned char*>(quote) + 1;
+                p = stop + 1;
                 state = kAfterAttrValueQuoted;
                 continue;
             }
-            case kAttrValueUnquoted:
+            case kAttrValueUnquoted: {
+                const unsigned char* from = p;
                 while (!(kClass[c] & (kSpace | kGreater))) {
-                    if (++p == end) {
-                        state_ = state;
-                        return p;
-                    }
+                    if (++p == end) break;
                     c = *p;
+                }
+                if (!kQuiet) ValueBytes(from, p);
+                if (p == end) {
+                    state_ = state;
+                    return p;
                 }
                 if (c == '>') {
                     EmitTag();
@@ -514,6 +524,7 @@ const unsigned char* LinkTokenizer::SkipAttributes(const unsigned char* p, const
                 ++p;
                 state = kBeforeAttrName;
                 continue;
+            }
             case kAfterAttrValueQuoted:
                 if (kClass[c] & kSpace) {
                     ++p;
@@ -550,21 +561,41 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
     // The tag's '<' lies before p when a tag runs over from the piece before.
     auto offsetOf = [&](const unsigned char* at) { return offset + (at - begin); };
     while (p < end) {
-        if (quiet_ && state_ >= kBeforeAttrName && state_ <= kSelfClosing) {
-            p = SkipAttributes(p, end);
+        if (state_ >= kBeforeAttrName && state_ <= kSelfClosing) {
+            p = quiet_ ? Attributes<true>(p, end) : Attributes<false>(p, end);
             continue;
         }
         unsigned char c = *p;
         switch (state_) {
-            case kData: {
-                const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-                if (!lt) return;
-                p = static_cast<const unsigned char*>(lt);
-                tagOffset_ = offsetOf(p);
-                ++p;
-                state_ = kTagOpen;
+            case kData:
+                // The common way through a page, from tag to tag without the
+                // states between: the next '<', a start or end tag's name,
+                // and the attributes of a tag whose attributes do not matter.
+                for (;;) {
+                    const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+                    if (!lt) return;
+                    p = static_cast<const unsigned char*>(lt);
+                    tagOffset_ = offsetOf(p++);
+                    state_ = kTagOpen;
+                    if (end - p < 2) break;
+                    bool endTag = p[0] == '/';
+                    if (!IsAlpha(p[endTag])) break;
+                    p += endTag;
+                    BeginTag(endTag, tagOffset_);
+                    state_ = kTagName;
+                    while (p < end && !(kClass[*p] & (kSpace | kSlash | kGreater))) NameByte(*p++);
+                    if (p == end) return;
+                    NameDone();
+                    c = *p++;
+                    if (c == '>') {
+                        EmitTag();
+                    } else {
+                        state_ = c == '/' ? kSelfClosing : kBeforeAttrName;
+                        p = quiet_ ? Attributes<true>(p, end) : Attributes<false>(p, end);
+                    }
+                    if (state_ != kData) break;
+                }
                 continue;
-            }
             case kRcdata:
             case kRawtext: {
                 const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
@@ -625,120 +656,15 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 continue;
             }
             case kBeforeAttrName:
-                while (kClass[c] & kSpace) {
-                    if (++p == end) return;
-                    c = *p;
-                }
-                if (c == '/' || c == '>') {
-                    state_ = kAfterAttrName;
-                } else {
-                    BeginAttribute();
-                    if (c == '=') {
-                        AttributeNameByte(c);
-                        ++p;
-                    }
-                    state_ = kAttrName;
-                }
-                continue;
             case kAttrName:
-                if (quiet_) {
-                    while (!(kClass[c] & (kSpace | kSlash | kGreater | kEquals))) {
-                        if (++p == end) return;
-                        c = *p;
-                    }
-                }
-                if (IsSpace(c) || c == '/' || c == '>') {
-                    EndAttributeName();
-                    state_ = kAfterAttrName;
-                } else if (c == '=') {
-                    EndAttributeName();
-                    state_ = kBeforeAttrValue;
-                    ++p;
-                } else {
-                    AttributeNameByte(c);
-                    ++p;
-                }
-                continue;
             case kAfterAttrName:
-                while (kClass[c] & kSpace) {
-                    if (++p == end) return;
-                    c = *p;
-                }
-                if (c == '/') {
-                    state_ = kSelfClosing;
-                    ++p;
-                } else if (c == '=') {
-                    state_ = kBeforeAttrValue;
-                    ++p;
-                } else if (c == '>') {
-                    ++p;
-                    EmitTag();
-                } else {
-                    BeginAttribute();
-                    state_ = kAttrName;
-                }
-                continue;
             case kBeforeAttrValue:
-                if (IsSpace(c)) {
-                    ++p;
-                } else if (c == '"') {
-                    state_ = kAttrValueDouble;
-                    ++p;
-                } else if (c == '\'') {
-                    state_ = kAttrValueSingle;
-                    ++p;
-                } else if (c == '>') {
-                    ++p;
-                    EmitTag();
-                } else {
-                    state_ = kAttrValueUnquoted;
-                }
-                continue;
             case kAttrValueDouble:
-            case kAttrValueSingle: {
-                const void* quote = std::memchr(p, state_ == kAttrValueDouble ? '"' : '\'', static_cast<std::size_t>(end - p));
-                const unsigned char* stop = quote ? static_cast<const unsigned char*>(quote) : end;
-                ValueBytes(p, stop);
-                if (!quote) return;
-                p = stop + 1;
-                state_ = kAfterAttrValueQuoted;
-                continue;
-            }
-            case kAttrValueUnquoted: {
-                const unsigned char* from = p;
-                while (p < end && !IsSpace(*p) && *p != '>') ++p;
-                ValueBytes(from, p);
-                if (p == end) return;
-                c = *p++;
-                if (c == '>')
-                    EmitTag();
-                else
-                    state_ = kBeforeAttrName;
-                continue;
-            }
+            case kAttrValueSingle:
+            case kAttrValueUnquoted:
             case kAfterAttrValueQuoted:
-                if (IsSpace(c)) {
-                    state_ = kBeforeAttrName;
-                    ++p;
-                } else if (c == '/') {
-                    state_ = kSelfClosing;
-                    ++p;
-                } else if (c == '>') {
-                    ++p;
-                    EmitTag();
-                } else {
-                    state_ = kBeforeAttrName;
-                }
-                continue;
             case kSelfClosing:
-                if (c == '>') {
-                    selfClosing_ = true;
-                    ++p;
-                    EmitTag();
-                } else {
-                    state_ = kBeforeAttrName;
-                }
-                continue;
+                continue;  // Attributes runs them
             case kBogusComment:
             case kDoctype: {
                 // A doctype ends at its first '>', quoted or not.

@@ -68,7 +68,8 @@ private:
     static constexpr std::size_t kNameMax = 15;
     static constexpr std::size_t kForeignDepth = 4096;
 
-    const unsigned char* SkipAttributes(const unsigned char* p, const unsigned char* end);
+    template <bool kQuiet>
+    const unsigned char* Attributes(const unsigned char* p, const unsigned char* end);
     void BeginTag(bool endTag, long long offset);
     void NameByte(unsigned char byte);
     void BeginAttribute();
