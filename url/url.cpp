@@ -26,20 +26,33 @@ int HexValue(unsigned char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-// The standard's percent-encode sets, as bits over ASCII. Every byte from
-// 0x80 up is in every set.
-enum : std::uint8_t {
+// What the parser asks of a byte, as bits of a table: which of the
+// standard's percent-encode sets it is in (every byte from 0x80 up is in
+// every set), whether it is a forbidden host code point or a forbidden
+// domain code point (those, C0 controls, '%' and DEL), and whether it is one
+// of the characters that end a path segment, a path or a query.
+enum : std::uint16_t {
     kC0ControlSet = 1,
     kFragmentSet = 2,
     kQuerySet = 4,
     kSpecialQuerySet = 8,
     kPathSet = 16,
     kUserinfoSet = 32,
+    kForbiddenHost = 64,
+    kForbiddenDomain = 128,
+    kHash = 256,
+    kQuestion = 512,
+    kSlash = 1024,
+    kBackslash = 2048,
 };
 
-constexpr std::array<std::uint8_t, 128> MakeEncodeSets() {
-    std::array<std::uint8_t, 128> sets{};
-    for (int c = 0; c < 128; ++c) {
+constexpr std::array<std::uint16_t, 256> MakeByteClasses() {
+    std::array<std::uint16_t, 256> classes{};
+    for (std::size_t c = 0; c < 256; ++c) {
+        if (c >= 0x80) {
+            classes[c] = kC0ControlSet | kFragmentSet | kQuerySet | kSpecialQuerySet | kPathSet | kUserinfoSet;
+            continue;
+        }
         const bool c0 = c < 0x20 || c == 0x7F;
         const bool fragment = c0 || c == ' ' || c == '"' || c == '<' || c == '>' || c == '`';
         const bool query = c0 || c == ' ' || c == '"' || c == '#' || c == '<' || c == '>';
@@ -47,16 +60,22 @@ constexpr std::array<std::uint8_t, 128> MakeEncodeSets() {
         const bool path = query || c == '?' || c == '`' || c == '{' || c == '}';
         const bool userinfo = path || c == '/' || c == ':' || c == ';' || c == '=' || c == '@' ||
                               (c >= '[' && c <= '^') || c == '|';
-        sets[c] = static_cast<std::uint8_t>((c0 ? kC0ControlSet : 0) | (fragment ? kFragmentSet : 0) |
-                                            (query ? kQuerySet : 0) | (special_query ? kSpecialQuerySet : 0) |
-                                            (path ? kPathSet : 0) | (userinfo ? kUserinfoSet : 0));
+        const bool host = c == 0 || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '#' || c == '/' ||
+                          c == ':' || c == '<' || c == '>' || c == '?' || c == '@' || c == '[' || c == '\\' ||
+                          c == ']' || c == '^' || c == '|';
+        const bool domain = host || c0 || c == '%';
+        classes[c] = static_cast<std::uint16_t>(
+            (c0 ? kC0ControlSet : 0) | (fragment ? kFragmentSet : 0) | (query ? kQuerySet : 0) |
+            (special_query ? kSpecialQuerySet : 0) | (path ? kPathSet : 0) | (userinfo ? kUserinfoSet : 0) |
+            (host ? kForbiddenHost : 0) | (domain ? kForbiddenDomain : 0) | (c == '#' ? kHash : 0) |
+            (c == '?' ? kQuestion : 0) | (c == '/' ? kSlash : 0) | (c == '\\' ? kBackslash : 0));
     }
-    return sets;
+    return classes;
 }
 
-constexpr std::array<std::uint8_t, 128> kEncodeSets = MakeEncodeSets();
+constexpr std::array<std::uint16_t, 256> kByteClasses = MakeByteClasses();
 
-bool InSet(unsigned char c, std::uint8_t set) { return c >= 0x80 || (kEncodeSets[c] & set) != 0; }
+bool Is(unsigned char c, std::uint16_t bits) { return (kByteClasses[c] & bits) != 0; }
 
 void AppendPercent(std::string& out, unsigned char c) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -64,41 +83,34 @@ void AppendPercent(std::string& out, unsigned char c) {
     out.append(escape, 3);
 }
 
-// Appends `in` to `out`, each byte of `set` percent-encoded; runs of bytes
-// outside the set go over in one piece.
-void AppendEncoded(std::string& out, std::string_view in, std::uint8_t set) {
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        const auto c = static_cast<unsigned char>(in[i]);
-        if (!InSet(c, set)) continue;
+// Appends `in` to `out` up to its first byte of class `stop`, each byte of
+// `set` percent-encoded; runs of bytes outside the set go over in one piece.
+// Returns how many bytes it took.
+std::size_t AppendEncoded(std::string& out, std::string_view in, std::uint16_t set, std::uint16_t stop = 0) {
+    std::size_t run = 0, i = 0;
+    for (; i < in.size(); ++i) {
+        const std::uint16_t classes = kByteClasses[static_cast<unsigned char>(in[i])];
+        if ((classes & (set | stop)) == 0) continue;
+        if (classes & stop) break;
         out.append(in.data() + run, i - run);
-        AppendPercent(out, c);
+        AppendPercent(out, static_cast<unsigned char>(in[i]));
         run = i + 1;
     }
-    out.append(in.data() + run, in.size() - run);
+    out.append(in.data() + run, i - run);
+    return i;
 }
 
-// The standard's forbidden host code points, and the forbidden domain code
-// points (those, C0 controls, '%' and DEL).
-bool IsForbiddenHost(unsigned char c) {
-    switch (c) {
-    case 0: case '\t': case '\n': case '\r': case ' ': case '#': case '/': case ':': case '<':
-    case '>': case '?': case '@': case '[': case '\\': case ']': case '^': case '|':
-        return true;
-    default:
-        return false;
-    }
-}
-bool IsForbiddenDomain(unsigned char c) { return IsForbiddenHost(c) || c < 0x20 || c == '%' || c == 0x7F; }
-
-// The length of the UTF-8 sequence at in[i] if it is a valid one (as the
-// standard's UTF-8 decoder takes it: no overlong forms, no surrogates,
-// nothing past U+10FFFF), else 0.
-std::size_t ValidSequence(std::string_view in, std::size_t i) {
+// The UTF-8 sequence at in[i] as the standard's UTF-8 decoder reads it (no
+// overlong forms, no surrogates, nothing past U+10FFFF): its length, and
+// whether it is valid. An invalid one is its lead byte and the continuation
+// bytes that were still acceptable when it broke, which a decoder with
+// replacement turns into one U+FFFD.
+std::size_t Utf8Sequence(std::string_view in, std::size_t i, bool& valid) {
     const auto b = static_cast<unsigned char>(in[i]);
+    valid = true;
+    if (b < 0x80) return 1;
     std::size_t need;
     unsigned char lower = 0x80, upper = 0xBF;
-    if (b < 0x80) return 1;
     if (b >= 0xC2 && b <= 0xDF) {
         need = 1;
     } else if (b >= 0xE0 && b <= 0xEF) {
@@ -110,43 +122,7 @@ std::size_t ValidSequence(std::string_view in, std::size_t i) {
         if (b == 0xF0) lower = 0x90;
         if (b == 0xF4) upper = 0x8F;
     } else {
-        return 0;
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-        if (i + k >= in.size()) return 0;
-        const auto next = static_cast<unsigned char>(in[i + k]);
-        if (next < lower || next > upper) return 0;
-        lower = 0x80;
-        upper = 0xBF;
-    }
-    return need + 1;
-}
-
-bool IsValidUtf8(std::string_view in) {
-    for (std::size_t i = 0; i < in.size();) {
-        const std::size_t length = ValidSequence(in, i);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
-
-// The length of the maximal prefix of an invalid sequence at in[i], which
-// a UTF-8 decoder with replacement turns into one U+FFFD: the lead byte and
-// the continuation bytes that were still acceptable when the sequence broke.
-std::size_t InvalidSequence(std::string_view in, std::size_t i) {
-    const auto b = static_cast<unsigned char>(in[i]);
-    std::size_t need;
-    unsigned char lower = 0x80, upper = 0xBF;
-    if (b >= 0xE0 && b <= 0xEF) {
-        need = 2;
-        if (b == 0xE0) lower = 0xA0;
-        if (b == 0xED) upper = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        need = 3;
-        if (b == 0xF0) lower = 0x90;
-        if (b == 0xF4) upper = 0x8F;
-    } else {
+        valid = false;
         return 1;
     }
     std::size_t k = 1;
@@ -156,7 +132,14 @@ std::size_t InvalidSequence(std::string_view in, std::size_t i) {
         lower = 0x80;
         upper = 0xBF;
     }
+    valid = k == need + 1;
     return k;
+}
+
+bool IsValidUtf8(std::string_view in) {
+    bool valid = true;
+    for (std::size_t i = 0; i < in.size() && valid;) i += Utf8Sequence(in, i, valid);
+    return valid;
 }
 
 bool IsWindowsDriveLetter(std::string_view s) {
@@ -425,16 +408,6 @@ bool StartsWithAcePrefix(std::string_view label) {
            label[3] == '-';
 }
 
-// Whether some label of an ASCII domain starts with "xn--".
-bool HasAceLabel(std::string_view domain) {
-    for (std::size_t start = 0;;) {
-        if (StartsWithAcePrefix(domain.substr(start))) return true;
-        const std::size_t dot = domain.find('.', start);
-        if (dot == std::string_view::npos) return false;
-        start = dot + 1;
-    }
-}
-
 constexpr int kIdnaFlags = IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT;
 
 // A stand-in for the ASCII characters that libidn2 refuses in a label with
@@ -444,20 +417,76 @@ constexpr int kIdnaFlags = IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT;
 constexpr char32_t kStandIn = 0x0B95;
 constexpr char kStandInUtf8[] = "\xE0\xAE\x95";
 
-// Punycode (RFC 3492) of the code points of a label, appended to `out`.
-void AppendPunycode(const std::u32string& label, std::string& out) {
-    constexpr std::uint32_t kBase = 36, kTmin = 1, kTmax = 26, kSkew = 38, kDamp = 700;
-    auto digit = [](std::uint32_t d) { return static_cast<char>(d < 26 ? 'a' + d : '0' + (d - 26)); };
-    auto adapt = [&](std::uint32_t delta, std::uint32_t points, bool first) {
-        delta = first ? delta / kDamp : delta / 2;
-        delta += delta / points;
-        std::uint32_t k = 0;
-        while (delta > ((kBase - kTmin) * kTmax) / 2) {
-            delta /= kBase - kTmin;
-            k += kBase;
+// Punycode (RFC 3492). libidn2 has it too, but its decoder takes nothing
+// but letters, digits and hyphens before the last hyphen, where UTS #46
+// takes any ASCII.
+constexpr std::uint32_t kBase = 36, kTmin = 1, kTmax = 26, kSkew = 38, kDamp = 700;
+
+std::uint32_t Adapt(std::uint32_t delta, std::uint32_t points, bool first) {
+    delta = first ? delta / kDamp : delta / 2;
+    delta += delta / points;
+    std::uint32_t k = 0;
+    while (delta > ((kBase - kTmin) * kTmax) / 2) {
+        delta /= kBase - kTmin;
+        k += kBase;
+    }
+    return k + (kBase - kTmin + 1) * delta / (delta + kSkew);
+}
+
+std::uint32_t Threshold(std::uint32_t k, std::uint32_t bias) {
+    return k <= bias ? kTmin : k >= bias + kTmax ? kTmax : k - bias;
+}
+
+// The code points that `in` (a label without its "xn--") encodes.
+bool DecodePunycode(std::string_view in, std::u32string& out) {
+    out.clear();
+    std::size_t at = 0;
+    const std::size_t hyphen = in.rfind('-');
+    if (hyphen != std::string_view::npos) {
+        for (std::size_t i = 0; i < hyphen; ++i) {
+            if (static_cast<unsigned char>(in[i]) >= 0x80) return false;
+            out += static_cast<char32_t>(in[i]);
         }
-        return k + (kBase - kTmin + 1) * delta / (delta + kSkew);
-    };
+        at = hyphen + 1;
+    }
+    constexpr std::uint32_t kMax = 0xFFFFFFFF;
+    std::uint32_t n = 0x80, i = 0, bias = 72;
+    while (at < in.size()) {
+        const std::uint32_t old_i = i;
+        std::uint32_t w = 1;
+        for (std::uint32_t k = kBase;; k += kBase) {
+            if (at == in.size()) return false;
+            const auto c = static_cast<unsigned char>(in[at++]);
+            std::uint32_t digit;
+            if (IsDigit(c)) {
+                digit = c - '0' + 26u;
+            } else if (IsAlpha(c)) {
+                digit = (c | 0x20u) - 'a';
+            } else {
+                return false;
+            }
+            if (digit > (kMax - i) / w) return false;
+            i += digit * w;
+            const std::uint32_t t = Threshold(k, bias);
+            if (digit < t) break;
+            if (w > kMax / (kBase - t)) return false;
+            w *= kBase - t;
+        }
+        const auto points = static_cast<std::uint32_t>(out.size() + 1);
+        bias = Adapt(i - old_i, points, old_i == 0);
+        if (i / points > 0x10FFFF - n) return false;
+        n += i / points;
+        i %= points;
+        if (n >= 0xD800 && n <= 0xDFFF) return false;
+        out.insert(out.begin() + i, static_cast<char32_t>(n));
+        ++i;
+    }
+    return true;
+}
+
+// The Punycode of the code points of a label, appended to `out`.
+void AppendPunycode(const std::u32string& label, std::string& out) {
+    auto digit = [](std::uint32_t d) { return static_cast<char>(d < 26 ? 'a' + d : '0' + (d - 26)); };
     std::uint32_t basic = 0;
     for (const char32_t c : label) {
         if (c < 0x80) {
@@ -466,6 +495,8 @@ void AppendPunycode(const std::u32string& label, std::string& out) {
         }
     }
     if (basic > 0) out += '-';
+    // The labels that come here passed libidn2, which takes none longer
+    // than 63 characters encoded: delta stays far below 2^32.
     std::uint32_t n = 0x80, delta = 0, bias = 72, handled = basic;
     const auto length = static_cast<std::uint32_t>(label.size());
     while (handled < length) {
@@ -473,7 +504,6 @@ void AppendPunycode(const std::u32string& label, std::string& out) {
         for (const char32_t c : label) {
             if (c >= n && c < m) m = c;
         }
-        // A label is at most a few thousand code points: no overflow.
         delta += (m - n) * (handled + 1);
         n = m;
         for (const char32_t c : label) {
@@ -481,13 +511,13 @@ void AppendPunycode(const std::u32string& label, std::string& out) {
             if (c != n) continue;
             std::uint32_t q = delta;
             for (std::uint32_t k = kBase;; k += kBase) {
-                const std::uint32_t t = k <= bias ? kTmin : k >= bias + kTmax ? kTmax : k - bias;
+                const std::uint32_t t = Threshold(k, bias);
                 if (q < t) break;
                 out += digit(t + (q - t) % (kBase - t));
                 q = (q - t) / (kBase - t);
             }
             out += digit(q);
-            bias = adapt(delta, handled + 1, handled == basic);
+            bias = Adapt(delta, handled + 1, handled == basic);
             delta = 0;
             ++handled;
         }
@@ -504,6 +534,24 @@ bool Idn2Label(const std::string& label, std::string& out) {
     return true;
 }
 
+void AppendUtf8(std::uint32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
 // One label with a non-ASCII code point, or starting with "xn--", through
 // libidn2's UTS #46 processing (non-transitional, input normalized to NFC),
 // appended to `out`.
@@ -516,19 +564,49 @@ bool Idn2Label(const std::string& label, std::string& out) {
 // refuses is tried once more with every ASCII character but letters and
 // digits replaced by a stand-in that libidn2 takes; what libidn2 makes of
 // that is decoded, the characters are put back, and the label encoded to
-// Punycode here. A label that starts with "xn--" gets no second try: its
-// hyphens are those of the prefix.
+// Punycode here. An "xn--" label that libidn2 refuses is decoded and taken
+// if what it decodes to converts back to it that way.
 //
 // Where libidn2 still differs from UTS #46 as the standard uses it, the host
-// is refused where browsers take it: symbols and emoji that IDNA2008
-// disallows but UTS #46 keeps ("\u2603.com", "\u2764.example"), code points
-// that libidn2's Unicode tables do not have yet, and a label that UTS #46 maps
-// to nothing (a lone soft hyphen). A right-to-left label that needed the
-// second try may also be refused, the stand-in being left-to-right.
+// is refused where browsers take it: symbols, emoji and the like that
+// IDNA2008 disallows but UTS #46 keeps ("☃.com", "❤.example", "日本‐.jp"
+// with U+2010, "abـ" with the Arabic tatweel), code points that
+// libidn2's Unicode tables do not have yet, and labels of digits of one
+// right-to-left script among left-to-right ones ("١٢.com"), which libidn2
+// holds to the bidi rule. So are labels longer than 63 characters encoded
+// ("é" 70 times), which libidn2 refuses and UTS #46 takes when, as here, DNS
+// lengths are not checked. A right-to-left label that needed the second try
+// may also be refused, the stand-in being left-to-right. An "xn--" label that
+// decodes to ASCII only ("xn--abc-") is refused, as UTS #46 refuses it
+// (node 20 takes it).
+bool LabelToAscii(std::string_view label, std::string& out);
+
+bool AceLabelToAscii(std::string_view label, std::string& out) {
+    // libidn2 would refuse it converted back all the same; a long one would
+    // only cost time to decode.
+    if (label.size() > 63) return false;
+    std::string lower(label);
+    for (char& ch : lower) ch = Lower(ch);
+    std::u32string points;
+    if (!IsAscii(lower) || !DecodePunycode(std::string_view(lower).substr(4), points)) return false;
+    std::string decoded;
+    bool ascii = true;
+    for (const char32_t p : points) {
+        AppendUtf8(p, decoded);
+        ascii = ascii && p < 0x80;
+    }
+    if (ascii || StartsWithAcePrefix(decoded)) return false;
+    std::string again;
+    if (!LabelToAscii(decoded, again) || again != lower) return false;
+    out += lower;
+    return true;
+}
+
 bool LabelToAscii(std::string_view label, std::string& out) {
     std::string text(label);
     if (Idn2Label(text, out)) return true;
-    if (StartsWithAcePrefix(label) || text.find(kStandInUtf8) != std::string::npos) return false;
+    if (IsAscii(label)) return StartsWithAcePrefix(label) && AceLabelToAscii(label, out);
+    if (text.find(kStandInUtf8) != std::string::npos) return false;
     std::string swapped, saved;
     for (const char ch : label) {
         const auto c = static_cast<unsigned char>(ch);
@@ -542,26 +620,32 @@ bool LabelToAscii(std::string_view label, std::string& out) {
     if (saved.empty()) return false;
     text.clear();
     if (!Idn2Label(swapped, text)) return false;
-    std::uint32_t* points = nullptr;
-    if (idn2_to_unicode_8z4z(text.c_str(), &points, 0) != IDN2_OK) return false;
+    // libidn2 made an "xn--" label of it: the stand-in is not ASCII.
+    std::u32string points;
+    if (!StartsWithAcePrefix(text) || !DecodePunycode(std::string_view(text).substr(4), points)) return false;
     std::u32string restored;
     std::size_t next = 0;
     bool ascii = true;
-    for (const std::uint32_t* p = points; *p != 0; ++p) {
-        if (*p == kStandIn && next < saved.size()) {
+    for (const char32_t p : points) {
+        if (p == kStandIn && next < saved.size()) {
             restored += static_cast<char32_t>(static_cast<unsigned char>(saved[next++]));
         } else {
-            restored += static_cast<char32_t>(*p);
-            ascii = ascii && *p < 0x80;
+            restored += p;
+            ascii = ascii && p < 0x80;
         }
     }
-    idn2_free(points);
     if (next != saved.size()) return false;
-    // What the mapping made of the label must not pass for an encoded one.
-    if (restored.size() >= 4 && restored.compare(0, 4, U"xn--") == 0) return false;
+    const bool ace = restored.size() >= 4 && restored.compare(0, 4, U"xn--") == 0;
     if (ascii) {
-        for (const char32_t c : restored) out += static_cast<char>(c);
+        // The mapping may have made an "xn--" label (of "xn--..." after a
+        // soft hyphen, which maps to nothing): that one is decoded and
+        // checked as such.
+        text.clear();
+        for (const char32_t c : restored) text += static_cast<char>(c);
+        if (ace) return AceLabelToAscii(text, out);
+        out += text;
     } else {
+        if (ace) return false;  // "xn--" with code points past ASCII
         out += "xn--";
         AppendPunycode(restored, out);
     }
@@ -601,29 +685,39 @@ std::string_view Url::Prepare(std::string_view in) {
     while (end > begin && static_cast<unsigned char>(in[end - 1]) <= 0x20) --end;
     in = in.substr(begin, end - begin);
     bool strip = false, non_ascii = false;
-    for (const char ch : in) {
-        const auto c = static_cast<unsigned char>(ch);
+    std::size_t i = 0;
+    // Eight bytes at a time while all are printable ASCII (0x21 to 0x7F),
+    // as they are in ordinary links: a byte below 0x21 borrows into its top
+    // bit when 0x21 is taken from it, a byte from 0x80 up has it set.
+    constexpr std::uint64_t kOnes = 0x0101010101010101, kTops = 0x8080808080808080;
+    for (; i + 8 <= in.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, in.data() + i, 8);
+        if ((((word - 0x21 * kOnes) & ~word) | word) & kTops) break;
+    }
+    for (; i < in.size(); ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
         strip = strip || c == '\t' || c == '\n' || c == '\r';
         non_ascii = non_ascii || c >= 0x80;
     }
     const bool replace = non_ascii && !IsValidUtf8(in);
     if (!strip && !replace) return in;
     input_.clear();
-    for (std::size_t i = 0; i < in.size();) {
+    for (i = 0; i < in.size();) {
         const auto c = static_cast<unsigned char>(in[i]);
         if (c < 0x80) {
             if (c != '\t' && c != '\n' && c != '\r') input_ += static_cast<char>(c);
             ++i;
             continue;
         }
-        const std::size_t valid = ValidSequence(in, i);
-        if (valid != 0) {
-            input_.append(in.data() + i, valid);
-            i += valid;
+        bool valid;
+        const std::size_t length = Utf8Sequence(in, i, valid);
+        if (valid) {
+            input_.append(in.data() + i, length);
         } else {
             input_ += "\xEF\xBF\xBD";
-            i += InvalidSequence(in, i);
         }
+        i += length;
     }
     return input_;
 }
@@ -654,10 +748,14 @@ bool Url::Run(std::string_view input, const Url* base) {
     const char* const s = input.data();
     const auto n = static_cast<std::ptrdiff_t>(input.size());
     auto at = [&](std::ptrdiff_t i) -> int { return i < n ? static_cast<unsigned char>(s[i]) : kEof; };
+    // The components' strings were cleared: most of a base's are empty.
+    auto copy = [](std::string& to, const std::string& from) {
+        if (!from.empty()) to.assign(from.data(), from.size());
+    };
     auto copy_authority = [&](const Url& from) {
-        username_ = from.username_;
-        password_ = from.password_;
-        host_ = from.host_;
+        copy(username_, from.username_);
+        copy(password_, from.password_);
+        copy(host_, from.host_);
         has_host_ = from.has_host_;
         port_ = from.port_;
     };
@@ -689,8 +787,8 @@ bool Url::Run(std::string_view input, const Url* base) {
             break;
 
         case State::kScheme:
-            if (IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.') break;
-            if (c != ':') {
+            while (p < n && (IsAlpha(s[p]) || IsDigit(s[p]) || s[p] == '+' || s[p] == '-' || s[p] == '.')) ++p;
+            if (at(p) != ':') {
                 // No scheme after all: start over.
                 state = State::kNoScheme;
                 p = -1;
@@ -729,11 +827,11 @@ bool Url::Run(std::string_view input, const Url* base) {
         case State::kNoScheme:
             if (!base || (base->opaque_path_ && c != '#')) return false;
             if (base->opaque_path_) {
-                scheme_ = base->scheme_;
+                copy(scheme_, base->scheme_);
                 kind_ = base->kind_;
-                path_ = base->path_;
+                copy(path_, base->path_);
                 opaque_path_ = true;
-                query_ = base->query_;
+                copy(query_, base->query_);
                 has_query_ = base->has_query_;
                 has_fragment_ = true;
                 state = State::kFragment;
@@ -764,15 +862,15 @@ bool Url::Run(std::string_view input, const Url* base) {
             break;
 
         case State::kRelative:
-            scheme_ = base->scheme_;
+            copy(scheme_, base->scheme_);
             kind_ = base->kind_;
             if (c == '/' || (kind_ != Kind::kNotSpecial && c == '\\')) {
                 state = State::kRelativeSlash;
                 break;
             }
             copy_authority(*base);
-            path_ = base->path_;
-            query_ = base->query_;
+            copy(path_, base->path_);
+            copy(query_, base->query_);
             has_query_ = base->has_query_;
             if (c == '?') {
                 query_.clear();
@@ -821,7 +919,11 @@ bool Url::Run(std::string_view input, const Url* base) {
             break;
 
         case State::kAuthority:
-            if (c == '@') {
+            // On to the next '@' or the authority's end.
+            while (p < n && s[p] != '@' && s[p] != '/' && s[p] != '?' && s[p] != '#' && !(special && s[p] == '\\')) {
+                ++p;
+            }
+            if (p < n && s[p] == '@') {
                 if (at_sign_seen) (password_token_seen ? password_ : username_) += "%40";
                 at_sign_seen = true;
                 for (std::ptrdiff_t i = mark; i < p; ++i) {
@@ -831,14 +933,14 @@ bool Url::Run(std::string_view input, const Url* base) {
                     }
                     std::string& to = password_token_seen ? password_ : username_;
                     const auto ch = static_cast<unsigned char>(s[i]);
-                    if (InSet(ch, kUserinfoSet)) {
+                    if (Is(ch, kUserinfoSet)) {
                         AppendPercent(to, ch);
                     } else {
                         to += static_cast<char>(ch);
                     }
                 }
                 mark = p + 1;
-            } else if (c == kEof || c == '/' || c == '?' || c == '#' || (special && c == '\\')) {
+            } else {
                 if (at_sign_seen && mark == p) return false;
                 // Back to the buffer's start, to read it again as the host.
                 p = mark - 1;
@@ -847,25 +949,26 @@ bool Url::Run(std::string_view input, const Url* base) {
             break;
 
         case State::kHost:
-            if (c == ':' && !inside_brackets) {
-                if (mark == p) return false;
-                if (!ParseHost(std::string_view(s + mark, static_cast<std::size_t>(p - mark)), !special)) {
-                    return false;
+            // On to a ':' outside brackets or the host's end.
+            for (; p < n; ++p) {
+                const char ch = s[p];
+                if (ch == '[') {
+                    inside_brackets = true;
+                } else if (ch == ']') {
+                    inside_brackets = false;
+                } else if ((ch == ':' && !inside_brackets) || ch == '/' || ch == '?' || ch == '#' ||
+                           (special && ch == '\\')) {
+                    break;
                 }
-                has_host_ = true;
+            }
+            if (p == mark && (special || at(p) == ':')) return false;
+            if (!ParseHost(std::string_view(s + mark, static_cast<std::size_t>(p - mark)), !special)) return false;
+            has_host_ = true;
+            if (at(p) == ':') {
                 state = State::kPort;
-            } else if (c == kEof || c == '/' || c == '?' || c == '#' || (special && c == '\\')) {
-                if (special && mark == p) return false;
-                if (!ParseHost(std::string_view(s + mark, static_cast<std::size_t>(p - mark)), !special)) {
-                    return false;
-                }
-                has_host_ = true;
+            } else {
                 state = State::kPathStart;
                 --p;
-            } else if (c == '[') {
-                inside_brackets = true;
-            } else if (c == ']') {
-                inside_brackets = false;
             }
             break;
 
@@ -894,10 +997,10 @@ bool Url::Run(std::string_view input, const Url* base) {
             if (c == '/' || c == '\\') {
                 state = State::kFileSlash;
             } else if (base && base->kind_ == Kind::kFile) {
-                host_ = base->host_;
+                copy(host_, base->host_);
                 has_host_ = base->has_host_;
-                path_ = base->path_;
-                query_ = base->query_;
+                copy(path_, base->path_);
+                copy(query_, base->query_);
                 has_query_ = base->has_query_;
                 if (c == '?') {
                     query_.clear();
@@ -930,7 +1033,7 @@ bool Url::Run(std::string_view input, const Url* base) {
                 break;
             }
             if (base && base->kind_ == Kind::kFile) {
-                host_ = base->host_;
+                copy(host_, base->host_);
                 has_host_ = base->has_host_;
                 if (!StartsWithWindowsDriveLetter(input.substr(static_cast<std::size_t>(p))) &&
                     FirstSegmentIsDriveLetter(base->path_)) {
@@ -988,10 +1091,8 @@ bool Url::Run(std::string_view input, const Url* base) {
             }
             // The segment runs up to the next '/' ('\' too in a special
             // URL), '?' or '#'.
-            std::ptrdiff_t end = p;
-            while (end < n && s[end] != '/' && s[end] != '?' && s[end] != '#' && !(special && s[end] == '\\')) ++end;
-            AppendEncoded(path_, std::string_view(s + p, static_cast<std::size_t>(end - p)), kPathSet);
-            p = end;
+            p += static_cast<std::ptrdiff_t>(AppendEncoded(path_, input.substr(static_cast<std::size_t>(p)), kPathSet,
+                                                           kSlash | kQuestion | kHash | (special ? kBackslash : 0)));
             const int d = at(p);
             const bool slash = d == '/' || (special && d == '\\');
             const std::string_view read(path_.data() + segment, path_.size() - static_cast<std::size_t>(segment));
@@ -1017,10 +1118,8 @@ bool Url::Run(std::string_view input, const Url* base) {
         }
 
         case State::kOpaquePath: {
-            std::ptrdiff_t end = p;
-            while (end < n && s[end] != '?' && s[end] != '#') ++end;
-            AppendEncoded(path_, std::string_view(s + p, static_cast<std::size_t>(end - p)), kC0ControlSet);
-            p = end;
+            p += static_cast<std::ptrdiff_t>(
+                AppendEncoded(path_, input.substr(static_cast<std::size_t>(p)), kC0ControlSet, kQuestion | kHash));
             if (at(p) == '?') {
                 has_query_ = true;
                 state = State::kQuery;
@@ -1032,11 +1131,8 @@ bool Url::Run(std::string_view input, const Url* base) {
         }
 
         case State::kQuery: {
-            std::ptrdiff_t end = p;
-            while (end < n && s[end] != '#') ++end;
-            AppendEncoded(query_, std::string_view(s + p, static_cast<std::size_t>(end - p)),
-                          special ? kSpecialQuerySet : kQuerySet);
-            p = end;
+            p += static_cast<std::ptrdiff_t>(AppendEncoded(query_, input.substr(static_cast<std::size_t>(p)),
+                                                           special ? kSpecialQuerySet : kQuerySet, kHash));
             if (at(p) == '#') {
                 has_fragment_ = true;
                 state = State::kFragment;
@@ -1045,7 +1141,7 @@ bool Url::Run(std::string_view input, const Url* base) {
         }
 
         case State::kFragment:
-            AppendEncoded(fragment_, std::string_view(s + p, static_cast<std::size_t>(n - p)), kFragmentSet);
+            AppendEncoded(fragment_, input.substr(static_cast<std::size_t>(p)), kFragmentSet);
             p = n;
             break;
         }
@@ -1077,7 +1173,7 @@ bool Url::ParseHost(std::string_view in, bool opaque) {
     }
     if (opaque) {
         for (const char ch : in) {
-            if (IsForbiddenHost(static_cast<unsigned char>(ch))) return false;
+            if (Is(static_cast<unsigned char>(ch), kForbiddenHost)) return false;
         }
         AppendEncoded(host_, in, kC0ControlSet);
         return true;
@@ -1100,7 +1196,7 @@ bool Url::ParseHost(std::string_view in, bool opaque) {
     if (!DomainToAscii(domain)) return false;
     if (host_.empty()) return false;
     for (const char ch : host_) {
-        if (IsForbiddenDomain(static_cast<unsigned char>(ch))) return false;
+        if (Is(static_cast<unsigned char>(ch), kForbiddenDomain)) return false;
     }
     if (EndsInNumber(host_)) {
         std::uint32_t address;
@@ -1120,19 +1216,23 @@ bool Url::ParseHost(std::string_view in, bool opaque) {
 // as before. Taking the labels one by one keeps libidn2's stricter checks
 // (see LabelToAscii) off the ASCII labels, and lets empty labels through as
 // UTS #46 does.
-
 bool Url::DomainToAscii(std::string_view domain) {
     host_.clear();
-    if (IsAscii(domain) && !HasAceLabel(domain)) {
-        host_.assign(domain.data(), domain.size());
-        for (char& ch : host_) ch = Lower(ch);
-        return true;
+    host_.resize(domain.size());
+    bool simple = true, label_start = true;
+    for (std::size_t i = 0; i < domain.size() && simple; ++i) {
+        const char ch = domain[i];
+        simple = static_cast<unsigned char>(ch) < 0x80 && !(label_start && StartsWithAcePrefix(domain.substr(i)));
+        host_[i] = Lower(ch);
+        label_start = ch == '.';
     }
+    if (simple) return true;
+    host_.clear();
     if (!IsValidUtf8(domain)) return false;  // decoded, U+FFFD, which UTS #46 disallows
     // UTS #46 keeps ASCII as it is (but for case), so a forbidden code point
     // fails the host in the end; failing it now keeps NUL from libidn2.
     for (const char ch : domain) {
-        if (IsForbiddenDomain(static_cast<unsigned char>(ch))) return false;
+        if (Is(static_cast<unsigned char>(ch), kForbiddenDomain)) return false;
     }
     std::size_t start = 0;
     for (std::size_t i = 0;; ++i) {
@@ -1154,35 +1254,60 @@ bool Url::DomainToAscii(std::string_view domain) {
 }
 
 void Url::Serialize() {
-    href_.clear();
-    href_ += scheme_;
-    href_ += ':';
-    if (has_host_) {
-        href_ += "//";
-        if (!username_.empty() || !password_.empty()) {
-            href_ += username_;
-            if (!password_.empty()) {
-                href_ += ':';
-                href_ += password_;
-            }
-            href_ += '@';
+    // Measured first, then copied into place: one resize of href_, which has
+    // room enough after the first few URLs.
+    char port[8];
+    std::size_t port_length = 0;
+    if (port_ >= 0) {
+        for (unsigned n = static_cast<unsigned>(port_);; n /= 10) {
+            port[sizeof port - 1 - port_length++] = static_cast<char>('0' + n % 10);
+            if (n < 10) break;
         }
-        href_ += host_;
-        if (port_ >= 0) {
-            href_ += ':';
-            AppendDecimal(href_, static_cast<std::uint32_t>(port_));
-        }
-    } else if (!opaque_path_ && path_.size() > 1 && path_[0] == '/' && path_[1] == '/') {
-        // Without "/." the empty first segment would read as a host.
-        href_ += "/.";
     }
-    href_ += path_;
+    const bool credentials = !username_.empty() || !password_.empty();
+    // Without "/." a path whose first segment is empty would read as a host.
+    const bool guard = !has_host_ && !opaque_path_ && path_.size() > 1 && path_[0] == '/' && path_[1] == '/';
+    std::size_t size = scheme_.size() + 1 + path_.size();
+    if (has_host_) {
+        size += 2 + host_.size();
+        if (credentials) size += username_.size() + (password_.empty() ? 0 : 1 + password_.size()) + 1;
+        if (port_length) size += 1 + port_length;
+    }
+    if (guard) size += 2;
+    if (has_query_) size += 1 + query_.size();
+    if (has_fragment_) size += 1 + fragment_.size();
+    href_.resize(size);
+    char* out = &href_[0];
+    auto put = [&out](const char* data, std::size_t length) {
+        std::memcpy(out, data, length);
+        out += length;
+    };
+    put(scheme_.data(), scheme_.size());
+    *out++ = ':';
+    if (has_host_) {
+        put("//", 2);
+        if (credentials) {
+            put(username_.data(), username_.size());
+            if (!password_.empty()) {
+                *out++ = ':';
+                put(password_.data(), password_.size());
+            }
+            *out++ = '@';
+        }
+        put(host_.data(), host_.size());
+        if (port_length) {
+            *out++ = ':';
+            put(port + sizeof port - port_length, port_length);
+        }
+    }
+    if (guard) put("/.", 2);
+    put(path_.data(), path_.size());
     if (has_query_) {
-        href_ += '?';
-        href_ += query_;
+        *out++ = '?';
+        put(query_.data(), query_.size());
     }
     if (has_fragment_) {
-        href_ += '#';
-        href_ += fragment_;
+        *out++ = '#';
+        put(fragment_.data(), fragment_.size());
     }
 }

@@ -16,7 +16,9 @@ public:
     // parser, without a state override. Bytes from 0x80 up are UTF-8, each
     // invalid sequence read as one U+FFFD as a UTF-8 decoder with
     // replacement reads it. Returns false on failure, leaving *this
-    // unspecified (but fit to parse into again). `base` may be this object.
+    // unspecified (but fit to parse into again). `base` must be a Url whose
+    // last Parse succeeded; it may be this object, and `input` may be this
+    // object's Href().
     bool Parse(std::string_view input, const Url* base);
 
     // The standard's serialization (href), fragment included.
