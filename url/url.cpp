@@ -5,7 +5,7 @@
 // walk over code points does.
 #include "url/url.h"
 
-#include <idn2.h>
+#include <unicode/uidna.h>
 
 #include <array>
 #include <cstddef>
@@ -381,275 +381,9 @@ void SerializeIpv6(const std::uint16_t (&address)[8], std::string& out) {
     }
 }
 
-bool IsLabelSeparator(std::string_view s, std::size_t i, std::size_t& length) {
-    // '.', and what UTS #46 maps to it: U+3002, U+FF0E and U+FF61.
-    if (s[i] == '.') {
-        length = 1;
-        return true;
-    }
-    if (i + 3 > s.size()) return false;
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    const auto b1 = static_cast<unsigned char>(s[i + 1]);
-    const auto b2 = static_cast<unsigned char>(s[i + 2]);
-    length = 3;
-    return (b0 == 0xE3 && b1 == 0x80 && b2 == 0x82) || (b0 == 0xEF && b1 == 0xBC && b2 == 0x8E) ||
-           (b0 == 0xEF && b1 == 0xBD && b2 == 0xA1);
-}
-
-bool IsAscii(std::string_view s) {
-    for (const char ch : s) {
-        if (static_cast<unsigned char>(ch) >= 0x80) return false;
-    }
-    return true;
-}
-
 bool StartsWithAcePrefix(std::string_view label) {
     return label.size() >= 4 && (label[0] | 0x20) == 'x' && (label[1] | 0x20) == 'n' && label[2] == '-' &&
            label[3] == '-';
-}
-
-constexpr int kIdnaFlags = IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT;
-
-// A stand-in for the ASCII characters that libidn2 refuses in a label with
-// non-ASCII code points (see LabelToAscii): U+0B95 TAMIL LETTER KA, which
-// both UTS #46 and IDNA2008 take as it is, is left-to-right, joins nothing
-// and composes with nothing under NFC, and which nothing maps to.
-constexpr char32_t kStandIn = 0x0B95;
-constexpr char kStandInUtf8[] = "\xE0\xAE\x95";
-
-// Punycode (RFC 3492). libidn2 has it too, but its decoder takes nothing
-// but letters, digits and hyphens before the last hyphen, where UTS #46
-// takes any ASCII.
-constexpr std::uint32_t kBase = 36, kTmin = 1, kTmax = 26, kSkew = 38, kDamp = 700;
-
-std::uint32_t Adapt(std::uint32_t delta, std::uint32_t points, bool first) {
-    delta = first ? delta / kDamp : delta / 2;
-    delta += delta / points;
-    std::uint32_t k = 0;
-    while (delta > ((kBase - kTmin) * kTmax) / 2) {
-        delta /= kBase - kTmin;
-        k += kBase;
-    }
-    return k + (kBase - kTmin + 1) * delta / (delta + kSkew);
-}
-
-std::uint32_t Threshold(std::uint32_t k, std::uint32_t bias) {
-    return k <= bias ? kTmin : k >= bias + kTmax ? kTmax : k - bias;
-}
-
-// The code points that `in` (a label without its "xn--") encodes.
-bool DecodePunycode(std::string_view in, std::u32string& out) {
-    out.clear();
-    std::size_t at = 0;
-    const std::size_t hyphen = in.rfind('-');
-    if (hyphen != std::string_view::npos) {
-        for (std::size_t i = 0; i < hyphen; ++i) {
-            if (static_cast<unsigned char>(in[i]) >= 0x80) return false;
-            out += static_cast<char32_t>(in[i]);
-        }
-        at = hyphen + 1;
-    }
-    constexpr std::uint32_t kMax = 0xFFFFFFFF;
-    std::uint32_t n = 0x80, i = 0, bias = 72;
-    while (at < in.size()) {
-        const std::uint32_t old_i = i;
-        std::uint32_t w = 1;
-        for (std::uint32_t k = kBase;; k += kBase) {
-            if (at == in.size()) return false;
-            const auto c = static_cast<unsigned char>(in[at++]);
-            std::uint32_t digit;
-            if (IsDigit(c)) {
-                digit = c - '0' + 26u;
-            } else if (IsAlpha(c)) {
-                digit = (c | 0x20u) - 'a';
-            } else {
-                return false;
-            }
-            if (digit > (kMax - i) / w) return false;
-            i += digit * w;
-            const std::uint32_t t = Threshold(k, bias);
-            if (digit < t) break;
-            if (w > kMax / (kBase - t)) return false;
-            w *= kBase - t;
-        }
-        const auto points = static_cast<std::uint32_t>(out.size() + 1);
-        bias = Adapt(i - old_i, points, old_i == 0);
-        if (i / points > 0x10FFFF - n) return false;
-        n += i / points;
-        i %= points;
-        if (n >= 0xD800 && n <= 0xDFFF) return false;
-        out.insert(out.begin() + i, static_cast<char32_t>(n));
-        ++i;
-    }
-    return true;
-}
-
-// The Punycode of the code points of a label, appended to `out`.
-void AppendPunycode(const std::u32string& label, std::string& out) {
-    auto digit = [](std::uint32_t d) { return static_cast<char>(d < 26 ? 'a' + d : '0' + (d - 26)); };
-    std::uint32_t basic = 0;
-    for (const char32_t c : label) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++basic;
-        }
-    }
-    if (basic > 0) out += '-';
-    // The labels that come here passed libidn2, which takes none longer
-    // than 63 characters encoded: delta stays far below 2^32.
-    std::uint32_t n = 0x80, delta = 0, bias = 72, handled = basic;
-    const auto length = static_cast<std::uint32_t>(label.size());
-    while (handled < length) {
-        std::uint32_t m = 0x10FFFF + 1;
-        for (const char32_t c : label) {
-            if (c >= n && c < m) m = c;
-        }
-        delta += (m - n) * (handled + 1);
-        n = m;
-        for (const char32_t c : label) {
-            if (c < n) ++delta;
-            if (c != n) continue;
-            std::uint32_t q = delta;
-            for (std::uint32_t k = kBase;; k += kBase) {
-                const std::uint32_t t = Threshold(k, bias);
-                if (q < t) break;
-                out += digit(t + (q - t) % (kBase - t));
-                q = (q - t) / (kBase - t);
-            }
-            out += digit(q);
-            bias = Adapt(delta, handled + 1, handled == basic);
-            delta = 0;
-            ++handled;
-        }
-        ++delta;
-        ++n;
-    }
-}
-
-bool Idn2Label(const std::string& label, std::string& out) {
-    char* ascii = nullptr;
-    if (idn2_to_ascii_8z(label.c_str(), &ascii, kIdnaFlags) != IDN2_OK) return false;
-    out += ascii;
-    idn2_free(ascii);
-    return true;
-}
-
-void AppendUtf8(std::uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// One label with a non-ASCII code point, or starting with "xn--", through
-// libidn2's UTS #46 processing (non-transitional, input normalized to NFC),
-// appended to `out`.
-//
-// libidn2 checks its labels harder than UTS #46 does with the standard's
-// options: it always checks hyphens (none at either end, none in the third
-// and fourth places), and it refuses ASCII punctuation that IDNA2008
-// disallows but UTS #46 without STD3 rules keeps ("a!b$c", "}", "_", "'").
-// Browsers take "-日本.jp" and "ex_ample日本.jp". So a label that libidn2
-// refuses is tried once more with every ASCII character but letters and
-// digits replaced by a stand-in that libidn2 takes; what libidn2 makes of
-// that is decoded, the characters are put back, and the label encoded to
-// Punycode here. An "xn--" label that libidn2 refuses is decoded and taken
-// if what it decodes to converts back to it that way.
-//
-// Where libidn2 still differs from UTS #46 as the standard uses it, the host
-// is refused where browsers take it: symbols, emoji and the like that
-// IDNA2008 disallows but UTS #46 keeps ("☃.com", "❤.example", "日本‐.jp"
-// with U+2010, "abـ" with the Arabic tatweel), code points that
-// libidn2's Unicode tables do not have yet, and labels of digits of one
-// right-to-left script among left-to-right ones ("١٢.com"), which libidn2
-// holds to the bidi rule. So are labels longer than 63 characters encoded
-// ("é" 70 times), which libidn2 refuses and UTS #46 takes when, as here, DNS
-// lengths are not checked. A right-to-left label that needed the second try
-// may also be refused, the stand-in being left-to-right. An "xn--" label that
-// decodes to ASCII only ("xn--abc-") is refused, as UTS #46 refuses it
-// (node 20 takes it).
-bool LabelToAscii(std::string_view label, std::string& out);
-
-bool AceLabelToAscii(std::string_view label, std::string& out) {
-    // libidn2 would refuse it converted back all the same; a long one would
-    // only cost time to decode.
-    if (label.size() > 63) return false;
-    std::string lower(label);
-    for (char& ch : lower) ch = Lower(ch);
-    std::u32string points;
-    if (!IsAscii(lower) || !DecodePunycode(std::string_view(lower).substr(4), points)) return false;
-    std::string decoded;
-    bool ascii = true;
-    for (const char32_t p : points) {
-        AppendUtf8(p, decoded);
-        ascii = ascii && p < 0x80;
-    }
-    if (ascii || StartsWithAcePrefix(decoded)) return false;
-    std::string again;
-    if (!LabelToAscii(decoded, again) || again != lower) return false;
-    out += lower;
-    return true;
-}
-
-bool LabelToAscii(std::string_view label, std::string& out) {
-    std::string text(label);
-    if (Idn2Label(text, out)) return true;
-    if (IsAscii(label)) return StartsWithAcePrefix(label) && AceLabelToAscii(label, out);
-    if (text.find(kStandInUtf8) != std::string::npos) return false;
-    std::string swapped, saved;
-    for (const char ch : label) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80 && !IsAlpha(c) && !IsDigit(c)) {
-            saved += ch;
-            swapped += kStandInUtf8;
-        } else {
-            swapped += ch;
-        }
-    }
-    if (saved.empty()) return false;
-    text.clear();
-    if (!Idn2Label(swapped, text)) return false;
-    // libidn2 made an "xn--" label of it: the stand-in is not ASCII.
-    std::u32string points;
-    if (!StartsWithAcePrefix(text) || !DecodePunycode(std::string_view(text).substr(4), points)) return false;
-    std::u32string restored;
-    std::size_t next = 0;
-    bool ascii = true;
-    for (const char32_t p : points) {
-        if (p == kStandIn && next < saved.size()) {
-            restored += static_cast<char32_t>(static_cast<unsigned char>(saved[next++]));
-        } else {
-            restored += p;
-            ascii = ascii && p < 0x80;
-        }
-    }
-    if (next != saved.size()) return false;
-    const bool ace = restored.size() >= 4 && restored.compare(0, 4, U"xn--") == 0;
-    if (ascii) {
-        // The mapping may have made an "xn--" label (of "xn--..." after a
-        // soft hyphen, which maps to nothing): that one is decoded and
-        // checked as such.
-        text.clear();
-        for (const char32_t c : restored) text += static_cast<char>(c);
-        if (ace) return AceLabelToAscii(text, out);
-        out += text;
-    } else {
-        if (ace) return false;  // "xn--" with code points past ASCII
-        out += "xn--";
-        AppendPunycode(restored, out);
-    }
-    return true;
 }
 
 }  // namespace
@@ -1207,15 +941,43 @@ bool Url::ParseHost(std::string_view in, bool opaque) {
     return true;
 }
 
+namespace {
+
+// UTS #46 ToASCII as the standard asks for it (non-transitional, CheckBidi
+// and CheckJoiners; no STD3 rules, CheckHyphens and VerifyDnsLength off), by
+// ICU, whose processing browsers use: its errors for hyphens, empty labels
+// and lengths are the checks the standard leaves off.
+bool Uts46ToAscii(std::string_view domain, std::string& out) {
+    static UIDNA* const uts46 = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UIDNA* idna = uidna_openUTS46(UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
+        return U_SUCCESS(status) ? idna : nullptr;
+    }();
+    if (!uts46 || domain.size() > 0x7FFFFFFF / 4) return false;
+    constexpr std::uint32_t kLeftOff = UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG |
+                                       UIDNA_ERROR_DOMAIN_NAME_TOO_LONG | UIDNA_ERROR_LEADING_HYPHEN |
+                                       UIDNA_ERROR_TRAILING_HYPHEN | UIDNA_ERROR_HYPHEN_3_4;
+    out.resize(domain.size() * 4 + 64);
+    for (;;) {
+        UErrorCode status = U_ZERO_ERROR;
+        UIDNAInfo info = UIDNA_INFO_INITIALIZER;
+        int32_t length = uidna_nameToASCII_UTF8(uts46, domain.data(), static_cast<int32_t>(domain.size()), &out[0],
+                                                static_cast<int32_t>(out.size()), &info, &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(static_cast<std::size_t>(length));
+            continue;
+        }
+        if (U_FAILURE(status) || (info.errors & ~kLeftOff)) return false;
+        out.resize(static_cast<std::size_t>(length));
+        return true;
+    }
+}
+
+}  // namespace
+
 // The standard's domain to ASCII (not strict) into host_. An ASCII domain
 // without "xn--" labels only needs lower-casing, which is all UTS #46 does
-// to it with the standard's options (no hyphen checks, no STD3 rules, no
-// length checks). Otherwise the domain is split into labels at '.' and at
-// what UTS #46 maps to '.', and each label that has non-ASCII code points or
-// starts with "xn--" goes through libidn2; the other labels are lower-cased
-// as before. Taking the labels one by one keeps libidn2's stricter checks
-// (see LabelToAscii) off the ASCII labels, and lets empty labels through as
-// UTS #46 does.
+// to it with the standard's options; any other goes through ICU.
 bool Url::DomainToAscii(std::string_view domain) {
     host_.clear();
     host_.resize(domain.size());
@@ -1229,28 +991,7 @@ bool Url::DomainToAscii(std::string_view domain) {
     if (simple) return true;
     host_.clear();
     if (!IsValidUtf8(domain)) return false;  // decoded, U+FFFD, which UTS #46 disallows
-    // UTS #46 keeps ASCII as it is (but for case), so a forbidden code point
-    // fails the host in the end; failing it now keeps NUL from libidn2.
-    for (const char ch : domain) {
-        if (Is(static_cast<unsigned char>(ch), kForbiddenDomain)) return false;
-    }
-    std::size_t start = 0;
-    for (std::size_t i = 0;; ++i) {
-        std::size_t separator = 0;
-        const bool end = i == domain.size();
-        if (!end && !IsLabelSeparator(domain, i, separator)) continue;
-        const std::string_view label = domain.substr(start, i - start);
-        if (!IsAscii(label) || StartsWithAcePrefix(label)) {
-            if (!LabelToAscii(label, host_)) return false;
-        } else {
-            for (const char ch : label) host_ += Lower(ch);
-        }
-        if (end) break;
-        host_ += '.';
-        i += separator - 1;
-        start = i + 1;
-    }
-    return true;
+    return Uts46ToAscii(domain, host_);
 }
 
 void Url::Serialize() {
