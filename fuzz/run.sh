@@ -4,7 +4,7 @@
 # report or a difference from the model stops it and leaves the input in the
 # current directory.
 #
-#   fuzz/run.sh search|settings|warc SECONDS [BUILD_DIR]
+#   fuzz/run.sh search|settings|warc|links SECONDS [BUILD_DIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 target=$1
