@@ -40,7 +40,7 @@ public:
     };
 
     // The most bytes of one attribute value kept.
-    static constexpr std::size_t kValueMax = 1 << 20;
+    static constexpr std::size_t kValueMax = 256 * 1024;
 
     explicit LinkTokenizer(Handler& handler) : handler_(handler) {}
 

@@ -18,7 +18,7 @@ extern "C" {
 #define TALVERON_KEYWORD_LINE_MAX 255 /* bytes of the keyword line read; the rest is dropped */
 #define TALVERON_ADDRESS_MAX 499      /* longest address that becomes a record */
 #define TALVERON_ADDRESS_KEPT 500     /* bytes of an address that a search keeps */
-#define TALVERON_LINK_MAX 1048576     /* with TALVERON_HTML: the longest link value read */
+#define TALVERON_LINK_MAX 262144      /* with TALVERON_HTML: the longest link value read */
 
 /* The legacy export (see the README: "Calling the module"): searches the
    file named by the string strInputPath into OUT.TXT in the current
@@ -32,7 +32,7 @@ enum talveron_reason {
     TALVERON_TOO_LONG = 2,  /* longer than TALVERON_ADDRESS_MAX bytes (up to a 0 byte in it) */
     TALVERON_UNFINISHED = 3, /* the input ended before its closing quote */
     /* Of pages read with TALVERON_HTML (where TALVERON_TOO_LONG is a value of
-       more than a MiB, given cut to TALVERON_ADDRESS_KEPT bytes): */
+       more than TALVERON_LINK_MAX bytes, given cut to TALVERON_ADDRESS_KEPT bytes): */
     TALVERON_OTHER_SCHEME = 4, /* the address is not http or https (mailto:, javascript:, ...) */
     TALVERON_NOT_AN_ADDRESS = 5 /* the value is no address by the URL Standard (given decoded) */
 };

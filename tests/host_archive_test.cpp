@@ -333,14 +333,14 @@ TEST_F(HostArchiveTest, HtmlLinksOfAFileAgainstItsAddress) {
     EXPECT_EQ(run.out, "http://x.jp/#f\n");
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string tooLong = std::to_string(Read("p.html").find("<a href=\"z"));
-    EXPECT_NE(run.err.find("talveron: p.html: byte " + tooLong + ": a link longer than 1048576 bytes is passed over\n"),
+    EXPECT_NE(run.err.find("talveron: p.html: byte " + tooLong + ": a link longer than " + std::to_string(TALVERON_LINK_MAX) + " bytes is passed over\n"),
               std::string::npos) << run.err;
     EXPECT_NE(run.err.find("links passed over      1 (file)\ntalveron: links passed over      1 (mailto)\n"),
               std::string::npos) << run.err;
     std::string why = Read("why.txt");
     EXPECT_EQ(why.substr(0, why.find('\n') + 1), "p.html:0: not http or https: file://" + Read("pwd.txt") + "/a.html\n");
     EXPECT_NE(why.find("p.html:15: not http or https: mailto:x\n"), std::string::npos) << why;
-    EXPECT_NE(why.find("p.html:" + tooLong + ": longer than 1048576 bytes: zzz"), std::string::npos);
+    EXPECT_NE(why.find("p.html:" + tooLong + ": longer than " + std::to_string(TALVERON_LINK_MAX) + " bytes: zzz"), std::string::npos);
 
     run = Host({"--html", "--base=https://s.jp/d/i.html", "-c", "p.html"});
     EXPECT_EQ(run.out, "2\n");
