@@ -5,6 +5,7 @@
 // walk over code points does.
 #include "url/url.h"
 
+#include <dlfcn.h>
 #include <unicode/uidna.h>
 
 #include <array>
@@ -943,16 +944,42 @@ bool Url::ParseHost(std::string_view in, bool opaque) {
 
 namespace {
 
+#define TALVERON_NAME_OF(f) TALVERON_NAME_OF_(f)
+#define TALVERON_NAME_OF_(f) #f
+
+// ICU's UTS #46, loaded at the first domain that needs it: most runs never
+// do, and a run that links ICU carries 2 MB more from its start. The
+// functions go by ICU's versioned names, as its header spells them.
+struct Icu {
+    decltype(&uidna_nameToASCII_UTF8) nameToAscii = nullptr;
+    UIDNA* uts46 = nullptr;
+};
+
+const Icu& LoadIcu() {
+    static const Icu icu = [] {
+        Icu loaded;
+        void* library = dlopen("libicuuc.so." U_ICU_VERSION_SHORT, RTLD_NOW | RTLD_LOCAL);
+        if (!library) return loaded;
+        auto open = reinterpret_cast<decltype(&uidna_openUTS46)>(dlsym(library, TALVERON_NAME_OF(uidna_openUTS46)));
+        loaded.nameToAscii = reinterpret_cast<decltype(&uidna_nameToASCII_UTF8)>(
+            dlsym(library, TALVERON_NAME_OF(uidna_nameToASCII_UTF8)));
+        UErrorCode status = U_ZERO_ERROR;
+        if (open && loaded.nameToAscii)
+            loaded.uts46 = open(UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
+        if (U_FAILURE(status)) loaded.uts46 = nullptr;
+        return loaded;
+    }();
+    return icu;
+}
+
 // UTS #46 ToASCII as the standard asks for it (non-transitional, CheckBidi
 // and CheckJoiners; no STD3 rules, CheckHyphens and VerifyDnsLength off), by
 // ICU, whose processing browsers use: its errors for hyphens, empty labels
-// and lengths are the checks the standard leaves off.
+// and lengths are the checks the standard leaves off. Without ICU, no such
+// domain is an address.
 bool Uts46ToAscii(std::string_view domain, std::string& out) {
-    static UIDNA* const uts46 = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        UIDNA* idna = uidna_openUTS46(UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
-        return U_SUCCESS(status) ? idna : nullptr;
-    }();
+    const Icu& icu = LoadIcu();
+    UIDNA* const uts46 = icu.uts46;
     if (!uts46 || domain.size() > 0x7FFFFFFF / 4) return false;
     constexpr std::uint32_t kLeftOff = UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG |
                                        UIDNA_ERROR_DOMAIN_NAME_TOO_LONG | UIDNA_ERROR_LEADING_HYPHEN |
@@ -961,7 +988,7 @@ bool Uts46ToAscii(std::string_view domain, std::string& out) {
     for (;;) {
         UErrorCode status = U_ZERO_ERROR;
         UIDNAInfo info = UIDNA_INFO_INITIALIZER;
-        int32_t length = uidna_nameToASCII_UTF8(uts46, domain.data(), static_cast<int32_t>(domain.size()), &out[0],
+        int32_t length = icu.nameToAscii(uts46, domain.data(), static_cast<int32_t>(domain.size()), &out[0],
                                                 static_cast<int32_t>(out.size()), &info, &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             out.resize(static_cast<std::size_t>(length));
