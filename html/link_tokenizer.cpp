@@ -122,9 +122,9 @@ struct ByteClasses {
     constexpr ByteClasses() {
         // The tokenizer's whitespace; a CR is read as the LF it becomes.
         for (unsigned char c : {' ', '\n', '\t', '\f', '\r'}) of[c] = kSpace;
-        of['/'] = kSlash;
-        of['>'] = kGreater;
-        of['='] = kEquals;
+        of[static_cast<unsigned char>('/')] = kSlash;
+        of[static_cast<unsigned char>('>')] = kGreater;
+        of[static_cast<unsigned char>('=')] = kEquals;
     }
 };
 constexpr ByteClasses kClasses;
