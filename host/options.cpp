@@ -99,6 +99,11 @@ const OptionRow kOptions[] = {
      [](P p, V) { p.options.allOrNothing = true; }},
     {"only-matching", 'o', nullptr, Takes::kNothing, "accepted as grep's: records are addresses only anyway",
      [](P, V) {}},
+    {"no-line-number", 'N', nullptr, Takes::kNothing, "accepted as ripgrep's: records have no line numbers anyway",
+     [](P, V) {}},
+    {"color", 0, "WHEN", Takes::kValue, "accepted as grep's and ripgrep's: nothing is colored (also --colour)",
+     [](P, V) {}},
+    {"colour", 0, "WHEN", Takes::kValue, nullptr, [](P, V) {}},
     {"with-filename", 'H', nullptr, Takes::kNothing,
      "put the input's name and a colon before each record (the default for\n"
      "more than one input or a directory)",
@@ -139,6 +144,21 @@ const OptionRow kOptions[] = {
      "accepted as grep's: directories are always walked (and with no INPUT, the current one)",
      [](P p, V) { p.recursive = true; }},
     {"text", 'a', nullptr, Takes::kNothing, "accepted as grep's: pages are read as bytes anyway", [](P, V) {}},
+    {"ignore-case", 'i', nullptr, Takes::kNothing, "accepted as grep's: anchors are matched in any case anyway",
+     [](P, V) {}},
+    {"glob", 'g', "GLOB", Takes::kValue,
+     "as ripgrep's: --include=GLOB, or --exclude=GLOB for !GLOB",
+     [](P p, V v) {
+         if (!v.empty() && v[0] == '!')
+             p.options.excludes.push_back(v.substr(1));
+         else
+             p.options.includes.push_back(v);
+     }},
+    {"hidden", 0, nullptr, Takes::kNothing, "accepted as ripgrep's: walks take hidden files anyway", [](P, V) {}},
+    {"no-ignore", 0, nullptr, Takes::kNothing, "accepted as ripgrep's: walks read no ignore files anyway",
+     [](P, V) {}},
+    {"unrestricted", 'u', nullptr, Takes::kNothing, "accepted as ripgrep's: walks hold nothing back anyway (-uu, -uuu too)",
+     [](P, V) {}},
     {"dereference-recursive", 'R', nullptr, Takes::kNothing, "also follow links met inside a walk",
      [](P p, V) {
          p.recursive = true;
@@ -203,7 +223,9 @@ const OptionRow kOptions[] = {
      "records_written, excluded_by_keyword (a list of {slot, keyword, count}\n"
      "for the keywords given), dropped_too_long, dropped_unfinished,\n"
      "records_passed_over (a list of {type, count}: web archives' records not\n"
-     "searched, by WARC-Type), elapsed_seconds",
+     "searched, by WARC-Type, or with --html by media type), links_passed_over\n"
+     "(with --html: a list of {kind, count}: links that gave no record, by\n"
+     "scheme), elapsed_seconds",
      [](P p, V v) {
          p.options.stats = true;
          p.options.statsJson = v == "json";
@@ -243,12 +265,25 @@ const struct {
     char letter;
     const char* why;
 } kGrepOnly[] = {
-    {'e', "talveron has no patterns"}, {'f', "talveron has no patterns"},  {'i', "talveron has no patterns"},
+    {'e', "talveron has no patterns"}, {'f', "talveron has no patterns"},
     {'v', "talveron has no patterns"}, {'w', "talveron has no patterns"},  {'E', "talveron has no patterns"},
     {'F', "talveron has no patterns"}, {'G', "talveron has no patterns"},  {'P', "talveron has no patterns"},
     {'n', "records have no line numbers"}, {'b', "records have no byte offsets (see --rejected)"},
     {'A', "records have no context"},  {'B', "records have no context"},   {'C', "records have no context"},
     {'m', "talveron has no match limit"},
+};
+
+// ripgrep's options that have no meaning here, and why.
+const struct {
+    char letter;
+    const char* name;
+    const char* why;
+} kRipgrepOnly[] = {
+    {'t', "type", "talveron reads pages and web archives: choose files with -g or --include"},
+    {'T', "type-not", "talveron reads pages and web archives: leave files out with -g '!GLOB' or --exclude"},
+    {'S', "smart-case", "anchors are matched in any case anyway"},
+    {'M', "max-columns", "records are whole addresses"},
+    {'p', "pretty", "records are plain lines"},
 };
 
 // The message of what getopt_long refused: `id` is ':' for a missing value,
@@ -269,11 +304,16 @@ std::string UsageErrorOf(int id, bool refused, int argc, char** argv) {
         std::string name = typed.substr(2);
         int matches = 0;
         for (const OptionRow& row : kOptions) matches += row.name && std::strncmp(row.name, name.c_str(), name.size()) == 0;
-        return std::string(matches > 1 ? "ambiguous option '" : "unknown option '") + "--" + name + "'";
+        std::string message = std::string(matches > 1 ? "ambiguous option '" : "unknown option '") + "--" + name + "'";
+        for (const auto& rg : kRipgrepOnly)
+            if (name == rg.name) message += std::string(" (ripgrep's, but ") + rg.why + ")";
+        return message;
     }
     std::string message = std::string("unknown option '-") + static_cast<char>(optopt) + "'";
     for (const auto& grep : kGrepOnly)
         if (grep.letter == optopt) message += std::string(" (grep's, but ") + grep.why + ")";
+    for (const auto& rg : kRipgrepOnly)
+        if (rg.letter == optopt) message += std::string(" (ripgrep's, but ") + rg.why + ")";
     return message;
 }
 
@@ -432,6 +472,10 @@ bool ValidateOptions(Options& options, std::string& error) {
             return false;
         }
         options.keywordLine = line;
+    }
+    if (options.tsv && (options.listing == Listing::kFilesWithMatches || options.listing == Listing::kFilesWithoutMatch)) {
+        error = "--tsv prints records: it does not go with -l or -L, which print names";
+        return false;
     }
     if (options.tsv && (options.withFilename == 0 || options.nullAfterName)) {
         error = "--tsv names every record's input: it does not go with -h or -Z";

@@ -615,3 +615,39 @@ TEST_F(HostTerminalTest, TheProgressLineNeverMixesWithRecordsOrMessages) {
 }
 
 }  // namespace
+
+// grep's and ripgrep's habits: options that change nothing here give the
+// same bytes; those that would mean something else are refused with why.
+TEST_F(HostGrepTest, RipgrepAndGrepHabits) {
+    Shell("mkdir -p w/.d && cp p.html w/.h.html && cp p.html w/.d/x.html && cp none.html w/y.html");
+    const std::string all = Host({"-c", "w"}).out;
+    EXPECT_EQ(all, "w/.d/x.html:2\nw/.h.html:2\nw/y.html:0\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } same[] = {
+        {{"-i", "-a", "-N", "-uuu", "--hidden", "--no-ignore", "--color=never", "--colour", "auto", "-c", "w"}, all},
+        {{"-c", "-g", "*.html", "-g", "!x.html", "w"}, "w/.h.html:2\nw/y.html:0\n"},
+        {{"-c", "--glob=x.*", "w"}, "w/.d/x.html:2\n"},
+    };
+    for (const auto& c : same) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.out, c.out) << c.args[0];
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+    const struct {
+        std::vector<std::string> args;
+        const char* said;
+    } refused[] = {
+        {{"-t", "html", "w"}, "unknown option '-t' (ripgrep's, but talveron reads pages and web archives: choose files with -g or --include)"},
+        {{"--type=html", "w"}, "unknown option '--type' (ripgrep's"},
+        {{"--tsv", "-l", "w"}, "--tsv prints records: it does not go with -l or -L"},
+        {{"-L", "--tsv", "w"}, "--tsv prints records"},
+    };
+    for (const auto& c : refused) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.status, 2) << c.args[0];
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    }
+}

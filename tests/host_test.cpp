@@ -143,7 +143,7 @@ TEST_F(HostTest, UsageErrorsSayWhatIsWrong) {
         {{"--out-txt", "p.html", "p.html"}, "--out-txt takes exactly one INPUT"},
         {{"--crlf=1", "p.html"}, "option '--crlf' takes no value"},
         {{"-O", "", "p.html"}, "an empty file name"},
-        {{"-i", "p.html"}, "unknown option '-i' (grep's, but talveron has no patterns)"},
+        {{"-v", "p.html"}, "unknown option '-v' (grep's, but talveron has no patterns)"},
         {{"--output"}, "option '--output' needs a value"},
         {{"--all-or-nothing", "p.html"}, "--all-or-nothing goes with --output"},
     };
