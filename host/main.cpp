@@ -52,15 +52,17 @@ WalkFilter FilterOf(const Options& options) {
 }
 
 // After a run whose walks found nothing to search: which filter left the
-// files out, and how to take them.
-std::string NothingSearched(const WalkTally& tally) {
+// files out (by the options given), and how to take them.
+std::string NothingSearched(const WalkTally& tally, const Options& options) {
     std::string why;
     auto add = [&](long long n, const std::string& what) {
         if (n) why += (why.empty() ? "" : "; ") + std::to_string(n) + " " + what;
     };
-    add(tally.notInSet, "file(s) not named *.htm, *.html, *.xhtml, *.xht or *.shtml (with -z, or those with .gz, .zst, "
-                        ".bz2 or .xz after them), or not matched by --include "
-                        "(--include=GLOB or --all-files takes them)");
+    std::string set = !options.includes.empty()
+                          ? "not matched by --include or -g"
+                          : std::string("not named *.htm, *.html, *.xhtml, *.xht, *.shtml or *.warc") +
+                                (options.searchZip ? " (or those with .gz, .zst, .bz2 or .xz after them)" : "");
+    add(tally.notInSet, "file(s) " + set + " (--include=GLOB or --all-files takes them)");
     add(tally.excluded, "file(s) matched by --exclude");
     add(tally.excludedDirs, "directory(ies) matched by --exclude-dir");
     add(tally.links, "link(s) not followed (-R follows them)");
@@ -164,7 +166,8 @@ void SearchInputs(const Options& options, InputWalker& walker, bool fromNames, R
     const WalkTally& tally = walker.Tally();
     if (run.attempted == 0 && walker.WalksDirectories() && !run.output->Failed() &&
         (tally.notInSet || tally.excluded || tally.excludedDirs || tally.links || tally.others))
-        run.trouble->RunFailed(NothingSearched(tally));
+        // Not a failure: grep and ripgrep exit 1 when nothing matches.
+        if (!run.options->noMessages) Say(NothingSearched(tally, *run.options));
 }
 
 // The run has ended: its files replace what they name, unless a write

@@ -201,13 +201,21 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
     EXPECT_EQ(names({"-R", "--exclude-dir=skip", "d"}),
               "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/sub/dirlink/f.html\nd/sub/e.htm\nd/sub/link.html\n");
     EXPECT_EQ(names({"-R", "--exclude-dir=dirlink", "--exclude-dir=up", "d/sub"}), "d/sub/e.htm\nd/sub/link.html\n");
-    // A walk that met no page says which filter left the files out.
+    // A walk that met no page says which filter left the files out, naming
+    // the options given, and exits 1 as grep and ripgrep do.
     run = Host({"--exclude=*", "d"});
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("no files were searched"), std::string::npos);
     EXPECT_NE(run.err.find("matched by --exclude"), std::string::npos) << run.err;
     run = Host({"d/skip", "--exclude=f*"});
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 1);
+    Shell("mkdir txt && echo x > txt/a.txt");
+    run = Host({"txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("1 file(s) not named *.htm"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(".gz"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("--include or -g"), std::string::npos) << run.err;
+    EXPECT_EQ(Host({"-s", "txt"}).err, "");
     // A link to nothing that -R would follow is told of, as grep -R tells it.
     Shell("mkdir e && ln -s nothing e/dead.html");
     run = Host({"-R", "e"});
@@ -537,14 +545,15 @@ TEST_F(HostGrepTest, AFileWrittenIntoInPlaceEndsWholeOrAsItWas) {
 // empty file would say that nothing was found.
 TEST_F(HostGrepTest, AFileIsLeftAsItWasWhenNoInputWasSearched) {
     Shell("mkdir d && cp p.html d/");
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--output=out.txt", "missing.html"}, {"--output=out.txt", "--include=*.none", "d"}}) {
-        Write("out.txt", "old\n");
-        HostRun run = Host(args);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_NE(run.err.find("out.txt: left unchanged: no input was searched"), std::string::npos) << run.err;
-        EXPECT_EQ(Read("out.txt"), "old\n");
-    }
+    Write("out.txt", "old\n");
+    HostRun run = Host({"--output=out.txt", "missing.html"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("out.txt: left unchanged: no input was searched"), std::string::npos) << run.err;
+    EXPECT_EQ(Read("out.txt"), "old\n");
+    // A walk that took no page is no failure: nothing was found, as grep's
+    // status 1 says, and FILE says so too.
+    EXPECT_EQ(Host({"--output=out.txt", "--include=*.none", "d"}).status, 1);
+    EXPECT_EQ(Read("out.txt"), "");
     // One input searched, one not: FILE holds what was found.
     EXPECT_EQ(Host({"-h", "--output=out.txt", "p.html", "missing.html"}).status, 2);
     EXPECT_EQ(Read("out.txt"), kRecords);

@@ -432,7 +432,7 @@ def _version(options):
 
 def _nothing_listed(options):
     """Runs `talveron -q` over the walk that listed nothing, which says why
-    (when a filter of the walk left files out); True when it said so."""
+    (when a filter of the walk left files out); True when it failed."""
     import subprocess
     argv = [options.talveron, "-q", "--no-progress"] + options.walk_args + ["--"] + list(options.inputs)
     done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

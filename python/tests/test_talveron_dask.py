@@ -339,11 +339,11 @@ class TreeTest(Same):
     def test_list_inputs_and_a_walk_that_leaves_everything_out(self):
         self.assertSame(talveron_dask("--list-inputs", "--exclude-dir=b", "tree"),
                         talveron("--list-inputs", "--exclude-dir=b", "tree"))
-        # Nothing to search: talveron's message of why, and status 2.
+        # Nothing to search: talveron's message of why, and status 1.
         expected = talveron("--include=*.none", "tree")
-        self.assertEqual(expected[0], 2)
+        self.assertEqual(expected[0], 1)
         self.assertIn(b"no files were searched", expected[2])
-        self.assertSame(talveron_dask("--include=*.none", "tree"), expected, status=2)
+        self.assertSame(talveron_dask("--include=*.none", "tree"), expected, status=1)
 
     def test_a_directory_whose_read_fails_is_named_and_the_walk_goes_on(self):
         shim = os.environ.get("TALVERON_SHIM")
