@@ -82,6 +82,9 @@ struct talveron_result {
     long long next;     /* talveron_harvest_range: where the range that follows begins */
 };
 
+/* A `keyword_line` may be null (no keywords) wherever one is taken. Records
+   end in CR LF, as in OUT.TXT, unless the sink's lf_line_ends is 1. */
+
 /* Searches the input open on `fd` from where it stands to its end, by the
    export's rules for a file and with `keyword_line` split into the keyword
    slots as the export splits it. Reads only (no seeking: pipes will do) and

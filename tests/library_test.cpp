@@ -228,6 +228,25 @@ TEST(LibraryHarvest, LineEndsAndProgress) {
     EXPECT_EQ(seen[1].progress.back(), static_cast<long long>(page.size()));
 }
 
+// A null keyword line is no keywords, in every call that takes one.
+TEST(LibraryHarvest, ANullKeywordLineIsNone) {
+    PageFile file("<a href=\"http://a.jp/\"> <a href=x.html>");
+    Collected none, empty;
+    talveron_sink sink = SinkFor(none);
+    ASSERT_EQ(talveron_harvest(file.fd(), nullptr, &sink, nullptr), 0);
+    EXPECT_EQ(talveron_harvest_range(file.fd(), 0, 40, nullptr, &sink, nullptr), 0);
+    talveron_input_sink input = {};
+    input.search = sink;
+    lseek(file.fd(), 0, SEEK_SET);
+    EXPECT_EQ(talveron_harvest_input(file.fd(), -1, "p", 0, nullptr, &input, nullptr), 0);
+    lseek(file.fd(), 0, SEEK_SET);
+    EXPECT_EQ(talveron_harvest_links(file.fd(), -1, "p", "http://b.jp/d/", 0, nullptr, &input, nullptr), 0);
+    sink = SinkFor(empty);
+    lseek(file.fd(), 0, SEEK_SET);
+    ASSERT_EQ(talveron_harvest(file.fd(), "", &sink, nullptr), 0);
+    EXPECT_EQ(none.records, empty.records + "http://a.jp/\nhttp://a.jp/\nhttp://a.jp/\nhttp://b.jp/d/x.html\n");
+}
+
 TEST(LibraryHarvest, ASinkMayStartASearchOfItsOwn) {
     PageFile outer("<a href=\"http://outer.jp\"> <a href=\"http://ads.outer.jp\">");
     PageFile inner("<a href=\"http://inner.jp\"> <a href=\"http://ads.inner.jp\">");
