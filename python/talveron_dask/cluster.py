@@ -53,6 +53,22 @@ class ClusterFailed(Exception):
     """The cluster could not be had, or failed the client during the run."""
 
 
+def _refused_at_once(options):
+    """A plain TCP scheduler address whose port refuses the connection fails
+    at once: Dask would try again until --connect-timeout."""
+    import socket
+    from urllib.parse import urlsplit
+    try:
+        parts = urlsplit(options.scheduler)
+        if parts.scheme != "tcp" or not parts.hostname or not parts.port:
+            return
+        socket.create_connection((parts.hostname, parts.port), timeout=options.connect_timeout).close()
+    except ConnectionRefusedError as e:
+        raise ClusterFailed(f"cannot reach the scheduler at {options.scheduler}: {e.strerror}")
+    except (OSError, ValueError):
+        return  # Dask says what else is wrong, in its time
+
+
 @contextlib.contextmanager
 def connect(options):
     """A distributed Client, and the seconds its cluster took to start or to
@@ -70,6 +86,7 @@ def connect(options):
     timeout = f"{options.connect_timeout}s"
     dask.config.set({"distributed.comm.timeouts.connect": timeout})
     if options.scheduler:
+        _refused_at_once(options)
         try:
             client = Client(options.scheduler, timeout=timeout, set_as_default=False)
         except Exception as e:
@@ -102,8 +119,9 @@ def _wait_for_workers(client, count, seconds, where):
         client.wait_for_workers(count, timeout=seconds)
     except Exception:
         got = workers(client)[0]
-        raise ClusterFailed(f"{where} has {got} of {count} worker{'s' if count > 1 else ''} "
-                            f"after {seconds:g} s (--wait-workers)")
+        if got == 0:
+            raise ClusterFailed(f"{where}: no worker joined within {seconds:g} s (--wait-workers)")
+        raise ClusterFailed(f"{where} has {got} of {count} workers after {seconds:g} s (--wait-workers)")
 
 
 def workers(client):

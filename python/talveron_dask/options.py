@@ -172,7 +172,7 @@ OPTIONS = [
         "search with N threads in each batch's talveron (default 1: the\n"
         "cluster's workers, one per core, keep the cores busy)")),
     heading("The cluster:"),
-    Row(None, "scheduler", "ADDRESS", help="the address of a running dask-scheduler (tcp://host:8786)"),
+    Row(None, "scheduler", "ADDRESS", help="the address of a running Dask scheduler (dask scheduler; tcp://host:8786)"),
     Row(None, "local", "N", parse=positive_int, help=(
         "start a cluster of N worker processes on this machine, one thread\n"
         "each (the default, without --scheduler: one per core)")),
