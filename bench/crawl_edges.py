@@ -27,19 +27,8 @@ def main():
         site.mkdir()
         for k, folder in enumerate(dirs):
             os.symlink(os.path.abspath(folder), site / f"site{k}")
-        server = subprocess.Popen([sys.executable, "-c", "import http.server, socketserver\n"
-                                   "s = socketserver.TCPServer(('127.0.0.1', 0), http.server.SimpleHTTPRequestHandler)\n"
-                                   "print(s.server_address[1], flush=True)\ns.serve_forever()"],
-                                  cwd=site, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        try:
-            port = server.stdout.readline().decode().strip()
-            urls = [f"http://127.0.0.1:{port}/site{k}/index.html" for k in range(len(dirs))]
-            subprocess.run(["wget", "-q", "-r", "-l", "inf", "--no-parent", "--no-proxy",
-                            "--warc-file=" + work + "/crawl", "-P", work + "/mirror"] + urls, check=False)
-        finally:
-            server.kill()
-            server.wait()
-        archive = work + "/crawl.warc.gz"
+        archive = oracle.wget_warc(site, work, [f"site{k}/index.html" for k in range(len(dirs))],
+                                   ["-r", "-l", "inf", "--no-parent"])
         records = list(oracle.warc_records(archive))
         want = oracle.oracle(records)
         truth = collections.Counter(f"{uri}\t{link}" for (uri, _), links in zip(records, want) for link in links)

@@ -597,23 +597,15 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 }
                 continue;
             case kRcdata:
-            case kRawtext: {
-                const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-                if (!lt) return;
-                p = static_cast<const unsigned char*>(lt);
-                tagOffset_ = offsetOf(p);
-                ++p;
-                textState_ = state_;
-                state_ = kTextLessThan;
-                continue;
-            }
+            case kRawtext:
             case kScriptData: {
                 const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
                 if (!lt) return;
                 p = static_cast<const unsigned char*>(lt);
                 tagOffset_ = offsetOf(p);
                 ++p;
-                state_ = kScriptLessThan;
+                textState_ = state_;
+                state_ = state_ == kScriptData ? kScriptLessThan : kTextLessThan;
                 continue;
             }
             case kPlaintext:
@@ -701,19 +693,14 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 continue;
             }
             case kCommentStart:
-                if (c == '-') {
-                    state_ = kCommentStartDash;
-                    ++p;
-                } else if (c == '>') {
-                    state_ = kData;
-                    ++p;
-                } else {
-                    state_ = kComment;
-                }
-                continue;
             case kCommentStartDash:
+            case kCommentEndBang:
+                // A '-' leads on, a '>' ends the comment, anything else is
+                // read again as the comment's text.
                 if (c == '-') {
-                    state_ = kCommentEnd;
+                    state_ = state_ == kCommentStart ? kCommentStartDash
+                             : state_ == kCommentStartDash ? kCommentEnd
+                                                           : kCommentEndDash;
                     ++p;
                 } else if (c == '>') {
                     state_ = kData;
@@ -743,17 +730,6 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                     continue;
                 }
                 ++p;
-                continue;
-            case kCommentEndBang:
-                if (c == '-') {
-                    state_ = kCommentEndDash;
-                    ++p;
-                } else if (c == '>') {
-                    state_ = kData;
-                    ++p;
-                } else {
-                    state_ = kComment;
-                }
                 continue;
             case kCdata: {
                 const void* bracket = std::memchr(p, ']', static_cast<std::size_t>(end - p));

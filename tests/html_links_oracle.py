@@ -233,6 +233,23 @@ def warc_records(path):
         yield fields[b"WARC-Target-URI"].decode().strip("<>"), body
 
 
+def wget_warc(site, work, paths, options=()):
+    """Serves the folder `site` on 127.0.0.1 and has wget crawl the `paths`
+    under it (with its `options`) into WORK/crawl.warc.gz, which it returns."""
+    server = subprocess.Popen([sys.executable, "-c", "import http.server, socketserver\n"
+                               "s = socketserver.TCPServer(('127.0.0.1', 0), http.server.SimpleHTTPRequestHandler)\n"
+                               "print(s.server_address[1], flush=True)\ns.serve_forever()"],
+                              cwd=site, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        port = server.stdout.readline().decode().strip()
+        subprocess.run(["wget", "-q", "--no-proxy", *options, "--warc-file=" + work + "/crawl", "-P", work + "/mirror"] +
+                       [f"http://127.0.0.1:{port}/{path}" for path in paths], check=False)
+    finally:
+        server.kill()
+        server.wait()
+    return work + "/crawl.warc.gz"
+
+
 def crawl(talveron, pages):
     """wget's WARC of a local site of `pages`, and talveron's edges of it
     against the oracle's."""
@@ -249,19 +266,7 @@ def crawl(talveron, pages):
         site.joinpath("style.css").write_text("a { } /* <a href='http://css.example/'> */")
         site.joinpath("app.js").write_text("'<a href=\"http://js.example/\">'")
         names += ["style.css", "app.js"]
-        server = subprocess.Popen([sys.executable, "-c", "import http.server, socketserver, sys\n"
-                                   "s = socketserver.TCPServer(('127.0.0.1', 0), http.server.SimpleHTTPRequestHandler)\n"
-                                   "print(s.server_address[1], flush=True)\ns.serve_forever()"],
-                                  cwd=site, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        try:
-            port = server.stdout.readline().decode().strip()
-            pathlib.Path(work, "urls").write_text("".join(f"http://127.0.0.1:{port}/{n}\n" for n in names))
-            subprocess.run(["wget", "-q", "--no-proxy", "--warc-file=" + work + "/crawl", "-i", work + "/urls",
-                            "-P", work + "/mirror"], check=False)
-        finally:
-            server.kill()
-            server.wait()
-        archive = work + "/crawl.warc.gz"
+        archive = wget_warc(site, work, names)
         records = list(warc_records(archive))
         want = oracle(records)
         edges = [f"{uri}\t{link}" for (uri, _), links in zip(records, want) for link in links]
