@@ -75,8 +75,8 @@ DOCS_INDEX = b"""<html><head><base href="https://www.example.jp/docs/"></head><b
 """
 
 
-def warc_record(kind, uri, block, content_type):
-    head = (f"WARC/1.0\r\nWARC-Type: {kind}\r\nWARC-Record-ID: <urn:uuid:{abs(hash((kind, uri))):032x}>\r\n"
+def warc_record(number, kind, uri, block, content_type):
+    head = (f"WARC/1.0\r\nWARC-Type: {kind}\r\nWARC-Record-ID: <urn:uuid:{number:032x}>\r\n"
             f"WARC-Date: 2026-01-01T00:00:00Z\r\n")
     if uri:
         head += f"WARC-Target-URI: <{uri}>\r\n"
@@ -86,13 +86,13 @@ def warc_record(kind, uri, block, content_type):
 
 def crawl_archive():
     """A small crawl as wget keeps it: each record a gzip member of its own."""
-    records = [warc_record("warcinfo", None, b"software: docs_commands\r\n", "application/warc-fields")]
+    records = [warc_record(0, "warcinfo", None, b"software: docs_commands\r\n", "application/warc-fields")]
     for uri, page in (("http://www.example.jp/", PAGE), ("http://www.example.jp/empty.html", NO_RECORD),
                       ("https://www.example.jp/docs/", DOCS_INDEX)):
-        records.append(warc_record("request", uri, b"GET / HTTP/1.1\r\nHost: www.example.jp\r\n\r\n",
+        records.append(warc_record(len(records), "request", uri, b"GET / HTTP/1.1\r\nHost: www.example.jp\r\n\r\n",
                                    "application/http; msgtype=request"))
         body = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n" % len(page) + page
-        records.append(warc_record("response", uri, body, "application/http; msgtype=response"))
+        records.append(warc_record(len(records), "response", uri, body, "application/http; msgtype=response"))
     return b"".join(gzip.compress(r, mtime=0) for r in records)
 
 
