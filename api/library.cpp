@@ -1,9 +1,15 @@
-// The library's identity and the home of the export's messages on Linux.
+// The library's identity, the home of the export's messages on Linux, and
+// the strings that a caller builds for the export.
 #include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
 
+#include "framework/cstring.h"
 #include "lifecycle/version.h"
 #include "runtime/runtime.h"
 #include "talveron.h"
+#include "talveron_legacy.h"
 
 namespace {
 
@@ -25,4 +31,21 @@ extern "C" const char* talveron_version(void) {
 extern "C" void talveron_set_message_handler(void (*handler)(const char* text, const char* caption)) {
     s_messageHandler.store(handler);
     rt::SetMessageHandler(handler ? HandOver : nullptr);
+}
+
+// The export's strings are the module's own: a CString detached with its
+// one reference.
+extern "C" char* talveron_legacy_string(const char* text) {
+    if (!text) return nullptr;
+    std::size_t length = std::strlen(text);
+    if (length > static_cast<std::size_t>(INT32_MAX)) return nullptr;  // no block holds it
+    try {
+        return CString(text, static_cast<int>(length)).Detach();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+extern "C" void talveron_legacy_string_free(char* string) {
+    if (string) CString::Release(string);
 }

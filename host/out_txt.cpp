@@ -6,14 +6,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "messages.h"
 #include "output.h"
 #include "texts.h"
-#include "talveron.h"
+#include "talveron_legacy.h"
 
 namespace {
 
@@ -100,20 +99,12 @@ int RunOutTxt(const Options& options) {
     s_showMessages = options.messages;
     s_input = options.inputs[0] == "-" ? "/dev/stdin" : options.inputs[0];
     talveron_set_message_handler(OnMessage);
-    std::string line = options.keywordLine;
     // Each argument is handed over as one reference that the call releases.
-    auto boundaryString = [](const std::string& text) {
-        auto* block = static_cast<int*>(std::malloc(12 + text.size() + 1));
-        if (!block) return static_cast<char*>(nullptr);
-        block[0] = 1;
-        block[1] = block[2] = static_cast<int>(text.size());
-        char* data = reinterpret_cast<char*>(block + 3);
-        std::memcpy(data, text.c_str(), text.size() + 1);
-        return data;
-    };
-    char* path = boundaryString(s_input);
-    char* keywords = boundaryString(line);
+    char* path = talveron_legacy_string(s_input.c_str());
+    char* keywords = talveron_legacy_string(options.keywordLine.c_str());
     if (!path || !keywords) {
+        talveron_legacy_string_free(path);
+        talveron_legacy_string_free(keywords);
         Say("out of memory");
         return 1;
     }

@@ -1,9 +1,11 @@
 /* The module's interface for programs on Linux that link libtalveron.so
-   (pkg-config: talveron): the export that legacy host programs call;
-   searches of an open descriptor (or of bytes a function hands over, or
-   of a part of a file) whose records and reasons come back to the caller
-   instead of going to OUT.TXT; and searches of inputs as the tool reads
-   them: compressed pages and web archives, record by record. */
+   (pkg-config: talveron): searches of an open descriptor (or of bytes a
+   function hands over, or of a part of a file) whose records and reasons
+   come back to the caller instead of going to OUT.TXT; and searches of
+   inputs as the tool reads them: compressed pages and web archives, record
+   by record. Every string it takes is an ordinary C string. The export
+   that legacy host programs call, and the strings it takes, have a header
+   of their own: talveron_legacy.h. */
 #ifndef TALVERON_H
 #define TALVERON_H
 
@@ -19,12 +21,6 @@ extern "C" {
 #define TALVERON_ADDRESS_MAX 499      /* longest address that becomes a record */
 #define TALVERON_ADDRESS_KEPT 500     /* bytes of an address that a search keeps */
 #define TALVERON_LINK_MAX 262144      /* with TALVERON_HTML: the longest link value read */
-
-/* The legacy export (see the README: "Calling the module"): searches the
-   file named by the string strInputPath into OUT.TXT in the current
-   directory. Returns 0 after a completed scan, -1 otherwise. Its calls
-   take turns. */
-int BEGIN_SEARCH_ADD(char* strInputPath, char* strKeywordLine, int nUnused3, int nUnused4);
 
 /* Why an address behind a recognised anchor did not become a record. */
 enum talveron_reason {
@@ -228,10 +224,6 @@ void talveron_set_decoder_memory(unsigned long long bytes);
 
 /* The module's version, "1.0.0.1". */
 const char* talveron_version(void);
-
-/* Where the export's message boxes go on Linux (Shift_JIS text and
-   caption); null drops them, as at load. */
-void talveron_set_message_handler(void (*handler)(const char* text, const char* caption));
 
 #ifdef __cplusplus
 }

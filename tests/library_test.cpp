@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cerrno>
@@ -23,6 +24,7 @@
 #include "runtime/runtime.h"
 #include "search/searcher.h"
 #include "talveron.h"
+#include "talveron_legacy.h"
 #include "tests/random_pages.h"
 #include "tests/scan_model.h"
 
@@ -300,6 +302,48 @@ TEST(LibraryHarvest, TwoThreadsAtOnceGiveWhatOneAfterTheOtherGives) {
         EXPECT_EQ(together[t].records, alone[t].records) << t;
         EXPECT_EQ(together[t].rejected, alone[t].rejected) << t;
     }
+}
+
+// Strings from the builder, passed to the export as a C program passes
+// them: the search writes OUT.TXT, and the call drops the reference it was
+// handed (of two, one is left; of one, none: LeakSanitizer sees the rest).
+TEST(LibraryLegacy, TheBuildersStringsCarryASearch) {
+    EXPECT_EQ(talveron_legacy_string(nullptr), nullptr);
+    talveron_legacy_string_free(nullptr);
+    char dir[] = "/tmp/talveron-legacy-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string page = std::string(dir) + "/page.html", out = std::string(dir) + "/OUT.TXT";
+    FILE* file = std::fopen(page.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("<a href=\"http://ads.jp\"> <a href=\"http://ok.jp\">", file);
+    std::fclose(file);
+
+    char* path = talveron_legacy_string(page.c_str());
+    char* keywords = talveron_legacy_string("ads");
+    ASSERT_TRUE(path && keywords);
+    std::int32_t* header = reinterpret_cast<std::int32_t*>(path) - 3;
+    EXPECT_EQ(header[0], 1);
+    EXPECT_EQ(header[1], static_cast<std::int32_t>(page.size()));
+    EXPECT_GE(header[2], header[1]);
+    EXPECT_STREQ(path, page.c_str());
+    header[0] = 2;  // a reference of our own
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir), 0);
+    int status = BEGIN_SEARCH_ADD(path, keywords, 0, 0);
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(header[0], 1);
+    talveron_legacy_string_free(path);
+
+    std::string written;
+    file = std::fopen(out.c_str(), "rb");
+    for (int c; file && (c = std::fgetc(file)) != EOF;) written += static_cast<char>(c);
+    if (file) std::fclose(file);
+    EXPECT_EQ(written, "http://ok.jp/\r\n");
+    unlink(out.c_str());
+    unlink(page.c_str());
+    rmdir(dir);
 }
 
 TEST(LibraryHarvest, AMessageHandlerSetWhileAnotherThreadHarvestsStays) {
