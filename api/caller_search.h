@@ -6,6 +6,7 @@
 #include <new>
 
 #include "talveron.h"
+#include "messages/levels.h"
 #include "messages/messages.h"
 #include "search/searcher.h"
 
@@ -21,8 +22,12 @@ public:
     void Progress(long long bytes) override {
         if (sink_.progress) sink_.progress(sink_.context, bytes);
     }
+    // The caller is told the message in UTF-8 with its level. Every message
+    // of a search is in the table.
     void Message(const char* text, const char* caption) override {
-        if (sink_.message) sink_.message(sink_.context, text, caption);
+        if (!sink_.message) return;
+        if (const MessageForms* forms = FormsOfShown(text, caption))
+            sink_.message(sink_.context, forms->level, forms->utf8);
     }
 
 private:

@@ -62,7 +62,7 @@ extern "C" int talveron_harvest_range(int fd, long long start, long long end, co
         // Nothing of it is left (the range before has run past it): only
         // the start message of a search, when this is its beginning.
         if (!sink || !sink->records) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0}, result);
-        if (start == 0 && sink->message) sink->message(sink->context, MSG_SEARCH_START, CAPTION_ERROR);
+        if (start == 0) CallerSink(*sink).Message(MSG_SEARCH_START, CAPTION_ERROR);
         return ReportToCaller({TALVERON_COMPLETED, 0, 0, start}, result);
     }
     // The parts of a search tell its start once, at the beginning.

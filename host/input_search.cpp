@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "levels.h"
 #include "messages.h"
 
 namespace {
@@ -62,10 +63,13 @@ void OnProgress(void* context, long long bytes) {
     if (Direct(part) && !Dropped(part)) run.progress->Update(*run.counts, bytes);
 }
 
-void OnMessage(void* context, const char* text, const char* caption) {
+// --messages shows the module's message boxes as they are: the library's
+// message is found in the module's table, for its Shift_JIS text and caption.
+void OnMessage(void* context, int level, const char* text) {
     Part& part = *static_cast<Part*>(context);
-    Tell(part, [t = std::string(text), c = std::string(caption)] { ShowModuleMessage(t.c_str(), c.c_str()); },
-         kReportCost + std::strlen(text) + std::strlen(caption));
+    const MessageForms* forms = FormsOfTold(level, text);
+    if (!forms) return;  // every message of a search is in the table
+    Tell(part, [forms] { ShowModuleMessage(forms->text, forms->caption); }, kReportCost);
 }
 
 talveron_sink SinkFor(const RunState& run, Part* part) {

@@ -33,6 +33,13 @@ enum talveron_reason {
     TALVERON_NOT_AN_ADDRESS = 5 /* the value is no address by the URL Standard (given decoded) */
 };
 
+/* How grave a message to a talveron_sink is. */
+enum talveron_level {
+    TALVERON_INFORMATION = 0, /* nothing is wrong: a search begins */
+    TALVERON_WARNING = 1,     /* something went wrong, and the search goes on (none yet) */
+    TALVERON_ERROR = 2        /* the search failed: a read of the input failed */
+};
+
 /* Where a search's results go. Any function may be null but records. */
 struct talveron_sink {
     void* context;
@@ -52,9 +59,12 @@ struct talveron_sink {
     void (*progress)(void* context, long long bytes);
     /* 1: records end with LF alone instead of CR LF. */
     int lf_line_ends;
-    /* This call's messages, Shift_JIS text and caption, as the export shows
-       them in message boxes. */
-    void (*message)(void* context, const char* text, const char* caption);
+    /* This call's messages, the module's own (in Japanese): how grave
+       (enum talveron_level) and the text in UTF-8. A search tells its start
+       ("address collection is starting") at TALVERON_INFORMATION, and a read
+       of its input that failed ("a file error has occurred") at
+       TALVERON_ERROR. */
+    void (*message)(void* context, int level, const char* text);
     /* 1: take <a href="https:// anchors as well (ASCII letters in any
        case), by the same rules; their records begin "https://". The
        export never does. */

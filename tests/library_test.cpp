@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "messages/levels.h"
 #include "runtime/runtime.h"
 #include "search/searcher.h"
 #include "talveron.h"
@@ -33,6 +35,7 @@ namespace {
 struct Collected {
     std::string records;
     std::string rejected;  // "offset:address;" each
+    std::vector<std::pair<int, std::string>> messages;
 };
 
 int Records(void* context, const char* bytes, size_t length) {
@@ -42,6 +45,23 @@ int Records(void* context, const char* bytes, size_t length) {
 
 void Rejected(void* context, int, int, long long offset, const char* address, size_t length) {
     static_cast<Collected*>(context)->rejected += std::to_string(offset) + ":" + std::string(address, length) + ";";
+}
+
+void Message(void* context, int level, const char* text) {
+    static_cast<Collected*>(context)->messages.emplace_back(level, text);
+}
+
+// Shift_JIS bytes as iconv reads code page 932, in UTF-8.
+std::string FromCp932(const char* text) {
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "(no CP932 converter)";
+    char buffer[256];
+    char* in = const_cast<char*>(text);
+    char* out = buffer;
+    size_t left = std::strlen(text), room = sizeof buffer;
+    size_t rc = iconv(cd, &in, &left, &out, &room);
+    iconv_close(cd);
+    return rc == static_cast<size_t>(-1) ? "(not CP932)" : std::string(buffer, out);
 }
 
 talveron_sink SinkFor(Collected& collected) {
@@ -83,6 +103,28 @@ TEST(LibraryHarvest, AReadErrorIsAFailure) {
     EXPECT_EQ(talveron_harvest(fd, "", &sink, &result), -1);
     EXPECT_EQ(result.read_errno, EISDIR);
     close(fd);
+}
+
+// The start is information and the failed read an error, told in UTF-8.
+TEST(LibraryHarvest, MessagesComeInUtf8WithTheirLevels) {
+    int fd = open("/tmp", O_RDONLY | O_DIRECTORY);
+    ASSERT_NE(fd, -1);
+    Collected collected;
+    talveron_sink sink = SinkFor(collected);
+    sink.message = Message;
+    EXPECT_EQ(talveron_harvest(fd, "", &sink, nullptr), -1);
+    close(fd);
+    const std::vector<std::pair<int, std::string>> expected = {
+        {TALVERON_INFORMATION, FromCp932(MSG_SEARCH_START)}, {TALVERON_ERROR, FromCp932(MSG_FILE_ERROR)}};
+    EXPECT_EQ(collected.messages, expected);
+}
+
+// Each message's UTF-8 text is its Shift_JIS text, and tells it apart.
+TEST(LibraryHarvest, EveryMessageReadsInUtf8AsItsShiftJisBytes) {
+    for (const MessageForms& forms : kMessageForms) {
+        EXPECT_EQ(forms.utf8, FromCp932(forms.text));
+        EXPECT_EQ(FormsOfTold(forms.level, forms.utf8), &forms) << forms.utf8;
+    }
 }
 
 TEST(LibraryHarvest, ANonBlockingDescriptorIsWaitedFor) {

@@ -283,7 +283,7 @@ TEST(RangeSearch, OnlyTheRangeFromZeroTellsTheStart) {
         talveron_sink sink = {};
         sink.context = &messages;
         sink.records = [](void*, const char*, size_t) { return 0; };
-        sink.message = [](void* context, const char*, const char*) { ++*static_cast<int*>(context); };
+        sink.message = [](void* context, int, const char*) { ++*static_cast<int*>(context); };
         EXPECT_EQ(talveron_harvest_range(file.fd(), range.start, range.end, "", &sink, nullptr), 0);
         EXPECT_EQ(messages, range.messages) << range.start << " " << range.end;
     }
@@ -295,8 +295,8 @@ TEST(RangeSearch, AnEmptyFileSearchedFromZeroTellsTheStart) {
     talveron_sink sink = {};
     sink.context = &messages;
     sink.records = [](void*, const char*, size_t) { return 0; };
-    sink.message = [](void* context, const char* text, const char*) {
-        static_cast<std::vector<std::string>*>(context)->push_back(text);
+    sink.message = [](void* context, int level, const char* text) {
+        static_cast<std::vector<std::string>*>(context)->push_back(std::to_string(level) + text);
     };
     ASSERT_EQ(talveron_harvest_range(file.fd(), 0, 0, "", &sink, nullptr), 0);
     ASSERT_EQ(talveron_harvest(file.fd(), "", &sink, nullptr), 0);
