@@ -193,7 +193,8 @@ void SearchWhole(Part& part) {
         if (at >= 0 && at <= opened.st.st_size) size = opened.st.st_size - at;
     }
     talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem, OnPassed};
-    int flags = options.searchZip ? TALVERON_DECOMPRESS : 0;
+    // Every input is read by its first bytes: -z only widens what a walk takes.
+    int flags = TALVERON_DECOMPRESS;
     if (options.html) {
         std::string address = !options.base.empty()          ? options.base
                               : opened.input.standardInput ? std::string()

@@ -136,9 +136,9 @@ const OptionRow kOptions[] = {
      [](P p, V v) { SetFileName(p.options.rejected, p, v); }},
     {nullptr, 0, nullptr, Takes::kNothing, "Inputs:", nullptr},
     {"search-zip", 'z', nullptr, Takes::kNothing,
-     "decompress inputs compressed with gzip, zstd, bzip2 or xz (known by their\n"
-     "first bytes; others are searched as they are), and walk the page kinds\n"
-     "and .warc with .gz, .zst, .bz2 or .xz after them as well",
+     "walk the page kinds and .warc with .gz, .zst, .bz2 or .xz after them as\n"
+     "well (every input is read by its first bytes: compressed with gzip, zstd,\n"
+     "bzip2 or xz, it is decompressed, -z or not)",
      [](P p, V) { p.options.searchZip = true; }},
     {"recursive", 'r', nullptr, Takes::kNothing,
      "accepted as grep's: directories are always walked (and with no INPUT, the current one)",

@@ -111,7 +111,7 @@ int Searches::PartsOf(const InputSearch& search) {
     // begin, the tokenizer's state is not known ahead.
     if (jobs_.Threads() < 2 || run_.options->html || search.opened.input.standardInput || !S_ISREG(st.st_mode) ||
         run_.printer->OneRecordTellsAll() || run_.rejectedThrough || st.st_size < 2 * kPartMin ||
-        talveron_input_is_plain(search.opened.fd, run_.options->searchZip ? TALVERON_DECOMPRESS : 0) == 0)
+        talveron_input_is_plain(search.opened.fd, TALVERON_DECOMPRESS) == 0)
         return 1;
     return static_cast<int>(std::min<long long>(jobs_.Threads(), st.st_size / kPartMin));
 }

@@ -61,11 +61,15 @@ TEST_F(HostGrepTest, CompressedPagesWithSearchZip) {
                   std::string::npos)
             << run.err;
     }
-    // Without -z, only the plain page is walked, and a named one is read as
-    // it stands; standard input is unpacked as well.
+    // Without -z, a walk takes only the plain page's name, but what is
+    // named or piped is read by its first bytes all the same, and so is a
+    // walked page that is compressed whatever its name.
+    Shell("mkdir y && cp z/a.html.gz y/packed.html");
     EXPECT_EQ(Host({"-h", "z"}).out, records);
-    EXPECT_EQ(Host({"-h", "z/a.html.gz"}).out, "");
-    EXPECT_EQ(Host({"-z", "-h", "-"}, "cat z/b.html.zst | ").out, records);
+    EXPECT_EQ(Host({"-h", "y"}).out, records);
+    EXPECT_EQ(Host({"-h", "z/a.html.gz", "z/c.html.bz2"}).out, records + records);
+    EXPECT_EQ(Host({"-h", "-"}, "cat z/b.html.zst | ").out, records);
+    EXPECT_EQ(Host({"-h", "-"}, "", "< z/d.html.xz >stdout.txt").out, records);
     EXPECT_EQ(Host({"-z", "-c", "-j3", "z"}).out, Host({"-z", "-c", "-j1", "z"}).out);
 }
 

@@ -136,8 +136,8 @@ OPTIONS = [
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(
-        "decompress inputs compressed with gzip, zstd, bzip2 or xz, and walk the\n"
-        "page kinds and .warc with .gz, .zst, .bz2 or .xz after them as well")),
+        "walk the page kinds and .warc with .gz, .zst, .bz2 or .xz after them as\n"
+        "well (a compressed input is decompressed, -z or not)")),
     Row(None, "decoder-memory", "SIZE", kind=BOTH, help=(
         "the most memory one stream's decoder may take in each batch's\n"
         "talveron (default 128M; K, M, G as powers of 1024; 1M to 1T)")),
