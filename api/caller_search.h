@@ -39,13 +39,14 @@ private:
 // to the caller, who may be a C program.
 template <typename Search>
 talveron_result SearchForCaller(const char* keywordLine, const talveron_sink* sink, bool beginning, Search search) {
-    talveron_result outcome = {TALVERON_BAD_ARGUMENTS, 0, 0, 0};
+    talveron_result outcome = {TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0};
     if (!sink || !sink->records) return outcome;
     CallerSink caller(*sink);
     try {
         if (beginning) caller.Message(MSG_SEARCH_START, CAPTION_ERROR);
         Searcher searcher(caller, keywordLine, sink->lf_line_ends != 0);
-        searcher.SetHttps(sink->https != 0);
+        searcher.SetHttps(sink->https == 1);
+        searcher.SetCountHttps(sink->https != 1, sink->https != TALVERON_HTTPS_COUNTED);
         // An input that ended stays ended: a terminal needs one end-of-file
         // key, and a file one read at its end.
         searcher.SetEndIsFinal(true);
@@ -56,6 +57,7 @@ talveron_result SearchForCaller(const char* keywordLine, const talveron_sink* si
         outcome.read_errno = searcher.ReadErrno();
         outcome.bytes = searcher.BytesRead();
         outcome.next = searcher.Next();
+        outcome.https_passed_over = searcher.HttpsPassedOver();
     } catch (const std::bad_alloc&) {
         outcome.status = TALVERON_OUT_OF_MEMORY;
     } catch (...) {

@@ -77,7 +77,10 @@ talveron_sink SinkFor(const RunState& run, Part* part) {
     sink.context = part;
     sink.records = OnRecords;
     sink.lf_line_ends = !run.options->crlf;
-    sink.https = run.options->https;
+    // Without --https, the https anchors passed over are counted: for
+    // --stats all of them, else enough for the hint of a run that found
+    // nothing.
+    sink.https = run.options->https ? 1 : run.options->stats ? TALVERON_HTTPS_COUNTED : 0;
     if (run.rejected->Wanted()) sink.rejected = OnRejected;
     sink.progress = OnProgress;
     if (run.options->messages) sink.message = OnMessage;
@@ -100,8 +103,10 @@ int OnBegin(void* context, int entry, const char* name) {
     if (run.output->Failed() || (options.quiet && run.found)) return 1;
     auto record = std::make_shared<InputSearch>();
     record->run = &run;
+    record->record = true;
     // An archive holds many inputs: their names are shown unless -h.
-    record->names = run.printer->Names(name, options.withFilename != 0);
+    record->names = run.printer->Names(options.archiveNames ? input.names.name + "{" + name + "}" : std::string(name),
+                                       options.withFilename != 0);
     record->names.sayAs = input.names.shown + ": " + record->names.shown;
     part.entry = record;
     return 0;
@@ -132,6 +137,7 @@ void OnEnd(void* context, int entry, const talveron_result* result, const char* 
     }
     record->outcome = *result;
     record->bytes = result->bytes;
+    part.httpsPassedOver += result->https_passed_over;
     if (problem) record->problem = problem;
     Tell(part, [record] {
         ++record->run->attempted;
@@ -232,11 +238,20 @@ std::shared_ptr<InputSearch> BeginInput(RunState& run, InputOpener::Opened opene
 
 void SearchPart(Part& part) {
     part.entry = part.input;
-    if (part.end < 0) return SearchWhole(part);
     RunState& run = *part.input->run;
-    talveron_sink sink = SinkFor(run, &part);
-    talveron_harvest_range(part.input->opened.fd, part.start, part.end, run.options->keywordLine.c_str(), &sink,
-                           &part.result);
+    if (part.end < 0) {
+        SearchWhole(part);
+    } else {
+        talveron_sink sink = SinkFor(run, &part);
+        talveron_harvest_range(part.input->opened.fd, part.start, part.end, run.options->keywordLine.c_str(), &sink,
+                               &part.result);
+    }
+    // The https anchors passed over (without --https): told as one sum, in
+    // the part's turn, for --stats and the hint of a run that found nothing.
+    if (long long passed = part.httpsPassedOver + part.result.https_passed_over) {
+        part.httpsPassedOver = 0;
+        Tell(part, [counts = run.counts, passed] { counts->httpsPassedOver += passed; }, kReportCost);
+    }
 }
 
 void FinishInput(InputSearch& search) {
@@ -252,6 +267,7 @@ void FinishInput(InputSearch& search) {
         // Its records have been told; a record that broke the rules was
         // said in its turn.
         if (search.malformed > 0) trouble.InputFailedAsSaid();
+        ++counts.archives;
         return;
     }
     // A search stopped by its records function has told what it had to.
@@ -262,6 +278,7 @@ void FinishInput(InputSearch& search) {
     } else if (outcome.status == TALVERON_COMPLETED ||
                (outcome.status == TALVERON_STOPPED && !run.output->Failed())) {
         ++counts.searched;
+        if (search.record) ++counts.archiveRecords;
     } else if (outcome.status == TALVERON_READ_FAILED) {
         trouble.InputUnreadable(search.names.name, outcome.read_errno);
     } else if (outcome.status == TALVERON_OUT_OF_MEMORY) {

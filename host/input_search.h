@@ -56,7 +56,7 @@ struct InputSearch {
     // Of its parts, in their turns: where the next part begins, and the
     // outcome so far.
     long long next = 0;
-    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0};
+    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0, 0};
     long long bytes = 0;
     // An input opened by the thread that searches it: what it was judged.
     Verdict verdict = Verdict::kSearch;
@@ -69,6 +69,7 @@ struct InputSearch {
     // rules, and what went wrong with the file.
     bool archive = false;
     int malformed = 0;
+    bool record = false;  // a record of an archive
 };
 
 // One job's share of an input: the whole input, or a range of a regular file.
@@ -77,7 +78,8 @@ struct Part {
     std::shared_ptr<InputSearch> entry;  // being searched: the input, or a record of it
     long long start = 0, end = -1;       // end -1: the whole input, as it stands
     Jobs::Reporter* reporter = nullptr;  // null: delivers at once
-    talveron_result result = {TALVERON_COMPLETED, 0, 0, 0};
+    talveron_result result = {TALVERON_COMPLETED, 0, 0, 0, 0};
+    long long httpsPassedOver = 0;  // of the records of an archive searched whole
 };
 
 // What keeping an input's end until its turn costs, in bytes: the report

@@ -234,6 +234,12 @@ int Harvest(const Options& options) {
         trouble.RunExhausted(error.what());
     }
     CloseFiles(options, run, output, rejected);
+    // Today's pages link by https: a run that found nothing says once what
+    // it passed over, and what takes it (--stats=json counts it instead,
+    // for a program).
+    if (!run.found && counts.httpsPassedOver > 0 && !options.quiet && !options.noMessages && !options.statsJson)
+        Say("nothing found, but " + std::to_string(counts.httpsPassedOver) +
+            " <a href=\"https:// anchors were passed over: --https takes them");
     if (options.statsJson)
         PrintSummaryJson(counts, options.keywords, progress.Elapsed());
     else if (options.stats)

@@ -109,6 +109,10 @@ const OptionRow kOptions[] = {
      "more than one input or a directory)",
      [](P p, V) { p.options.withFilename = 1; }},
     {"no-filename", 'h', nullptr, Takes::kNothing, "do not", [](P p, V) { p.options.withFilename = 0; }},
+    {"archive-names", 0, nullptr, Takes::kNothing,
+     "name each record of a web archive ARCHIVE{URI}, after the archive it\n"
+     "came from (as ugrep names an archive's members)",
+     [](P p, V) { p.options.archiveNames = true; }},
     {"label", 0, "NAME", Takes::kValue, "the name shown for standard input",
      [](P p, V v) {
          p.options.label = v;

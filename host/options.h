@@ -31,6 +31,7 @@ struct Options {
     bool nullAfterName = false;         // -Z
     std::string label;                  // --label: standard input's name
     bool haveLabel = false;
+    bool archiveNames = false;          // --archive-names: ARCHIVE{URI} for a record
     // Which files a walk takes (base names, fnmatch globs).
     std::vector<std::string> includes, excludes, excludeDirs;
     bool allFiles = false;

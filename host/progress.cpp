@@ -63,6 +63,10 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     line("inputs failed          ", Grouped(counts.failed));
     line("bytes                  ", Grouped(counts.bytes));
     line("records written        ", Grouped(counts.records));
+    if (counts.archives > 0) {
+        line("archives searched      ", Grouped(counts.archives));
+        line("records searched       ", Grouped(counts.archiveRecords));
+    }
     for (std::size_t slot = 0; slot < static_cast<std::size_t>(TALVERON_KEYWORD_SLOTS); ++slot) {
         if (slot >= keywords.size() || keywords[slot].empty()) continue;
         std::string word;  // escaped as --rejected shows it
@@ -71,6 +75,8 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     }
     line("dropped as too long    ", Grouped(counts.tooLong));
     line("dropped as unfinished  ", Grouped(counts.unfinished));
+    if (counts.httpsPassedOver > 0)
+        line("https passed over      ", Grouped(counts.httpsPassedOver) + " (--https takes them)");
     for (const auto& type : counts.passedOver)
         Say("records passed over    " + Grouped(type.second) + " (" + type.first + ")");
     for (const auto& kind : counts.linksPassedOver)
@@ -146,11 +152,18 @@ std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>&
     for (const auto& kind : counts.linksPassedOver)
         links += std::string(links.empty() ? "" : ",") + "{\"kind\":" + JsonString(kind.first) + "," +
                  number("count", kind.second) + "}";
+    std::string archives;
+    if (counts.archives > 0)
+        archives = "," + number("archives_searched", counts.archives) + "," +
+                   number("records_searched", counts.archiveRecords);
+    std::string https;
+    if (counts.httpsPassedOver > 0) https = number("https_passed_over", counts.httpsPassedOver) + ",";
     return "{" + number("inputs_searched", counts.searched) + "," + number("inputs_failed", counts.failed) + "," +
-           number("bytes", counts.bytes) + "," + number("records_written", counts.records) +
+           number("bytes", counts.bytes) + "," + number("records_written", counts.records) + archives +
            ",\"excluded_by_keyword\":[" + excluded + "]," + number("dropped_too_long", counts.tooLong) + "," +
            number("dropped_unfinished", counts.unfinished) + ",\"records_passed_over\":[" + passed +
-           "]," + (counts.links ? "\"links_passed_over\":[" + links + "]," : std::string()) + "\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
+           "]," + (counts.links ? "\"links_passed_over\":[" + links + "]," : std::string()) + https +
+           "\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
 }
 
 void PrintSummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {

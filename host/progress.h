@@ -17,6 +17,11 @@ struct RunCounts {
     long long records = 0;
     long long excluded[TALVERON_KEYWORD_SLOTS] = {};  // by keyword slot
     long long tooLong = 0, unfinished = 0;
+    // Web archives searched, and the records of them searched (each also
+    // an input searched).
+    long long archives = 0, archiveRecords = 0;
+    // <a href="https:// anchors not taken (without --https).
+    long long httpsPassedOver = 0;
     // Records of web archives passed over, by WARC-Type (the first
     // kPassedTypes types met; the rest as "other").
     static constexpr std::size_t kPassedTypes = 16;

@@ -67,9 +67,15 @@ struct talveron_sink {
     void (*message)(void* context, int level, const char* text);
     /* 1: take <a href="https:// anchors as well (ASCII letters in any
        case), by the same rules; their records begin "https://". The
-       export never does. */
+       export never does. 0: not, and result->https_passed_over counts
+       those passed over before the search's first record (all of them when
+       it found none: enough to say why it found nothing, at no cost on
+       pages that give records); TALVERON_HTTPS_COUNTED: not, counting all
+       of them. */
     int https;
 };
+
+#define TALVERON_HTTPS_COUNTED 2
 
 /* How a search ended. */
 enum talveron_status {
@@ -86,6 +92,10 @@ struct talveron_result {
     int read_errno;     /* errno of the read that failed, else 0 */
     long long bytes;    /* bytes read from the input */
     long long next;     /* talveron_harvest_range: where the range that follows begins */
+    /* The <a href="https:// anchors passed over, as the sink's https asks
+       (a range's: those whose '<' lies in it); 0 with TALVERON_HTML. Of a
+       web archive: its records' are in their own results. */
+    long long https_passed_over;
 };
 
 /* A `keyword_line` may be null (no keywords) wherever one is taken. Records

@@ -26,8 +26,10 @@ constexpr int kCompared = kOpeningLength - 1;
 // starts at the second byte behind the '<'.
 constexpr int kStepBack = 14;
 
-// What a comparison found.
-enum { kNone, kHttp, kHttps };
+// What a comparison found. kHttpsUntaken: the https opening but its last
+// byte, compared for an https anchor that is counted, not taken (that byte
+// is looked at without delivering it).
+enum { kNone, kHttp, kHttps, kHttpsUntaken };
 
 inline int ToLowerAscii(int byte) { return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte; }
 
@@ -80,7 +82,7 @@ bool AnchorScanner::SkipToCandidate(InputReader& in) {
         if (rangeEnd_ <= in.OffsetOf(from)) return false;
         limit = in.At(rangeEnd_);
     }
-    while (const unsigned char* candidate = find_(from, limit)) {
+    while (const unsigned char* candidate = Find(from, limit)) {
         if (candidate[1] != '<') {  // the anchor opening
             in.MoveTo(candidate + 1);
             return true;
@@ -110,7 +112,7 @@ bool AnchorScanner::SkipToCandidate(InputReader& in) {
 // https anchors are taken and they are "a href=\"https:/", kHttps after one
 // more byte read that is "/"; else kNone, with how many bytes were read.
 int AnchorScanner::CompareWithPattern(InputReader& in, int* read) {
-    bool http = true, https = https_;
+    bool http = true, https = https_ || CountingHttps();
     for (int step = 1; step <= kCompared; ++step) {
         int byte = ToLowerAscii(in.NextByte());
         http &= byte == kOpening[step];
@@ -119,6 +121,7 @@ int AnchorScanner::CompareWithPattern(InputReader& in, int* read) {
     *read = kCompared;
     if (http) return kHttp;
     if (!https) return kNone;
+    if (!https_) return kHttpsUntaken;
     *read = kCompared + 1;
     return in.NextByte() == kHttpsOpening[kCompared + 1] ? kHttps : kNone;
 }
@@ -160,13 +163,21 @@ void AnchorScanner::Scan(InputReader& in, LinkCapture& capture, LinkEmitter& emi
             }
             int read;
             opening = CompareWithPattern(in, &read);
+            bool untaken = opening == kHttpsUntaken;
+            if (untaken) opening = kNone;
             // Back to the second byte behind the '<'.
-            if (opening == kNone && in.Eof() == 0) in.SeekBack(read - 1);
+            if (opening == kNone && in.Eof() == 0) {
+                if (untaken && *in.Pos() == kHttpsOpening[kCompared + 1]) ++httpsPassedOver_;
+                in.SeekBack(read - 1);
+            }
         }
         if (opening != kNone) {
             if (capture.Capture(in, opening == kHttps)) {
                 capture.Normalise();
-                if (emitter.Emit(capture.Link())) in.SetLast(kLastWasRecord);
+                if (emitter.Emit(capture.Link())) {
+                    in.SetLast(kLastWasRecord);
+                    recordMade_ = true;
+                }
             } else {
                 emitter.Reject(capture.Link(), kRejectUnfinished, 0);
             }

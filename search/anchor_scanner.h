@@ -26,16 +26,34 @@ public:
     // Takes `<a href="https://` anchors as well.
     void SetHttps(bool https) {
         https_ = https;
-        find_ = https ? kernels_.findAnchorOrRunHttps : kernels_.findAnchorOrRun;
+        ChooseKernel();
     }
+    // Counts the `<a href="https://` anchors not taken (HttpsPassedOver),
+    // so that a caller can say why a page of https links gave nothing: all
+    // of them, or (`untilRecord`) those before the scan's first record,
+    // which is all of them where it matters and costs nothing on pages that
+    // give records. The cycles and what they deliver stay the same.
+    void SetCountHttps(bool count, bool untilRecord) {
+        countHttps_ = count;
+        countUntilRecord_ = untilRecord;
+    }
+    // Of the scans since the last TakeWholeInput or TakeRange: the https
+    // anchors whose '<' they owned, when counted and not taken.
+    long long HttpsPassedOver() const { return httpsPassedOver_; }
 
     // The scans that follow take the whole input.
-    void TakeWholeInput() { rangeEnd_ = -1; }
+    void TakeWholeInput() {
+        rangeEnd_ = -1;
+        httpsPassedOver_ = 0;
+        recordMade_ = false;
+    }
     // The scans that follow take the cycles whose '<' lies in [start, end):
     // Next() is `start` until FinishRange(`input`) after the scan, however it
     // ended, makes it where the scan that follows begins.
     void TakeRange(long long start, long long end) {
         rangeEnd_ = end;
+        httpsPassedOver_ = 0;
+        recordMade_ = false;
         next_ = start;
     }
     void FinishRange(const InputReader& input) {
@@ -54,11 +72,21 @@ private:
     bool SkipToCandidate(InputReader& in);
     int CompareWithPattern(InputReader& in, int* read);
     void Settle(const InputReader& in);
+    void ChooseKernel() { find_ = https_ ? kernels_.findAnchorOrRunHttps : kernels_.findAnchorOrRun; }
+    bool CountingHttps() const { return countHttps_ && !https_ && !(countUntilRecord_ && recordMade_); }
+    const unsigned char* Find(const unsigned char* from, const unsigned char* limit) {
+        return CountingHttps() ? kernels_.findAnchorOrRunCountingHttps(from, limit, &httpsPassedOver_)
+                               : find_(from, limit);
+    }
 
     SearchSink& sink_;
     RecordBuffer& records_;
     const ScanKernels& kernels_;
     bool https_ = false;
+    bool countHttps_ = false;
+    bool countUntilRecord_ = false;
+    bool recordMade_ = false;  // by this scan
+    long long httpsPassedOver_ = 0;
     const unsigned char* (*find_)(const unsigned char*, const unsigned char*);  // the kernel's, for the openings taken
     long long rangeEnd_ = -1;  // a range's end, or -1
     long long next_ = 0;

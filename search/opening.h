@@ -31,8 +31,8 @@ constexpr int kSchemeOffset = 9;
 // positions, before comparing a candidate whole: letters are tested with
 // their case bit set. Any byte of the opening will do; these are the ones
 // that ordinary markup rarely has in these places. The first three are the
-// https opening's as well.
-constexpr int kOpeningProbes[] = {1, 2, 8, 13};
-constexpr int kHttpsProbes = 3;
+// https opening's as well; the last, the "p" of either scheme, stands in for
+// the fourth where both openings are looked for at once.
+constexpr int kOpeningProbes[] = {1, 2, 8, 13, 12};
 
 #endif

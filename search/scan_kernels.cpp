@@ -44,14 +44,21 @@ bool MatchesHttpsPlain(const unsigned char* p) {
     return true;
 }
 
-// `Https`: the https opening counts as well.
-template <bool Https>
-const unsigned char* FindPlain(const unsigned char* from, const unsigned char* limit) {
+// What a kernel looks for: the http opening; both openings; or the http
+// opening, the https openings passed over being counted.
+enum Openings { kHttpOnly, kBoth, kHttpCountingHttps };
+
+template <int O>
+const unsigned char* FindPlain(const unsigned char* from, const unsigned char* limit, long long* https) {
     for (const unsigned char* p = from; p < limit;) {
         const void* lt = std::memchr(p, '<', static_cast<std::size_t>(limit - p));
         if (!lt) return nullptr;
         p = static_cast<const unsigned char*>(lt);
-        if (p[1] == '<' || MatchesHttpPlain(p) || (Https && MatchesHttpsPlain(p))) return p;
+        if (p[1] == '<' || MatchesHttpPlain(p)) return p;
+        if (O != kHttpOnly && MatchesHttpsPlain(p)) {
+            if (O == kBoth) return p;
+            ++*https;
+        }
         ++p;
     }
     return nullptr;
@@ -141,27 +148,31 @@ __attribute__((target("sse2"))) inline bool Matches16(const unsigned char* p, co
     return _mm_movemask_epi8(equal) == 0xFFFF;
 }
 
-template <bool Https>
-__attribute__((target("sse2"))) inline bool MatchesSse2(const unsigned char* p) {
-    return Matches16(p, kOpening, kCaseBits) ||
-           (Https && Matches16(p, kHttpsOpening, kHttpsCaseBits) && p[16] == kHttpsOpening[16]);
+__attribute__((target("sse2"))) inline bool MatchesHttpsSse2(const unsigned char* p) {
+    return Matches16(p, kHttpsOpening, kHttpsCaseBits) && p[16] == kHttpsOpening[16];
 }
 
 // Among the positions `bits` (bit i for p + i), the first '<' followed by
-// '<' or beginning an anchor opening; the bits name '<' bytes that are
-// followed by '<', or whose probe bytes (kOpeningProbes) are the opening's.
-template <bool Https>
-__attribute__((target("sse2"))) inline const unsigned char* FirstOf(const unsigned char* p, unsigned int bits) {
+// '<' or beginning an anchor opening looked for; the bits name '<' bytes
+// that are followed by '<', or whose probe bytes (kOpeningProbes) are the
+// opening's. Counted https openings before `limit` are counted on the way.
+template <int O>
+__attribute__((target("sse2"))) inline const unsigned char* FirstOf(const unsigned char* p, unsigned int bits,
+                                                                     const unsigned char* limit, long long* https) {
     for (; bits; bits &= bits - 1) {
         const unsigned char* at = p + __builtin_ctz(bits);
-        if (at[1] == '<' || MatchesSse2<Https>(at)) return at;
+        if (at[1] == '<' || Matches16(at, kOpening, kCaseBits)) return at;
+        if (O != kHttpOnly && MatchesHttpsSse2(at)) {
+            if (O == kBoth) return at;
+            if (at < limit) ++*https;
+        }
     }
     return nullptr;
 }
 
-template <bool Https>
-__attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned char* from,
-                                                                 const unsigned char* limit) {
+template <int O>
+__attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned char* from, const unsigned char* limit,
+                                                                 long long* https) {
     const __m128i lt = _mm_set1_epi8('<');
     for (const unsigned char* p = from; p < limit; p += 16) {
         __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -170,28 +181,28 @@ __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned cha
         __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
         // With https, the probes that both openings share.
         __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2<0>(p), ProbeSse2<1>(p)), ProbeSse2<2>(p));
-        if (!Https) opening = _mm_and_si128(opening, ProbeSse2<3>(p));
+        opening = _mm_and_si128(opening, O == kHttpOnly ? ProbeSse2<3>(p) : ProbeSse2<4>(p));
         __m128i next = _mm_or_si128(_mm_cmpeq_epi8(b1, lt), opening);
         unsigned int bits = static_cast<unsigned int>(_mm_movemask_epi8(_mm_and_si128(isLt, next)));
-        if (const unsigned char* hit = FirstOf<Https>(p, bits)) return hit < limit ? hit : nullptr;
+        if (const unsigned char* hit = FirstOf<O>(p, bits, limit, https)) return hit < limit ? hit : nullptr;
     }
     return nullptr;
 }
 
-template <bool Https>
-__attribute__((target("avx2"))) const unsigned char* FindAvx2(const unsigned char* from,
-                                                                 const unsigned char* limit) {
+template <int O>
+__attribute__((target("avx2"))) const unsigned char* FindAvx2(const unsigned char* from, const unsigned char* limit,
+                                                                 long long* https) {
     const __m256i lt = _mm256_set1_epi8('<');
     for (const unsigned char* p = from; p < limit; p += 32) {
         __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
         __m256i opening = _mm256_and_si256(_mm256_and_si256(ProbeAvx2<0>(p), ProbeAvx2<1>(p)), ProbeAvx2<2>(p));
-        if (!Https) opening = _mm256_and_si256(opening, ProbeAvx2<3>(p));
+        opening = _mm256_and_si256(opening, O == kHttpOnly ? ProbeAvx2<3>(p) : ProbeAvx2<4>(p));
         __m256i next = _mm256_or_si256(_mm256_cmpeq_epi8(b1, lt), opening);
         unsigned int bits =
             static_cast<unsigned int>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(b0, lt), next)));
         if (bits)
-            if (const unsigned char* hit = FirstOf<Https>(p, bits)) return hit < limit ? hit : nullptr;
+            if (const unsigned char* hit = FirstOf<O>(p, bits, limit, https)) return hit < limit ? hit : nullptr;
     }
     return nullptr;
 }
@@ -212,16 +223,23 @@ bool RunsEverywhere() { return true; }
 bool RunsNowhere() { return false; }
 #endif
 
+// A kernel's three forms, for the table.
+template <const unsigned char* (*Find)(const unsigned char*, const unsigned char*, long long*)>
+const unsigned char* Uncounted(const unsigned char* from, const unsigned char* limit) {
+    return Find(from, limit, nullptr);
+}
+#define TALVERON_KERNEL_FORMS(Find) Uncounted<Find<kHttpOnly>>, Uncounted<Find<kBoth>>, Find<kHttpCountingHttps>
+
 // The kernels, by ScanKernel. A kernel the build lacks is the plain one,
 // which the CPU is never said to run in its place.
 const ScanKernels kKernels[] = {
-    {"plain", RunsEverywhere, FindPlain<false>, FindPlain<true>, AddressEndPlain},
+    {"plain", RunsEverywhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain},
 #ifdef TALVERON_X86_KERNELS
-    {"sse2", RunsSse2, FindSse2<false>, FindSse2<true>, AddressEndSse2},
-    {"avx2", RunsAvx2, FindAvx2<false>, FindAvx2<true>, AddressEndAvx2},
+    {"sse2", RunsSse2, TALVERON_KERNEL_FORMS(FindSse2), AddressEndSse2},
+    {"avx2", RunsAvx2, TALVERON_KERNEL_FORMS(FindAvx2), AddressEndAvx2},
 #else
-    {"sse2", RunsNowhere, FindPlain<false>, FindPlain<true>, AddressEndPlain},
-    {"avx2", RunsNowhere, FindPlain<false>, FindPlain<true>, AddressEndPlain},
+    {"sse2", RunsNowhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain},
+    {"avx2", RunsNowhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain},
 #endif
 };
 

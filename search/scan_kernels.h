@@ -20,6 +20,10 @@ struct ScanKernels {
     const unsigned char* (*findAnchorOrRun)(const unsigned char* from, const unsigned char* limit);
     // The same, where the https opening (kHttpsOpening) counts as well.
     const unsigned char* (*findAnchorOrRunHttps)(const unsigned char* from, const unsigned char* limit);
+    // findAnchorOrRun, adding to *https the https openings in [from, limit)
+    // passed over before the '<' it finds.
+    const unsigned char* (*findAnchorOrRunCountingHttps)(const unsigned char* from, const unsigned char* limit,
+                                                         long long* https);
     // The first '"' in [from, end), or null when there is none. *firstZero is
     // set to the offset from `from` of the first 0 byte before that quote
     // (before `end` when there is none), or to -1. Reads up to 32 bytes past

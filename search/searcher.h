@@ -40,6 +40,9 @@ public:
     void SetEndIsFinal(bool endIsFinal) { input_.SetEndIsFinal(endIsFinal); }
     // Takes `<a href="https://` anchors as well (the export never does).
     void SetHttps(bool https) { scanner_.SetHttps(https); }
+    // Counts the https anchors not taken (HttpsPassedOver).
+    void SetCountHttps(bool count, bool untilRecord) { scanner_.SetCountHttps(count, untilRecord); }
+    long long HttpsPassedOver() const { return scanner_.HttpsPassedOver(); }
 
     // Searches `fd` from where it stands to its end. False when the sink
     // stopped the search (Stopped()); a failed read ends it too (ReadFailed()).

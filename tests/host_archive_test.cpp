@@ -320,6 +320,33 @@ TEST_F(HostArchiveTest, ALargeArchiveIsSearchedWholeOnThreads) {
     EXPECT_NE(err.find("\"bytes\":" + std::to_string(size) + ","), std::string::npos) << err;
 }
 
+TEST_F(HostArchiveTest, ArchivesAreCountedAndNamedOnRecords) {
+    // Two archives of one site: --archive-names tells their records apart;
+    // --stats counts archives and their records searched (a warcinfo
+    // record is passed over, not searched).
+    Shell("mkdir crawls");
+    std::string archive = Record("warcinfo", "", "software: x\r\n") + Record("response", "http://a.jp/", Response("", kPage)) +
+                          Record("resource", "http://b.jp/", kPage);
+    Write("crawls/1.warc", archive);
+    Write("crawls/2.warc", archive);
+    EXPECT_EQ(Host({"-c", "--archive-names", "crawls"}).out,
+              "crawls/1.warc{http://a.jp/}:2\ncrawls/1.warc{http://b.jp/}:2\n"
+              "crawls/2.warc{http://a.jp/}:2\ncrawls/2.warc{http://b.jp/}:2\n");
+    HostRun stats = Host({"-c", "--stats=json", "crawls"});
+    EXPECT_NE(stats.err.find("\"inputs_searched\":4,\"inputs_failed\":0,\"bytes\":" +
+                             std::to_string(4 * kPage.size()) + ",\"records_written\":8,\"archives_searched\":2,"
+                             "\"records_searched\":4,"),
+              std::string::npos)
+        << stats.err;
+    stats = Host({"--stats", "-s", "crawls/1.warc"});
+    EXPECT_NE(stats.err.find("talveron: archives searched      1\ntalveron: records searched       2\n"),
+              std::string::npos)
+        << stats.err;
+    // A run of pages alone says nothing of archives.
+    Write("p.html", kPage);
+    EXPECT_EQ(Host({"--stats=json", "p.html"}).err.find("archives"), std::string::npos);
+}
+
 }  // namespace
 
 // --html through the tool: a file's own address is its file: URL (so its

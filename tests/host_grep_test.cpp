@@ -73,6 +73,40 @@ TEST_F(HostGrepTest, CompressedPagesWithSearchZip) {
     EXPECT_EQ(Host({"-z", "-c", "-j3", "z"}).out, Host({"-z", "-c", "-j1", "z"}).out);
 }
 
+TEST_F(HostGrepTest, HttpsAnchorsPassedOverAreCountedAndHinted) {
+    const std::string hint =
+        "talveron: nothing found, but 2 <a href=\"https:// anchors were passed over: --https takes them\n";
+    Write("s.html", "<a href=\"https://a.jp/\"> <A HREF=\"HTTPS://b.jp/\"> <a href=\"https:/c\"> <a href=\"https:");
+    Write("m.html", "<a href=\"https://a.jp/\"> <a href=\"http://b.jp/\">");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"s.html"}, 1, hint},
+        {{"-c", "s.html"}, 1, hint},
+        {{"-s", "s.html"}, 1, ""},
+        {{"-q", "s.html"}, 1, ""},
+        {{"--https", "s.html"}, 0, ""},
+        {{"s.html", "m.html"}, 0, ""},  // something found: no hint
+        {{"--rejected=/dev/stderr", "s.html"}, 1, hint},  // counted, not listed
+    };
+    for (const auto& c : cases) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[0];
+        EXPECT_EQ(run.err, c.err) << c.args[0];
+    }
+    std::string err = Host({"--stats", "s.html", "m.html"}).err;
+    EXPECT_NE(err.find("talveron: https passed over      3 (--https takes them)\n"), std::string::npos) << err;
+    EXPECT_EQ(Host({"--stats", "--https", "s.html"}).err.find("https passed"), std::string::npos);
+    // A page searched in parts counts each anchor once, at every cut.
+    Shell("awk 'BEGIN { for (i = 1; i <= 700000; i++) printf \"<a href=\\\"https://x.jp/%d\\\">\\n\", i }' > big.html");
+    for (const char* threads : {"-j1", "-j2", "-j3"})
+        EXPECT_NE(Host({threads, "--stats=json", "big.html"}).err.find("\"https_passed_over\":700000,"),
+                  std::string::npos)
+            << threads;
+}
+
 TEST_F(HostGrepTest, CompressedStandardInputIsReadFromWhereItStands) {
     // Standard input that a first gzip member was read from: only the
     // member behind it (large enough to be decompressed in segments).

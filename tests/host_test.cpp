@@ -208,7 +208,7 @@ TEST_F(HostTest, StatsJsonIsTheLastLineOfStandardError) {
     EXPECT_EQ(run.out, "p.html:http://ok.jp/\n");
     const std::string before = "talveron: missing.html: No such file or directory\n"
                                "{\"inputs_searched\":1,\"inputs_failed\":1,\"bytes\":68,\"records_written\":1,"
-                               "\"excluded_by_keyword\":[{\"slot\":1,\"keyword\":\"abc\",\"count\":1}],"
+                               "\"archives_searched\":1,\"records_searched\":0,\"excluded_by_keyword\":[{\"slot\":1,\"keyword\":\"abc\",\"count\":1}],"
                                "\"dropped_too_long\":0,\"dropped_unfinished\":1,\"records_passed_over\":["
                                "{\"type\":\"Response\",\"count\":1},{\"type\":\"warcinfo\",\"count\":2}],"
                                "\"elapsed_seconds\":";

@@ -431,11 +431,14 @@ TEST(LibraryHarvest, AReadFunctionGivesWhatTheModelGives) {
         const bool fails = round % 5 == 0;
         if (fails) source.failAt = source.page.size() / 2;
         std::string keywords = RandomKeywords(rng);
-        ModelRun model = ModelSearch(source.page, keywords, kReadable, round % 2 == 1);
+        // https anchors taken, passed over and counted to the first record,
+        // or passed over and all counted.
+        const int https = round % 3 == 0 ? 0 : round % 3 == 1 ? 1 : TALVERON_HTTPS_COUNTED;
+        ModelRun model = ModelSearch(source.page, keywords, kReadable, https == 1);
         Collected collected;
         talveron_sink sink = SinkFor(collected);
         sink.lf_line_ends = 0;
-        sink.https = round % 2;
+        sink.https = https;
         talveron_result result;
         talveron_harvest_read(Source::Read, &source, keywords.c_str(), &sink, &result);
         if (fails) {
@@ -445,6 +448,8 @@ TEST(LibraryHarvest, AReadFunctionGivesWhatTheModelGives) {
         } else {
             EXPECT_EQ(result.status, TALVERON_COMPLETED);
             EXPECT_EQ(collected.records, model.out) << round;
+            std::size_t passed = https == 1 ? 0 : https == 0 ? model.httpsBeforeFirstRecord : model.httpsPassedOver.size();
+            EXPECT_EQ(result.https_passed_over, static_cast<long long>(passed)) << round;
             EXPECT_EQ(result.bytes, static_cast<long long>(source.page.size()));
         }
     }

@@ -25,6 +25,7 @@ namespace {
 struct Reports {
     std::string records;
     std::string rejected;  // "reason keyword offset address\n" each
+    long long httpsPassedOver = 0;
 };
 
 int OnRecords(void* context, const char* bytes, size_t length) {
@@ -56,6 +57,7 @@ talveron_sink SinkFor(Reports& reports) {
     sink.context = &reports;
     sink.records = OnRecords;
     sink.rejected = OnRejected;
+    sink.https = TALVERON_HTTPS_COUNTED;  // every one, so that parts add up
     return sink;
 }
 
@@ -81,6 +83,7 @@ int SearchInParts(int fd, const std::vector<long long>& cuts, long long size, co
         next = result.next;
         reports.records += part.records;
         reports.rejected += part.rejected;
+        reports.httpsPassedOver += result.https_passed_over;
     }
     return again;
 }
@@ -89,7 +92,9 @@ Reports Whole(int fd, const char* keywords) {
     Reports reports;
     talveron_sink sink = SinkFor(reports);
     lseek(fd, 0, SEEK_SET);
-    EXPECT_EQ(talveron_harvest(fd, keywords, &sink, nullptr), 0);
+    talveron_result result;
+    EXPECT_EQ(talveron_harvest(fd, keywords, &sink, &result), 0);
+    reports.httpsPassedOver = result.https_passed_over;
     return reports;
 }
 
@@ -102,13 +107,16 @@ TEST(RangeSearch, TwoPartsAtEveryCutAreOneSearch) {
         PageFile file(page);
         Reports whole = Whole(file.fd(), keywords.c_str());
         // The records are the byte-at-a-time search's.
-        ASSERT_EQ(whole.records, ModelSearch(page, keywords).out);
+        ModelRun model = ModelSearch(page, keywords);
+        ASSERT_EQ(whole.records, model.out);
+        ASSERT_EQ(whole.httpsPassedOver, static_cast<long long>(model.httpsPassedOver.size()));
         long long size = static_cast<long long>(page.size());
         for (long long cut = 0; cut <= size; ++cut) {
             Reports parts;
             again += SearchInParts(file.fd(), {0, cut}, size, keywords.c_str(), parts);
             ASSERT_EQ(parts.records, whole.records) << "cut " << cut << " page " << ::testing::PrintToString(page);
             ASSERT_EQ(parts.rejected, whole.rejected) << "cut " << cut << " page " << ::testing::PrintToString(page);
+            ASSERT_EQ(parts.httpsPassedOver, whole.httpsPassedOver) << "cut " << cut;
         }
     }
     EXPECT_GT(again, 0);  // cuts that fell inside an anchor were met

@@ -9,6 +9,8 @@ struct Model {
     std::size_t unreadableFrom;
     bool https;
     std::size_t pos = 0;
+    bool untaken = false;  // the comparison met an https opening not taken
+    bool recordMade = false;
     ModelRun run;
 
     // One read of length 1: the byte, or 0 with `empty` set for the end, a
@@ -59,6 +61,8 @@ struct Model {
             if (!keyword.empty() && address.find(keyword) != std::string::npos) return;
         for (char c : address)
             if (c >= 0x20 && c <= 0x7E) run.out += c;
+        if (!recordMade) run.httpsBeforeFirstRecord = run.httpsPassedOver.size();
+        recordMade = true;
         run.out += "\r\n";
     }
 
@@ -70,7 +74,7 @@ struct Model {
     const char* Compare(int& read) {
         static const char kHttp[] = "<a href=\"http://";
         static const char kHttps[] = "<a href=\"https://";
-        bool http = true, secure = https;
+        bool http = true, secure = true;
         for (int step = 1; step <= 15; ++step) {
             int byte = Lower(ReadInputChar());
             http &= byte == kHttp[step];
@@ -79,6 +83,10 @@ struct Model {
         read = 15;
         if (http) return "http://";
         if (!secure) return nullptr;
+        if (!https) {
+            untaken = true;
+            return nullptr;
+        }
         read = 16;
         return ReadInputChar() == '/' ? "https://" : nullptr;
     }
@@ -91,9 +99,13 @@ struct Model {
                 if (Eof() != 0) break;
             }
             int read;
+            untaken = false;
             const char* scheme = Compare(read);
             if (!scheme) {
-                if (Eof() == 0) SeekBack(static_cast<std::size_t>(read) - 1);
+                if (Eof() == 0) {
+                    if (untaken && page[pos] == '/') run.httpsPassedOver.push_back(pos - 16);
+                    SeekBack(static_cast<std::size_t>(read) - 1);
+                }
             } else {
                 std::string url;
                 if (Capture(url, scheme)) {
@@ -112,7 +124,7 @@ struct Model {
 
 ModelRun ModelSearch(const std::string& page, const std::string& keywordLine,
                      std::size_t unreadableFrom, bool https) {
-    Model model{page, unreadableFrom, https, 0, {}};
+    Model model{page, unreadableFrom, https, 0, false, false, {}};
     std::string line = keywordLine.substr(0, keywordLine.find('\0')).substr(0, 255);
     std::size_t slot = 0;
     for (char c : line) {
@@ -123,5 +135,6 @@ ModelRun ModelSearch(const std::string& page, const std::string& keywordLine,
     }
     model.run.status = "Searching...";
     model.Scan();
+    if (!model.recordMade) model.run.httpsBeforeFirstRecord = model.run.httpsPassedOver.size();
     return model.run;
 }

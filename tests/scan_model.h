@@ -21,6 +21,11 @@ struct ModelRun {
     std::vector<ModelMessage> messages;    // after the start message
     std::string status;                    // g_strStatus at the end
     std::array<std::string, 6> keywords;   // slots 1..6
+    // Without https: where the '<' of each `<a href="https://` anchor passed
+    // over stands (its last '/' looked at, not read, when the comparison
+    // before leaves input behind it).
+    std::vector<std::size_t> httpsPassedOver;
+    std::size_t httpsBeforeFirstRecord = 0;  // of them, those before the first record
 };
 
 constexpr std::size_t kReadable = static_cast<std::size_t>(-1);

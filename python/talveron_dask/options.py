@@ -124,6 +124,9 @@ OPTIONS = [
         "put the input's name and a colon before each record (the default for\n"
         "more than one input or a directory)")),
     Row("h", "no-filename", dest="with_filename", const=0, default=-1, help="do not"),
+    Row(None, "archive-names", kind=SEARCH, help=(
+        "name each record of a web archive ARCHIVE{URI}, after the archive it\n"
+        "came from (as ugrep names an archive's members)")),
     Row(None, "label", "NAME", kind=REFUSED, why=ONE_PROCESS, help="refused: standard input is not searched"),
     Row("Z", "null", kind=SEARCH, help="a 0 byte after each name instead of the colon (or newline)"),
     Row("c", "count", kind=SEARCH, help="print NAME:N, the count of records of each input"),

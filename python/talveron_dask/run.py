@@ -551,10 +551,15 @@ def _run(options):
         keep_why = "the run did not end"
     if keep_why is not None and write_failure is None and output is not None and output.temporary_used:
         say(f"{options.output}: left unchanged: {keep_why}")
+    found = runner is not None and runner.found
+    https = totals.summary["https"]
+    if not found and https and not options.quiet and not options.no_messages:
+        # As talveron: a run that found nothing says what it passed over
+        # (its batches do not: their summaries count it).
+        say(f"nothing found, but {https} <a href=\"https:// anchors were passed over: --https takes them")
     if options.stats:
         seconds = totals.seconds if totals.seconds is not None else time.monotonic() - start
         relay("".join(totals.lines(seconds)).encode("utf-8", "surrogateescape"))
-    found = runner is not None and runner.found
     if options.quiet and found:
         return 0
     if trouble or failure is not None or write_failure is not None:

@@ -13,7 +13,12 @@ _COUNTS = [("inputs_searched", "searched"), ("inputs_failed", "failed"), ("bytes
 
 def empty_summary():
     return {"searched": 0, "failed": 0, "bytes": 0, "records": 0, "too_long": 0, "unfinished": 0,
+            "archives": 0, "archive_records": 0, "https": 0,
             "excluded": {}, "passed": {}, "links": None, "elapsed": 0.0}
+
+# Counts that talveron gives only when they are not 0.
+_SOMETIMES = [("archives_searched", "archives"), ("records_searched", "archive_records"),
+              ("https_passed_over", "https")]
 
 
 def _count(value):
@@ -37,6 +42,11 @@ def read_summary(line):
     summary = empty_summary()
     for key, ours in _COUNTS:
         summary[ours] = found[key]
+    for key, ours in _SOMETIMES:
+        if key in found:
+            if not _count(found[key]):
+                return None
+            summary[ours] = found[key]
     summary["elapsed"] = float(elapsed)
     for entry in excluded:
         if not isinstance(entry, dict) or not _count(entry.get("count")) or \
@@ -86,7 +96,8 @@ class Totals:
 
     def add(self, summary):
         s = self.summary
-        for key in ("searched", "failed", "bytes", "records", "too_long", "unfinished"):
+        for key in ("searched", "failed", "bytes", "records", "too_long", "unfinished", "archives", "archive_records",
+                    "https"):
             s[key] += summary[key]
         s["elapsed"] += summary["elapsed"]
         for slot, count in summary["excluded"].items():
@@ -103,10 +114,14 @@ class Totals:
         s = self.summary
         rows = [("inputs searched", f"{s['searched']:,}"), ("inputs failed", f"{s['failed']:,}"),
                 ("bytes", f"{s['bytes']:,}"), ("records written", f"{s['records']:,}")]
+        if s["archives"]:
+            rows += [("archives searched", f"{s['archives']:,}"), ("records searched", f"{s['archive_records']:,}")]
         for slot, word in enumerate(self.keywords[:TALVERON_KEYWORD_SLOTS], 1):
             if word:
                 rows.append((f"excluded by keyword {slot}", f"{s['excluded'].get(slot, 0):,} ({word})"))
         rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}")]
+        if s["https"]:
+            rows.append(("https passed over", f"{s['https']:,} (--https takes them)"))
         rows += [("records passed over", f"{count:,} ({kind})") for kind, count in sorted(s["passed"].items())]
         rows += [("links passed over", f"{count:,} ({kind})") for kind, count in sorted((s["links"] or {}).items())]
         rows += [("elapsed", f"{seconds:.3f} s"),

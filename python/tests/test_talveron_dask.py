@@ -309,6 +309,7 @@ class TreeTest(Same):
             (["--tsv"], ["tree/a/large0.html"]),
             ([], ["tree/crawl/c.warc"]),
             (["-z", "-c"], ["tree/crawl"]),
+            (["-z", "-c", "--archive-names"], ["tree/crawl"]),
             (["-z", "-h", "--https"], ["tree/crawl/c.warc.gz"]),
             (["-z", "--html", "--tsv"], ["tree"]),
             (["--html", "--base=http://h.example/d/", "-c"], ["tree/a"]),
@@ -335,6 +336,13 @@ class TreeTest(Same):
         for options in ([], ["-c"]):
             expected = talveron(*options, "tree/m/none.html", "tree/m/zero.html")
             self.assertSame(talveron_dask(*options, "tree/m/none.html", "tree/m/zero.html"), expected, status=1)
+        # Pages of https links alone: the hint, once, of all the batches' counts.
+        with open(os.path.join(root, "secure.html"), "wb") as f:
+            f.write(b'<a href="https://a.jp/">' * 3)
+        code, out, err = talveron_dask("--batch-bytes", "1", "secure.html", "tree/m/none.html", "secure.html")
+        expected = talveron("secure.html", "tree/m/none.html", "secure.html")
+        self.assertIn(b"talveron: nothing found, but 6 <a", expected[2])
+        self.assertEqual((code, out, err), (1, b"", expected[2].replace(b"talveron: ", b"talveron-dask: ")))
 
     def test_list_inputs_and_a_walk_that_leaves_everything_out(self):
         self.assertSame(talveron_dask("--list-inputs", "--exclude-dir=b", "tree"),
@@ -409,6 +417,15 @@ class TreeTest(Same):
         self.assertEqual(ours["workers"], 2)
         self.assertEqual(ours["batches retried"], 0)
         self.assertRegex(err.decode(), r"talveron-dask: throughput +[0-9.]+ MB/s\n")
+        # Archives and their records, and the https anchors passed over.
+        with open(os.path.join(root, "secure2.html"), "wb") as f:
+            f.write(b'<a href="https://a.jp/">' * 3)
+        ours = summary(talveron_dask("--batch-bytes", "1", "--stats", "-z", "tree/crawl", "secure2.html", "tree/a")[2])
+        theirs = summary(talveron("--stats", "-z", "tree/crawl", "secure2.html", "tree/a")[2])
+        self.assertGreater(theirs["archives searched"], 1)
+        self.assertGreater(int(theirs["https passed over"].split()[0].replace(",", "")), 0)
+        for label in ("archives searched", "records searched", "https passed over"):
+            self.assertEqual(ours[label], theirs[label], label)
 
     def test_a_missing_input_in_the_middle(self):
         inputs = ["tree/a", "missing.html", "tree/z"]
@@ -947,8 +964,11 @@ class SummaryTest(unittest.TestCase):
                 self.assertEqual(summary and summary["searched"], searched)
         summary = split_summary(line)[1]
         self.assertEqual(summary, {"searched": 2, "failed": 1, "bytes": 5, "records": 6, "too_long": 7,
-                                   "unfinished": 8, "excluded": {3: 4}, "passed": {"warcinfo": 9}, "links": None,
-                                   "elapsed": 0.5})
+                                   "unfinished": 8, "archives": 0, "archive_records": 0, "https": 0,
+                                   "excluded": {3: 4}, "passed": {"warcinfo": 9}, "links": None, "elapsed": 0.5})
+        archives = line.replace(b'"excluded', b'"archives_searched":2,"records_searched":5,"excluded')
+        self.assertEqual(split_summary(archives)[1]["archive_records"], 5)
+        self.assertIsNone(split_summary(archives.replace(b'"records_searched":5', b'"records_searched":-5'))[1])
         links = line.replace(b'"elapsed', b'"links_passed_over":[{"kind":"mailto","count":3}],"elapsed')
         self.assertEqual(split_summary(links)[1]["links"], {"mailto": 3})
         self.assertIsNone(split_summary(links.replace(b'"count":3', b'"count":"3"'))[1])
