@@ -1,6 +1,7 @@
 #include "searches.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -109,7 +110,10 @@ int Searches::PartsOf(const InputSearch& search) {
     const struct stat& st = search.opened.st;
     // A page read by the HTML standard is read whole: where its parts would
     // begin, the tokenizer's state is not known ahead.
-    if (jobs_.Threads() < 2 || run_.options->html || search.opened.input.standardInput || !S_ISREG(st.st_mode) ||
+    // Standard input redirected from a regular file is a file like any
+    // other when it stands at its start (as `talveron - < page.html`).
+    if (jobs_.Threads() < 2 || run_.options->html || !S_ISREG(st.st_mode) ||
+        (search.opened.input.standardInput && ::lseek(search.opened.fd, 0, SEEK_CUR) != 0) ||
         run_.printer->OneRecordTellsAll() || run_.rejectedThrough || st.st_size < 2 * kPartMin ||
         talveron_input_is_plain(search.opened.fd, TALVERON_DECOMPRESS) == 0)
         return 1;
@@ -194,7 +198,12 @@ Jobs::Steps Searches::RangeJob(std::shared_ptr<Part> part, bool first, bool last
                     search.next = part->result.next;
                     search.bytes += std::min(part->result.bytes, part->end - part->start);
                 }
-                if (last) FinishInput(search);
+                if (last) {
+                    // The parts read at offsets: standard input is left at
+                    // its end, as a search of it as a stream leaves it.
+                    if (search.opened.input.standardInput) ::lseek(search.opened.fd, 0, SEEK_END);
+                    FinishInput(search);
+                }
             }};
 }
 

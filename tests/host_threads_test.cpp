@@ -67,6 +67,18 @@ TEST_F(HostThreadsTest, EveryStreamAsOneThreadWritesIt) {
             << what << ": standard error differs (" << got.err.size() << " bytes, not " << expected.err.size() << ")";
         EXPECT_TRUE(Read("rejected.txt") == expectedRejected) << what;
     }
+    // Standard input redirected from the large file is a file like any
+    // other: its parts give what one thread gives, offsets and all, and it
+    // is left at its end (the cat behind reads nothing).
+    for (const char* extra : {"--rejected=/dev/stdout", "--stats", "-c"}) {
+        const std::string after = " && cat | wc -c; } < d/p115-large.html >stdout.txt";
+        HostRun one = Host({"-j1", "-x", "s1", extra, "-"}, "{ ", after);
+        HostRun many = Host({"-j3", "-x", "s1", extra, "-"}, "{ ", after);
+        EXPECT_EQ(many.status, 0) << extra;
+        EXPECT_TRUE(many.out == one.out) << extra << ": " << many.out.size() << " bytes, not " << one.out.size();
+        EXPECT_EQ(Untimed(many.err), Untimed(one.err)) << extra;
+        EXPECT_EQ(many.out.substr(many.out.size() - 2), "0\n") << extra;
+    }
     std::string total = Shell("cat d/* | wc -c | tr -d ' \n'");
     for (int at = static_cast<int>(total.size()) - 3; at > 0; at -= 3) total.insert(static_cast<std::size_t>(at), ",");
     const std::string err = Host({"-j3", "--stats", "d"}).err;
