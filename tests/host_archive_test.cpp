@@ -342,6 +342,11 @@ TEST_F(HostArchiveTest, ArchivesAreCountedAndNamedOnRecords) {
     EXPECT_NE(stats.err.find("talveron: archives searched      1\ntalveron: records searched       2\n"),
               std::string::npos)
         << stats.err;
+    // An archive cut short fails, but the records read before the cut were
+    // searched all the same.
+    Shell("gzip -c crawls/1.warc | head -c $(( $(gzip -c crawls/1.warc | wc -c) - 12 )) > cut.warc.gz");
+    stats = Host({"--stats=json", "cut.warc.gz"});
+    EXPECT_NE(stats.err.find("\"archives_searched\":0,\"records_searched\":1,"), std::string::npos) << stats.err;
     // A run of pages alone says nothing of archives.
     Write("p.html", kPage);
     EXPECT_EQ(Host({"--stats=json", "p.html"}).err.find("archives"), std::string::npos);

@@ -114,7 +114,7 @@ class Totals:
         s = self.summary
         rows = [("inputs searched", f"{s['searched']:,}"), ("inputs failed", f"{s['failed']:,}"),
                 ("bytes", f"{s['bytes']:,}"), ("records written", f"{s['records']:,}")]
-        if s["archives"]:
+        if s["archives"] or s["archive_records"]:
             rows += [("archives searched", f"{s['archives']:,}"), ("records searched", f"{s['archive_records']:,}")]
         for slot, word in enumerate(self.keywords[:TALVERON_KEYWORD_SLOTS], 1):
             if word:
