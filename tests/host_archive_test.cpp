@@ -350,6 +350,7 @@ TEST_F(HostArchiveTest, ArchivesAreCountedAndNamedOnRecords) {
     // A run of pages alone says nothing of archives.
     Write("p.html", kPage);
     EXPECT_EQ(Host({"--stats=json", "p.html"}).err.find("archives"), std::string::npos);
+    EXPECT_EQ(Host({"--stats", "p.html"}).err.find("archives"), std::string::npos);
 }
 
 }  // namespace

@@ -98,6 +98,15 @@ TEST_F(HostGrepTest, HttpsAnchorsPassedOverAreCountedAndHinted) {
     }
     std::string err = Host({"--stats", "s.html", "m.html"}).err;
     EXPECT_NE(err.find("talveron: https passed over      3 (--https takes them)\n"), std::string::npos) << err;
+    EXPECT_EQ(Host({"--stats=json", "s.html"}).err.find("nothing found"), std::string::npos);
+    // --stats counts those behind a page's first record as well.
+    Write("late.html", "<a href=\"http://a.jp/\"> <a href=\"https://b.jp/\"> <a href=\"https://c.jp/\">");
+    EXPECT_NE(Host({"--stats=json", "late.html"}).err.find("\"https_passed_over\":2,"), std::string::npos);
+    // And those of an archive's records.
+    Write("s.warc", "WARC/1.1\r\nWARC-Type: resource\r\nWARC-Target-URI: <http://s.jp/>\r\nContent-Length: 24\r\n\r\n"
+                    "<a href=\"https://a.jp/\">\r\n\r\n");
+    EXPECT_EQ(Host({"s.warc"}).err, "talveron: nothing found, but 1 <a href=\"https:// anchors were passed over: "
+                                    "--https takes them\n");
     EXPECT_EQ(Host({"--stats", "--https", "s.html"}).err.find("https passed"), std::string::npos);
     // A page searched in parts counts each anchor once, at every cut.
     Shell("awk 'BEGIN { for (i = 1; i <= 700000; i++) printf \"<a href=\\\"https://x.jp/%d\\\">\\n\", i }' > big.html");

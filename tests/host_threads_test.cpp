@@ -79,6 +79,10 @@ TEST_F(HostThreadsTest, EveryStreamAsOneThreadWritesIt) {
         EXPECT_EQ(Untimed(many.err), Untimed(one.err)) << extra;
         EXPECT_EQ(many.out.substr(many.out.size() - 2), "0\n") << extra;
     }
+    // Standing past its start, it is searched from there, as a stream.
+    const std::string skip = "{ head -c 100000 >/dev/null; ";
+    EXPECT_EQ(Host({"-j3", "-c", "-"}, skip, "; } < d/p115-large.html >stdout.txt").out,
+              Host({"-j1", "-c", "-"}, skip, "; } < d/p115-large.html >stdout.txt").out);
     std::string total = Shell("cat d/* | wc -c | tr -d ' \n'");
     for (int at = static_cast<int>(total.size()) - 3; at > 0; at -= 3) total.insert(static_cast<std::size_t>(at), ",");
     const std::string err = Host({"-j3", "--stats", "d"}).err;

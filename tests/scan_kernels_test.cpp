@@ -88,14 +88,25 @@ TEST_F(KernelTest, FindAnchorOrRunAgreesWithByteLoop) {
             std::string bytes = RandomBytes(rng, n + kKernelLookahead);
             auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
             std::size_t from = rng() % n;
-            for (bool https : {false, true}) {
+            // The http opening; both; the http opening, the https ones
+            // passed over counted.
+            for (int openings : {0, 1, 2}) {
                 const unsigned char* expected = nullptr;
-                for (std::size_t i = from; i < n && !expected; ++i)
-                    if (data[i] == '<' &&
-                        (data[i + 1] == '<' || Opening(data + i) || (https && Opening(data + i, "<a href=\"https://"))))
+                long long passed = 0;
+                for (std::size_t i = from; i < n && !expected; ++i) {
+                    if (data[i] != '<') continue;
+                    bool https = Opening(data + i, "<a href=\"https://");
+                    if (data[i + 1] == '<' || Opening(data + i) || (openings == 1 && https))
                         expected = data + i;
-                ASSERT_EQ(FindAnchorOrRun(data + from, data + n, https), expected)
-                    << Name(kernel) << " round " << round << (https ? " https" : "");
+                    else if (openings == 2 && https)
+                        ++passed;
+                }
+                long long counted = 0;
+                const unsigned char* found =
+                    openings == 2 ? CurrentScanKernels().findAnchorOrRunCountingHttps(data + from, data + n, &counted)
+                                  : FindAnchorOrRun(data + from, data + n, openings == 1);
+                ASSERT_EQ(found, expected) << Name(kernel) << " round " << round << " openings " << openings;
+                ASSERT_EQ(counted, passed) << Name(kernel) << " round " << round;
             }
         }
     }

@@ -343,6 +343,8 @@ class TreeTest(Same):
         expected = talveron("secure.html", "tree/m/none.html", "secure.html")
         self.assertIn(b"talveron: nothing found, but 6 <a", expected[2])
         self.assertEqual((code, out, err), (1, b"", expected[2].replace(b"talveron: ", b"talveron-dask: ")))
+        for quiet in ("-s", "-q"):
+            self.assertEqual(talveron_dask(quiet, "--batch-bytes", "1", "secure.html"), (1, b"", b""))
 
     def test_list_inputs_and_a_walk_that_leaves_everything_out(self):
         self.assertSame(talveron_dask("--list-inputs", "--exclude-dir=b", "tree"),
