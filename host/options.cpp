@@ -224,12 +224,14 @@ const OptionRow kOptions[] = {
     {"stats", 0, "json", Takes::kOrExactly,
      "print a summary on standard error at the end; --stats=json prints it as\n"
      "one JSON object on one line: inputs_searched, inputs_failed, bytes,\n"
-     "records_written, excluded_by_keyword (a list of {slot, keyword, count}\n"
+     "records_written, archives_searched and records_searched (when web\n"
+     "archives were read), excluded_by_keyword (a list of {slot, keyword, count}\n"
      "for the keywords given), dropped_too_long, dropped_unfinished,\n"
      "records_passed_over (a list of {type, count}: web archives' records not\n"
      "searched, by WARC-Type, or with --html by media type), links_passed_over\n"
      "(with --html: a list of {kind, count}: links that gave no record, by\n"
-     "scheme), elapsed_seconds",
+     "scheme), https_passed_over (without --https, when some were),\n"
+     "elapsed_seconds",
      [](P p, V v) {
          p.options.stats = true;
          p.options.statsJson = v == "json";
