@@ -34,12 +34,20 @@ private:
     const talveron_sink& sink_;
 };
 
+// A result that tells only how a call ended (and errno of a failed read).
+inline talveron_result Outcome(int status, int readErrno = 0) {
+    talveron_result outcome = {};
+    outcome.status = status;
+    outcome.read_errno = readErrno;
+    return outcome;
+}
+
 // Runs `search` on a new searcher reporting to `sink` (its start message
 // first when `beginning`), and tells how it ended. Nothing is thrown out
 // to the caller, who may be a C program.
 template <typename Search>
 talveron_result SearchForCaller(const char* keywordLine, const talveron_sink* sink, bool beginning, Search search) {
-    talveron_result outcome = {TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0};
+    talveron_result outcome = Outcome(TALVERON_BAD_ARGUMENTS);
     if (!sink || !sink->records) return outcome;
     CallerSink caller(*sink);
     try {

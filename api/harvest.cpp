@@ -46,7 +46,7 @@ private:
 
 extern "C" int talveron_harvest_read(int (*read)(void*, char*, std::size_t), void* read_context,
                                      const char* keyword_line, const talveron_sink* sink, talveron_result* result) {
-    if (!read) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0}, result);
+    if (!read) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
     CallerSource caller(read, read_context);
     return ReportToCaller(SearchForCaller(keyword_line, sink, true,
                       [&](Searcher& searcher) {
@@ -57,13 +57,15 @@ extern "C" int talveron_harvest_read(int (*read)(void*, char*, std::size_t), voi
 
 extern "C" int talveron_harvest_range(int fd, long long start, long long end, const char* keyword_line,
                                       const talveron_sink* sink, talveron_result* result) {
-    if (start < 0 || end < 0) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0}, result);
+    if (start < 0 || end < 0) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
     if (start >= end) {
         // Nothing of it is left (the range before has run past it): only
         // the start message of a search, when this is its beginning.
-        if (!sink || !sink->records) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0}, result);
+        if (!sink || !sink->records) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
         if (start == 0) CallerSink(*sink).Message(MSG_SEARCH_START, CAPTION_ERROR);
-        return ReportToCaller({TALVERON_COMPLETED, 0, 0, start, 0}, result);
+        talveron_result empty = Outcome(TALVERON_COMPLETED);
+        empty.next = start;
+        return ReportToCaller(empty, result);
     }
     // The parts of a search tell its start once, at the beginning.
     return ReportToCaller(SearchForCaller(keyword_line, sink, start == 0,

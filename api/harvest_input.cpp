@@ -35,7 +35,7 @@ struct Reading {
 
 talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const char* keywordLine,
                             const talveron_sink& sink) {
-    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0, 0};
+    talveron_result outcome = Outcome(TALVERON_COMPLETED);
     CallerSink caller(sink);
     try {
         LinkSearch search(caller, keywordLine, sink.lf_line_ends != 0);
@@ -72,13 +72,13 @@ void End(const talveron_input_sink& sink, int entry, const talveron_result& resu
 // The records of an archive, each searched as an entry of its own. The
 // archive's result: completed, stopped by begin, or a failed read.
 talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, const talveron_input_sink& sink) {
-    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0, 0};
+    talveron_result outcome = Outcome(TALVERON_COMPLETED);
     for (;;) {
         std::string problem;
         ArchiveReader::Next next = archive.NextRecord(problem);
         if (next == ArchiveReader::Next::kEnd) break;
         if (next == ArchiveReader::Next::kFailed) {
-            outcome = {TALVERON_READ_FAILED, archive.Errno(), 0, 0, 0};
+            outcome = Outcome(TALVERON_READ_FAILED, archive.Errno());
             break;
         }
         if (next == ArchiveReader::Next::kMalformed) {
@@ -94,7 +94,7 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
             break;
         }
         if (next == ArchiveReader::Next::kNotSearched) {
-            End(sink, TALVERON_RECORD, {TALVERON_NOT_SEARCHED, 0, 0, 0, 0}, problem);
+            End(sink, TALVERON_RECORD, Outcome(TALVERON_NOT_SEARCHED), problem);
             continue;
         }
         talveron_result record = SearchEntry(archive.Body(), reading, archive.Name(), sink.search);
@@ -121,8 +121,8 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
     bool opened = input.Open();
     if (!opened) problem = std::string("cannot be decompressed: ") + std::strerror(errno);
     int entry = input.IsArchive() ? TALVERON_ARCHIVE : TALVERON_PAGE;
-    if (!Begin(sink, entry, name)) return {TALVERON_STOPPED, 0, 0, 0, 0};
-    talveron_result outcome = {TALVERON_COMPLETED, 0, 0, 0, 0};
+    if (!Begin(sink, entry, name)) return Outcome(TALVERON_STOPPED);
+    talveron_result outcome = Outcome(TALVERON_COMPLETED);
     if (opened) {
         if (input.IsArchive() && reading.html) input.Archive().SetHtmlOnly(true);
         outcome = input.IsArchive() ? SearchArchive(input.Archive(), reading, sink)
@@ -136,15 +136,15 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
 
 int Harvest(int fd, long long size, const char* name, const char* address, int flags, const char* keyword_line,
             const talveron_input_sink* sink, talveron_result* result) {
-    if (!sink || !sink->search.records || fd < 0) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0}, result);
+    if (!sink || !sink->search.records || fd < 0) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
     talveron_result outcome;
     try {
         Reading reading = {keyword_line, (flags & TALVERON_HTML) != 0, address ? address : ""};
         outcome = HarvestInput(fd, size, name ? name : "", flags, reading, *sink);
     } catch (const std::bad_alloc&) {
-        outcome = {TALVERON_OUT_OF_MEMORY, 0, 0, 0, 0};
+        outcome = Outcome(TALVERON_OUT_OF_MEMORY);
     } catch (...) {
-        outcome = {TALVERON_STOPPED, 0, 0, 0, 0};  // the caller's own function failed
+        outcome = Outcome(TALVERON_STOPPED);  // the caller's own function failed
     }
     return ReportToCaller(outcome, result);
 }
@@ -164,9 +164,9 @@ extern "C" int talveron_harvest_links(int fd, long long size, const char* name, 
 
 extern "C" int talveron_harvest_path(const char* path, int flags, const char* keyword_line,
                                      const talveron_input_sink* sink, talveron_result* result) {
-    if (!path) return ReportToCaller({TALVERON_BAD_ARGUMENTS, 0, 0, 0, 0}, result);
+    if (!path) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ReportToCaller({TALVERON_READ_FAILED, errno, 0, 0, 0}, result);
+    if (fd < 0) return ReportToCaller(Outcome(TALVERON_READ_FAILED, errno), result);
     struct stat st;
     long long size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
     int rc = talveron_harvest_input(fd, size, path, flags, keyword_line, sink, result);

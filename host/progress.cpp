@@ -63,7 +63,7 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
     line("inputs failed          ", Grouped(counts.failed));
     line("bytes                  ", Grouped(counts.bytes));
     line("records written        ", Grouped(counts.records));
-    if (counts.archives > 0 || counts.archiveRecords > 0) {
+    if (counts.ArchivesRead()) {
         line("archives searched      ", Grouped(counts.archives));
         line("records searched       ", Grouped(counts.archiveRecords));
     }
@@ -153,7 +153,7 @@ std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>&
         links += std::string(links.empty() ? "" : ",") + "{\"kind\":" + JsonString(kind.first) + "," +
                  number("count", kind.second) + "}";
     std::string archives;
-    if (counts.archives > 0 || counts.archiveRecords > 0)
+    if (counts.ArchivesRead())
         archives = "," + number("archives_searched", counts.archives) + "," +
                    number("records_searched", counts.archiveRecords);
     std::string https;

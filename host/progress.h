@@ -20,6 +20,7 @@ struct RunCounts {
     // Web archives searched, and the records of them searched (each also
     // an input searched).
     long long archives = 0, archiveRecords = 0;
+    bool ArchivesRead() const { return archives > 0 || archiveRecords > 0; }
     // <a href="https:// anchors not taken (without --https).
     long long httpsPassedOver = 0;
     // Records of web archives passed over, by WARC-Type (the first

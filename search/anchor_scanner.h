@@ -26,7 +26,7 @@ public:
     // Takes `<a href="https://` anchors as well.
     void SetHttps(bool https) {
         https_ = https;
-        ChooseKernel();
+        find_ = https ? kernels_.findAnchorOrRunHttps : kernels_.findAnchorOrRun;
     }
     // Counts the `<a href="https://` anchors not taken (HttpsPassedOver),
     // so that a caller can say why a page of https links gave nothing: all
@@ -72,7 +72,6 @@ private:
     bool SkipToCandidate(InputReader& in);
     int CompareWithPattern(InputReader& in, int* read);
     void Settle(const InputReader& in);
-    void ChooseKernel() { find_ = https_ ? kernels_.findAnchorOrRunHttps : kernels_.findAnchorOrRun; }
     bool CountingHttps() const { return countHttps_ && !https_ && !(countUntilRecord_ && recordMade_); }
     const unsigned char* Find(const unsigned char* from, const unsigned char* limit) {
         return CountingHttps() ? kernels_.findAnchorOrRunCountingHttps(from, limit, &httpsPassedOver_)

@@ -179,7 +179,8 @@ __attribute__((target("sse2"))) const unsigned char* FindSse2(const unsigned cha
         __m128i isLt = _mm_cmpeq_epi8(b0, lt);
         if (_mm_movemask_epi8(isLt) == 0) continue;
         __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        // With https, the probes that both openings share.
+        // The probes that both openings share, and the fourth by the openings
+        // looked for.
         __m128i opening = _mm_and_si128(_mm_and_si128(ProbeSse2<0>(p), ProbeSse2<1>(p)), ProbeSse2<2>(p));
         opening = _mm_and_si128(opening, O == kHttpOnly ? ProbeSse2<3>(p) : ProbeSse2<4>(p));
         __m128i next = _mm_or_si128(_mm_cmpeq_epi8(b1, lt), opening);
