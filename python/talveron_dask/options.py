@@ -30,14 +30,16 @@ class Row:
     value's name, or None for a flag; kind: where it goes; dest and const:
     what it sets in the namespace (a flag sets const, an option with a value
     sets the value, or appends it with append=True); parse: a function that
-    reads the value; aliases: more long names."""
+    reads the value; aliases: more long names; exactly: the one value that
+    the option may take (--NAME alone, or --NAME=VALUE), which sets
+    dest_VALUE too."""
 
     def __init__(self, letter, name, value=None, help=None, kind=OWN, dest=None, const=True, append=False,
-                 default=None, parse=None, aliases=(), why=None):
+                 default=None, parse=None, aliases=(), why=None, exactly=None):
         self.letter, self.name, self.value, self.help, self.kind = letter, name, value, help, kind
         self.dest = dest or (name.replace("-", "_") if name else None)
         self.const, self.append, self.default, self.parse = const, append, default, parse
-        self.aliases, self.why = tuple(aliases), why
+        self.aliases, self.why, self.exactly = tuple(aliases), why, exactly
 
     def flags(self):
         return ([f"-{self.letter}"] if self.letter else []) + [f"--{n}" for n in (self.name,) + self.aliases]
@@ -162,10 +164,13 @@ OPTIONS = [
     Row("q", "quiet", kind=SEARCH, aliases=("silent",), help="print nothing; exit 0 at the first record"),
     Row("s", "no-messages", kind=BOTH, help="no diagnostics about inputs that cannot be read"),
     Row(None, "no-progress", help="no progress line"),
-    Row(None, "stats", help=(
+    Row(None, "stats", exactly="json", help=(
         "print a summary on standard error at the end: talveron's figures\n"
         "summed over the batches, the run's time and MB/s, the cluster's\n"
-        "workers, batches and retried batches")),
+        "workers, batches and retried batches; --stats=json prints it as one\n"
+        "JSON object on one line: talveron's keys, then workers, batches,\n"
+        "batches_retried, search_seconds (summed over the batches) and\n"
+        "cluster_start_seconds (or with --scheduler connect_seconds)")),
     Row(None, "messages", kind=REFUSED, why="shows the module's message boxes of one process",
         help="refused: the module's messages belong to one process"),
     Row(None, "out-txt", kind=REFUSED, why=ONE_PROCESS, help="refused: the legacy call searches one INPUT"),
@@ -244,6 +249,8 @@ def help_text():
         head = (f"  -{row.letter}, " if row.letter else "      ") + f"--{row.name}"
         if row.value:
             head += f"={row.value}"
+        if row.exactly:
+            head += f", --{row.name}={row.exactly}"
         indent = " " * HELP_COLUMN
         text += head + "\n" + indent if len(head) + 2 > HELP_COLUMN else head + " " * (HELP_COLUMN - len(head))
         text += ("\n" + indent).join(textwrap.wrap(" ".join(row.help.split()), HELP_WIDTH - HELP_COLUMN)) + "\n"
@@ -256,12 +263,19 @@ class Forward(argparse.Action):
 
     def __init__(self, option_strings, dest, row=None, **kwargs):
         self.row = row
-        super().__init__(option_strings, dest, nargs=1 if row.value else 0, **kwargs)
+        super().__init__(option_strings, dest, nargs=1 if row.value else "?" if row.exactly else 0, **kwargs)
 
     def __call__(self, parser, namespace, values, option_string=None):
         row = self.row
         if row.kind == REFUSED:
             parser.error(f"{option_string} {row.why}")
+        if row.exactly:
+            # _join_values wrote --NAME alone as --NAME=ALONE.
+            if values not in (ALONE, row.exactly):
+                parser.error(f"option '--{row.name}' takes no value")
+            setattr(namespace, row.dest, True)
+            setattr(namespace, f"{row.dest}_{row.exactly}", values == row.exactly)
+            return
         value = None
         if row.value:
             value = values[0]
@@ -298,32 +312,42 @@ def make_parser():
                             default=[] if row.append else (row.default if row.value or row.default is not None
                                                            else False))
     parser.add_argument("inputs", metavar="INPUT", nargs="*")
-    parser.set_defaults(search_args=[], walk_args=[])
+    parser.set_defaults(search_args=[], walk_args=[],
+                        **{f"{row.dest}_{row.exactly}": False for row in OPTIONS if row.name and row.exactly})
     return parser
 
 
 VALUED = {flag: row for row in OPTIONS if row.name and row.value for flag in row.flags()}
 LONG = {flag: row for row in OPTIONS if row.name for flag in row.flags() if flag.startswith("--")}
+ALONE = "\0"  # the value of an option of one value given alone (no argument holds a 0 byte)
+
+
+def _long(arg):
+    """The row that `arg`, --NAME without a value, names: by its long name
+    or (as getopt_long and argparse take them) a prefix of exactly one."""
+    if arg in LONG:
+        return LONG[arg]
+    if arg.startswith("--") and len(arg) > 2 and "=" not in arg:
+        rows = {id(row): row for flag, row in LONG.items() if flag.startswith(arg)}
+        if len(rows) == 1:
+            return next(iter(rows.values()))
+    return None
 
 
 def _valued(arg):
     """The row of an option with a value named by `arg`: its letter, its
-    long name, or (as getopt_long and argparse take them) a prefix of
-    exactly one long name."""
+    long name, or a prefix of exactly one long name."""
     if arg in VALUED:
         return VALUED[arg]
-    if arg.startswith("--") and len(arg) > 2 and "=" not in arg:
-        rows = {id(row): row for flag, row in LONG.items() if flag.startswith(arg)}
-        if len(rows) == 1:
-            row = next(iter(rows.values()))
-            return row if row.value else None
-    return None
+    row = _long(arg)
+    return row if row is not None and row.value else None
 
 
 def _join_values(argv):
     """`-x WORD` and `--output FILE` become `--exclude-keyword=WORD` and
     `--output=FILE`, so that a value which begins with a dash is taken as
-    talveron takes it."""
+    talveron takes it; `--stats` alone becomes `--stats=ALONE`, so that the
+    word after it is never its value."""
     out = []
     i = 0
     while i < len(argv):
@@ -331,6 +355,11 @@ def _join_values(argv):
         if arg == "--":
             out.extend(argv[i:])
             break
+        row = _long(arg)
+        if row is not None and row.exactly:
+            out.append(f"{arg}={ALONE}")
+            i += 1
+            continue
         row = _valued(arg)
         if row is not None and i + 1 < len(argv):
             out.append(f"--{row.name}={argv[i + 1]}")

@@ -107,8 +107,9 @@ class Runner:
     """Submits the batches, at most a window ahead of the next one to write,
     and writes each batch's records, diagnostics and figures in order."""
 
-    def __init__(self, options, client, batches, output, progress, totals, search_argv):
+    def __init__(self, options, client, batches, output, progress, totals, search_argv, shape=None):
         self.options = options
+        self.shape = shape or {}
         self.client = client
         self.batches = batches
         self.output = output
@@ -162,7 +163,7 @@ class Runner:
             key = f"talveron-dask-{self.run_id}-{batch.index}"
             self.futures[batch.index] = self.client.submit(
                 run_batch, self.options.talveron, self.search_argv, batch.stdin_bytes(), self.cwd, batch.index,
-                self.run_id, key=key, pure=False, priority=-batch.index)
+                self.run_id, self.shape, key=key, pure=False, priority=-batch.index)
 
     def _wait(self, future):
         """Waits until `future` is finished, erred or cancelled (a result lost
@@ -337,6 +338,20 @@ class Runner:
             pass
         return result
 
+    def _found(self, result):
+        """Whether the batch's talveron found a record, as talveron's own
+        rule for the run: status 0 says it; a batch that failed found one
+        when it counted a record written, or (records and -l) wrote
+        anything, or (-L) searched more inputs than it listed."""
+        summary, o = result["summary"], self.options
+        if result["status"] == 0 or (summary is not None and summary["records"] > 0):
+            return True
+        if o.quiet or o.count:
+            return False
+        if o.files_without_match:
+            return summary is not None and result.get("ends") is not None and summary["searched"] > result["ends"]
+        return result["size"] > 0
+
     def _account(self, batch, result):
         """The batch's diagnostics, figures and exit status."""
         if result["diagnostics"]:
@@ -347,22 +362,44 @@ class Runner:
             self.totals.add(summary)
             self.written_bytes += summary["bytes"]
         explained = bool(result["diagnostics"].strip()) or (summary is not None and summary["failed"] > 0)
-        if status == 0:
+        cut = result.get("cut", 0)
+        if self._found(result):
             self.found = True
-        elif status == 2 and explained:
+        where = f"on {result.get('host', '?')}"
+        left_out = "; its last record, cut, is left out" if cut else ""
+        if status == 0 or (status == 1 and summary is not None):
+            pass
+        elif status != 2 or not explained or summary is None:
             self.trouble = True
-        elif status != 1 or summary is None:
-            self.trouble = True
+            self.not_done = self.not_done or summary is None or bool(cut)
             self.progress.clear()
             ended = f"ended by signal {-status}" if status < 0 else f"exited with status {status}"
             why = ("without its summary" if summary is None else
                    "without a diagnostic" if status == 2 else "")
-            say(f"batch {batch.index + 1} ({batch.describe()}): talveron {ended} on {result.get('host', '?')}"
-                + (f", {why}" if why else ""))
+            say(f"batch {batch.index + 1} ({batch.describe()}): talveron {ended} {where}"
+                + (f", {why}" if why else "") + left_out)
+        else:
+            self.trouble = True
+            if cut or summary["failed"] == 0:
+                # A failure of its own run, not of an input (its write on a
+                # full disk): its diagnostic says what, this line where.
+                self.not_done = True
+                self.progress.clear()
+                say(f"batch {batch.index + 1} ({batch.describe()}): talveron did not finish {where}{left_out}")
         return self.options.quiet and self.found
 
 
-def _search(options, batches, output, progress, totals, start, search_argv):
+def _record_shape(options, name_flags):
+    """How a batch's records end, for a batch cut part-way (see
+    worker.whole_records): what ends one, whether each begins with a
+    name ended by a 0 byte (-Z), whether the ends are counted (-L)."""
+    listing = options.files_with_matches or options.files_without_match
+    return {"end": b"\0" if options.null and listing else b"\n",
+            "named": options.null and not listing and not options.tsv and "-H" in name_flags,
+            "count": bool(options.files_without_match)}
+
+
+def _search(options, batches, output, progress, totals, start, search_argv, shape=None):
     """Searches the batches on the cluster, writing as they complete; returns
     the Runner. Raises ClusterFailed when the cluster cannot be had or fails
     during the run, WriteFailed when a write fails."""
@@ -378,7 +415,7 @@ def _search(options, batches, output, progress, totals, start, search_argv):
             entered = True
             totals.cluster_start = startup
             totals.cluster_label = "connect" if options.scheduler else "cluster start"
-            runner = Runner(options, client, batches, output, progress, totals, search_argv)
+            runner = Runner(options, client, batches, output, progress, totals, search_argv, shape)
             try:
                 runner.run()
                 totals.seconds = time.monotonic() - start
@@ -492,7 +529,8 @@ def _run(options):
         # nothing).
         listing_trouble = _nothing_listed(options)
     # One thread per batch unless asked: the workers are the threads.
-    search_argv = _name_flags(options) + ["--stats=json", "--no-progress", "-j1"] + options.search_args
+    name_flags = _name_flags(options)
+    search_argv = name_flags + ["--stats=json", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)
@@ -510,7 +548,8 @@ def _run(options):
     write_failure = None
     stopped_by = None
     try:
-        runner = _search(options, batches, output, progress, totals, start, search_argv)
+        runner = _search(options, batches, output, progress, totals, start, search_argv,
+                         _record_shape(options, name_flags))
     except ClusterFailed as e:
         failure = str(e)
     except WriteFailed as e:
@@ -553,13 +592,14 @@ def _run(options):
         say(f"{options.output}: left unchanged: {keep_why}")
     found = runner is not None and runner.found
     https = totals.summary["https"]
-    if not found and https and not options.quiet and not options.no_messages:
+    if not found and https and not options.quiet and not options.no_messages and not options.stats_json:
         # As talveron: a run that found nothing says what it passed over
         # (its batches do not: their summaries count it).
         say(f"nothing found, but {https} <a href=\"https:// anchors were passed over: --https takes them")
     if options.stats:
         seconds = totals.seconds if totals.seconds is not None else time.monotonic() - start
-        relay("".join(totals.lines(seconds)).encode("utf-8", "surrogateescape"))
+        text = totals.json_line(seconds) if options.stats_json else "".join(totals.lines(seconds))
+        relay(text.encode("utf-8", "surrogateescape"))
     if options.quiet and found:
         return 0
     if trouble or failure is not None or write_failure is not None:

@@ -109,6 +109,14 @@ class Totals:
             for kind, count in summary["links"].items():
                 s["links"][kind] = s["links"].get(kind, 0) + count
 
+    def escaped_keywords(self):
+        """The keywords of the slots, as talveron's summary shows them: bytes
+        other than printable ASCII, and the backslash, as \\xNN."""
+        def escaped(word):
+            data = word.encode("utf-8", "surrogateescape") if isinstance(word, str) else word
+            return "".join(chr(b) if 0x20 < b < 0x7F and b != 0x5C else f"\\x{b:02X}" for b in data)
+        return [escaped(word) for word in self.keywords[:TALVERON_KEYWORD_SLOTS]]
+
     def lines(self, seconds):
         """The summary, as talveron prints its own, prefixed talveron-dask:."""
         s = self.summary
@@ -116,7 +124,7 @@ class Totals:
                 ("bytes", f"{s['bytes']:,}"), ("records written", f"{s['records']:,}")]
         if s["archives"] or s["archive_records"]:
             rows += [("archives searched", f"{s['archives']:,}"), ("records searched", f"{s['archive_records']:,}")]
-        for slot, word in enumerate(self.keywords[:TALVERON_KEYWORD_SLOTS], 1):
+        for slot, word in enumerate(self.escaped_keywords(), 1):
             if word:
                 rows.append((f"excluded by keyword {slot}", f"{s['excluded'].get(slot, 0):,} ({word})"))
         rows += [("dropped as too long", f"{s['too_long']:,}"), ("dropped as unfinished", f"{s['unfinished']:,}")]
@@ -132,3 +140,37 @@ class Totals:
         if self.cluster_start is not None:
             rows.append((self.cluster_label, f"{self.cluster_start:.3f} s"))
         return [f"{PREFIX}{label:<21}  {value}\n" for label, value in rows]
+
+    def json_line(self, seconds):
+        """--stats=json: talveron's object, its keys in its order, summed over
+        the batches, then the cluster's figures; one line."""
+        s = self.summary
+        figures = {"inputs_searched": s["searched"], "inputs_failed": s["failed"], "bytes": s["bytes"],
+                   "records_written": s["records"]}
+        if s["archives"] or s["archive_records"]:
+            figures.update(archives_searched=s["archives"], records_searched=s["archive_records"])
+        figures["excluded_by_keyword"] = [{"slot": slot, "keyword": word, "count": s["excluded"].get(slot, 0)}
+                                          for slot, word in enumerate(self.escaped_keywords(), 1) if word]
+        figures.update(dropped_too_long=s["too_long"], dropped_unfinished=s["unfinished"])
+        figures["records_passed_over"] = [{"type": kind, "count": count} for kind, count in sorted(s["passed"].items())]
+        if s["links"] is not None:
+            figures["links_passed_over"] = [{"kind": kind, "count": count} for kind, count in sorted(s["links"].items())]
+        if s["https"]:
+            figures["https_passed_over"] = s["https"]
+        # The seconds to the millisecond, as talveron writes them (12.345).
+        seconds_keys = [("elapsed_seconds", seconds)]
+        ours = {"workers": self.workers, "batches": self.batches, "batches_retried": len(self.retried)}
+        tail = [("search_seconds", s["elapsed"])]
+        if self.cluster_start is not None:
+            key = "connect_seconds" if self.cluster_label == "connect" else "cluster_start_seconds"
+            tail.append((key, self.cluster_start))
+
+        def dumped(pairs):
+            return [f"{json.dumps(key)}:{json.dumps(value, separators=(',', ':'), ensure_ascii=False)}"
+                    for key, value in pairs]
+
+        def timed(pairs):
+            return [f'"{key}":{max(value, 0.0):.3f}' for key, value in pairs]
+
+        return "{" + ",".join(dumped(figures.items()) + timed(seconds_keys) + dumped(ours.items()) +
+                              timed(tail)) + "}\n"

@@ -17,6 +17,7 @@ killed by the kernel when the worker's thread that started it ends
 its threads along), and by the task when distributed cancels it (the client
 was interrupted or left) or the worker closes."""
 import ctypes
+import mmap
 import os
 import select
 import signal
@@ -124,13 +125,56 @@ def _remove(path):
         pass
 
 
+def _memory_file(name, directory):
+    """A file in memory (memfd) for talveron's names and diagnostics, so that
+    a full scratch disk costs neither, else a temporary file of
+    `directory`."""
+    try:
+        return os.fdopen(os.memfd_create(name, os.MFD_CLOEXEC), "w+b")
+    except (AttributeError, OSError):
+        return tempfile.TemporaryFile(dir=directory)
+
+
+def whole_records(out, size, shape):
+    """The length of the records of the file open as `out` (`size` bytes)
+    up to the end of the last whole one: those of a talveron that died
+    part-way through a record. shape["end"] ends a record (a newline, or
+    the 0 byte of -l -Z); with shape["named"] each record is NAME, a 0 byte
+    and the rest up to a newline, and a NAME may hold newlines (-Z)."""
+    if size == 0:
+        return 0
+    with mmap.mmap(out.fileno(), size, prot=mmap.PROT_READ) as m:
+        if not shape.get("named"):
+            return m.rfind(shape.get("end", b"\n")) + 1
+        whole = 0
+        while True:
+            name_end = m.find(b"\0", whole)
+            end = m.find(b"\n", name_end + 1) if name_end >= 0 else -1
+            if end < 0:
+                return whole
+            whole = end + 1
+
+
+def _count(out, size, byte):
+    """How many times `byte` occurs in the first `size` bytes of `out`."""
+    if size == 0:
+        return 0
+    n = 0
+    with mmap.mmap(out.fileno(), size, prot=mmap.PROT_READ) as m:
+        at = m.find(byte)
+        while at >= 0:
+            n += 1
+            at = m.find(byte, at + 1)
+    return n
+
+
 def run_directory(worker, run_id):
     """Where the records of the run's batches wait on `worker`."""
     base = getattr(worker, "local_directory", None) or tempfile.gettempdir()
     return os.path.join(base, f"talveron-dask-{run_id}")
 
 
-def run_batch(talveron, argv, names, cwd, index, run_id):
+def run_batch(talveron, argv, names, cwd, index, run_id, shape=None):
     """Runs `talveron ARGV --files0-from=-` in `cwd` with the batch's `names`
     (each ended by a 0 byte) on its standard input (a lone name as an
     operand instead) and its standard output in
@@ -138,6 +182,14 @@ def run_batch(talveron, argv, names, cwd, index, run_id):
     numbers (None when it printed none), its exit status, where it ran, the
     size of its records and the records themselves when they are few, else
     the file that holds them (read and removed through Handlers).
+
+    A talveron that did not end as it should (a signal, no summary, a
+    failed write of its own) may have been cut part-way through a record:
+    its records are kept up to the last whole one (see whole_records, which
+    reads `shape`), and "cut" says how many bytes went. Its diagnostics
+    are kept in memory, never on the disk that may be full. With
+    shape["count"], "ends" counts the bytes that end its records (the
+    inputs -L listed).
 
     A task cancelled while talveron runs kills it and leaves no file behind
     (nor the run's directory, when the client has removed what it held)."""
@@ -155,8 +207,8 @@ def run_batch(talveron, argv, names, cwd, index, run_id):
     os.makedirs(directory, exist_ok=True)
     fd, spill = tempfile.mkstemp(prefix=f"talveron-batch-{index}-", dir=directory)
     try:
-        with os.fdopen(fd, "w+b") as out, tempfile.TemporaryFile(dir=directory) as given, \
-                tempfile.TemporaryFile(dir=directory) as err:
+        with os.fdopen(fd, "w+b") as out, _memory_file("talveron-names", directory) as given, \
+                _memory_file("talveron-stderr", directory) as err:
             given.write(names)
             given.seek(0)
             # A batch of one input names it as an operand: the run's names
@@ -175,12 +227,21 @@ def run_batch(talveron, argv, names, cwd, index, run_id):
                     child.kill()
                     child.wait()
             size = os.fstat(out.fileno()).st_size
+            err.seek(0)
+            stderr = err.read()
+            diagnostics, summary = split_summary(stderr)
+            cut = 0
+            if child.returncode not in (0, 1) or summary is None:
+                whole = whole_records(out, size, shape or {})
+                cut = size - whole
+                if cut:
+                    out.truncate(whole)
+                    size = whole
+            ends = _count(out, size, (shape or {}).get("end", b"\n")) if (shape or {}).get("count") else None
             data = None
             if size <= INLINE_BYTES:
                 out.seek(0)
                 data = out.read()
-            err.seek(0)
-            stderr = err.read()
     except BaseException:
         _remove(spill)
         try:
@@ -191,7 +252,6 @@ def run_batch(talveron, argv, names, cwd, index, run_id):
     if data is not None:
         _remove(spill)
         spill = None
-    diagnostics, summary = split_summary(stderr)
     return {
         "index": index,
         "diagnostics": diagnostics,
@@ -201,6 +261,8 @@ def run_batch(talveron, argv, names, cwd, index, run_id):
         "worker": getattr(worker, "address", None),
         "attempt": uuid.uuid4().hex,
         "size": size,
+        "cut": cut,
+        "ends": ends,
         "data": data,
         "spill": spill,
     }

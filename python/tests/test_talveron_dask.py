@@ -12,6 +12,7 @@ The workers of the tests' cluster cannot import talveron_dask (it is not on
 their path): the code they run has to come with the tasks.
 """
 import gzip
+import json
 import os
 import random
 import re
@@ -202,6 +203,43 @@ def write_watcher(directory, watched, pauses):
     path = os.path.join(directory, "talveron")
     with open(path, "w") as f:
         f.write(f"#!{sys.executable}\n" + WATCHER.format(talveron=TALVERON, directory=directory))
+    os.chmod(path, 0o755)
+    return path
+
+
+CUTTER = """\
+import os
+import signal
+import subprocess
+import sys
+
+TALVERON, WATCHED, HOW, AT, SHIM = {talveron!r}, {watched!r}, {how!r}, {at!r}, {shim!r}
+args = sys.argv[1:]
+if "--list-inputs" in args or "--" not in args or os.fsencode(args[args.index("--") + 1]) != WATCHED:
+    os.execv(TALVERON, [TALVERON] + args)
+if HOW == "kill":
+    # Dies by a signal when AT bytes of its records are out, before its summary.
+    out = subprocess.run([TALVERON] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    os.write(1, out[:AT])
+    os.kill(os.getpid(), signal.SIGKILL)
+# A full disk: the file of its records has room for AT bytes, and so has
+# any other file beside it -- none.
+out = os.readlink("/proc/self/fd/1")
+if os.path.dirname(os.readlink("/proc/self/fd/2").replace(" (deleted)", "")) == os.path.dirname(out):
+    os.dup2(os.open("/dev/full", os.O_WRONLY), 2)
+os.execve(TALVERON, [TALVERON] + args, dict(os.environ, LD_PRELOAD=SHIM, SHIM_DISK_FREE=f"{{out}}:{{AT}}"))
+"""
+
+
+def write_cutter(directory, watched, how, at):
+    """A stand-in for talveron that runs the real one, but for the batch of
+    the lone input `watched` dies part-way through its records: `how`
+    "kill" is a signal when `at` bytes are out; "disk" a scratch disk that
+    has room for `at` bytes of them and nothing else."""
+    path = os.path.join(directory, f"talveron-{how}-{at}")
+    with open(path, "w") as f:
+        f.write(f"#!{sys.executable}\n" + CUTTER.format(talveron=TALVERON, watched=watched, how=how, at=at,
+                                                        shim=os.environ.get("TALVERON_SHIM", "")))
     os.chmod(path, 0o755)
     return path
 
@@ -428,6 +466,58 @@ class TreeTest(Same):
         self.assertGreater(int(theirs["https passed over"].split()[0].replace(",", "")), 0)
         for label in ("archives searched", "records searched", "https passed over"):
             self.assertEqual(ours[label], theirs[label], label)
+
+    def test_stats_json_and_the_hint_are_talverons(self):
+        # --stats and --stats=json: talveron's figures summed (those of an
+        # archive cut part way too: records searched, no archive whole),
+        # keywords shown as talveron shows them; the JSON object holds
+        # talveron's keys in its order, then the cluster's.
+        directory = tempfile.mkdtemp(dir=root)
+        members = [gzip.compress(b"WARC/1.0\r\nWARC-Type: response\r\nWARC-Target-URI: <http://w.jp/%d>\r\n"
+                                 b"Content-Length: 28\r\n\r\n<a href=\"http://w.jp/%d/\">\r\n\r\n" % (i, i))
+                   for i in range(4)]
+        with open(os.path.join(directory, "cut.warc.gz"), "wb") as f:
+            f.write(b"".join(members[:3]) + members[3][:len(members[3]) // 2])
+        for name, body in (("a.html", b'<a href="http://a.jp/">'), ("s.html", b'<a href="https://s.jp/">' * 2)):
+            with open(os.path.join(directory, name), "wb") as f:
+                f.write(body)
+        args = ["-x", "caf\xe9", "-x", "ads", "cut.warc.gz", "s.html", "cut.warc.gz"]
+        theirs = talveron("--stats", *args, cwd=directory)
+        self.assertEqual((theirs[0], summary(theirs[2])["archives searched"]), (2, 0), theirs[2])
+        ours = talveron_dask("--batch-bytes", "1", "--stats", *args, cwd=directory)
+        self.assertEqual(ours[:2], theirs[:2])
+        ours, theirs = summary(ours[2]), summary(theirs[2])
+        self.assertEqual({k: v for k, v in ours.items() if k in theirs and k not in ("elapsed", "throughput")},
+                         {k: v for k, v in theirs.items() if k not in ("elapsed", "throughput")})
+        theirs = talveron("--stats=json", *args, cwd=directory)
+        ours = talveron_dask("--batch-bytes", "1", "--stats=json", *args, cwd=directory)
+        self.assertEqual(ours[:2], theirs[:2])
+        said, line = ours[2].rsplit(b"\n", 2)[:2]
+        self.assertEqual(said + b"\n", theirs[2].rsplit(b"\n", 2)[0] + b"\n")
+        ours, theirs = json.loads(line), json.loads(theirs[2].rsplit(b"\n", 2)[1])
+        for figures in (ours, theirs):
+            figures.pop("elapsed_seconds")
+        self.assertEqual(list(ours)[:len(theirs)], list(theirs))
+        self.assertEqual({k: ours[k] for k in theirs}, theirs)
+        self.assertEqual(list(ours)[len(theirs):],
+                         ["workers", "batches", "batches_retried", "search_seconds", "connect_seconds"])
+        self.assertEqual((ours["batches"], ours["workers"]), (3, 2))
+        # The hint when nothing was found, as talveron's: not after a record
+        # of a batch that also failed, nor with --stats=json.
+        for options, inputs in (([], ["a.html", "missing.html", "s.html"]),
+                                (["-l"], ["a.html", "missing.html", "s.html"]),
+                                (["-L"], ["a.html", "missing.html", "s.html"]),
+                                (["-L"], ["missing.html", "s.html"]),
+                                ([], ["missing.html", "s.html"])):
+            with self.subTest(options=options, inputs=inputs):
+                expected = talveron(*options, *inputs, cwd=directory)
+                self.assertSame(talveron_dask(*options, *inputs, cwd=directory),
+                                expected[:2] + (expected[2].replace(b"talveron: nothing", b"talveron-dask: nothing"),),
+                                status=2)
+        code, out, err = talveron_dask("--stats=json", "s.html", cwd=directory)
+        self.assertEqual((code, out), (1, b""))
+        self.assertEqual(json.loads(err)["https_passed_over"], 2)
+        self.assertEqual(talveron("--stats=json", "s.html", cwd=directory)[2].count(b"\n"), 1)
 
     def test_a_missing_input_in_the_middle(self):
         inputs = ["tree/a", "missing.html", "tree/z"]
@@ -707,6 +797,58 @@ class ClusterTest(Same):
         self.assertRegex(err, rb"talveron-dask: batch 1 \(.*\): talveron exited with status 2 on .*, "
                               rb"without a diagnostic\n")
 
+    def test_a_batch_cut_part_way_gives_only_whole_records(self):
+        # The second of three batches dies part-way through a record, by a
+        # signal or on a full scratch disk: its whole records are written,
+        # the next batch's after them (never glued to a cut one), its
+        # diagnostic is kept, and the status is 2; FILE is replaced with
+        # those, unless --all-or-nothing.
+        directory = tempfile.mkdtemp(dir=root)
+        cut_name = "cut\nname.html"
+        with open(os.path.join(directory, cut_name), "wb") as f:
+            f.write(b"".join(b'<a href="http://cut.jp/%d">' % i for i in range(8)))
+        for name in ("a.html", "b.html"):
+            with open(os.path.join(directory, name), "wb") as f:
+                f.write(b'<a href="http://%s.jp/">' % name.encode())
+        inputs = ["a.html", cut_name, "b.html"]
+        target = os.path.join(directory, "records.txt")
+        cases = [  # how it dies, options, where in its fourth record it is cut (-1: before its
+                   # last byte), what talveron-dask says
+            ("kill", [], 5, rb"talveron-dask: batch 2 \(cut\nname.html\): talveron ended by signal 9 on \S+, "
+                            rb"without its summary; its last record, cut, is left out\n"),
+            ("kill", ["-Z"], 5, rb"signal 9 .*; its last record, cut, is left out\n"),
+            ("kill", ["--crlf", "-Z", "-O", target], -1, rb"signal 9"),
+            ("kill", ["-O", target, "--all-or-nothing"], 5, rb"left unchanged: not every input was searched"),
+            ("disk", ["--tsv"], 9, rb"talveron: write error: No space left on device\n(.|\n)*"
+                                   rb"talveron-dask: batch 2 \(cut\nname.html\): talveron did not finish on \S+; "
+                                   rb"its last record, cut, is left out\n"),
+        ]
+        if not os.environ.get("TALVERON_SHIM"):
+            cases = [case for case in cases if case[0] != "disk"]
+        for how, options, into, said in cases:
+            with self.subTest(how=how, options=options):
+                plain = [o for o in options if o not in ("-O", target, "--all-or-nothing")]
+                whole = talveron(*plain, *inputs, cwd=directory)[1]
+                own = talveron(*plain, "-H", cut_name, cwd=directory)[1]
+                record = own.index(b"http://cut.jp/1") - own.index(b"http://cut.jp/0")
+                fourth = 3 * record
+                at = fourth + into % record
+                self.assertTrue(0 < at < len(own))
+                cutter = write_cutter(directory, cut_name.encode(), how, at)
+                expected = whole.replace(own, own[:fourth])
+                with open(target, "wb") as f:
+                    f.write(b"old\n")
+                code, out, err = talveron_dask("--batch-bytes", "1", *options, *inputs, cwd=directory,
+                                               talveron_path=cutter)
+                self.assertEqual(code, 2, err)
+                self.assertRegex(err, said)
+                if "-O" in options:
+                    with open(target, "rb") as f:
+                        out = f.read()
+                    if "--all-or-nothing" in options:
+                        expected = b"old\n"
+                self.assertEqual(out, expected)
+
     def test_a_file_is_left_as_it_was_when_no_input_was_searched(self):
         target = os.path.join(root, "kept.txt")
         for command in ([TALVERON, "-O", target, "missing.html"],
@@ -941,6 +1083,55 @@ class CommandLineTest(unittest.TestCase):
         # in the examples.
         others = {"host", "port", "nworkers", "nthreads", "install", "prefix", "tls-ca-file", "tls-cert", "tls-key"}
         self.assertEqual(named - table - others, set())
+
+
+class BatchTest(unittest.TestCase):
+    def setUp(self):
+        sys.path.insert(0, PACKAGE_PARENT)
+        self.addCleanup(sys.path.remove, PACKAGE_PARENT)
+
+    def test_a_batch_closes_only_past_batch_bytes(self):
+        from talveron_dask.batches import make_batches
+        cases = [  # the inputs' sizes, --batch-bytes, the sizes of each batch's inputs
+            ([4, 4], 8, [[4, 4]]),
+            ([4, 5], 8, [[4], [5]]),
+            ([8, 1], 8, [[8], [1]]),
+            ([9, 0, 1], 8, [[9], [0, 1]]),
+            ([0, 0, 8, 0], 8, [[0, 0, 8, 0]]),
+            ([3, 3, 3, 3, 1], 6, [[3, 3], [3, 3], [1]]),
+        ]
+        for sizes, limit, expected in cases:
+            with self.subTest(sizes=sizes, limit=limit):
+                names = [b"p%d" % i for i in range(len(sizes))]
+                batches = make_batches(names, [(size, False) for size in sizes], limit)
+                self.assertEqual([[sizes[names.index(n)] for n in b.names] for b in batches], expected)
+                self.assertEqual([b.size for b in batches], [sum(e) for e in expected])
+                self.assertEqual([n for b in batches for n in b.names], names)
+        # The output file among them: a batch of its own, refused.
+        batches = make_batches([b"a", b"out", b"b"], [(1, False), (1, True), (1, False)], 8)
+        self.assertEqual([(b.names, b.refused is not None) for b in batches],
+                         [([b"a"], False), ([b"out"], True), ([b"b"], False)])
+
+    def test_whole_records_of_output_cut_anywhere(self):
+        from talveron_dask.worker import whole_records
+        cases = [  # the records as talveron writes them, how they end
+            ([b"a.html:http://x.jp/\n", b"'b'$'\\n':http://y.jp/\n", b"c:http://z.jp/\n"], {"end": b"\n"}),
+            ([b"http://x.jp/\r\n", b"http://y.jp/\r\n"], {"end": b"\n"}),
+            ([b"a\nb\0http://x.jp/\r\n", b"\n\n\0http://y.jp/\n", b"c\0" b"2\n"], {"end": b"\n", "named": True}),
+            ([b"a\nb.html\0", b"c\n\0", b"d.html\0"], {"end": b"\0"}),
+        ]
+        for records, shape in cases:
+            data = b"".join(records)
+            for at in range(len(data) + 1):
+                with self.subTest(records=records, at=at), tempfile.TemporaryFile() as f:
+                    f.write(data[:at])
+                    f.flush()
+                    whole, n = b"", 0
+                    for record in records:
+                        n += len(record)
+                        if n <= at:
+                            whole += record
+                    self.assertEqual(whole_records(f, at, shape), len(whole))
 
 
 class SummaryTest(unittest.TestCase):
