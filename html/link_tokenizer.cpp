@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 enum LinkTokenizer::State : std::uint8_t {
     kData,
@@ -418,6 +419,23 @@ void LinkTokenizer::SwitchToText(State state, Tag tag) {
     textTag_ = tag;
 }
 
+LinkTokenizer::LinkTokenizer(Handler& handler) : handler_(handler) {
+    static_assert(std::size(kTags) < kKnownNames, "kKnownNames holds the table's names");
+    std::fill(&topmostKnown_[0][0], &topmostKnown_[0][0] + 2 * kKnownNames, kNone);
+}
+
+// Where the topmost open element of a name and kind is kept.
+std::uint32_t& LinkTokenizer::Topmost(std::uint8_t index, std::uint64_t low, std::uint64_t high, bool foreign) {
+    if (index) return topmostKnown_[foreign][index];
+    if (topmost_.size() > 4 * kStackDepth) {
+        // Names no longer open, dropped now and then: a page of many names
+        // keeps no more than this.
+        for (auto at = topmost_.begin(); at != topmost_.end();)
+            at = at->second == kNone ? topmost_.erase(at) : std::next(at);
+    }
+    return topmost_.try_emplace(NameKey{low, high | (foreign ? 1ull << 63 : 0)}, kNone).first->second;
+}
+
 // The tag's element opened on the stack, with the kinds it is of.
 void LinkTokenizer::Push(Namespace ns, std::uint32_t marks) {
     if (open_.size() >= kStackDepth) {
@@ -429,16 +447,20 @@ void LinkTokenizer::Push(Namespace ns, std::uint32_t marks) {
     element.low = nameLow_;
     element.high = nameHigh_;
     element.ns = ns;
-    element.marks = marks | (ns == kHtml ? 1u << kMarkHtml | 1u << kMarkHtmlLike : 0u);
+    marks |= ns == kHtml ? 1u << kMarkHtml | 1u << kMarkHtmlLike : 0u;
+    if (open_.empty())
+        std::fill(std::begin(element.last), std::end(element.last), -1);
+    else
+        std::copy(std::begin(open_.back().last), std::end(open_.back().last), element.last);
+    for (std::uint32_t bits = marks; bits; bits &= bits - 1) element.last[__builtin_ctz(bits)] = static_cast<std::int32_t>(at);
     element.named = nameLength_ && nameLength_ <= kNameMax;
+    element.index = element.named ? index_ : 0;
     element.sameBelow = kNone;
     if (element.named) {
-        std::uint32_t& top = topmost_.try_emplace(NameKey{nameLow_, nameHigh_ | (ns != kHtml ? 1ull << 63 : 0)}, kNone).first->second;
+        std::uint32_t& top = Topmost(element.index, nameLow_, nameHigh_, ns != kHtml);
         element.sameBelow = top;
         top = at;
     }
-    for (unsigned mark = 0; mark < kMarks; ++mark)
-        if (element.marks & 1u << mark) marks_[mark].push_back(at);
     open_.push_back(element);
 }
 
@@ -449,24 +471,20 @@ void LinkTokenizer::PopTo(long position) {
     beyond_ = 0;
     while (open_.size() > keep) {
         const Element& element = open_.back();
-        if (element.named) {
-            auto found = topmost_.find(NameKey{element.low, element.high | (element.ns != kHtml ? 1ull << 63 : 0)});
-            if (element.sameBelow == kNone)
-                topmost_.erase(found);
-            else
-                found->second = element.sameBelow;
-        }
+        if (element.named) Topmost(element.index, element.low, element.high, element.ns != kHtml) = element.sameBelow;
         open_.pop_back();
     }
-    for (auto& positions : marks_)
-        while (!positions.empty() && positions.back() >= keep) positions.pop_back();
 }
 
 // The topmost open element named as the tag, HTML or foreign; -1: none.
 long LinkTokenizer::Nearest(bool foreign) const {
     if (!nameLength_ || nameLength_ > kNameMax) return -1;
+    if (index_) {
+        std::uint32_t top = topmostKnown_[foreign][index_];
+        return top == kNone ? -1 : static_cast<long>(top);
+    }
     auto found = topmost_.find(NameKey{nameLow_, nameHigh_ | (foreign ? 1ull << 63 : 0)});
-    return found == topmost_.end() ? -1 : static_cast<long>(found->second);
+    return found == topmost_.end() || found->second == kNone ? -1 : static_cast<long>(found->second);
 }
 
 void LinkTokenizer::PushForeign(Namespace ns, Tag tag) {
@@ -558,19 +576,14 @@ void LinkTokenizer::StartHtml() {
         // inside one, a cell or a row closes the one open.
         long table = Last(kMarkTable);
         if (table < 0) return;
+        // The outermost of those it closes that stands above the table.
         long close = -1;
-        if (tag == kCell) close = std::max(Last(kMarkCell), -1L);
-        if (tag == kRow) close = std::max(Last(kMarkCell), Last(kMarkRow));
-        if (tag == kSection) close = std::max({Last(kMarkCell), Last(kMarkRow), Last(kMarkSection)});
-        if (close > table) {
-            // The outermost of them above the table.
-            long lowest = close;
-            for (Mark mark : {kMarkCell, kMarkRow, kMarkSection})
-                for (auto at = marks_[mark].rbegin(); at != marks_[mark].rend() && static_cast<long>(*at) > table; ++at)
-                    if ((tag == kSection || mark != kMarkSection) && (tag != kCell || mark == kMarkCell))
-                        lowest = std::min(lowest, static_cast<long>(*at));
-            PopTo(tag == kCell ? close : lowest);
+        for (Mark mark : {kMarkCell, kMarkRow, kMarkSection}) {
+            if ((mark == kMarkRow && tag == kCell) || (mark == kMarkSection && tag != kSection)) continue;
+            long at = Last(mark);
+            if (at > table && (close < 0 || at < close)) close = at;
         }
+        PopTo(close);
     }
     if (tag == kLi) {
         // The open li (dd, dt) of the name, unless a special element other
@@ -579,7 +592,7 @@ void LinkTokenizer::StartHtml() {
         if (same >= 0 && same >= Last(kMarkItemStop)) PopTo(same);
     }
     if ((flags & kClosesP) && Last(kMarkP) > Last(kMarkButton)) PopTo(Last(kMarkP));
-    if ((flags & kHeading) && !open_.empty() && (open_.back().marks & 1u << kMarkHeading)) PopTo(Last(kMarkHeading));
+    if ((flags & kHeading) && !open_.empty() && Last(kMarkHeading) == static_cast<long>(open_.size()) - 1) PopTo(Last(kMarkHeading));
     if (tag == kOption && !open_.empty() && open_.back().ns == kHtml && open_.back().low == 0x6e6f6974706full)
         PopTo(static_cast<long>(open_.size()) - 1);  // an open option
     if (tag == kA && (flags & kFormatting)) {
@@ -661,6 +674,7 @@ inline void LinkTokenizer::NameDone() {
     // The name's bytes behind its end are 0, as in the table.
     const Named* named = nameLength_ && nameLength_ <= kNameMax ? kTagTable.Find(nameLow_, nameHigh_) : nullptr;
     tag_ = static_cast<Tag>(named ? named->tag : 0);
+    index_ = static_cast<std::uint8_t>(named ? named - kTags + 1 : 0);
     flags_ = named ? named->flags : 0;
     textEnd_ = false;
     // Only these tags' attributes matter; the others' are passed over.

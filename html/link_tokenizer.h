@@ -49,7 +49,7 @@ public:
     // The most bytes of one attribute value kept.
     static constexpr std::size_t kValueMax = 256 * 1024;
 
-    explicit LinkTokenizer(Handler& handler) : handler_(handler) {}
+    explicit LinkTokenizer(Handler& handler);
 
     // The page's next bytes, [p, end); `offset` is the page offset of `p`.
     void Feed(const unsigned char* p, const unsigned char* end, long long offset);
@@ -88,11 +88,13 @@ private:
     struct Element {
         std::uint64_t low, high;  // the name's bytes, as the tag's
         std::uint32_t sameBelow;  // the nearest open element of its name and kind, or kNone
-        std::uint32_t marks;      // 1 << Mark
+        std::int32_t last[kMarks];  // the topmost element of each kind at or below it; -1: none
         Namespace ns;
         Point point;
         bool named;               // its name is held (at most kNameMax bytes)
+        std::uint8_t index;       // of its name in the table of tags, from 1; 0: none
     };
+    static constexpr std::size_t kKnownNames = 160;
     static constexpr std::size_t kNameMax = 15;
     static constexpr std::size_t kStackDepth = 4096;
     static constexpr std::uint32_t kNone = ~0u;
@@ -127,8 +129,9 @@ private:
     void StartHtml();
     void EndHtml();
     void PopTo(long position);
-    long Last(Mark mark) const { return marks_[mark].empty() ? -1 : static_cast<long>(marks_[mark].back()); }
+    long Last(Mark mark) const { return open_.empty() ? -1 : open_.back().last[mark]; }
     long Nearest(bool foreign) const;
+    std::uint32_t& Topmost(std::uint8_t index, std::uint64_t low, std::uint64_t high, bool foreign);
     bool AppropriateEnd() const;
 
     Handler& handler_;
@@ -160,13 +163,15 @@ private:
     std::size_t matched_ = 0;
     bool matching_ = false;
     bool textEnd_ = false;  // the tag is a raw text element's end tag
-    // The tree builder's stack of open elements, the positions of each kind
-    // on it, and the topmost open element of each name by kind (HTML or
-    // foreign): every rule's look down the stack takes constant time.
+    // The tree builder's stack of open elements, each with the topmost of
+    // each kind below it, and the topmost open element of each name by kind
+    // (HTML or foreign): every rule's look down the stack takes constant
+    // time.
     std::vector<Element> open_;
     std::size_t beyond_ = 0;  // opened past kStackDepth, not kept
-    std::vector<std::uint32_t> marks_[kMarks];
-    std::unordered_map<NameKey, std::uint32_t, NameHash> topmost_;
+    std::uint32_t topmostKnown_[2][kKnownNames];  // by kind (foreign: 1) and the name's index
+    std::unordered_map<NameKey, std::uint32_t, NameHash> topmost_;  // other names; kNone when none
+    std::uint8_t index_ = 0;  // the tag's name in the table of tags, from 1
     bool baseSeen_ = false;
 };
 
