@@ -7,7 +7,7 @@
 // CDATA sections, RCDATA, RAWTEXT, script data with its escaped states,
 // PLAINTEXT), and of the tree builder the switches it makes: which elements
 // hold raw text, the foreign content of svg and math with their integration
-// points, and a select, in which most start tags are passed over.
+// points, and the first base of the document (none inside a template).
 //
 // The stack of open elements is kept as the tree builder keeps it, in
 // brief: each element's name, namespace and the kinds that its rules ask
@@ -16,10 +16,11 @@
 // the foreign content, and a raw text element's end tag closes it alone.
 // Of the HTML rules it follows those that open and close elements (implied
 // ends of p, li, dd, dt, headings, table cells and rows, option; scopes;
-// the formatting elements' end without the adoption agency's clones); what
-// it does not follow: a frameset's document is read as any other, the
-// active formatting elements are not reopened, and a formatting element's
-// end tag with a special element open inside it is passed over.
+// the adoption agency as it leaves the stack); a select is read by the
+// rules of 2025 (it switches nothing). What it does not follow: a
+// frameset's document is read as any other, the active formatting elements
+// are not opened again, and the insertion modes of a table and a template
+// are not kept.
 #ifndef TALVERON_HTML_LINK_TOKENIZER_H
 #define TALVERON_HTML_LINK_TOKENIZER_H
 
