@@ -452,7 +452,8 @@ void LinkTokenizer::Push(Namespace ns, std::uint32_t marks) {
         std::fill(std::begin(element.last), std::end(element.last), -1);
     else
         std::copy(std::begin(open_.back().last), std::end(open_.back().last), element.last);
-    for (std::uint32_t bits = marks; bits; bits &= bits - 1) element.last[__builtin_ctz(bits)] = static_cast<std::int32_t>(at);
+    for (unsigned mark = 0; mark < kMarks; ++mark)
+        if (marks & 1u << mark) element.last[mark] = static_cast<std::int32_t>(at);
     element.named = nameLength_ && nameLength_ <= kNameMax;
     element.index = element.named ? index_ : 0;
     element.sameBelow = kNone;
