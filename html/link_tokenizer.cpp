@@ -1,6 +1,8 @@
 #include "html/link_tokenizer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 enum LinkTokenizer::State : std::uint8_t {
     kData,
@@ -67,11 +69,7 @@ enum LinkTokenizer::Tag : std::uint8_t {
     kPlaintext_,
     kSvg_,
     kMath_,
-    kSelect,
-    kInput,
-    kKeygen,
-    kTable,      // closes a select, and breaks out of foreign content
-    kTablePart,  // closes a select
+    kTable,      // breaks out of foreign content
     kForeignObject,
     kDesc,
     kMathText,   // mi, mo, mn, ms, mtext
@@ -79,33 +77,165 @@ enum LinkTokenizer::Tag : std::uint8_t {
     kMglyph,     // and malignmark
     kFont,
     kBreakout,   // leaves foreign content
+    kTemplate,
+    kP,
+    kBr,
+    kLi,         // and dd, dt: close the open one of their names
+    kOption,     // and optgroup: close an open option
+    kCell,       // td, th
+    kRow,        // tr
+    kSection,    // tbody, thead, tfoot
+    kForm,
 };
 
 namespace {
 
+// What an HTML element's name is to the stack's rules.
+enum : std::uint16_t {
+    kVoid = 1,           // never open (also the raw text elements, html, head, body)
+    kSpecial = 2,
+    kScope = 4,          // bounds every scope
+    kButtonScope = 8,    // bounds button scope
+    kListScope = 16,     // bounds list item scope
+    kTableScope = 32,    // bounds table scope
+    kClosesP = 64,       // its start tag closes a p in button scope
+    kBlockEnd = 128,     // its end tag closes it when in scope
+    kFormatting = 256,
+    kHeading = 512,
+    kItemPass = 1024,    // address, div, p
+    kInTable = 2048,     // opened only inside a table
+    kTableEnd = 4096,    // its end tag closes it when in table scope
+};
+constexpr std::uint16_t kBlock = kSpecial | kClosesP | kBlockEnd;
+
 struct Named {
     const char* name;
     std::uint8_t tag;
+    std::uint16_t flags;
 };
 
 // The tags the tree builder's switches depend on, by name.
 constexpr Named kTags[] = {
-    {"a", 1},          {"area", 2},        {"base", 3},       {"script", 4},       {"style", 5},
-    {"xmp", 6},        {"iframe", 7},      {"noembed", 8},    {"noframes", 9},     {"noscript", 10},
-    {"title", 11},     {"textarea", 12},   {"plaintext", 13}, {"svg", 14},         {"math", 15},
-    {"select", 16},    {"input", 17},      {"keygen", 18},    {"table", 19},       {"caption", 20},
-    {"tbody", 20},     {"tfoot", 20},      {"thead", 20},     {"tr", 20},          {"td", 20},
-    {"th", 20},        {"foreignobject", 21}, {"desc", 22},   {"mi", 23},          {"mo", 23},
-    {"mn", 23},        {"ms", 23},         {"mtext", 23},     {"annotation-xml", 24}, {"mglyph", 25},
-    {"malignmark", 25}, {"font", 26},      {"b", 27},         {"big", 27},         {"blockquote", 27},
-    {"body", 27},      {"br", 27},         {"center", 27},    {"code", 27},        {"dd", 27},
-    {"div", 27},       {"dl", 27},         {"dt", 27},        {"em", 27},          {"embed", 27},
-    {"h1", 27},        {"h2", 27},         {"h3", 27},        {"h4", 27},          {"h5", 27},
-    {"h6", 27},        {"head", 27},       {"hr", 27},        {"i", 27},           {"img", 27},
-    {"li", 27},        {"listing", 27},    {"menu", 27},      {"meta", 27},        {"nobr", 27},
-    {"ol", 27},        {"p", 27},          {"pre", 27},       {"ruby", 27},        {"s", 27},
-    {"small", 27},     {"span", 27},       {"strong", 27},    {"strike", 27},      {"sub", 27},
-    {"sup", 27},       {"tt", 27},         {"u", 27},         {"ul", 27},          {"var", 27},
+    {"a", 1, kFormatting},
+    {"area", 2, kVoid | kSpecial},
+    {"base", 3, kVoid | kSpecial},
+    {"script", 4, kVoid | kSpecial},
+    {"style", 5, kVoid | kSpecial},
+    {"xmp", 6, kVoid | kSpecial | kClosesP},
+    {"iframe", 7, kVoid | kSpecial},
+    {"noembed", 8, kVoid | kSpecial},
+    {"noframes", 9, kVoid | kSpecial},
+    {"noscript", 10, kVoid | kSpecial},
+    {"title", 11, kVoid | kSpecial},
+    {"textarea", 12, kVoid | kSpecial},
+    {"plaintext", 13, kVoid | kSpecial | kClosesP},
+    {"svg", 14, 0},
+    {"math", 15, 0},
+    {"table", 16, kSpecial | kScope | kTableScope | kTableEnd},
+    {"foreignobject", 17, 0},
+    {"desc", 18, 0},
+    {"mi", 19, 0},
+    {"mo", 19, 0},
+    {"mn", 19, 0},
+    {"ms", 19, 0},
+    {"mtext", 19, 0},
+    {"annotation-xml", 20, 0},
+    {"mglyph", 21, 0},
+    {"malignmark", 21, 0},
+    {"font", 22, kFormatting},
+    {"template", 24, kSpecial | kScope | kTableScope},
+    {"p", 25, kBlock | kItemPass},
+    {"br", 26, kVoid | kSpecial},
+    {"li", 27, kSpecial | kClosesP},
+    {"dd", 27, kSpecial | kClosesP | kBlockEnd},
+    {"dt", 27, kSpecial | kClosesP | kBlockEnd},
+    {"option", 28, 0},
+    {"optgroup", 28, 0},
+    {"td", 29, kSpecial | kScope | kInTable | kTableEnd},
+    {"th", 29, kSpecial | kScope | kInTable | kTableEnd},
+    {"tr", 30, kSpecial | kInTable | kTableEnd},
+    {"tbody", 31, kSpecial | kInTable | kTableEnd},
+    {"thead", 31, kSpecial | kInTable | kTableEnd},
+    {"tfoot", 31, kSpecial | kInTable | kTableEnd},
+    {"caption", 0, kSpecial | kScope | kInTable | kTableEnd},
+    {"colgroup", 0, kSpecial | kInTable},
+    {"col", 0, kVoid | kSpecial},
+    // Those that leave foreign content.
+    {"b", 23, kFormatting},
+    {"big", 23, kFormatting},
+    {"blockquote", 23, kBlock},
+    {"body", 23, kVoid | kSpecial},
+    {"center", 23, kBlock},
+    {"code", 23, kFormatting},
+    {"div", 23, kBlock | kItemPass},
+    {"dl", 23, kBlock},
+    {"em", 23, kFormatting},
+    {"embed", 23, kVoid | kSpecial},
+    {"h1", 23, kSpecial | kClosesP | kHeading},
+    {"h2", 23, kSpecial | kClosesP | kHeading},
+    {"h3", 23, kSpecial | kClosesP | kHeading},
+    {"h4", 23, kSpecial | kClosesP | kHeading},
+    {"h5", 23, kSpecial | kClosesP | kHeading},
+    {"h6", 23, kSpecial | kClosesP | kHeading},
+    {"head", 23, kVoid | kSpecial},
+    {"hr", 23, kVoid | kSpecial | kClosesP},
+    {"i", 23, kFormatting},
+    {"img", 23, kVoid | kSpecial},
+    {"listing", 23, kBlock},
+    {"menu", 23, kBlock},
+    {"meta", 23, kVoid | kSpecial},
+    {"nobr", 23, kFormatting},
+    {"ol", 23, kBlock | kListScope},
+    {"pre", 23, kBlock},
+    {"ruby", 23, 0},
+    {"s", 23, kFormatting},
+    {"small", 23, kFormatting},
+    {"span", 23, 0},
+    {"strong", 23, kFormatting},
+    {"strike", 23, kFormatting},
+    {"sub", 23, 0},
+    {"sup", 23, 0},
+    {"tt", 23, kFormatting},
+    {"u", 23, kFormatting},
+    {"ul", 23, kBlock | kListScope},
+    {"var", 23, 0},
+    // Others with rules of their own in the stack.
+    {"html", 0, kVoid | kSpecial},
+    {"frameset", 0, kVoid | kSpecial},
+    {"address", 0, kBlock | kItemPass},
+    {"article", 0, kBlock},
+    {"aside", 0, kBlock},
+    {"details", 0, kBlock},
+    {"dialog", 0, kBlock},
+    {"dir", 0, kBlock},
+    {"fieldset", 0, kBlock},
+    {"figcaption", 0, kBlock},
+    {"figure", 0, kBlock},
+    {"footer", 0, kBlock},
+    {"header", 0, kBlock},
+    {"hgroup", 0, kBlock},
+    {"main", 0, kBlock},
+    {"nav", 0, kBlock},
+    {"search", 0, kBlock},
+    {"section", 0, kBlock},
+    {"summary", 0, kBlock},
+    {"form", 32, kSpecial | kClosesP},
+    {"button", 0, kSpecial | kButtonScope | kBlockEnd},
+    {"applet", 0, kSpecial | kScope | kBlockEnd},
+    {"marquee", 0, kSpecial | kScope | kBlockEnd},
+    {"object", 0, kSpecial | kScope | kBlockEnd},
+    {"select", 0, kSpecial},
+    {"basefont", 0, kVoid | kSpecial},
+    {"bgsound", 0, kVoid | kSpecial},
+    {"frame", 0, kVoid | kSpecial},
+    {"image", 0, kVoid | kSpecial},
+    {"input", 0, kVoid | kSpecial},
+    {"keygen", 0, kVoid | kSpecial},
+    {"link", 0, kVoid | kSpecial},
+    {"param", 0, kVoid | kSpecial},
+    {"source", 0, kVoid | kSpecial},
+    {"track", 0, kVoid | kSpecial},
+    {"wbr", 0, kVoid | kSpecial},
 };
 
 // The name of a tag whose element holds raw text, as its end tag must spell it.
@@ -149,9 +279,7 @@ bool EqualsNoCase(const std::string& text, const char* lower) {
 
 void LinkTokenizer::Reset() {
     state_ = kData;
-    foreign_.clear();
-    foreignBeyond_ = 0;
-    inSelect_ = false;
+    PopTo(0);
     baseSeen_ = false;
 }
 
@@ -250,22 +378,23 @@ public:
             std::memcpy(&low, bytes, 8);
             std::memcpy(&high, bytes + 8, 8);
             std::size_t slot = Slot(low, high);
-            while (slots_[slot].tag) slot = (slot + 1) % kSlots;
-            slots_[slot] = {low, high, named.tag};
+            while (slots_[slot].index) slot = (slot + 1) % kSlots;
+            slots_[slot] = {low, high, static_cast<std::uint8_t>(&named - kTags + 1)};
         }
     }
-    std::uint8_t Find(std::uint64_t low, std::uint64_t high) const {
+    // The name's entry in kTags, or null.
+    const Named* Find(std::uint64_t low, std::uint64_t high) const {
         for (std::size_t slot = Slot(low, high);; slot = (slot + 1) % kSlots) {
             const Entry& entry = slots_[slot];
-            if (entry.low == low && entry.high == high) return entry.tag;
-            if (!entry.tag) return 0;
+            if (!entry.index) return nullptr;
+            if (entry.low == low && entry.high == high) return &kTags[entry.index - 1];
         }
     }
 
 private:
     struct Entry {
         std::uint64_t low, high;
-        std::uint8_t tag;
+        std::uint8_t index;  // in kTags, from 1; 0: a free slot
     };
     static constexpr std::size_t kSlots = 512;
     static std::size_t Slot(std::uint64_t low, std::uint64_t high) {
@@ -279,8 +408,8 @@ const TagTable kTagTable;
 }  // namespace
 
 bool LinkTokenizer::HtmlRules(Tag tag) const {
-    if (foreign_.empty()) return true;
-    const Foreign& top = foreign_.back();
+    if (!ForeignCurrent()) return true;
+    const Element& top = open_.back();
     return top.point == kHtmlPoint || (top.point == kMathTextPoint && tag != kMglyph) ||
            (top.point == kAnnotationPoint && tag == kSvg_);
 }
@@ -290,37 +419,107 @@ void LinkTokenizer::SwitchToText(State state, Tag tag) {
     textTag_ = tag;
 }
 
-void LinkTokenizer::PushForeign(Namespace ns, Tag tag) {
-    if (foreign_.size() >= kForeignDepth) {
-        ++foreignBeyond_;
+LinkTokenizer::LinkTokenizer(Handler& handler) : handler_(handler) {
+    static_assert(std::size(kTags) < kKnownNames, "kKnownNames holds the table's names");
+    std::fill(&topmostKnown_[0][0], &topmostKnown_[0][0] + 2 * kKnownNames, kNone);
+}
+
+// Where the topmost open element of a name and kind is kept.
+std::uint32_t& LinkTokenizer::Topmost(std::uint8_t index, std::uint64_t low, std::uint64_t high, bool foreign) {
+    if (index) return topmostKnown_[foreign][index];
+    if (topmost_.size() > 4 * kStackDepth) {
+        // Names no longer open, dropped now and then: a page of many names
+        // keeps no more than this.
+        for (auto at = topmost_.begin(); at != topmost_.end();)
+            at = at->second == kNone ? topmost_.erase(at) : std::next(at);
+    }
+    return topmost_.try_emplace(NameKey{low, high | (foreign ? 1ull << 63 : 0)}, kNone).first->second;
+}
+
+// The tag's element opened on the stack, with the kinds it is of.
+void LinkTokenizer::Push(Namespace ns, std::uint32_t marks) {
+    if (open_.size() >= kStackDepth) {
+        ++beyond_;
         return;
     }
-    Foreign entry{};
-    entry.ns = ns;
-    entry.point = kNoPoint;
-    if (ns == kSvg && (tag == kForeignObject || tag == kDesc || tag == kTitle)) entry.point = kHtmlPoint;
-    if (ns == kMath && tag == kMathText) entry.point = kMathTextPoint;
-    if (ns == kMath && tag == kAnnotationXml)
-        entry.point = EqualsNoCase(encoding_, "text/html") || EqualsNoCase(encoding_, "application/xhtml+xml")
-                          ? kHtmlPoint
-                          : kAnnotationPoint;
-    entry.length = static_cast<std::uint8_t>(nameLength_);
-    entry.low = nameLow_;
-    entry.high = nameHigh_;
-    foreign_.push_back(entry);
+    auto at = static_cast<std::uint32_t>(open_.size());
+    Element element{};
+    element.low = nameLow_;
+    element.high = nameHigh_;
+    element.ns = ns;
+    marks |= ns == kHtml ? 1u << kMarkHtml | 1u << kMarkHtmlLike : 0u;
+    if (open_.empty())
+        std::fill(std::begin(element.last), std::end(element.last), -1);
+    else
+        std::copy(std::begin(open_.back().last), std::end(open_.back().last), element.last);
+    for (unsigned mark = 0; mark < kMarks; ++mark)
+        if (marks & 1u << mark) element.last[mark] = static_cast<std::int32_t>(at);
+    element.named = nameLength_ && nameLength_ <= kNameMax;
+    element.index = element.named ? index_ : 0;
+    element.sameBelow = kNone;
+    if (element.named) {
+        std::uint32_t& top = Topmost(element.index, nameLow_, nameHigh_, ns != kHtml);
+        element.sameBelow = top;
+        top = at;
+    }
+    open_.push_back(element);
 }
+
+// Pops the element at `position` and all above it.
+void LinkTokenizer::PopTo(long position) {
+    if (position < 0) return;
+    auto keep = static_cast<std::size_t>(position);
+    beyond_ = 0;
+    while (open_.size() > keep) {
+        const Element& element = open_.back();
+        if (element.named) Topmost(element.index, element.low, element.high, element.ns != kHtml) = element.sameBelow;
+        open_.pop_back();
+    }
+}
+
+// The topmost open element named as the tag, HTML or foreign; -1: none.
+long LinkTokenizer::Nearest(bool foreign) const {
+    if (!nameLength_ || nameLength_ > kNameMax) return -1;
+    if (index_) {
+        std::uint32_t top = topmostKnown_[foreign][index_];
+        return top == kNone ? -1 : static_cast<long>(top);
+    }
+    auto found = topmost_.find(NameKey{nameLow_, nameHigh_ | (foreign ? 1ull << 63 : 0)});
+    return found == topmost_.end() || found->second == kNone ? -1 : static_cast<long>(found->second);
+}
+
+void LinkTokenizer::PushForeign(Namespace ns, Tag tag) {
+    Point point = kNoPoint;
+    if (ns == kSvg && (tag == kForeignObject || tag == kDesc || tag == kTitle)) point = kHtmlPoint;
+    if (ns == kMath && tag == kMathText) point = kMathTextPoint;
+    if (ns == kMath && tag == kAnnotationXml)
+        point = EqualsNoCase(encoding_, "text/html") || EqualsNoCase(encoding_, "application/xhtml+xml")
+                    ? kHtmlPoint
+                    : kAnnotationPoint;
+    std::uint32_t marks = 0;
+    // The integration points' names are special and bound every scope.
+    if (point != kNoPoint) marks = 1u << kMarkSpecial | 1u << kMarkScope | 1u << kMarkButton | 1u << kMarkList;
+    if (point == kHtmlPoint || point == kMathTextPoint) marks |= 1u << kMarkHtmlLike;
+    Push(ns, marks);
+    if (!open_.empty() && open_.size() <= kStackDepth && beyond_ == 0) open_.back().point = point;
+}
+
+namespace {
+bool Breakout(std::uint8_t tag) {
+    // p, br, li, dd and dt have tags of their own.
+    return tag == 16 /* table */ || tag == 23 /* the others */ || tag == 25 || tag == 26 || tag == 27;
+}
+}  // namespace
 
 void LinkTokenizer::StartTag(Tag tag) {
     if (!HtmlRules(tag)) {
-        if (tag == kBreakout || tag == kTable || (tag == kFont && seen_[kAttrFontish])) {
+        if (Breakout(tag) || (tag == kFont && seen_[kAttrFontish])) {
             // Back to the nearest integration point or HTML element; the tag
             // is read there again.
-            while (!foreign_.empty() && foreign_.back().point != kHtmlPoint && foreign_.back().point != kMathTextPoint)
-                foreign_.pop_back();
-            foreignBeyond_ = 0;
+            PopTo(Last(kMarkHtmlLike) + 1);
             return StartTag(tag);
         }
-        Namespace ns = foreign_.back().ns;
+        Namespace ns = open_.back().ns;
         if (tag == kA) {
             if (seen_[kAttrHref])
                 handler_.Tag(Found::kLink, href_, hrefLong_, tagOffset_);
@@ -330,34 +529,15 @@ void LinkTokenizer::StartTag(Tag tag) {
         if (!selfClosing_) PushForeign(ns, tag);
         return;
     }
-    if (inSelect_) {
-        switch (tag) {
-            case kSelect:
-                inSelect_ = false;
-                return;
-            case kInput:
-            case kKeygen:
-            case kTextarea:
-            case kTable:
-            case kTablePart:
-                inSelect_ = false;
-                return StartTag(tag);
-            case kScript:
-                return SwitchToText(kScriptData, tag);
-            case kA:
-            case kArea:
-                break;  // the tokenizer finds them, though the select drops them
-            default:
-                return;
-        }
-    }
     switch (tag) {
         case kA:
         case kArea:
             if (seen_[kAttrHref]) handler_.Tag(Found::kLink, href_, hrefLong_, tagOffset_);
-            return;
+            break;
         case kBase:
-            if (seen_[kAttrHref] && !baseSeen_) {
+            // Not the document's when inside a template: its contents are no
+            // part of the document.
+            if (seen_[kAttrHref] && !baseSeen_ && Last(kMarkTemplate) < 0) {
                 baseSeen_ = true;
                 handler_.Tag(Found::kBase, href_, hrefLong_, tagOffset_);
             }
@@ -370,7 +550,8 @@ void LinkTokenizer::StartTag(Tag tag) {
         case kNoembed:
         case kNoframes:
         case kNoscript:
-            return SwitchToText(kRawtext, tag);
+            SwitchToText(kRawtext, tag);
+            break;
         case kTitle:
         case kTextarea:
             return SwitchToText(kRcdata, tag);
@@ -381,36 +562,125 @@ void LinkTokenizer::StartTag(Tag tag) {
         case kMath_:
             if (!selfClosing_) PushForeign(tag == kSvg_ ? kSvg : kMath, tag);
             return;
-        case kSelect:
-            inSelect_ = true;
-            return;
         default:
-            return;
+            break;
     }
+    StartHtml();
+}
+
+// An HTML element's start tag: the elements it closes, and itself opened.
+void LinkTokenizer::StartHtml() {
+    std::uint16_t flags = flags_;
+    Tag tag = tag_;
+    if (flags & kInTable) {
+        // Outside a table the tree builder passes over a table's parts;
+        // inside one, a cell or a row closes the one open.
+        long table = Last(kMarkTable);
+        if (table < 0) return;
+        // The outermost of those it closes that stands above the table.
+        long close = -1;
+        for (Mark mark : {kMarkCell, kMarkRow, kMarkSection}) {
+            if ((mark == kMarkRow && tag == kCell) || (mark == kMarkSection && tag != kSection)) continue;
+            long at = Last(mark);
+            if (at > table && (close < 0 || at < close)) close = at;
+        }
+        PopTo(close);
+    }
+    if (tag == kLi) {
+        // The open li (dd, dt) of the name, unless a special element other
+        // than address, div and p stands above it.
+        long same = Nearest(false);
+        if (same >= 0 && same >= Last(kMarkItemStop)) PopTo(same);
+    }
+    if ((flags & kClosesP) && Last(kMarkP) > Last(kMarkButton)) PopTo(Last(kMarkP));
+    if ((flags & kHeading) && !open_.empty() && Last(kMarkHeading) == static_cast<long>(open_.size()) - 1) PopTo(Last(kMarkHeading));
+    if (tag == kOption && !open_.empty() && open_.back().ns == kHtml && open_.back().low == 0x6e6f6974706full)
+        PopTo(static_cast<long>(open_.size()) - 1);  // an open option
+    if (tag == kA && (flags & kFormatting)) {
+        // A second a closes the first, as its end tag would.
+        long same = Nearest(false);
+        long marker = std::max({Last(kMarkCell), Last(kMarkTemplate), Last(kMarkScope)});
+        if (same > marker) PopTo(std::max(same, Last(kMarkSpecial) + 1));
+    }
+    if (flags & kVoid) return;
+    std::uint32_t marks = 0;
+    if (flags & kSpecial) marks |= 1u << kMarkSpecial;
+    if ((flags & kSpecial) && !(flags & kItemPass)) marks |= 1u << kMarkItemStop;
+    if (flags & kScope) marks |= 1u << kMarkScope | 1u << kMarkButton | 1u << kMarkList;
+    if (flags & kButtonScope) marks |= 1u << kMarkButton;
+    if (flags & kListScope) marks |= 1u << kMarkList;
+    if (flags & kTableScope) marks |= 1u << kMarkTable;
+    if (flags & kHeading) marks |= 1u << kMarkHeading;
+    if (tag == kTemplate) marks |= 1u << kMarkTemplate;
+    if (tag == kP) marks |= 1u << kMarkP;
+    if (tag == kCell) marks |= 1u << kMarkCell;
+    if (tag == kRow) marks |= 1u << kMarkRow;
+    if (tag == kSection) marks |= 1u << kMarkSection;
+    Push(kHtml, marks);
 }
 
 void LinkTokenizer::EndTag(Tag tag) {
-    if (!foreign_.empty()) {
-        // The open foreign element of the name, and all opened after it.
-        for (std::size_t i = foreign_.size(); i-- > 0;) {
-            const Foreign& entry = foreign_[i];
-            if (entry.length <= kNameMax && entry.length == nameLength_ &&
-                entry.low == nameLow_ && entry.high == nameHigh_) {
-                foreign_.resize(i);
-                foreignBeyond_ = 0;
-                return;
-            }
-        }
+    if (textEnd_) return;  // closes the raw text element alone
+    if (!ForeignCurrent()) return EndHtml();
+    if (tag == kP || tag == kBr) {
+        // As the tags that leave foreign content do (the standard since
+        // 2019; html5lib 1.1 reads them as any other end tag).
+        PopTo(Last(kMarkHtmlLike) + 1);
+        return EndHtml();
     }
-    if (tag == kSelect) inSelect_ = false;
+    // The foreign element of the name above the nearest HTML element, and
+    // all opened after it; else the HTML rules, from the current node.
+    long foreign = Nearest(true);
+    if (foreign >= 0 && foreign > Last(kMarkHtml)) return PopTo(foreign);
+    EndHtml();
+}
+
+// An end tag by the HTML rules, with the stack as it stands (its top may
+// be a foreign element).
+void LinkTokenizer::EndHtml() {
+    std::uint16_t flags = flags_;
+    Tag tag = tag_;
+    long at;
+    if (tag == kTemplate) {
+        PopTo(Last(kMarkTemplate));
+    } else if (tag == kP) {
+        if (Last(kMarkP) > Last(kMarkButton)) PopTo(Last(kMarkP));
+    } else if (flags & kHeading) {
+        if (Last(kMarkHeading) > Last(kMarkScope)) PopTo(Last(kMarkHeading));
+    } else if (tag == kLi && !(flags & kBlockEnd)) {
+        at = Nearest(false);
+        if (at >= 0 && at >= Last(kMarkList)) PopTo(at);
+    } else if (flags & kTableEnd) {
+        at = Nearest(false);
+        if (at >= 0 && at >= Last(kMarkTable)) PopTo(at);
+    } else if (flags & kBlockEnd) {
+        at = Nearest(false);
+        if (at >= 0 && at >= Last(kMarkScope)) PopTo(at);
+    } else if (flags & kFormatting) {
+        // The adoption agency, as it leaves the stack: the element and all
+        // above it closed, or when special elements were opened inside it,
+        // all above the last of them (its clone goes there and is closed).
+        at = Nearest(false);
+        if (at >= 0 && at >= Last(kMarkScope)) PopTo(std::max(at, Last(kMarkSpecial) + 1));
+    } else if (tag != kForm) {
+        // Any other end tag: the element of the name, unless a special
+        // element stands above it. (A form's end takes it alone off the
+        // stack, and the elements opened inside stay open.)
+        at = Nearest(false);
+        if (at >= 0 && at >= Last(kMarkSpecial)) PopTo(at);
+    }
 }
 
 inline void LinkTokenizer::NameDone() {
     // The name's bytes behind its end are 0, as in the table.
-    tag_ = static_cast<Tag>(nameLength_ && nameLength_ <= kNameMax ? kTagTable.Find(nameLow_, nameHigh_) : 0);
+    const Named* named = nameLength_ && nameLength_ <= kNameMax ? kTagTable.Find(nameLow_, nameHigh_) : nullptr;
+    tag_ = static_cast<Tag>(named ? named->tag : 0);
+    index_ = static_cast<std::uint8_t>(named ? named - kTags + 1 : 0);
+    flags_ = named ? named->flags : 0;
+    textEnd_ = false;
     // Only these tags' attributes matter; the others' are passed over.
     quiet_ = endTag_ || !(tag_ == kA || tag_ == kArea || tag_ == kBase ||
-                          (!foreign_.empty() && (tag_ == kAnnotationXml || tag_ == kFont)));
+                          (ForeignCurrent() && (tag_ == kAnnotationXml || tag_ == kFont)));
 }
 
 void LinkTokenizer::EmitTag() {
@@ -683,7 +953,7 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                     state_ = kDoctype;
                     ++p;
                 } else if (cdata && declarationLength_ == 7) {
-                    state_ = !foreign_.empty() ? kCdata : kBogusComment;
+                    state_ = ForeignCurrent() ? kCdata : kBogusComment;
                     ++p;
                 } else if (comment || doctype || cdata) {
                     ++p;
@@ -782,6 +1052,7 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                     BeginTag(true, tagOffset_);
                     for (const char* q = TextName(textTag_); *q; ++q) NameByte(static_cast<unsigned char>(*q));
                     NameDone();
+                    textEnd_ = true;
                     ++p;
                     state_ = c == '/' ? kSelfClosing : kBeforeAttrName;
                     if (c == '>') EmitTag();

@@ -7,13 +7,20 @@
 // CDATA sections, RCDATA, RAWTEXT, script data with its escaped states,
 // PLAINTEXT), and of the tree builder the switches it makes: which elements
 // hold raw text, the foreign content of svg and math with their integration
-// points, and a select, in which most start tags are passed over.
+// points, and the first base of the document (none inside a template).
 //
-// What a streaming reader does not follow: HTML elements opened inside an
-// SVG or MathML integration point are not kept, so the integration point's
-// end tag is taken to close it even when one of them is still open; a
-// frameset's document is read as any other; a select is closed by table
-// tags wherever it stands.
+// The stack of open elements is kept as the tree builder keeps it, in
+// brief: each element's name, namespace and the kinds that its rules ask
+// about (special, the bounds of each scope, integration points), so that an
+// end tag in foreign content that names an HTML element open around it ends
+// the foreign content, and a raw text element's end tag closes it alone.
+// Of the HTML rules it follows those that open and close elements (implied
+// ends of p, li, dd, dt, headings, table cells and rows, option; scopes;
+// the adoption agency as it leaves the stack); a select is read by the
+// rules of 2025 (it switches nothing). What it does not follow: a
+// frameset's document is read as any other, the active formatting elements
+// are not opened again, and the insertion modes of a table and a template
+// are not kept.
 #ifndef TALVERON_HTML_LINK_TOKENIZER_H
 #define TALVERON_HTML_LINK_TOKENIZER_H
 
@@ -21,6 +28,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class LinkTokenizer {
@@ -42,7 +50,7 @@ public:
     // The most bytes of one attribute value kept.
     static constexpr std::size_t kValueMax = 256 * 1024;
 
-    explicit LinkTokenizer(Handler& handler) : handler_(handler) {}
+    explicit LinkTokenizer(Handler& handler);
 
     // The page's next bytes, [p, end); `offset` is the page offset of `p`.
     void Feed(const unsigned char* p, const unsigned char* end, long long offset);
@@ -56,17 +64,51 @@ private:
     enum State : std::uint8_t;
     enum Tag : std::uint8_t;
     enum Attr : std::uint8_t { kAttrOther, kAttrHref, kAttrXlinkHref, kAttrEncoding, kAttrFontish };
-    enum Namespace : std::uint8_t { kSvg = 1, kMath = 2 };
+    enum Namespace : std::uint8_t { kHtml = 0, kSvg = 1, kMath = 2 };
     enum Point : std::uint8_t { kNoPoint, kHtmlPoint, kMathTextPoint, kAnnotationPoint };
+    // The kinds of open element that the rules look for, each with the
+    // positions of such elements on the stack (lowest first).
+    enum Mark : std::uint8_t {
+        kMarkHtml,       // an HTML element
+        kMarkHtmlLike,   // an HTML element or an integration point that holds HTML
+        kMarkSpecial,    // the standard's special category
+        kMarkScope,      // bounds the scope of an element
+        kMarkButton,     // ... of a p (button scope)
+        kMarkList,       // ... of an li (list item scope)
+        kMarkTable,      // ... of a table's parts (table scope)
+        kMarkTemplate,
+        kMarkItemStop,   // special but address, div and p: where li, dd, dt stop
+        kMarkP,
+        kMarkHeading,
+        kMarkCell,       // td, th
+        kMarkRow,        // tr
+        kMarkSection,    // tbody, thead, tfoot
+        kMarks
+    };
 
-    struct Foreign {
+    struct Element {
+        std::uint64_t low, high;  // the name's bytes, as the tag's
+        std::uint32_t sameBelow;  // the nearest open element of its name and kind, or kNone
+        std::int32_t last[kMarks];  // the topmost element of each kind at or below it; -1: none
         Namespace ns;
         Point point;
-        std::uint8_t length;  // of the name; kNameMax + 1 when longer
-        std::uint64_t low, high;  // the name's bytes, as the tag's
+        bool named;               // its name is held (at most kNameMax bytes)
+        std::uint8_t index;       // of its name in the table of tags, from 1; 0: none
     };
+    static constexpr std::size_t kKnownNames = 160;
     static constexpr std::size_t kNameMax = 15;
-    static constexpr std::size_t kForeignDepth = 4096;
+    static constexpr std::size_t kStackDepth = 4096;
+    static constexpr std::uint32_t kNone = ~0u;
+
+    struct NameKey {
+        std::uint64_t low, high;  // high's top bit: foreign
+        bool operator==(const NameKey& other) const { return low == other.low && high == other.high; }
+    };
+    struct NameHash {
+        std::size_t operator()(const NameKey& key) const {
+            return static_cast<std::size_t>((key.low ^ (key.high * 31)) * 0x9E3779B97F4A7C15ull >> 20);
+        }
+    };
 
     template <bool kQuiet>
     const unsigned char* Attributes(const unsigned char* p, const unsigned char* end);
@@ -81,8 +123,16 @@ private:
     void StartTag(Tag tag);
     void EndTag(Tag tag);
     bool HtmlRules(Tag tag) const;
+    bool ForeignCurrent() const { return !open_.empty() && open_.back().ns != kHtml; }
     void SwitchToText(State state, Tag tag);
+    void Push(Namespace ns, std::uint32_t marks);
     void PushForeign(Namespace ns, Tag tag);
+    void StartHtml();
+    void EndHtml();
+    void PopTo(long position);
+    long Last(Mark mark) const { return open_.empty() ? -1 : open_.back().last[mark]; }
+    long Nearest(bool foreign) const;
+    std::uint32_t& Topmost(std::uint8_t index, std::uint64_t low, std::uint64_t high, bool foreign);
     bool AppropriateEnd() const;
 
     Handler& handler_;
@@ -95,6 +145,7 @@ private:
     std::uint64_t nameLow_ = 0, nameHigh_ = 0;  // its bytes, lower case, then 0
     std::size_t nameLength_ = 0;  // kNameMax + 1 when longer
     Tag tag_{};
+    std::uint16_t flags_ = 0;  // what its name is to the stack's rules (HTML)
     bool quiet_ = true;  // its attributes do not matter
     // The attribute being read, and which of those that count were seen.
     char attrName_[kNameMax + 1];
@@ -112,10 +163,16 @@ private:
     Tag textTag_{};
     std::size_t matched_ = 0;
     bool matching_ = false;
-    // The tree builder's switches.
-    std::vector<Foreign> foreign_;
-    std::size_t foreignBeyond_ = 0;  // pushed past kForeignDepth, not kept
-    bool inSelect_ = false;
+    bool textEnd_ = false;  // the tag is a raw text element's end tag
+    // The tree builder's stack of open elements, each with the topmost of
+    // each kind below it, and the topmost open element of each name by kind
+    // (HTML or foreign): every rule's look down the stack takes constant
+    // time.
+    std::vector<Element> open_;
+    std::size_t beyond_ = 0;  // opened past kStackDepth, not kept
+    std::uint32_t topmostKnown_[2][kKnownNames];  // by kind (foreign: 1) and the name's index
+    std::unordered_map<NameKey, std::uint32_t, NameHash> topmost_;  // other names; kNone when none
+    std::uint8_t index_ = 0;  // the tag's name in the table of tags, from 1
     bool baseSeen_ = false;
 };
 

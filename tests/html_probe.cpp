@@ -3,8 +3,10 @@
 //
 //   html_probe            attribute values, each ended by a 0 byte, back
 //                         decoded as an href is decoded, each ended by a 0 byte
-//   html_probe links N    pages, each "ADDRESS\nLENGTH\n" and its bytes, read
-//                         N bytes at a time: each page's records, then "\x01\n"
+//   html_probe links N [KEYWORDS]
+//                         pages, each "ADDRESS\nLENGTH\n" and its bytes, read
+//                         N bytes at a time, with the keyword line KEYWORDS:
+//                         each page's records, then "\x01\n"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,9 +47,9 @@ private:
 int main(int argc, char** argv) {
     std::string in((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
     std::string out;
-    if (argc == 3 && std::strcmp(argv[1], "links") == 0) {
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "links") == 0) {
         Collect sink;
-        LinkSearch search(sink, "", true);
+        LinkSearch search(sink, argc == 4 ? argv[3] : "", true);
         search.SetBlockSize(std::strtoul(argv[2], nullptr, 10));
         for (std::size_t at = 0; at < in.size();) {
             std::size_t line = in.find('\n', at);
