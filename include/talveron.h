@@ -166,7 +166,8 @@ long long talveron_cut(int fd, long long near, long long window);
    tags a and area with href, as the HTML standard's tokenizer and tree
    builder find them; a in SVG and MathML), each resolved against the
    page's base (its address, or its first <base href>) by the WHATWG URL
-   Standard and written as that standard writes it (no 499-byte limit; see talveron_set_address_max).
+   Standard and written as that standard writes it (no 499-byte limit, but
+   see talveron_set_address_max).
    Only http and https addresses become records; the others are given to
    `rejected` as TALVERON_OTHER_SCHEME or TALVERON_NOT_AN_ADDRESS. An
    archive's record is searched when its Content-Type is text/html,
