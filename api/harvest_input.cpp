@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -20,10 +21,15 @@
 #include "html/link_search.h"
 
 static_assert(TALVERON_LINK_MAX == LinkTokenizer::kValueMax, "the header names the standards mode's limit");
-static_assert(int{TALVERON_OTHER_SCHEME} == kRejectOtherScheme && int{TALVERON_NOT_AN_ADDRESS} == kRejectNotAnAddress,
+static_assert(int{TALVERON_OTHER_SCHEME} == kRejectOtherScheme && int{TALVERON_NOT_AN_ADDRESS} == kRejectNotAnAddress &&
+                  int{TALVERON_ADDRESS_TOO_LONG} == kRejectAddressTooLong,
               "the reasons are the search's");
+static_assert(TALVERON_HTML_ADDRESS_MAX == LinkSearch::kAddressMax, "the header names the standards mode's limit");
 
 namespace {
+
+// talveron_set_address_max's, for every search of the process.
+std::atomic<unsigned long long> s_addressMax{LinkSearch::kAddressMax};
 
 // How an input is read: by the module's rules, or by the HTML standard
 // against a page's address.
@@ -33,12 +39,15 @@ struct Reading {
     std::string address;  // of the page itself; an archive's records have their own
 };
 
+// A page searched by the standards; `problem` says what could not be done
+// when the search could not go on (TALVERON_NOT_CONVERTED).
 talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const char* keywordLine,
-                            const talveron_sink& sink) {
+                            const talveron_sink& sink, std::string& problem) {
     talveron_result outcome = Outcome(TALVERON_COMPLETED);
     CallerSink caller(sink);
     try {
         LinkSearch search(caller, keywordLine, sink.lf_line_ends != 0);
+        search.SetAddressMax(static_cast<std::size_t>(s_addressMax.load()));
         search.SetAddress(address);
         search.SearchFrom(bytes);
         outcome.status = search.Stopped()      ? TALVERON_STOPPED
@@ -48,6 +57,9 @@ talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const
         outcome.bytes = search.BytesRead();
     } catch (const std::bad_alloc&) {
         outcome.status = TALVERON_OUT_OF_MEMORY;
+    } catch (const UrlConversionError& error) {
+        outcome.status = TALVERON_NOT_CONVERTED;
+        problem = error.what();
     } catch (...) {
         outcome.status = TALVERON_STOPPED;  // the caller's own function failed
     }
@@ -55,8 +67,8 @@ talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const
 }
 
 talveron_result SearchEntry(ByteSource& bytes, const Reading& reading, const std::string& address,
-                            const talveron_sink& sink) {
-    if (reading.html) return SearchLinks(bytes, address, reading.keywordLine, sink);
+                            const talveron_sink& sink, std::string& problem) {
+    if (reading.html) return SearchLinks(bytes, address, reading.keywordLine, sink, problem);
     return SearchForCaller(reading.keywordLine, &sink, true,
                            [&](Searcher& searcher) { searcher.SearchFrom(bytes); });
 }
@@ -97,7 +109,7 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
             End(sink, TALVERON_RECORD, Outcome(TALVERON_NOT_SEARCHED), problem);
             continue;
         }
-        talveron_result record = SearchEntry(archive.Body(), reading, archive.Name(), sink.search);
+        talveron_result record = SearchEntry(archive.Body(), reading, archive.Name(), sink.search, problem);
         if (record.status == TALVERON_READ_FAILED) {
             // A broken body is the record's trouble; a failed read of the
             // archive is the archive's, told once at its end.
@@ -106,8 +118,8 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
         }
         if (problem.empty()) problem = archive.BlockProblem();
         End(sink, TALVERON_RECORD, record, problem);
-        if (record.status == TALVERON_OUT_OF_MEMORY) {
-            outcome.status = TALVERON_OUT_OF_MEMORY;
+        if (record.status == TALVERON_OUT_OF_MEMORY || record.status == TALVERON_NOT_CONVERTED) {
+            outcome.status = record.status;
             break;
         }
     }
@@ -126,9 +138,9 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
     if (opened) {
         if (input.IsArchive() && reading.html) input.Archive().SetHtmlOnly(true);
         outcome = input.IsArchive() ? SearchArchive(input.Archive(), reading, sink)
-                                    : SearchEntry(input.Page(), reading, reading.address, sink.search);
+                                    : SearchEntry(input.Page(), reading, reading.address, sink.search, problem);
         std::string error;
-        if (!input.Finish(error) && outcome.status != TALVERON_STOPPED) problem = error;
+        if (!input.Finish(error) && outcome.status != TALVERON_STOPPED && problem.empty()) problem = error;
     }
     End(sink, entry, outcome, problem);
     return outcome;
@@ -183,6 +195,10 @@ extern "C" int talveron_input_is_plain(int fd, int flags) {
 }
 
 extern "C" void talveron_set_decoder_memory(unsigned long long bytes) { SetMemoryBudget(bytes); }
+
+extern "C" void talveron_set_address_max(unsigned long long bytes) {
+    s_addressMax.store(bytes ? bytes : LinkSearch::kAddressMax);
+}
 
 extern "C" int talveron_name_kind(const char* name, int flags) {
     if (!name) return -1;

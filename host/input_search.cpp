@@ -51,7 +51,8 @@ int OnRecords(void* context, const char* bytes, std::size_t length) {
 void OnRejected(void* context, int reason, int keyword, long long offset, const char* address, std::size_t length) {
     Part& part = *static_cast<Part*>(context);
     // Without --rejected or --stats, only what is said is wanted.
-    if (!part.entry->run->rejected->Counted() && reason != TALVERON_TOO_LONG) return;
+    if (!part.entry->run->rejected->Counted() && reason != TALVERON_TOO_LONG && reason != TALVERON_ADDRESS_TOO_LONG)
+        return;
     Tell(part, [entry = part.entry, reason, keyword, offset, kept = std::string(address, length)] {
         entry->run->rejected->Rejected(entry->names, reason, keyword, offset, kept.data(), kept.size());
     }, kReportCost + length);

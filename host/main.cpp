@@ -277,6 +277,7 @@ static int Main(int argc, char** argv) {
     }
     HideInputDiagnostics(options.noMessages);
     if (options.decoderMemory) talveron_set_decoder_memory(options.decoderMemory);
+    if (options.addressMax) talveron_set_address_max(options.addressMax);
     if (options.outTxt) return RunOutTxt(options);
     return options.listInputs ? ListInputs(options) : Harvest(options);
 }

@@ -88,6 +88,18 @@ const OptionRow kOptions[] = {
      "with --html: the pages' address, against which their links are resolved\n"
      "(else a file's file: URL; a WARC record's is its WARC-Target-URI)",
      [](P p, V v) { p.options.base = v; }},
+    {"max-address", 0, "SIZE", Takes::kValue,
+     "with --html: pass over a link whose address would be longer than SIZE\n"
+     "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
+     "1K to 1G)",
+     [](P p, V v) {
+         unsigned long long bytes = 0;
+         if (!ParseSize(v, bytes) || bytes < (1ULL << 10) || bytes > (1ULL << 30)) {
+             p.error = "--max-address takes a size from 1K to 1G (K, M or G after a number), not '" + v + "'";
+             return;
+         }
+         p.options.addressMax = bytes;
+     }},
     {nullptr, 0, nullptr, Takes::kNothing, "Output:", nullptr},
     {"output", 'O', "FILE", Takes::kValue,
      "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -485,6 +497,10 @@ bool ValidateOptions(Options& options, std::string& error) {
     }
     if (options.tsv && (options.withFilename == 0 || options.nullAfterName)) {
         error = "--tsv names every record's input: it does not go with -h or -Z";
+        return false;
+    }
+    if (options.addressMax && !options.html) {
+        error = "--max-address goes with --html";
         return false;
     }
     if (!options.base.empty() && !options.html) {

@@ -40,6 +40,7 @@ struct Options {
     bool https = false;                 // <a href="https:// anchors as well
     bool html = false;                  // --html: pages read by the web's standards
     std::string base;                   // --base=URL: the pages' address in --html
+    unsigned long long addressMax = 0;  // --max-address in bytes; 0 for the library's own
     bool searchZip = false;             // -z: compressed inputs decompressed
     bool tsv = false;                   // --tsv: NAME<TAB>ADDRESS records
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record

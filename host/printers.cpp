@@ -121,7 +121,7 @@ void RejectedPrinter::Rejected(const InputNames& names, int reason, int keyword,
                                const char* address, std::size_t length) {
     if (reason == TALVERON_EXCLUDED && keyword >= 1 && keyword <= TALVERON_KEYWORD_SLOTS)
         ++counts_.excluded[keyword - 1];
-    if (reason == TALVERON_TOO_LONG) ++counts_.tooLong;
+    if (reason == TALVERON_TOO_LONG || reason == TALVERON_ADDRESS_TOO_LONG) ++counts_.tooLong;
     if (reason == TALVERON_UNFINISHED) ++counts_.unfinished;
     if (reason == TALVERON_OTHER_SCHEME) {
         const char* colon = static_cast<const char*>(std::memchr(address, ':', length));
@@ -132,5 +132,11 @@ void RejectedPrinter::Rejected(const InputNames& names, int reason, int keyword,
     if (reason == TALVERON_TOO_LONG && options_.html && !options_.noMessages)
         Say(names.sayAs + ": byte " + std::to_string(offset) + ": a link longer than " + std::to_string(limit) +
             " bytes is passed over");
+    if (reason == TALVERON_ADDRESS_TOO_LONG) {
+        limit = options_.addressMax ? options_.addressMax : TALVERON_HTML_ADDRESS_MAX;
+        if (!options_.noMessages)
+            Say(names.sayAs + ": byte " + std::to_string(offset) + ": a link whose address would be longer than " +
+                std::to_string(limit) + " bytes is passed over (--max-address)");
+    }
     file_.Add(names.shown, reason, keyword, offset, address, length, options_.keywords, limit);
 }

@@ -67,6 +67,8 @@ void RejectedFile::Add(const std::string& input, int reason, int keyword, long l
         pending_ += "): ";
     } else if (reason == TALVERON_TOO_LONG) {
         pending_ += "longer than " + std::to_string(tooLong) + " bytes: ";
+    } else if (reason == TALVERON_ADDRESS_TOO_LONG) {
+        pending_ += "address longer than " + std::to_string(tooLong) + " bytes: ";
     } else if (reason == TALVERON_OTHER_SCHEME) {
         pending_ += "not http or https: ";
     } else if (reason == TALVERON_NOT_AN_ADDRESS) {

@@ -43,15 +43,23 @@ void LinkSearch::Tag(LinkTokenizer::Found kind, std::string_view value, bool too
     value_.clear();
     AppendAttributeValue(value, value_);
     if (kind == LinkTokenizer::Found::kBase) {
-        // A base that is no address leaves the page's own in place.
+        // A base that is no address leaves the page's own in place; a base of
+        // any length is the base (its links may well be shorter).
+        link_.SetMaxLength(static_cast<std::size_t>(-1));
         if (link_.Parse(value_, haveAddress_ ? &address_ : nullptr)) {
             std::swap(base_, link_);
             haveBase_ = true;
         }
         return;
     }
+    link_.SetMaxLength(addressMax_);
     if (!link_.Parse(value_, haveBase_ ? &base_ : nullptr)) {
-        sink_.Rejected(kRejectNotAnAddress, 0, offset, value_.data(), value_.size());
+        if (link_.TooLong()) {
+            sink_.Rejected(kRejectAddressTooLong, 0, offset, value_.data(),
+                           std::min<std::size_t>(value_.size(), kRecordBufferSize));
+        } else {
+            sink_.Rejected(kRejectNotAnAddress, 0, offset, value_.data(), value_.size());
+        }
         return;
     }
     std::string_view scheme = link_.Scheme();
@@ -76,6 +84,16 @@ bool LinkSearch::SearchFrom(ByteSource& source) {
     errno_ = 0;
     bytes_ = 0;
     tokenizer_.Reset();
+    try {
+        return Search(source);
+    } catch (const UrlConversionError&) {
+        // The records before the link that could not be resolved stand.
+        Write();
+        throw;
+    }
+}
+
+bool LinkSearch::Search(ByteSource& source) {
     for (;;) {
         if (!Write()) return false;
         long n = source.Read(block_.get(), blockSize_);

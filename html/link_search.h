@@ -22,6 +22,12 @@ class LinkSearch final : private LinkTokenizer::Handler {
 public:
     // Bytes asked for per read.
     static constexpr std::size_t kBlockSize = 128 * 1024;
+    // The longest address that becomes a record unless SetAddressMax says
+    // otherwise: above the request line that common servers take (8 to 32
+    // KiB), so that no address one of them can be asked for is lost, and
+    // small enough that a short link resolved against a long base writes
+    // no more than this.
+    static constexpr std::size_t kAddressMax = 64 * 1024;
 
     // Drops addresses in which a keyword of `keywordLine` occurs; records
     // end in LF alone when `lfLineEnds`, else CR LF. Throws std::bad_alloc
@@ -31,11 +37,16 @@ public:
     // The page's own address, against which its links and its base are
     // resolved: "" (or one that is no address) leaves only absolute links.
     void SetAddress(std::string_view address);
+    // Links whose address would be longer than `bytes` are passed over as
+    // kRejectAddressTooLong (the value as written given, as far as kept).
+    void SetAddressMax(std::size_t bytes) { addressMax_ = bytes; }
     // 1..kBlockSize (tests put block ends everywhere with small blocks).
     void SetBlockSize(std::size_t size) { blockSize_ = size; }
 
     // Searches the bytes of `source` to its end (a failed read ends it
-    // too). False when the sink stopped the search.
+    // too). False when the sink stopped the search. Throws
+    // UrlConversionError when a link's domain cannot be converted for want
+    // of ICU (the records before it handed over), and std::bad_alloc.
     bool SearchFrom(ByteSource& source);
 
     bool Stopped() const { return stopped_; }
@@ -45,6 +56,7 @@ public:
 
 private:
     void Tag(LinkTokenizer::Found kind, std::string_view value, bool tooLong, long long offset) override;
+    bool Search(ByteSource& source);
     bool Write();
 
     SearchSink& sink_;
@@ -52,6 +64,7 @@ private:
     const char* lineEnd_;
     LinkTokenizer tokenizer_;
     std::size_t blockSize_ = kBlockSize;
+    std::size_t addressMax_ = kAddressMax;
     std::unique_ptr<unsigned char[]> block_;
     // The page's address, and the base its links are resolved against.
     Url address_, base_;

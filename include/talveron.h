@@ -21,6 +21,8 @@ extern "C" {
 #define TALVERON_ADDRESS_MAX 499      /* longest address that becomes a record */
 #define TALVERON_ADDRESS_KEPT 500     /* bytes of an address that a search keeps */
 #define TALVERON_LINK_MAX 262144      /* with TALVERON_HTML: the longest link value read */
+#define TALVERON_HTML_ADDRESS_MAX 65536 /* with TALVERON_HTML: the longest address made, unless
+                                           talveron_set_address_max says otherwise */
 
 /* Why an address behind a recognised anchor did not become a record. */
 enum talveron_reason {
@@ -30,7 +32,9 @@ enum talveron_reason {
     /* Of pages read with TALVERON_HTML (where TALVERON_TOO_LONG is a value of
        more than TALVERON_LINK_MAX bytes, given cut to TALVERON_ADDRESS_KEPT bytes): */
     TALVERON_OTHER_SCHEME = 4, /* the address is not http or https (mailto:, javascript:, ...) */
-    TALVERON_NOT_AN_ADDRESS = 5 /* the value is no address by the URL Standard (given decoded) */
+    TALVERON_NOT_AN_ADDRESS = 5, /* the value is no address by the URL Standard (given decoded) */
+    TALVERON_ADDRESS_TOO_LONG = 6 /* its address would be longer than TALVERON_HTML_ADDRESS_MAX
+                                     (given decoded, as written, cut to TALVERON_ADDRESS_KEPT bytes) */
 };
 
 /* How grave a message to a talveron_sink is. */
@@ -84,7 +88,10 @@ enum talveron_status {
     TALVERON_STOPPED = 2,       /* the records function stopped it */
     TALVERON_OUT_OF_MEMORY = 3, /* the search's buffers could not be had; nothing was read */
     TALVERON_BAD_ARGUMENTS = 4, /* no sink, no records function, or a negative start or end */
-    TALVERON_NOT_SEARCHED = 5   /* talveron_harvest_input: a record whose page cannot be had */
+    TALVERON_NOT_SEARCHED = 5,  /* talveron_harvest_input: a record whose page cannot be had */
+    TALVERON_NOT_CONVERTED = 6  /* with TALVERON_HTML: ICU could not convert international domain
+                                   names (not for a fault of the domain's); the problem says why,
+                                   and the search (an archive's too) ended there */
 };
 
 struct talveron_result {
@@ -159,7 +166,8 @@ long long talveron_cut(int fd, long long near, long long window);
    tags a and area with href, as the HTML standard's tokenizer and tree
    builder find them; a in SVG and MathML), each resolved against the
    page's base (its address, or its first <base href>) by the WHATWG URL
-   Standard and written as that standard writes it (no 499-byte limit).
+   Standard and written as that standard writes it (no 499-byte limit, but
+   see talveron_set_address_max).
    Only http and https addresses become records; the others are given to
    `rejected` as TALVERON_OTHER_SCHEME or TALVERON_NOT_AN_ADDRESS. An
    archive's record is searched when its Content-Type is text/html,
@@ -241,6 +249,12 @@ int talveron_name_kind(const char* name, int flags);
    searched, and its problem says how much it needs. Set it before searches
    begin; it holds for every search of the process. */
 void talveron_set_decoder_memory(unsigned long long bytes);
+
+/* With TALVERON_HTML: the longest address that becomes a record, `bytes`
+   (TALVERON_HTML_ADDRESS_MAX when 0, as at load); a link whose address
+   would be longer is given to `rejected` as TALVERON_ADDRESS_TOO_LONG.
+   Set it before searches begin; it holds for every search of the process. */
+void talveron_set_address_max(unsigned long long bytes);
 
 /* The module's version, "1.0.0.1". */
 const char* talveron_version(void);

@@ -14,6 +14,8 @@ enum RejectReason {
     // and https, and a value that is no address.
     kRejectOtherScheme = 4,
     kRejectNotAnAddress = 5,
+    // A link whose address would be longer than the search's limit.
+    kRejectAddressTooLong = 6,
 };
 
 // What the last step of a search delivered, besides a byte (0..255).

@@ -6,9 +6,11 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <unicode/uclean.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
@@ -195,4 +197,29 @@ TEST(HarvestLinks, ArchiveRecordsResolvedAgainstTheirOwnAddresses) {
                      "http://b.jp/p/x.html\r\nhttp://b.jp/d/y?q#f\r\n"
                      "rejected 2 0 " + at("<a href=\"z") + " 500 zzzzzzzzzzzzzzzzzzzz\n"
                      "http://c.jp/r\r\n");
+}
+
+// ICU without memory (its allocations fail from the start, in a process of
+// its own): the search ends out of memory, its international domain not
+// passed over as no address.
+TEST(HarvestLinksDeathTest, IcuWithoutMemoryIsOutOfMemory) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto run = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        u_setMemoryFunctions(
+            nullptr, [](const void*, size_t) -> void* { return nullptr; },
+            [](const void*, void*, size_t) -> void* { return nullptr; }, [](const void*, void* p) { std::free(p); },
+            &status);
+        if (U_FAILURE(status)) std::_Exit(3);
+        File file("<a href=http://a.jp/1><a href=http://m\xC3\xBCnchen.de/>");
+        int rejected = 0;
+        talveron_input_sink sink = {};
+        sink.search.context = &rejected;
+        sink.search.records = [](void*, const char*, size_t) { return 0; };
+        sink.search.rejected = [](void* c, int, int, long long, const char*, size_t) { ++*static_cast<int*>(c); };
+        talveron_result result;
+        talveron_harvest_links(fileno(file.file), -1, "in", nullptr, 0, nullptr, &sink, &result);
+        std::_Exit(result.status == TALVERON_OUT_OF_MEMORY && rejected == 0 ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }

@@ -2,8 +2,12 @@
 // records are inputs of their own, including one that wget really writes.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -381,3 +385,66 @@ TEST_F(HostArchiveTest, HtmlLinksOfAFileAgainstItsAddress) {
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("--https"), std::string::npos) << run.err;
 }
+
+namespace {
+
+// A link against a long base: its address, up to --max-address, exactly as
+// written (the base's path gone back through by ".."); a longer one passed
+// over, said, listed with the value as written (cut as values are) and
+// counted. A base longer than the limit is still the page's base.
+TEST_F(HostArchiveTest, HtmlAddressesUpToTheLimitAgainstALongBase) {
+    const std::string base = "http://b.jp/" + std::string(1023 - 13, 'd') + "/";  // 1023 bytes
+    const std::string value(600, 'v');
+    Write("p.html", "<base href=" + base + "><a href=x><a href=xy><a href=../y><a href=/z><a href=#f><a href=" + value + ">");
+    HostRun run = Host({"--html", "--max-address=1K", "--stats=json", "--rejected=why.txt", "p.html"});
+    EXPECT_EQ(run.out, base + "x\nhttp://b.jp/y\nhttp://b.jp/z\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("\"dropped_too_long\":3,"), std::string::npos) << run.err;
+    const std::string xy = std::to_string(Read("p.html").find("<a href=xy"));
+    EXPECT_NE(run.err.find("talveron: p.html: byte " + xy + ": a link whose address would be longer than 1024 bytes"),
+              std::string::npos) << run.err;
+    const std::string cut = std::to_string(Read("p.html").find("<a href=v"));
+    EXPECT_EQ(Read("why.txt"), "p.html:" + xy + ": address longer than 1024 bytes: xy\n"
+              "p.html:" + std::to_string(Read("p.html").find("<a href=#")) + ": address longer than 1024 bytes: #f\n"
+              "p.html:" + cut + ": address longer than 1024 bytes: " + value.substr(0, TALVERON_ADDRESS_KEPT) + "\n");
+
+    // The default, and a base far past it.
+    Write("p.html", "<base href=http://b.jp/" + std::string(TALVERON_HTML_ADDRESS_MAX, 'd') +
+                        "/><a href=x><a href=../y><a href=?q>");
+    run = Host({"--html", "--stats", "p.html"});
+    EXPECT_EQ(run.out, "http://b.jp/y\n");
+    EXPECT_NE(run.err.find("dropped as too long    2\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("longer than " + std::to_string(TALVERON_HTML_ADDRESS_MAX) + " bytes"), std::string::npos);
+    for (const char* wrong : {"--max-address=1023", "--max-address=2G", "--max-address=1X"})
+        EXPECT_EQ(Host({"--html", wrong, "p.html"}).status, 2) << wrong;
+    EXPECT_EQ(Host({"--max-address=1M", "p.html"}).status, 2);
+}
+
+// Where ICU cannot be loaded (hidden here by an empty file mounted over it,
+// where the system lets a mount namespace be made), a page's international
+// domains, and its ASCII "xn--" ones, are not passed over as no address:
+// the run says why it stops and exits 2; the records before stand.
+TEST_F(HostArchiveTest, HtmlWithoutIcuSaysSoAndFails) {
+    void* icu = dlopen(TALVERON_ICU_LIBRARY, RTLD_LAZY);
+    ASSERT_NE(icu, nullptr) << dlerror();
+    link_map* map = nullptr;
+    ASSERT_EQ(dlinfo(icu, RTLD_DI_LINKMAP, &map), 0);
+    char file[PATH_MAX];
+    ASSERT_NE(realpath(map->l_name, file), nullptr);
+    Write("empty", "");
+    const std::string hidden = "unshare -rm sh -c 'mount --bind empty " + std::string(file) +
+                               " 2>/dev/null || exit 77; exec \"$0\" \"$@\"' ";
+    for (const char* domain : {"xn--mnchen-3ya.de", "m\xC3\xBCnchen.de"}) {
+        Write("p.html", std::string("<a href=http://a.jp/1><a href=http://") + domain + "/><a href=http://b.jp/2>");
+        HostRun run = Host({"--html", "--rejected=why.txt", "p.html"}, hidden);
+        if (run.status == 77) GTEST_SKIP() << "no mount namespace here";
+        EXPECT_EQ(run.status, 2) << domain;
+        EXPECT_EQ(run.out, "http://a.jp/1\n") << domain;
+        EXPECT_NE(run.err.find("talveron: p.html: international domain names cannot be converted: "), std::string::npos)
+            << run.err;
+        EXPECT_EQ(Read("why.txt"), "") << domain;
+    }
+    dlclose(icu);
+}
+
+}  // namespace

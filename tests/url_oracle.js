@@ -57,7 +57,11 @@ const hosts = ['example.com', 'EXAMPLE.COM', 'Example.Com.', 'a.b.c', 'localhost
   'ex%C3%A9.com', 'a%zz.com', 'a%.com', 'ex ample', 'ex_ample.com', 'a<b', 'a^b', 'a|b', 'a{b}', 'a\x01b', 'a\x7fb',
   'a..b', '.a', 'a.', '%2e', 'ex%00ample', 'a!b$c&d', 'ab--c.com', '-a-.com', 'a.xn--wgv71a', '日本.xn--wgv71a',
   '-日本.jp', 'ex_ample日本', 'xn----kn6bt1b.jp', 'xn--;0-bua', 'xn--}-kn6bt1b', 'XN--MNCHEN-3YA.de', 'xn--n--mnchen-3ya-hcl',
-  '\u00ADxn--;0-bua', 'xn--}-kn6bt1bＡ', 'xn----kn6bt1b\u00AD.jp'];
+  '\u00ADxn--;0-bua', 'xn--}-kn6bt1bＡ', 'xn----kn6bt1b\u00AD.jp',
+  // Where ICU reports an error that the standard leaves off: a label over
+  // 63 bytes (ASCII, or once converted), a domain over 253, an empty label.
+  'é' + 'a'.repeat(62) + '.com', 'a'.repeat(64) + '.日本', '日本.' + 'a'.repeat(63), 'xn--' + 'a'.repeat(60) + '-d.jp',
+  ('é' + 'a'.repeat(40) + '.').repeat(7) + 'jp', 'é..a', '日本..', 'é.-a-.com', 'ab--日本.jp'];
 const ports = [':80', ':443', ':0080', ':65535', ':65536', ':', ':0', ':21', ':8080', ':99999999999999', ':1a', ':-1', ':80:80'];
 const segments = ['a', 'b', 'page.html', '..', '.', '%2e', '%2E', '%2e.', '%2E.', '.%2e', '%2e%2e', '...', '.a', 'C:', 'c|',
   'C|', 'D:', 'a:b', '', 'é', '日本', 'a b', 'a%20b', '%', '%zz', '^', '|', '{x}', '`', "'", '"', '<>', 'ß', 'ς', '\uFFFD',
@@ -125,9 +129,15 @@ function randomBase() {
 const ordinaryLinks = ['page.html', '../a/b?x#y', '//cdn.example/x', '?q', '#f', '/abs', './x', '../../../up', 'a/b/../c',
   '/wiki/Page_123?x=1#s', 'other.html', 'https://Example.COM/a/./b/../c', 'mailto:a@b.c', 'javascript:void(0)',
   'HTTP://EXAMPLE.COM:80/', 'dir/', '', ' x ', 'http:page', 'http:/x', 'https:', '//', '///x', 'tel:+1-555', '#',
-  '?', 'index.php?a=1&b=2', 'img/a b.png', 'ümlaut.html', '%7Euser/', 'file.html#sec 2'];
+  '?', 'index.php?a=1&b=2', 'img/a b.png', 'ümlaut.html', '%7Euser/', 'file.html#sec 2',
+  '..', '../', '.', '../../../../../../../../../../x', '../../..?q', 'a/../../b/./../../c', '%2e%2E/x', '.././..',
+  'C:/x', '../C|/y', '/D:/../..', 'x/..', '\\..\\..\\z'];
 const ordinaryBases = ['https://www.example.org/dir/page.html', 'http://example.com/', 'http://example.com/a/b/c?q=1#f',
-  'https://host:8443/x', 'file:///C:/dir/f.html'];
+  'https://host:8443/x', 'file:///C:/dir/f.html',
+  // Deep paths, empty segments and drive letters, for ".." that goes back
+  // through a base's path.
+  'http://h/a/b/c/d/e/f/g/h/i?q#f', 'http://h//a//b//', 'file:///C:/a/b/c/d', 'file:///C:', 'file://h/a/b/c/',
+  'foo://h/a/b/c/d', 'foo:/a/b/c', 'http://u:p@h:81/' + 'x/'.repeat(40) + 'y'];
 
 function toBuffer(parts) {
   return Buffer.concat(parts.map((piece) => (Array.isArray(piece) ? Buffer.from(piece) : Buffer.from(piece, 'utf8'))));

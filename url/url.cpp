@@ -8,14 +8,20 @@
 #include <dlfcn.h>
 #include <unicode/uidna.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace {
 
 constexpr int kEof = -1;
+
+[[noreturn]] void ThrowConversionError(const std::string& why) {
+    throw UrlConversionError("international domain names cannot be converted: " + why);
+}
 
 bool IsAlpha(int c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
@@ -404,7 +410,15 @@ bool Url::Parse(std::string_view input, const Url* base) {
     port_ = -1;
     kind_ = Kind::kNotSpecial;
     has_host_ = opaque_path_ = has_query_ = has_fragment_ = false;
+    from_ = base;
+    from_scheme_ = from_authority_ = from_query_ = false;
+    path_kept_ = 0;
+    too_long_ = false;
+    slashes_made_ = false;
     if (!Run(Prepare(input), base)) return false;
+    too_long_ = HrefSize() > max_length_;
+    if (too_long_) return false;
+    TakeFromBase();
     Serialize();
     return true;
 }
@@ -483,14 +497,9 @@ bool Url::Run(std::string_view input, const Url* base) {
     const char* const s = input.data();
     const auto n = static_cast<std::ptrdiff_t>(input.size());
     auto at = [&](std::ptrdiff_t i) -> int { return i < n ? static_cast<unsigned char>(s[i]) : kEof; };
-    // The components' strings were cleared: most of a base's are empty.
-    auto copy = [](std::string& to, const std::string& from) {
-        if (!from.empty()) to.assign(from.data(), from.size());
-    };
-    auto copy_authority = [&](const Url& from) {
-        copy(username_, from.username_);
-        copy(password_, from.password_);
-        copy(host_, from.host_);
+    // The base's authority, taken at the end.
+    auto take_authority = [&](const Url& from) {
+        from_authority_ = true;
         has_host_ = from.has_host_;
         port_ = from.port_;
     };
@@ -562,11 +571,11 @@ bool Url::Run(std::string_view input, const Url* base) {
         case State::kNoScheme:
             if (!base || (base->opaque_path_ && c != '#')) return false;
             if (base->opaque_path_) {
-                copy(scheme_, base->scheme_);
+                from_scheme_ = true;
                 kind_ = base->kind_;
-                copy(path_, base->path_);
+                path_kept_ = base->path_.size();
                 opaque_path_ = true;
-                copy(query_, base->query_);
+                from_query_ = true;
                 has_query_ = base->has_query_;
                 has_fragment_ = true;
                 state = State::kFragment;
@@ -597,25 +606,25 @@ bool Url::Run(std::string_view input, const Url* base) {
             break;
 
         case State::kRelative:
-            copy(scheme_, base->scheme_);
+            from_scheme_ = true;
             kind_ = base->kind_;
             if (c == '/' || (kind_ != Kind::kNotSpecial && c == '\\')) {
                 state = State::kRelativeSlash;
                 break;
             }
-            copy_authority(*base);
-            copy(path_, base->path_);
-            copy(query_, base->query_);
+            take_authority(*base);
+            path_kept_ = base->path_.size();
+            from_query_ = true;
             has_query_ = base->has_query_;
             if (c == '?') {
-                query_.clear();
+                from_query_ = false;
                 has_query_ = true;
                 state = State::kQuery;
             } else if (c == '#') {
                 has_fragment_ = true;
                 state = State::kFragment;
             } else if (c != kEof) {
-                query_.clear();
+                from_query_ = false;
                 has_query_ = false;
                 ShortenPath();
                 state = State::kPath;
@@ -630,7 +639,7 @@ bool Url::Run(std::string_view input, const Url* base) {
                 state = State::kAuthority;
                 mark = p + 1;
             } else {
-                copy_authority(*base);
+                take_authority(*base);
                 state = State::kPath;
                 --p;
             }
@@ -732,25 +741,24 @@ bool Url::Run(std::string_view input, const Url* base) {
             if (c == '/' || c == '\\') {
                 state = State::kFileSlash;
             } else if (base && base->kind_ == Kind::kFile) {
-                copy(host_, base->host_);
-                has_host_ = base->has_host_;
-                copy(path_, base->path_);
-                copy(query_, base->query_);
+                take_authority(*base);
+                path_kept_ = base->path_.size();
+                from_query_ = true;
                 has_query_ = base->has_query_;
                 if (c == '?') {
-                    query_.clear();
+                    from_query_ = false;
                     has_query_ = true;
                     state = State::kQuery;
                 } else if (c == '#') {
                     has_fragment_ = true;
                     state = State::kFragment;
                 } else if (c != kEof) {
-                    query_.clear();
+                    from_query_ = false;
                     has_query_ = false;
                     if (!StartsWithWindowsDriveLetter(input.substr(static_cast<std::size_t>(p)))) {
                         ShortenPath();
                     } else {
-                        path_.clear();
+                        path_kept_ = 0;
                     }
                     state = State::kPath;
                     --p;
@@ -768,8 +776,7 @@ bool Url::Run(std::string_view input, const Url* base) {
                 break;
             }
             if (base && base->kind_ == Kind::kFile) {
-                copy(host_, base->host_);
-                has_host_ = base->has_host_;
+                take_authority(*base);
                 if (!StartsWithWindowsDriveLetter(input.substr(static_cast<std::size_t>(p))) &&
                     FirstSegmentIsDriveLetter(base->path_)) {
                     path_.append(base->path_, 0, 3);
@@ -838,7 +845,7 @@ bool Url::Run(std::string_view input, const Url* base) {
             } else if (IsSingleDot(read)) {
                 path_.resize(static_cast<std::size_t>(segment - 1));
                 if (!slash) path_ += '/';
-            } else if (kind_ == Kind::kFile && segment == 1 && IsWindowsDriveLetter(read)) {
+            } else if (kind_ == Kind::kFile && path_kept_ == 0 && segment == 1 && IsWindowsDriveLetter(read)) {
                 path_[2] = ':';
             }
             segment = -1;
@@ -887,11 +894,29 @@ bool Url::Run(std::string_view input, const Url* base) {
 }
 
 // The standard's "shorten a path": drops the last segment, but keeps a file
-// URL's lone drive letter.
+// URL's lone drive letter. The segments of path_ are the parse's own; once
+// they are gone, the base's kept go, each found by the base's index.
 void Url::ShortenPath() {
-    if (kind_ == Kind::kFile && path_.size() == 3 && FirstSegmentIsDriveLetter(path_)) return;
+    if (kind_ == Kind::kFile && path_kept_ + path_.size() == 3 &&
+        FirstSegmentIsDriveLetter(path_kept_ ? from_->path_ : path_))
+        return;
+    if (path_.empty()) {
+        if (path_kept_ > 0) path_kept_ = from_->SegmentStart(path_kept_);
+        return;
+    }
     const std::size_t slash = path_.rfind('/');
     if (slash != std::string::npos) path_.resize(slash);
+}
+
+// Where the last segment of path_'s first `end` bytes begins (its '/').
+std::size_t Url::SegmentStart(std::size_t end) const {
+    if (!slashes_made_) {
+        slashes_.clear();
+        for (std::size_t i = path_.find('/'); i != std::string::npos; i = path_.find('/', i + 1)) slashes_.push_back(i);
+        slashes_made_ = true;
+    }
+    const auto after = std::lower_bound(slashes_.begin(), slashes_.end(), end);
+    return after == slashes_.begin() ? 0 : *(after - 1);
 }
 
 // The standard's host parser; the host goes serialized into host_.
@@ -948,25 +973,40 @@ namespace {
 #define TALVERON_NAME_OF_(f) #f
 
 // ICU's UTS #46, loaded at the first domain that needs it: most runs never
-// do, and a run that links ICU carries 2 MB more from its start. The
-// functions go by ICU's versioned names, as its header spells them.
+// do, and linked, it would cost every run 2 MB and a few milliseconds at
+// its start. The library is the one the build found (its file name,
+// TALVERON_ICU_LIBRARY, as pkg-config's icu-uc named it), its functions
+// go by that version's names, as its header spells them. What ICU cannot
+// do that is not the domain's fault (the library is missing, memory, its
+// data) is thrown: such a domain is not "no address". A load that failed is
+// tried again at the next domain.
 struct Icu {
+    void* library = nullptr;
     decltype(&uidna_nameToASCII_UTF8) nameToAscii = nullptr;
     UIDNA* uts46 = nullptr;
 };
 
+[[noreturn]] void ThrowIcuFailure(const char* call, UErrorCode status, void* library) {
+    if (status == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
+    auto name = reinterpret_cast<decltype(&u_errorName)>(dlsym(library, TALVERON_NAME_OF(u_errorName)));
+    ThrowConversionError(std::string("ICU's ") + call + " failed (" +
+                         (name ? name(status) : "error " + std::to_string(static_cast<int>(status))) + ")");
+}
+
 const Icu& LoadIcu() {
     static const Icu icu = [] {
         Icu loaded;
-        void* library = dlopen("libicuuc.so." U_ICU_VERSION_SHORT, RTLD_NOW | RTLD_LOCAL);
-        if (!library) return loaded;
+        void* const library = loaded.library = dlopen(TALVERON_ICU_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!library) ThrowConversionError(dlerror());
         auto open = reinterpret_cast<decltype(&uidna_openUTS46)>(dlsym(library, TALVERON_NAME_OF(uidna_openUTS46)));
         loaded.nameToAscii = reinterpret_cast<decltype(&uidna_nameToASCII_UTF8)>(
             dlsym(library, TALVERON_NAME_OF(uidna_nameToASCII_UTF8)));
+        if (!open || !loaded.nameToAscii)
+            ThrowConversionError(TALVERON_ICU_LIBRARY " lacks " TALVERON_NAME_OF(uidna_openUTS46) " or " TALVERON_NAME_OF(
+                uidna_nameToASCII_UTF8));
         UErrorCode status = U_ZERO_ERROR;
-        if (open && loaded.nameToAscii)
-            loaded.uts46 = open(UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
-        if (U_FAILURE(status)) loaded.uts46 = nullptr;
+        loaded.uts46 = open(UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ, &status);
+        if (U_FAILURE(status)) ThrowIcuFailure("uidna_openUTS46", status, library);
         return loaded;
     }();
     return icu;
@@ -975,12 +1015,10 @@ const Icu& LoadIcu() {
 // UTS #46 ToASCII as the standard asks for it (non-transitional, CheckBidi
 // and CheckJoiners; no STD3 rules, CheckHyphens and VerifyDnsLength off), by
 // ICU, whose processing browsers use: its errors for hyphens, empty labels
-// and lengths are the checks the standard leaves off. Without ICU, no such
-// domain is an address.
+// and lengths are the checks the standard leaves off.
 bool Uts46ToAscii(std::string_view domain, std::string& out) {
     const Icu& icu = LoadIcu();
-    UIDNA* const uts46 = icu.uts46;
-    if (!uts46 || domain.size() > 0x7FFFFFFF / 4) return false;
+    if (domain.size() > 0x7FFFFFFF / 4) return false;
     constexpr std::uint32_t kLeftOff = UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG |
                                        UIDNA_ERROR_DOMAIN_NAME_TOO_LONG | UIDNA_ERROR_LEADING_HYPHEN |
                                        UIDNA_ERROR_TRAILING_HYPHEN | UIDNA_ERROR_HYPHEN_3_4;
@@ -988,13 +1026,15 @@ bool Uts46ToAscii(std::string_view domain, std::string& out) {
     for (;;) {
         UErrorCode status = U_ZERO_ERROR;
         UIDNAInfo info = UIDNA_INFO_INITIALIZER;
-        int32_t length = icu.nameToAscii(uts46, domain.data(), static_cast<int32_t>(domain.size()), &out[0],
-                                                static_cast<int32_t>(out.size()), &info, &status);
+        int32_t length = icu.nameToAscii(icu.uts46, domain.data(), static_cast<int32_t>(domain.size()), &out[0],
+                                         static_cast<int32_t>(out.size()), &info, &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             out.resize(static_cast<std::size_t>(length));
             continue;
         }
-        if (U_FAILURE(status) || (info.errors & ~kLeftOff)) return false;
+        // The domain's own errors are in info.errors; a failed call is ICU's.
+        if (U_FAILURE(status)) ThrowIcuFailure("uidna_nameToASCII_UTF8", status, icu.library);
+        if (info.errors & ~kLeftOff) return false;
         out.resize(static_cast<std::size_t>(length));
         return true;
     }
@@ -1021,6 +1061,43 @@ bool Url::DomainToAscii(std::string_view domain) {
     return Uts46ToAscii(domain, host_);
 }
 
+// The length of the href, the base's components counted where they are
+// to be taken.
+std::size_t Url::HrefSize() const {
+    const Url& authority = from_authority_ ? *from_ : *this;
+    const std::string& scheme = from_scheme_ ? from_->scheme_ : scheme_;
+    const std::size_t path = path_kept_ + path_.size();
+    auto path_at = [&](std::size_t i) { return i < path_kept_ ? from_->path_[i] : path_[i - path_kept_]; };
+    std::size_t size = scheme.size() + 1 + path;
+    if (has_host_) {
+        size += 2 + authority.host_.size();
+        if (!authority.username_.empty() || !authority.password_.empty())
+            size += authority.username_.size() +
+                    (authority.password_.empty() ? 0 : 1 + authority.password_.size()) + 1;
+        if (port_ >= 0) size += 1 + (port_ >= 10000 ? 5 : port_ >= 1000 ? 4 : port_ >= 100 ? 3 : port_ >= 10 ? 2 : 1);
+    }
+    // Without "/." a path whose first segment is empty would read as a host.
+    if (!has_host_ && !opaque_path_ && path > 1 && path_at(0) == '/' && path_at(1) == '/') size += 2;
+    if (has_query_) size += 1 + (from_query_ ? from_->query_ : query_).size();
+    if (has_fragment_) size += 1 + fragment_.size();
+    return size;
+}
+
+// The components the parse takes from its base, into its own.
+void Url::TakeFromBase() {
+    if (from_scheme_) scheme_.assign(from_->scheme_.data(), from_->scheme_.size());
+    if (from_authority_) {
+        username_.assign(from_->username_.data(), from_->username_.size());
+        password_.assign(from_->password_.data(), from_->password_.size());
+        host_.assign(from_->host_.data(), from_->host_.size());
+    }
+    if (path_kept_ > 0) path_.insert(0, from_->path_.data(), path_kept_);
+    if (from_query_) query_.assign(from_->query_.data(), from_->query_.size());
+    from_ = nullptr;
+    from_scheme_ = from_authority_ = from_query_ = false;
+    path_kept_ = 0;
+}
+
 void Url::Serialize() {
     // Measured first, then copied into place: one resize of href_, which has
     // room enough after the first few URLs.
@@ -1033,18 +1110,8 @@ void Url::Serialize() {
         }
     }
     const bool credentials = !username_.empty() || !password_.empty();
-    // Without "/." a path whose first segment is empty would read as a host.
     const bool guard = !has_host_ && !opaque_path_ && path_.size() > 1 && path_[0] == '/' && path_[1] == '/';
-    std::size_t size = scheme_.size() + 1 + path_.size();
-    if (has_host_) {
-        size += 2 + host_.size();
-        if (credentials) size += username_.size() + (password_.empty() ? 0 : 1 + password_.size()) + 1;
-        if (port_length) size += 1 + port_length;
-    }
-    if (guard) size += 2;
-    if (has_query_) size += 1 + query_.size();
-    if (has_fragment_) size += 1 + fragment_.size();
-    href_.resize(size);
+    href_.resize(HrefSize());
     char* out = &href_[0];
     auto put = [&out](const char* data, std::size_t length) {
         std::memcpy(out, data, length);

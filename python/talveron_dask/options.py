@@ -115,6 +115,10 @@ OPTIONS = [
     Row(None, "base", "URL", kind=SEARCH, help=(
         "with --html: the pages' address, against which their links are resolved\n"
         "(else a file's file: URL; a WARC record's is its WARC-Target-URI)")),
+    Row(None, "max-address", "SIZE", kind=SEARCH, help=(
+        "with --html: pass over a link whose address would be longer than SIZE\n"
+        "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
+        "1K to 1G)")),
     heading("Output:"),
     Row("O", "output", "FILE", help=(
         "write the records to FILE instead of standard output; FILE is replaced\n"
