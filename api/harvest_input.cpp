@@ -40,6 +40,7 @@ talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const
     try {
         LinkSearch search(caller, keywordLine, sink.lf_line_ends != 0);
         search.SetAddress(address);
+        if (sink.fold_case) search.FoldKeywordCase();
         search.SearchFrom(bytes);
         outcome.status = search.Stopped()      ? TALVERON_STOPPED
                          : search.ReadFailed() ? TALVERON_READ_FAILED

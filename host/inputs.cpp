@@ -211,6 +211,7 @@ bool InputWalker::Next(Input& input) {
                 continue;
             }
             input = {path, path, false, inode, ::dirfd(level.dir.get()), entry.name, true, "", level.dir};
+            input.below = levels_.front().path.size();
             return true;
         }
         std::string operand;

@@ -55,6 +55,8 @@ struct Input {
     bool inWalk = false;  // found by a walk (else named)
     std::string refusal;  // not to be searched, and why (a usage error)
     std::shared_ptr<DIR> held;
+    // From a walk: where its path below the directory named begins.
+    std::size_t below = 0;
 };
 
 // Walks the inputs one at a time, keeping only the directories on the way
