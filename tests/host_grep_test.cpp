@@ -135,6 +135,10 @@ TEST_F(HostGrepTest, TsvNamesEveryRecordWithItsInput) {
     EXPECT_EQ(Host({"--tsv", "-h", "p.html"}).status, 2);
     Write("n\nl.html", "<a href=\"http://t.jp\">");
     EXPECT_EQ(Host({"--tsv", "n\nl.html"}).out, "n\\nl.html\thttp://t.jp/\n");
+    // CR and the other control bytes would end or forge a field for a reader
+    // that splits lines at CR LF: escaped too.
+    Write("c\r\x01\x7f\xff.html", "<a href=\"http://t.jp\">");
+    EXPECT_EQ(Host({"--tsv", "-c", "c\r\x01\x7f\xff.html"}).out, "c\\r\\x01\\x7F\xff.html\t1\n");
 }
 
 TEST_F(HostGrepTest, HttpsAnchorsOnlyWhenAsked) {
@@ -222,6 +226,7 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
         return Host(all).out;
     };
     EXPECT_EQ(names({"d"}), "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/skip/f.html\nd/sub/e.htm\n");
+    EXPECT_EQ(names({"d/sub/"}), "d/sub/e.htm\n");  // no doubled slash
     EXPECT_EQ(names({"-r", "--include=*.txt", "d"}), "d/d.txt\n");
     EXPECT_EQ(names({"--include=*.txt", "--include=*.htm", "d"}), "d/d.txt\nd/sub/e.htm\n");
     EXPECT_EQ(names({"--exclude=*.x*", "--exclude-dir=skip", "d"}), "d/b.SHTML\nd/sub/e.htm\n");
@@ -672,6 +677,26 @@ TEST_F(HostTerminalTest, TheProgressLineNeverMixesWithRecordsOrMessages) {
 
 }  // namespace
 
+// -i: the keywords match ASCII letters in either case, in both ways of
+// reading a page and in every part of a large file; never other bytes.
+TEST_F(HostGrepTest, IgnoreCaseFoldsTheKeywords) {
+    Write("k.html", "<a href=\"http://ads.example.com/\"> <a href=\"http://x.jp/Ads/\"> <a href=\"http://x.jp/\xc3\x89/\">"
+                    "<a href=\"http://x.jp/ok/\">");
+    EXPECT_EQ(Host({"-x", "ADS", "k.html"}).out, "http://ads.example.com/\nhttp://x.jp/Ads/\nhttp://x.jp//\nhttp://x.jp/ok/\n");
+    HostRun run = Host({"-i", "-x", "ADS", "-x", "\xc3\xa9", "--rejected=/dev/stderr", "k.html"});
+    EXPECT_EQ(run.out, "http://x.jp//\nhttp://x.jp/ok/\n");  // É is no é: its bytes are removed
+    EXPECT_EQ(run.err, "k.html:0: excluded by keyword 1 (ADS): http://ads.example.com/\n"
+                       "k.html:35: excluded by keyword 1 (ADS): http://x.jp/Ads/\n");
+    EXPECT_EQ(Host({"--html", "-x", "ADS", "-c", "k.html"}).out, "4\n");
+    EXPECT_EQ(Host({"--html", "--ignore-case", "-x", "ads", "-x", "\xc3\xa9", "k.html"}).out,
+              "http://x.jp/%C3%89/\nhttp://x.jp/ok/\n");
+    // A file searched in parts at once.
+    std::string big;
+    while (big.size() < (20u << 20)) big += "<a href=\"http://x.jp/AdS/\"> <a href=\"http://x.jp/y/\"> " + std::string(200, ' ');
+    Write("big.html", big);
+    EXPECT_EQ(Host({"-j4", "-i", "-x", "aDs", "-c", "big.html"}).out, Host({"-j1", "-x", "y/", "-c", "big.html"}).out);
+}
+
 // grep's and ripgrep's habits: options that change nothing here give the
 // same bytes; those that would mean something else are refused with why.
 TEST_F(HostGrepTest, RipgrepAndGrepHabits) {
@@ -682,7 +707,7 @@ TEST_F(HostGrepTest, RipgrepAndGrepHabits) {
         std::vector<std::string> args;
         std::string out;
     } same[] = {
-        {{"-i", "-a", "-N", "-uuu", "--hidden", "--no-ignore", "--color=never", "--colour", "auto", "-c", "w"}, all},
+        {{"-i", "-a", "-N", "-uuu", "--hidden", "--no-ignore", "--color=never", "--colour", "-c", "w"}, all},
         {{"-c", "-g", "*.html", "-g", "!x.html", "w"}, "w/.h.html:2\nw/y.html:0\n"},
         {{"-c", "--glob=x.*", "w"}, "w/.d/x.html:2\n"},
     };
