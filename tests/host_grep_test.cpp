@@ -253,6 +253,18 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
     EXPECT_EQ(names({"-R", "--exclude-dir=skip", "d"}),
               "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/sub/dirlink/f.html\nd/sub/e.htm\nd/sub/link.html\n");
     EXPECT_EQ(names({"-R", "--exclude-dir=dirlink", "--exclude-dir=up", "d/sub"}), "d/sub/e.htm\nd/sub/link.html\n");
+    // --exclude-dir also skips a directory named, by any suffix of its name
+    // after a '/' (as grep 3.8); the current directory of no INPUT is walked.
+    EXPECT_EQ(names({"--exclude-dir=sub", "d/sub/", "p.html"}), "p.html\n");
+    EXPECT_EQ(names({"--exclude-dir=d/s*", "d/sub", "d/skip", "d/sub/e.htm"}), "d/sub/e.htm\n");
+    EXPECT_EQ(names({"--exclude-dir=u*", "--exclude-dir=d", "d//sub"}), "d//sub/e.htm\n");
+    EXPECT_EQ(names({"--exclude-dir=sub", "d//sub"}), "");
+    run = Host({"--exclude-dir=d", "d"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("1 directory(ies) matched by --exclude-dir"), std::string::npos) << run.err;
+    EXPECT_EQ(Shell("cd d && " + Quote(TALVERON_HOST) + " -rl --exclude-dir=. --exclude-dir=skip"), "a.xhtml\nb.SHTML\nc.xht\nsub/e.htm\n");
+    EXPECT_EQ(Shell("cd d && " + Quote(TALVERON_HOST) + " -l --exclude-dir=. . 2>&1"),
+              "talveron: no files were searched: the walk left out 1 directory(ies) matched by --exclude-dir\n");
     // A walk that met no page says which filter left the files out, naming
     // the options given, and exits 1 as grep and ripgrep do.
     run = Host({"--exclude=*", "d"});
@@ -609,6 +621,37 @@ TEST_F(HostGrepTest, AFileIsLeftAsItWasWhenNoInputWasSearched) {
     // One input searched, one not: FILE holds what was found.
     EXPECT_EQ(Host({"-h", "--output=out.txt", "p.html", "missing.html"}).status, 2);
     EXPECT_EQ(Read("out.txt"), kRecords);
+}
+
+// A file of the run met as an input: both files are left as they were, and
+// each message names the file that was the input.
+TEST_F(HostGrepTest, AFileOfTheRunMetAsAnInputIsTheOneNamed) {
+    Shell("mkdir d && cp p.html d/ && echo old >d/out.html && echo old >why.txt && echo old >out.txt");
+    HostRun run = Host({"-x", "a.jp", "-O", "d/out.html", "--rejected=why.txt", "d"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("talveron: d/out.html: left unchanged: it is also an input\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("talveron: why.txt: left unchanged: --output=d/out.html is also an input\n"), std::string::npos)
+        << run.err;
+    run = Host({"-x", "a.jp", "-O", "out.txt", "--rejected=d/out.html", "d"});
+    EXPECT_NE(run.err.find("talveron: out.txt: left unchanged: --rejected=d/out.html is also an input\n"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("talveron: d/out.html: left unchanged: it is also an input\n"), std::string::npos) << run.err;
+    EXPECT_EQ(Read("why.txt") + Read("out.txt") + Read("d/out.html"), "old\nold\nold\n");
+}
+
+// A link's relative target is taken from the link's own folder, whether the
+// file it names exists or is to be made.
+TEST_F(HostGrepTest, ALinksRelativeTargetIsFromItsFolder) {
+    Shell("mkdir sub real && echo old >real/out.txt && ln -s ../real/out.txt sub/old.txt && "
+          "ln -s ../real/new.txt sub/new.txt && echo stray >out.txt");
+    EXPECT_EQ(Host({"-h", "--output=sub/old.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Read("real/out.txt"), kRecords);
+    EXPECT_EQ(Host({"-h", "--output=sub/new.txt", "--rejected=sub/old.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Read("real/new.txt"), kRecords);
+    EXPECT_EQ(Read("real/out.txt"), "");  // nothing dropped, the second time
+    EXPECT_EQ(Read("out.txt"), "stray\n");
+    EXPECT_EQ(Shell("ls -A sub; readlink sub/old.txt sub/new.txt; ls -A real"),
+              "new.txt\nold.txt\n../real/out.txt\n../real/new.txt\nnew.txt\nout.txt\n");
 }
 
 // Through a link to a file not yet made, FILE is made as a new file is:
