@@ -718,6 +718,28 @@ TEST_F(HostTerminalTest, TheProgressLineNeverMixesWithRecordsOrMessages) {
     EXPECT_TRUE(Erased(screen)) << screen;
 }
 
+// Whatever else goes to the terminal while the line stands there, it goes
+// after the line is erased: diagnostics, --rejected on standard error, the
+// module's messages, the summary.
+TEST_F(HostTerminalTest, EveryOtherLineErasesTheProgressLineFirst) {
+    Write("p.html", "<a href=\"http://a.jp\">");
+    std::string screen = OnTerminal("(for i in $(seq 6); do printf '<a href=\"http://ads.jp\">'; sleep 0.3; done) | " +
+                                    Quote(TALVERON_HOST) +
+                                    " -x ads --rejected=/dev/stderr --messages --stats - p.html missing.html >out.txt");
+    ASSERT_TRUE(Drawn(screen)) << screen;
+    for (const char* said : {"(standard input):0: excluded", "No such file", "] ", "inputs searched"})
+        EXPECT_NE(screen.find(said), std::string::npos) << said << screen;
+    int drawn = 0;
+    for (std::size_t at = 0; (at = screen.find(" inputs, ", at)) != std::string::npos; ++at, ++drawn) {
+        std::size_t end = screen.find("\033[K", at);
+        ASSERT_NE(end, std::string::npos) << screen;
+        // Drawn again in place, or erased: never a line written behind it.
+        EXPECT_EQ(screen.compare(end + 3, 1, "\r"), 0) << screen.substr(at, 200);
+        EXPECT_NE(screen.compare(end + 3, 2, "\r\n"), 0) << screen.substr(at, 200);
+    }
+    EXPECT_GE(drawn, 1);
+}
+
 }  // namespace
 
 // -i: the keywords match ASCII letters in either case, in both ways of
