@@ -55,6 +55,7 @@ talveron_result SearchForCaller(const char* keywordLine, const talveron_sink* si
         Searcher searcher(caller, keywordLine, sink->lf_line_ends != 0);
         searcher.SetHttps(sink->https == 1);
         searcher.SetCountHttps(sink->https != 1, sink->https != TALVERON_HTTPS_COUNTED);
+        if (sink->fold_case) searcher.FoldKeywordCase();
         // An input that ended stays ended: a terminal needs one end-of-file
         // key, and a file one read at its end.
         searcher.SetEndIsFinal(true);

@@ -49,6 +49,7 @@ talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const
         LinkSearch search(caller, keywordLine, sink.lf_line_ends != 0);
         search.SetAddressMax(static_cast<std::size_t>(s_addressMax.load()));
         search.SetAddress(address);
+        if (sink.fold_case) search.FoldKeywordCase();
         search.SearchFrom(bytes);
         outcome.status = search.Stopped()      ? TALVERON_STOPPED
                          : search.ReadFailed() ? TALVERON_READ_FAILED

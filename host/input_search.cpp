@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -78,6 +79,7 @@ talveron_sink SinkFor(const RunState& run, Part* part) {
     sink.context = part;
     sink.records = OnRecords;
     sink.lf_line_ends = !run.options->crlf;
+    sink.fold_case = run.options->ignoreCase;
     // Without --https, the https anchors passed over are counted: for
     // --stats all of them, else enough for the hint of a run that found
     // nothing.
@@ -164,18 +166,13 @@ void OnPassed(void* context, const char* type) {
     Tell(part, [counts, kept = std::string(type)] { counts->PassedOver(kept); }, kReportCost + std::strlen(type));
 }
 
-// The file: URL of a file's path, as a browser names the page it opened:
-// absolute, each byte that the URL would read otherwise percent-encoded.
-std::string FileUrl(const std::string& path) {
-    std::string absolute = path;
-    if (path.empty() || path[0] != '/') {
-        char here[4096];
-        if (!::getcwd(here, sizeof here)) return std::string();
-        absolute = std::string(here) + (here[1] ? "/" : "") + path;
-    }
+// A file's path in a URL: each byte that the URL would read otherwise
+// (spaces and controls, '%', '#', '?', '\\', and every byte from 0x80 up,
+// UTF-8 or not) percent-encoded.
+std::string PathInUrl(const std::string& path) {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : absolute) {
+    std::string url;
+    for (unsigned char c : path) {
         if (c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?' || c == '\\') {
             url += '%';
             url += kHex[c >> 4];
@@ -185,6 +182,31 @@ std::string FileUrl(const std::string& path) {
         }
     }
     return url;
+}
+
+// The file: URL of a file's path, as a browser names the page it opened.
+std::string FileUrl(const std::string& path) {
+    std::string absolute = path;
+    if (path.empty() || path[0] != '/') {
+        char here[4096];
+        if (!::getcwd(here, sizeof here)) return std::string();
+        absolute = std::string(here) + (here[1] ? "/" : "") + path;
+    }
+    return "file://" + PathInUrl(absolute);
+}
+
+// The address of a page met `below` the directory whose address is `base`
+// (as a mirror lays a site out): the base as the URL Standard writes it,
+// without its query and fragment, its path ended by '/', and the page's
+// path below.
+std::string PageAddress(const std::string& base, const std::string& below) {
+    long long length = talveron_url(base.c_str(), nullptr, nullptr, 0);
+    if (length < 0) return base;  // refused with the options, never met here
+    std::string directory(static_cast<std::size_t>(length) + 1, '\0');
+    talveron_url(base.c_str(), nullptr, &directory[0], directory.size());
+    directory.resize(std::min(directory.find_first_of("?#"), static_cast<std::size_t>(length)));
+    if (directory.back() != '/') directory += '/';
+    return directory + PathInUrl(below);
 }
 
 void SearchWhole(Part& part) {
@@ -203,9 +225,11 @@ void SearchWhole(Part& part) {
     // Every input is read by its first bytes: -z only widens what a walk takes.
     int flags = TALVERON_DECOMPRESS;
     if (options.html) {
-        std::string address = !options.base.empty()          ? options.base
-                              : opened.input.standardInput ? std::string()
-                                                           : FileUrl(opened.input.path);
+        const Input& page = opened.input;
+        std::string address = options.haveBase ? (page.inWalk ? PageAddress(options.base, page.path.substr(page.below))
+                                                              : options.base)
+                              : page.standardInput ? std::string()
+                                                   : FileUrl(page.path);
         talveron_harvest_links(fd, size, input.names.name.c_str(), address.c_str(), flags, options.keywordLine.c_str(),
                                &sink, &part.result);
         return;

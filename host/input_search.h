@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "inputs.h"
 #include "jobs.h"
@@ -37,6 +38,7 @@ struct RunState {
     std::atomic<bool> found{false};
     long long attempted = 0;      // inputs searched or failed
     bool inputIsOutput = false;   // an input was a file the run writes
+    std::vector<FileIdentity> inputsWritten;  // which (device and inode)
 };
 
 // What becomes of an input opened.

@@ -52,6 +52,18 @@ bool WalkFilter::OperandWanted(const std::string& base) const {
 
 bool WalkFilter::DirectoryWanted(const std::string& base) const { return !MatchesAny(excludeDirs, base); }
 
+bool WalkFilter::NamedDirectoryWanted(const std::string& path) const {
+    std::size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos) return DirectoryWanted(path);  // "/"
+    std::string name = path.substr(0, end + 1);
+    for (std::size_t at = 0; at != std::string::npos;) {
+        if (!DirectoryWanted(name.substr(at))) return false;
+        at = name.find('/', at);
+        if (at != std::string::npos) at = name.find_first_not_of('/', at);
+    }
+    return true;
+}
+
 InputWalker::InputWalker(const std::vector<std::string>& operands, const WalkFilter& filter, Report report,
                          std::FILE* namesFile, bool namesFromStandardInput)
     : operands_(operands),
@@ -211,6 +223,7 @@ bool InputWalker::Next(Input& input) {
                 continue;
             }
             input = {path, path, false, inode, ::dirfd(level.dir.get()), entry.name, true, "", level.dir};
+            input.below = levels_.front().path.size();
             return true;
         }
         std::string operand;
@@ -225,7 +238,10 @@ bool InputWalker::Next(Input& input) {
         // anything else is handed on, and opening it tells what is wrong.
         struct stat st;
         if (::stat(operand.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            Descend(operand);
+            if (!(bareCurrentDirectory_ && operand == ".") && !filter_.NamedDirectoryWanted(operand))
+                ++tally_.excludedDirs;
+            else
+                Descend(operand);
             continue;
         }
         if (!filter_.OperandWanted(BaseName(operand))) continue;

@@ -21,7 +21,8 @@
 // any case, with -z also
 // followed by .gz, .zst, .bz2 or .xz; or every file
 // with --all-files). Files named on the command line are held to --include
-// and --exclude, never to the default set.
+// and --exclude, never to the default set; directories named, to
+// --exclude-dir.
 struct WalkFilter {
     std::vector<std::string> includes, excludes, excludeDirs;
     bool allFiles = false;
@@ -31,6 +32,10 @@ struct WalkFilter {
     bool FileWanted(const std::string& base) const;
     bool OperandWanted(const std::string& base) const;
     bool DirectoryWanted(const std::string& base) const;
+    // A directory named (not the current one implied by no INPUT), as
+    // grep's --exclude-dir: by any suffix of its name that begins after a
+    // '/' (its base name, "b/c" of "a/b/c", the whole name).
+    bool NamedDirectoryWanted(const std::string& path) const;
     bool InDefaultSet(const std::string& base) const;
 };
 
@@ -55,6 +60,8 @@ struct Input {
     bool inWalk = false;  // found by a walk (else named)
     std::string refusal;  // not to be searched, and why (a usage error)
     std::shared_ptr<DIR> held;
+    // From a walk: where its path below the directory named begins.
+    std::size_t below = 0;
 };
 
 // Walks the inputs one at a time, keeping only the directories on the way

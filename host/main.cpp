@@ -178,13 +178,27 @@ void SearchInputs(const Options& options, InputWalker& walker, bool fromNames, R
 void CloseFiles(const Options& options, const RunState& run, Output& output, RejectedFile& rejected) {
     bool noneSearched = run.counts->searched == 0 && run.trouble->Seen();
     bool keep = (options.allOrNothing && run.counts->failed > 0) || run.inputIsOutput || noneSearched;
-    const char* why = run.inputIsOutput ? "it is also an input"
-                      : noneSearched    ? "no input was searched"
-                                        : "not every input was searched";
+    // An input that is a file of the run: that file, or the other, named.
+    auto isInput = [&](const FileIdentity& file) {
+        for (const FileIdentity& input : run.inputsWritten)
+            if (input.SameAs(file)) return true;
+        return false;
+    };
+    FileIdentity out = options.output.empty() ? FileIdentity::OfDescriptor(1) : FileIdentity::OfPath(options.output);
+    bool outputIsInput = isInput(out);
+    bool rejectedIsInput = !options.rejected.empty() && isInput(FileIdentity::OfPath(options.rejected));
+    auto why = [&](bool itself, const std::string& other) {
+        return run.inputIsOutput ? (itself ? std::string("it is also an input") : other + " is also an input")
+               : noneSearched    ? std::string("no input was searched")
+                                 : std::string("not every input was searched");
+    };
     bool written = output.Finish(!keep);
-    if (keep && written && !output.Direct()) Say(ShownName(options.output) + ": left unchanged: " + why);
+    if (keep && written && !output.Direct())
+        Say(ShownName(options.output) + ": left unchanged: " + why(outputIsInput, "--rejected=" + ShownName(options.rejected)));
     bool rejectedWritten = rejected.Close(!keep);
-    if (keep && rejectedWritten && !rejected.Direct()) Say(ShownName(options.rejected) + ": left unchanged: " + why);
+    if (keep && rejectedWritten && !rejected.Direct())
+        Say(ShownName(options.rejected) + ": left unchanged: " +
+            why(rejectedIsInput, options.output.empty() ? "standard output" : "--output=" + ShownName(options.output)));
     if (!written || !rejectedWritten) run.trouble->RunFailedAsSaid();
 }
 

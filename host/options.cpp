@@ -20,6 +20,7 @@ struct Parsing {
     bool help = false, version = false, recursive = false;
     bool emptyFileName = false;  // --output, --rejected or --files0-from given ""
     std::string error;           // a value refused
+    bool valued = false;         // the option at hand was given a value (=VALUE)
 };
 
 // "268435456", "256M", "256MiB", "2G": a number of bytes, or of K, M, G or
@@ -41,11 +42,21 @@ bool ParseSize(const std::string& text, unsigned long long& bytes) {
     return true;
 }
 
+// Whether `url` is an http or https URL, as the URL Standard parses it.
+bool BaseIsWebAddress(const std::string& url) {
+    long long length = talveron_url(url.c_str(), nullptr, nullptr, 0);
+    if (length < 0) return false;
+    std::string href(static_cast<std::size_t>(length) + 1, '\0');
+    talveron_url(url.c_str(), nullptr, &href[0], href.size());
+    return href.rfind("http:", 0) == 0 || href.rfind("https:", 0) == 0;
+}
+
 // How an option takes its value.
 enum class Takes {
     kNothing,
     kValue,      // --NAME=VALUE or --NAME VALUE, and its letter's value likewise
     kOrExactly,  // --NAME alone, or --NAME=VALUE with this one VALUE
+    kOptional,   // --NAME alone, or --NAME=VALUE, which its set judges
 };
 
 // One row for each option: the parser's, the help's and what it sets. A row
@@ -68,6 +79,12 @@ void SetFileName(std::string& field, Parsing& p, V value) {
     p.emptyFileName |= value.empty();
 }
 
+// --color[=WHEN]: grep's three WHENs, though nothing is colored.
+void SetColor(Parsing& p, V when) {
+    if (p.valued && when != "never" && when != "always" && when != "auto")
+        p.error = "--color takes never, always or auto, not '" + when + "'";
+}
+
 const OptionRow kOptions[] = {
     {nullptr, 0, nullptr, Takes::kNothing, "Keywords:", nullptr},
     {"exclude-keyword", 'x', "WORD", Takes::kValue,
@@ -86,8 +103,13 @@ const OptionRow kOptions[] = {
      [](P p, V) { p.options.html = true; }},
     {"base", 0, "URL", Takes::kValue,
      "with --html: the pages' address, against which their links are resolved\n"
-     "(else a file's file: URL; a WARC record's is its WARC-Target-URI)",
-     [](P p, V v) { p.options.base = v; }},
+     "(an http or https URL; else a file's file: URL; a WARC record's is its\n"
+     "WARC-Target-URI); of a directory, its address: each page's is URL joined\n"
+     "with its path below the directory",
+     [](P p, V v) {
+         p.options.base = v;
+         p.options.haveBase = true;
+     }},
     {"max-address", 0, "SIZE", Takes::kValue,
      "with --html: pass over a link whose address would be longer than SIZE\n"
      "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
@@ -113,9 +135,11 @@ const OptionRow kOptions[] = {
      [](P, V) {}},
     {"no-line-number", 'N', nullptr, Takes::kNothing, "accepted as ripgrep's: records have no line numbers anyway",
      [](P, V) {}},
-    {"color", 0, "WHEN", Takes::kValue, "accepted as grep's and ripgrep's: nothing is colored (also --colour)",
-     [](P, V) {}},
-    {"colour", 0, "WHEN", Takes::kValue, nullptr, [](P, V) {}},
+    {"color", 0, "WHEN", Takes::kOptional,
+     "accepted as grep's: WHEN is never, always or auto (the default);\n"
+     "nothing is colored (also --colour)",
+     SetColor},
+    {"colour", 0, "WHEN", Takes::kOptional, nullptr, SetColor},
     {"with-filename", 'H', nullptr, Takes::kNothing,
      "put the input's name and a colon before each record (the default for\n"
      "more than one input or a directory)",
@@ -160,8 +184,10 @@ const OptionRow kOptions[] = {
      "accepted as grep's: directories are always walked (and with no INPUT, the current one)",
      [](P p, V) { p.recursive = true; }},
     {"text", 'a', nullptr, Takes::kNothing, "accepted as grep's: pages are read as bytes anyway", [](P, V) {}},
-    {"ignore-case", 'i', nullptr, Takes::kNothing, "accepted as grep's: anchors are matched in any case anyway",
-     [](P, V) {}},
+    {"ignore-case", 'i', nullptr, Takes::kNothing,
+     "match the keywords (-x) with ASCII letters in either case (anchors are\n"
+     "matched in any case anyway)",
+     [](P p, V) { p.options.ignoreCase = true; }},
     {"glob", 'g', "GLOB", Takes::kValue,
      "as ripgrep's: --include=GLOB, or --exclude=GLOB for !GLOB",
      [](P p, V v) {
@@ -384,6 +410,7 @@ std::string HelpText() {
         head += std::string("--") + row.name;
         if (row.takes == Takes::kValue) head += std::string("=") + row.value;
         if (row.takes == Takes::kOrExactly) head += std::string(", --") + row.name + "=" + row.value;
+        if (row.takes == Takes::kOptional) head += std::string("[=") + row.value + "]";
         // The help beside the name, or below it when the name is long.
         const std::size_t column = 29;
         std::string indent(column, ' ');
@@ -422,7 +449,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
     std::string letters = ":";  // ':' first: a missing value is told apart
     for (const OptionRow& row : kOptions) {
         if (!row.name) continue;
-        int has = row.takes == Takes::kValue ? required_argument : row.takes == Takes::kOrExactly ? optional_argument : no_argument;
+        int has = row.takes == Takes::kValue ? required_argument : row.takes == Takes::kNothing ? no_argument : optional_argument;
         longs.push_back({row.name, has, nullptr, IdOf(row)});
         if (row.letter && letters.find(row.letter) == std::string::npos)
             letters += row.letter + std::string(row.takes == Takes::kValue ? ":" : "");
@@ -439,6 +466,7 @@ Command ParseOptions(int argc, char** argv, Options& options, std::string& error
             error = UsageErrorOf(id, refused, argc, argv);
             return Command::kUsageError;
         }
+        parsing.valued = optarg != nullptr;
         row->set(parsing, optarg ? optarg : "");
         if (!parsing.error.empty()) {
             error = parsing.error;
@@ -503,8 +531,12 @@ bool ValidateOptions(Options& options, std::string& error) {
         error = "--max-address goes with --html";
         return false;
     }
-    if (!options.base.empty() && !options.html) {
+    if (options.haveBase && !options.html) {
         error = "--base goes with --html";
+        return false;
+    }
+    if (options.haveBase && !BaseIsWebAddress(options.base)) {
+        error = "--base takes an http or https URL, not '" + options.base + "'";
         return false;
     }
     if (options.html && options.https) {
@@ -522,7 +554,7 @@ bool ValidateOptions(Options& options, std::string& error) {
         }
         if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf || options.https ||
             options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet || options.searchZip ||
-            options.tsv || options.html ||
+            options.tsv || options.html || options.ignoreCase ||
             !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
             error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
             return false;

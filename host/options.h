@@ -38,9 +38,11 @@ struct Options {
     bool followLinks = false;           // -R
     bool crlf = false;
     bool https = false;                 // <a href="https:// anchors as well
+    bool ignoreCase = false;            // -i: keywords match ASCII letters in either case
     bool html = false;                  // --html: pages read by the web's standards
     std::string base;                   // --base=URL: the pages' address in --html
     unsigned long long addressMax = 0;  // --max-address in bytes; 0 for the library's own
+    bool haveBase = false;              // --base given (an empty URL is refused)
     bool searchZip = false;             // -z: compressed inputs decompressed
     bool tsv = false;                   // --tsv: NAME<TAB>ADDRESS records
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record

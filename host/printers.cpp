@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "messages.h"
@@ -9,18 +10,26 @@
 
 namespace {
 
-// A name as a field of --tsv: a tab, a newline and the backslash escaped.
+// A name as a field of --tsv, as PostgreSQL's text format writes one: the
+// backslash, and control bytes and DEL, escaped (\t, \n, \r, \b, \f,
+// \v, else \xNN).
 std::string TsvName(const std::string& name) {
+    static const char kNamed[] = "\t\n\r\b\f\v\\";  // written as \ and these letters
+    static const char kLetters[] = "tnrbfv\\";
     std::string field;
     for (char c : name) {
-        if (c == '\t')
-            field += "\\t";
-        else if (c == '\n')
-            field += "\\n";
-        else if (c == '\\')
-            field += "\\\\";
-        else
+        unsigned char byte = static_cast<unsigned char>(c);
+        const char* named = c ? std::strchr(kNamed, c) : nullptr;
+        if (named) {
+            field += '\\';
+            field += kLetters[named - kNamed];
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            field += escaped;
+        } else {
             field += c;
+        }
     }
     return field;
 }
@@ -127,7 +136,7 @@ void RejectedPrinter::Rejected(const InputNames& names, int reason, int keyword,
         const char* colon = static_cast<const char*>(std::memchr(address, ':', length));
         counts_.LinkPassedOver(std::string(address, colon ? colon : address));
     }
-    if (reason == TALVERON_NOT_AN_ADDRESS) counts_.LinkPassedOver("not an address");
+    if (reason == TALVERON_NOT_AN_ADDRESS) counts_.LinkNotAnAddress();
     std::size_t limit = options_.html ? static_cast<std::size_t>(TALVERON_LINK_MAX) : TALVERON_ADDRESS_MAX;
     if (reason == TALVERON_TOO_LONG && options_.html && !options_.noMessages)
         Say(names.sayAs + ": byte " + std::to_string(offset) + ": a link longer than " + std::to_string(limit) +

@@ -122,17 +122,24 @@ std::string JsonSeconds(double seconds) {
 
 namespace {
 
-void CountKind(std::map<std::string, long long>& counts, const std::string& kind) {
-    std::string shown;  // as --rejected shows keywords: a hostile type stays one short line
-    AppendEscaped(shown, kind.data(), std::min<std::size_t>(kind.size(), 64));
+void CountKind(std::map<std::string, long long>& counts, std::string shown) {
     if (counts.size() >= RunCounts::kPassedTypes && !counts.count(shown)) shown = "other";
     ++counts[shown];
 }
 
+// A kind read from the input, as --rejected shows keywords: a hostile one
+// stays one short line.
+std::string Escaped(const std::string& kind) {
+    std::string shown;
+    AppendEscaped(shown, kind.data(), std::min<std::size_t>(kind.size(), 64));
+    return shown;
+}
+
 }  // namespace
 
-void RunCounts::PassedOver(const std::string& type) { CountKind(passedOver, type); }
-void RunCounts::LinkPassedOver(const std::string& kind) { CountKind(linksPassedOver, kind); }
+void RunCounts::PassedOver(const std::string& type) { CountKind(passedOver, Escaped(type)); }
+void RunCounts::LinkPassedOver(const std::string& kind) { CountKind(linksPassedOver, Escaped(kind)); }
+void RunCounts::LinkNotAnAddress() { CountKind(linksPassedOver, "not an address"); }
 
 std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds) {
     auto number = [](const char* key, long long n) { return std::string("\"") + key + "\":" + std::to_string(n); };

@@ -32,7 +32,8 @@ struct RunCounts {
     // scheme, or "not an address" (as many kinds as passedOver's).
     std::map<std::string, long long> linksPassedOver;
     bool links = false;  // the run reads pages by the HTML standard: their count is shown
-    void LinkPassedOver(const std::string& kind);
+    void LinkPassedOver(const std::string& scheme);
+    void LinkNotAnAddress();
 };
 
 class Progress {

@@ -93,7 +93,14 @@ Verdict Searches::Judge(const InputOpener::Opened& opened, std::string& diagnost
 void Searches::Failed(const InputOpener::Opened& opened, Verdict verdict, const std::string& diagnostic) {
     if (verdict == Verdict::kPassOver) return;
     ++run_.attempted;
-    if (verdict == Verdict::kIsOutput) run_.inputIsOutput = true;
+    if (verdict == Verdict::kIsOutput) {
+        run_.inputIsOutput = true;
+        FileIdentity input;
+        input.exists = input.regular = true;
+        input.dev = opened.st.st_dev;
+        input.ino = opened.st.st_ino;
+        run_.inputsWritten.push_back(input);
+    }
     if (!diagnostic.empty())
         run_.trouble->InputFailed(diagnostic);
     else if (opened.error > 0)

@@ -42,6 +42,8 @@ public:
     void SetAddressMax(std::size_t bytes) { addressMax_ = bytes; }
     // 1..kBlockSize (tests put block ends everywhere with small blocks).
     void SetBlockSize(std::size_t size) { blockSize_ = size; }
+    // Keywords match with ASCII letters in either case.
+    void FoldKeywordCase() { keywords_.FoldCase(); }
 
     // Searches the bytes of `source` to its end (a failed read ends it
     // too). False when the sink stopped the search. Throws

@@ -77,6 +77,9 @@ struct talveron_sink {
        pages that give records); TALVERON_HTTPS_COUNTED: not, counting all
        of them. */
     int https;
+    /* 1: a keyword matches with ASCII letters in either case (A-Z as a-z);
+       0: byte for byte, as the export matches. */
+    int fold_case;
 };
 
 #define TALVERON_HTTPS_COUNTED 2
@@ -229,6 +232,14 @@ int talveron_harvest_links(int fd, long long size, const char* name, const char*
    file that cannot be opened is TALVERON_READ_FAILED with read_errno. */
 int talveron_harvest_path(const char* path, int flags, const char* keyword_line,
                           const struct talveron_input_sink* sink, struct talveron_result* result);
+
+/* The WHATWG URL Standard's parse of `input` against `base` (a URL; null
+   for none), as the standards mode resolves a link: new URL(input,
+   base).href. Returns the length of that serialization, and writes it with
+   a 0 byte behind into `buffer` when `size` leaves room for both (else
+   nothing: call again with more room); -1 when `input` or `base` is no URL
+   (or memory could not be had). */
+long long talveron_url(const char* input, const char* base, char* buffer, size_t size);
 
 /* Whether the regular file open on `fd`, read as `flags` say, is a page as
    it stands (1), which talveron_harvest_range may search in parts, or is

@@ -3,6 +3,8 @@
 #ifndef TALVERON_SEARCH_KEYWORDS_H
 #define TALVERON_SEARCH_KEYWORDS_H
 
+#include <string>
+
 #include "lifecycle/limits.h"
 
 class KeywordSlots {
@@ -17,12 +19,19 @@ public:
     // Whether any slot is filled.
     bool Any() const { return any_; }
     // The first slot (1..6) whose non-empty keyword occurs in `address`
-    // (byte-wise, case counts), or 0.
+    // (byte-wise, case counts, unless FoldCase), or 0.
     int Excluding(const char* address) const;
+    // From now on ASCII letters match in either case (the slots keep the
+    // keywords as written).
+    void FoldCase() { foldCase_ = true; }
 
 private:
     char keywords_[kKeywordSlots][kKeywordLineCapacity];
     bool any_ = false;
+    bool foldCase_ = false;
+    // With FoldCase: the keywords and the address in lower case.
+    char folded_[kKeywordSlots][kKeywordLineCapacity];
+    mutable std::string address_;
 };
 
 #endif

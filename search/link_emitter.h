@@ -26,6 +26,7 @@ public:
     void Reject(const CapturedLink& link, int reason, int keyword);
 
     const KeywordSlots& Keywords() const { return keywords_; }
+    void FoldKeywordCase() { keywords_.FoldCase(); }
 
 private:
     int StripNonPrintable(const char* address, int length, char* record) const;

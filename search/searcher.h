@@ -43,6 +43,8 @@ public:
     // Counts the https anchors not taken (HttpsPassedOver).
     void SetCountHttps(bool count, bool untilRecord) { scanner_.SetCountHttps(count, untilRecord); }
     long long HttpsPassedOver() const { return scanner_.HttpsPassedOver(); }
+    // Keywords match with ASCII letters in either case (the export's never do).
+    void FoldKeywordCase() { emitter_.FoldKeywordCase(); }
 
     // Searches `fd` from where it stands to its end. False when the sink
     // stopped the search (Stopped()); a failed read ends it too (ReadFailed()).

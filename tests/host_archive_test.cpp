@@ -364,7 +364,7 @@ TEST_F(HostArchiveTest, ArchivesAreCountedAndNamedOnRecords) {
 // is counted, listed and, for a value too long to hold, said.
 TEST_F(HostArchiveTest, HtmlLinksOfAFileAgainstItsAddress) {
     Write("p.html", "<a href=a.html><a href='mailto:x'><a href=\"HTTP://X.jp:80/#f\"><a href=\"" +
-                        std::string(TALVERON_LINK_MAX + 1, 'z') + "\">");
+                        std::string(TALVERON_LINK_MAX + 1, 'z') + "\"><a href='http://['>");
     Shell("pwd -P | tr -d '\\n' > pwd.txt");
     HostRun run = Host({"--html", "--stats", "--rejected=why.txt", "p.html"});
     EXPECT_EQ(run.out, "http://x.jp/#f\n");
@@ -372,8 +372,13 @@ TEST_F(HostArchiveTest, HtmlLinksOfAFileAgainstItsAddress) {
     const std::string tooLong = std::to_string(Read("p.html").find("<a href=\"z"));
     EXPECT_NE(run.err.find("talveron: p.html: byte " + tooLong + ": a link longer than " + std::to_string(TALVERON_LINK_MAX) + " bytes is passed over\n"),
               std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("links passed over      1 (file)\ntalveron: links passed over      1 (mailto)\n"),
+    EXPECT_NE(run.err.find("links passed over      1 (file)\ntalveron: links passed over      1 (mailto)\n"
+                           "talveron: links passed over      1 (not an address)\n"),
               std::string::npos) << run.err;
+    EXPECT_NE(Host({"--html", "--stats=json", "p.html"}).err.find(
+                  "\"links_passed_over\":[{\"kind\":\"file\",\"count\":1},{\"kind\":\"mailto\",\"count\":1},"
+                  "{\"kind\":\"not an address\",\"count\":1}]"),
+              std::string::npos);
     std::string why = Read("why.txt");
     EXPECT_EQ(why.substr(0, why.find('\n') + 1), "p.html:0: not http or https: file://" + Read("pwd.txt") + "/a.html\n");
     EXPECT_NE(why.find("p.html:15: not http or https: mailto:x\n"), std::string::npos) << why;
@@ -448,3 +453,43 @@ TEST_F(HostArchiveTest, HtmlWithoutIcuSaysSoAndFails) {
 }
 
 }  // namespace
+// --base on a folder names the folder's address: each page's is the base
+// joined with its path below the folder, as a mirror lays a site out (a
+// base without its query and fragment, its path ended by '/'); a page's
+// own <base href> is resolved against that and wins. node's URL, with its
+// pathToFileURL's encoding of a path, gives each record.
+TEST_F(HostArchiveTest, BaseOfAFolderIsEachPagesAddressBelowIt) {
+    const std::string links = "<a href=other.html><a href=\"#top\"><a href=\"?q\"><a href=\"../x\">";
+    Shell("mkdir -p 'site/sub/deeper' 'site/\xc3\xa9 d' site/b");
+    for (const char* name : {"index.html", "sub/page.html", "sub/deeper/p.htm", "a b%c#d?e\\f.html", "\xc3\xa9 d/\xc3\xbc.html",
+                             "c\r\t.html"})
+        Write(std::string("site/") + name, links);
+    Write("site/b/rel.html", "<base href=\"../up/\">" + links);
+    Write("site/b/own.html", "<base href=\"http://y.jp/d/\">" + links);
+    Write("expect.js",
+          "const fs = require('fs'), {pathToFileURL} = require('url');\n"
+          "const dir = new URL(process.argv[2]); dir.search = ''; dir.hash = '';\n"
+          "if (!dir.pathname.endsWith('/')) dir.pathname += '/';\n"
+          "for (const path of fs.readFileSync('list', 'utf8').split('\\0').filter(p => p)) {\n"
+          "  const below = pathToFileURL('/' + path.slice('site/'.length)).href.slice('file:///'.length);\n"
+          "  let base = new URL(below, dir);\n"
+          "  const own = /<base href=\"([^\"]*)\">/.exec(fs.readFileSync(path, 'utf8'));\n"
+          "  if (own) base = new URL(own[1], base);\n"
+          "  for (const href of ['other.html', '#top', '?q', '../x']) process.stdout.write(new URL(href, base).href + '\\n');\n"
+          "}\n");
+    Shell(Quote(TALVERON_HOST) + " --list-inputs site >list");
+    for (const char* base : {"http://x.jp/", "https://x.jp/mirror?x=1#f", "http://x.jp/a/b/"}) {
+        std::string expected = Shell("node expect.js " + Quote(base) + " 2>/dev/null");
+        if (expected.empty()) GTEST_SKIP() << "node is needed";
+        HostRun run = Host({"--html", "-h", std::string("--base=") + base, "site"});
+        EXPECT_EQ(run.out, expected) << base;
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+    // A name that is not UTF-8 keeps its bytes, percent-encoded; a file
+    // named is at the base itself, a page of a folder named "." below it.
+    Write("\xff.html", links);
+    EXPECT_EQ(Host({"--html", "-h", "--base=http://x.jp/d/", "\xff.html"}).out,
+              "http://x.jp/d/other.html\nhttp://x.jp/d/#top\nhttp://x.jp/d/?q\nhttp://x.jp/x\n");
+    std::string out = Shell("mkdir w && mv '\xff.html' w/ && cd w && " + Quote(TALVERON_HOST) + " --html -h --base=http://x.jp/d .");
+    EXPECT_EQ(out, "http://x.jp/d/other.html\nhttp://x.jp/d/%FF.html#top\nhttp://x.jp/d/%FF.html?q\nhttp://x.jp/x\n");
+}

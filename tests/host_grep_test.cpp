@@ -135,6 +135,10 @@ TEST_F(HostGrepTest, TsvNamesEveryRecordWithItsInput) {
     EXPECT_EQ(Host({"--tsv", "-h", "p.html"}).status, 2);
     Write("n\nl.html", "<a href=\"http://t.jp\">");
     EXPECT_EQ(Host({"--tsv", "n\nl.html"}).out, "n\\nl.html\thttp://t.jp/\n");
+    // CR and the other control bytes would end or forge a field for a reader
+    // that splits lines at CR LF: escaped too.
+    Write("c\r\x01\x7f\xff.html", "<a href=\"http://t.jp\">");
+    EXPECT_EQ(Host({"--tsv", "-c", "c\r\x01\x7f\xff.html"}).out, "c\\r\\x01\\x7F\xff.html\t1\n");
 }
 
 TEST_F(HostGrepTest, HttpsAnchorsOnlyWhenAsked) {
@@ -222,6 +226,7 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
         return Host(all).out;
     };
     EXPECT_EQ(names({"d"}), "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/skip/f.html\nd/sub/e.htm\n");
+    EXPECT_EQ(names({"d/sub/"}), "d/sub/e.htm\n");  // no doubled slash
     EXPECT_EQ(names({"-r", "--include=*.txt", "d"}), "d/d.txt\n");
     EXPECT_EQ(names({"--include=*.txt", "--include=*.htm", "d"}), "d/d.txt\nd/sub/e.htm\n");
     EXPECT_EQ(names({"--exclude=*.x*", "--exclude-dir=skip", "d"}), "d/b.SHTML\nd/sub/e.htm\n");
@@ -248,6 +253,18 @@ TEST_F(HostGrepTest, WalksTakeGrepsFiltersAndTheKindsPagesComeIn) {
     EXPECT_EQ(names({"-R", "--exclude-dir=skip", "d"}),
               "d/a.xhtml\nd/b.SHTML\nd/c.xht\nd/sub/dirlink/f.html\nd/sub/e.htm\nd/sub/link.html\n");
     EXPECT_EQ(names({"-R", "--exclude-dir=dirlink", "--exclude-dir=up", "d/sub"}), "d/sub/e.htm\nd/sub/link.html\n");
+    // --exclude-dir also skips a directory named, by any suffix of its name
+    // after a '/' (as grep 3.8); the current directory of no INPUT is walked.
+    EXPECT_EQ(names({"--exclude-dir=sub", "d/sub/", "p.html"}), "p.html\n");
+    EXPECT_EQ(names({"--exclude-dir=d/s*", "d/sub", "d/skip", "d/sub/e.htm"}), "d/sub/e.htm\n");
+    EXPECT_EQ(names({"--exclude-dir=u*", "--exclude-dir=d", "d//sub"}), "d//sub/e.htm\n");
+    EXPECT_EQ(names({"--exclude-dir=sub", "d//sub"}), "");
+    run = Host({"--exclude-dir=d", "d"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("1 directory(ies) matched by --exclude-dir"), std::string::npos) << run.err;
+    EXPECT_EQ(Shell("cd d && " + Quote(TALVERON_HOST) + " -rl --exclude-dir=. --exclude-dir=skip"), "a.xhtml\nb.SHTML\nc.xht\nsub/e.htm\n");
+    EXPECT_EQ(Shell("cd d && " + Quote(TALVERON_HOST) + " -l --exclude-dir=. . 2>&1"),
+              "talveron: no files were searched: the walk left out 1 directory(ies) matched by --exclude-dir\n");
     // A walk that met no page says which filter left the files out, naming
     // the options given, and exits 1 as grep and ripgrep do.
     run = Host({"--exclude=*", "d"});
@@ -606,6 +623,37 @@ TEST_F(HostGrepTest, AFileIsLeftAsItWasWhenNoInputWasSearched) {
     EXPECT_EQ(Read("out.txt"), kRecords);
 }
 
+// A file of the run met as an input: both files are left as they were, and
+// each message names the file that was the input.
+TEST_F(HostGrepTest, AFileOfTheRunMetAsAnInputIsTheOneNamed) {
+    Shell("mkdir d && cp p.html d/ && echo old >d/out.html && echo old >why.txt && echo old >out.txt");
+    HostRun run = Host({"-x", "a.jp", "-O", "d/out.html", "--rejected=why.txt", "d"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("talveron: d/out.html: left unchanged: it is also an input\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("talveron: why.txt: left unchanged: --output=d/out.html is also an input\n"), std::string::npos)
+        << run.err;
+    run = Host({"-x", "a.jp", "-O", "out.txt", "--rejected=d/out.html", "d"});
+    EXPECT_NE(run.err.find("talveron: out.txt: left unchanged: --rejected=d/out.html is also an input\n"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("talveron: d/out.html: left unchanged: it is also an input\n"), std::string::npos) << run.err;
+    EXPECT_EQ(Read("why.txt") + Read("out.txt") + Read("d/out.html"), "old\nold\nold\n");
+}
+
+// A link's relative target is taken from the link's own folder, whether the
+// file it names exists or is to be made.
+TEST_F(HostGrepTest, ALinksRelativeTargetIsFromItsFolder) {
+    Shell("mkdir sub real && echo old >real/out.txt && ln -s ../real/out.txt sub/old.txt && "
+          "ln -s ../real/new.txt sub/new.txt && echo stray >out.txt");
+    EXPECT_EQ(Host({"-h", "--output=sub/old.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Read("real/out.txt"), kRecords);
+    EXPECT_EQ(Host({"-h", "--output=sub/new.txt", "--rejected=sub/old.txt", "p.html"}).status, 0);
+    EXPECT_EQ(Read("real/new.txt"), kRecords);
+    EXPECT_EQ(Read("real/out.txt"), "");  // nothing dropped, the second time
+    EXPECT_EQ(Read("out.txt"), "stray\n");
+    EXPECT_EQ(Shell("ls -A sub; readlink sub/old.txt sub/new.txt; ls -A real"),
+              "new.txt\nold.txt\n../real/out.txt\n../real/new.txt\nnew.txt\nout.txt\n");
+}
+
 // Through a link to a file not yet made, FILE is made as a new file is:
 // whole at the end, with the mode the umask leaves.
 TEST_F(HostGrepTest, ALinkToNothingMakesItsFileWholeAtTheEnd) {
@@ -670,7 +718,49 @@ TEST_F(HostTerminalTest, TheProgressLineNeverMixesWithRecordsOrMessages) {
     EXPECT_TRUE(Erased(screen)) << screen;
 }
 
+// Whatever else goes to the terminal while the line stands there, it goes
+// after the line is erased: diagnostics, --rejected on standard error, the
+// module's messages, the summary.
+TEST_F(HostTerminalTest, EveryOtherLineErasesTheProgressLineFirst) {
+    Write("p.html", "<a href=\"http://a.jp\">");
+    std::string screen = OnTerminal("(for i in $(seq 6); do printf '<a href=\"http://ads.jp\">'; sleep 0.3; done) | " +
+                                    Quote(TALVERON_HOST) +
+                                    " -x ads --rejected=/dev/stderr --messages --stats - p.html missing.html >out.txt");
+    ASSERT_TRUE(Drawn(screen)) << screen;
+    for (const char* said : {"(standard input):0: excluded", "No such file", "] ", "inputs searched"})
+        EXPECT_NE(screen.find(said), std::string::npos) << said << screen;
+    int drawn = 0;
+    for (std::size_t at = 0; (at = screen.find(" inputs, ", at)) != std::string::npos; ++at, ++drawn) {
+        std::size_t end = screen.find("\033[K", at);
+        ASSERT_NE(end, std::string::npos) << screen;
+        // Drawn again in place, or erased: never a line written behind it.
+        EXPECT_EQ(screen.compare(end + 3, 1, "\r"), 0) << screen.substr(at, 200);
+        EXPECT_NE(screen.compare(end + 3, 2, "\r\n"), 0) << screen.substr(at, 200);
+    }
+    EXPECT_GE(drawn, 1);
+}
+
 }  // namespace
+
+// -i: the keywords match ASCII letters in either case, in both ways of
+// reading a page and in every part of a large file; never other bytes.
+TEST_F(HostGrepTest, IgnoreCaseFoldsTheKeywords) {
+    Write("k.html", "<a href=\"http://ads.example.com/\"> <a href=\"http://x.jp/Ads/\"> <a href=\"http://x.jp/\xc3\x89/\">"
+                    "<a href=\"http://x.jp/ok/\">");
+    EXPECT_EQ(Host({"-x", "ADS", "k.html"}).out, "http://ads.example.com/\nhttp://x.jp/Ads/\nhttp://x.jp//\nhttp://x.jp/ok/\n");
+    HostRun run = Host({"-i", "-x", "ADS", "-x", "\xc3\xa9", "--rejected=/dev/stderr", "k.html"});
+    EXPECT_EQ(run.out, "http://x.jp//\nhttp://x.jp/ok/\n");  // É is no é: its bytes are removed
+    EXPECT_EQ(run.err, "k.html:0: excluded by keyword 1 (ADS): http://ads.example.com/\n"
+                       "k.html:35: excluded by keyword 1 (ADS): http://x.jp/Ads/\n");
+    EXPECT_EQ(Host({"--html", "-x", "ADS", "-c", "k.html"}).out, "4\n");
+    EXPECT_EQ(Host({"--html", "--ignore-case", "-x", "ads", "-x", "\xc3\xa9", "k.html"}).out,
+              "http://x.jp/%C3%89/\nhttp://x.jp/ok/\n");
+    // A file searched in parts at once.
+    std::string big;
+    while (big.size() < (20u << 20)) big += "<a href=\"http://x.jp/AdS/\"> <a href=\"http://x.jp/y/\"> " + std::string(200, ' ');
+    Write("big.html", big);
+    EXPECT_EQ(Host({"-j4", "-i", "-x", "aDs", "-c", "big.html"}).out, Host({"-j1", "-x", "y/", "-c", "big.html"}).out);
+}
 
 // grep's and ripgrep's habits: options that change nothing here give the
 // same bytes; those that would mean something else are refused with why.
@@ -682,7 +772,7 @@ TEST_F(HostGrepTest, RipgrepAndGrepHabits) {
         std::vector<std::string> args;
         std::string out;
     } same[] = {
-        {{"-i", "-a", "-N", "-uuu", "--hidden", "--no-ignore", "--color=never", "--colour", "auto", "-c", "w"}, all},
+        {{"-i", "-a", "-N", "-uuu", "--hidden", "--no-ignore", "--color=never", "--colour", "-c", "w"}, all},
         {{"-c", "-g", "*.html", "-g", "!x.html", "w"}, "w/.h.html:2\nw/y.html:0\n"},
         {{"-c", "--glob=x.*", "w"}, "w/.d/x.html:2\n"},
     };

@@ -186,6 +186,10 @@ TEST_F(HostTest, RejectedAndStatsTellWhyAnAddressIsMissing) {
     EXPECT_NE(run.err.find("excluded by keyword 2  1 (abc)\n"), std::string::npos);
     EXPECT_NE(run.err.find("dropped as too long    1\n"), std::string::npos);
     EXPECT_NE(run.err.find("dropped as unfinished  1\n"), std::string::npos);
+    // Slots left empty (-x '') have no line.
+    run = Host({"-x", "", "-x", "abc", "-x", "", "--stats", "p.html"});
+    EXPECT_NE(run.err.find("excluded by keyword 2  1 (abc)\ntalveron: dropped as too long"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("excluded by keyword 1"), std::string::npos) << run.err;
     // A space or a backslash in an address dropped is escaped: one line, one
     // address, read back without doubt.
     Write("s.html", "<a href=\"http://a b.jp\"> <a href=\"http://c\\d.jp\">");

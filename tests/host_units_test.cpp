@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -106,11 +107,63 @@ TEST(HostOptions, UsageErrorsNeverReadPastTheArguments) {
         {{"--decoder-memory=99999999999999999999T"}, "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '99999999999999999999T'"},
         {{"--decoder-memory=-1M"}, "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '-1M'"},
         {{"--out-txt", "-c", "p"}, "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone"},
+        {{"--out-txt", "-i", "p"}, "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone"},
+        {{"--color=yes", "p"}, "--color takes never, always or auto, not 'yes'"},
+        {{"--colour=", "p"}, "--color takes never, always or auto, not ''"},
+        {{"--base=http://x.jp/", "p"}, "--base goes with --html"},
+        {{"--base=", "p"}, "--base goes with --html"},
     };
     for (const auto& c : cases) {
         Parsed parsed = Parse(c.args);
         EXPECT_EQ(parsed.command, Command::kUsageError) << c.error;
         EXPECT_EQ(parsed.error, c.error);
+    }
+}
+
+// --color takes its WHEN only after '=', as grep's: the next word is an INPUT.
+TEST(HostOptions, ColorTakesAnOptionalWhen) {
+    for (const char* when : {"--color", "--colour", "--color=never", "--color=always", "--colour=auto"}) {
+        Parsed parsed = Parse({when, "a.html", "b.html"});
+        EXPECT_EQ(parsed.command, Command::kRun) << when << parsed.error;
+        EXPECT_EQ(parsed.options.inputs, (std::vector<std::string>{"a.html", "b.html"})) << when;
+    }
+}
+
+// --base: what the URL parser takes, http or https; anything else is named.
+// Which strings are URLs of those schemes is node's URL's answer.
+TEST(HostOptions, BaseIsAnHttpOrHttpsUrl) {
+    const std::vector<std::string> bases = {"http//x.jp/", "example.com/dir/", "", "http://x.jp/d/", " HTTPS://X.JP:443/a?b#c ",
+                                            "http:x.jp", "https://", "file:///tmp/", "mailto:a@x.jp", "http://[::1", "http://a b/",
+                                            "ftp://x.jp/", "http://\\x.jp\\d", "http://xn--a.jp/"};
+    // node reads the bases as JSON and answers 1 or 0 for each.
+    char dir[] = "/tmp/talveron-base-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string list = "[";
+    for (const std::string& base : bases) {
+        list += list.size() > 1 ? ",\"" : "\"";
+        for (char c : base) list += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        list += "\"";
+    }
+    std::ofstream(std::string(dir) + "/bases.json") << list << "]";
+    std::ofstream(std::string(dir) + "/answer.js")
+        << "for (const b of JSON.parse(require('fs').readFileSync(process.argv[2], 'utf8'))) { let ok = 0;\n"
+           "  try { ok = ['http:', 'https:'].includes(new URL(b).protocol) ? 1 : 0 } catch (e) {}\n"
+           "  process.stdout.write(String(ok)) }\n";
+    std::string answers;
+    if (FILE* pipe = popen(("cd " + std::string(dir) + " && node answer.js bases.json 2>/dev/null").c_str(), "r")) {
+        char buffer[256];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) answers.append(buffer, n);
+        pclose(pipe);
+    }
+    std::system(("rm -rf " + std::string(dir)).c_str());
+    if (answers.size() != bases.size()) GTEST_SKIP() << "node is needed: " << answers;
+    for (std::size_t i = 0; i < bases.size(); ++i) {
+        Parsed parsed = Parse({"--html", "--base=" + bases[i], "p"});
+        if (answers[i] == '1') {
+            EXPECT_EQ(parsed.error, "") << bases[i];
+        } else {
+            EXPECT_EQ(parsed.error, "--base takes an http or https URL, not '" + bases[i] + "'") << bases[i];
+        }
     }
 }
 
