@@ -196,3 +196,134 @@ TEST(HarvestLinks, ArchiveRecordsResolvedAgainstTheirOwnAddresses) {
                      "rejected 2 0 " + at("<a href=\"z") + " 500 zzzzzzzzzzzzzzzzzzzz\n"
                      "http://c.jp/r\r\n");
 }
+
+namespace {
+
+// Each entry's begin and end with its status and bytes, records as they
+// come, problems; the records function stops the input at its `stopAt`th
+// call (0: never).
+struct Entries {
+    std::string calls;
+    int recordCalls = 0, stopAt = 0;
+};
+
+std::string EntriesOf(int fd, long long size, int flags, int stopAt = 0) {
+    Entries told;
+    told.stopAt = stopAt;
+    talveron_input_sink sink = {};
+    sink.search.context = &told;
+    sink.search.records = [](void* c, const char* bytes, size_t length) {
+        Entries& t = *static_cast<Entries*>(c);
+        t.calls.append(bytes, length);
+        return ++t.recordCalls == t.stopAt ? 1 : 0;
+    };
+    sink.begin = [](void* c, int entry, const char* name) {
+        static_cast<Entries*>(c)->calls += "begin " + std::to_string(entry) + " " + name + "\n";
+        return 0;
+    };
+    sink.end = [](void* c, int entry, const talveron_result* result, const char* problem) {
+        static_cast<Entries*>(c)->calls += "end " + std::to_string(entry) + " " + std::to_string(result->status) +
+                                           " bytes " + std::to_string(result->bytes) +
+                                           (problem ? std::string(" ") + problem : "") + "\n";
+    };
+    sink.problem = [](void* c, const char* text) { static_cast<Entries*>(c)->calls += std::string(text) + "\n"; };
+    talveron_result result;
+    int rc = (flags & TALVERON_HTML) ? talveron_harvest_links(fd, size, "in", "http://p.jp/", flags, "", &sink, &result)
+                                     : talveron_harvest_input(fd, size, "in", flags, "", &sink, &result);
+    return told.calls + "result " + std::to_string(rc) + " " + std::to_string(result.status) + " bytes " +
+           std::to_string(result.bytes) + "\n";
+}
+
+const int kReadings[] = {TALVERON_DECOMPRESS, TALVERON_DECOMPRESS | TALVERON_HTML};
+
+TEST(HarvestInput, ARecordsFunctionThatStopsEndsTheWholeArchive) {
+    std::string archive;
+    for (const char* host : {"a", "b", "c"})
+        archive += Record("resource", std::string("http://") + host + ".jp/",
+                          std::string("<a href=\"http://") + host + ".jp/r/\">");
+    for (bool compressed : {false, true})
+        for (int flags : kReadings) {
+            File file(compressed ? Deflated(archive) : archive);
+            std::string calls = EntriesOf(fileno(file.file), -1, flags, 1);
+            // One record's records, handed over once; nothing of the records behind it.
+            EXPECT_EQ(calls.substr(0, calls.find("end")), "begin 1 in\nbegin 2 http://a.jp/\nhttp://a.jp/r/\r\n")
+                << compressed << flags;
+            EXPECT_EQ(calls.substr(calls.find("end")).find("begin"), std::string::npos) << calls;
+            EXPECT_NE(calls.find("\nend 1 2 "), std::string::npos) << calls;
+            EXPECT_NE(calls.find("\nresult -1 2 "), std::string::npos) << calls;
+        }
+}
+
+TEST(HarvestInput, NothingBehindTheSizeGivenIsRead) {
+    // Each input cut where `size` ends reads as the bytes in front of it alone.
+    std::mt19937 rng(7);
+    std::string noise(1600 * 1024, '\0');  // beyond compression: a gzip file large enough to be read in segments
+    for (char& c : noise) c = static_cast<char>(rng() % 64 + ' ');
+    const std::string page = "<a href=\"http://a.jp/\">", behind = "<a href=\"http://b.jp/\">";
+    const std::string archive = Record("resource", "http://a.jp/", page);
+    const std::string gzipBehind = Deflated(behind), archiveBehind = Record("resource", "http://b.jp/", behind);
+    const std::pair<std::string, std::size_t> inputs[] = {  // an input, and the size given
+        {page + behind, page.size()},
+        {Deflated(page) + gzipBehind, Deflated(page).size()},
+        {Deflated(page) + gzipBehind, Deflated(page).size() + 10},  // a member cut by the size
+        {Zstd(page) + Zstd(behind), Zstd(page).size()},
+        {Deflated(noise + page) + gzipBehind, Deflated(noise + page).size() + 10},
+        {archive + archiveBehind, archive.size()},
+        {archive + archiveBehind, archive.size() + 50},  // a record's header cut by the size
+        {Deflated(archive) + Deflated(archiveBehind), Deflated(archive).size()},
+    };
+    for (const auto& input : inputs)
+        for (int flags : kReadings) {
+            File alone(input.first.substr(0, input.second)), whole(input.first);
+            EXPECT_EQ(EntriesOf(fileno(whole.file), static_cast<long long>(input.second), flags),
+                      EntriesOf(fileno(alone.file), -1, flags))
+                << &input - inputs << " " << flags;
+        }
+}
+
+}  // namespace
+
+namespace {
+
+// The bytes that each entry's result gives, as "entry:bytes" in order, and the input's last.
+std::string BytesOf(int fd, int flags) {
+    std::string told;
+    talveron_input_sink sink = {};
+    sink.search.context = &told;
+    sink.search.records = [](void*, const char*, size_t) { return 0; };
+    sink.end = [](void* c, int entry, const talveron_result* result, const char*) {
+        *static_cast<std::string*>(c) += std::to_string(entry) + ":" + std::to_string(result->bytes) + " ";
+    };
+    talveron_result result;
+    if (flags & TALVERON_HTML)
+        talveron_harvest_links(fd, -1, "in", "http://p.jp/", flags, "", &sink, &result);
+    else
+        talveron_harvest_input(fd, -1, "in", flags, "", &sink, &result);
+    return told + std::to_string(result.bytes);
+}
+
+TEST(HarvestInput, EachEntryGivesTheBytesItRead) {
+    // A page's are its own (decompressed); a record's its page's (the body
+    // decoded); an archive's all of its own, read by both readings alike.
+    const std::string page = LinkPage(300);
+    const std::string archive =
+        Record("response", "http://a.jp/", Response("Transfer-Encoding: chunked\r\nContent-Encoding: gzip\r\n",
+                                                    Chunked(Deflated(page), 1000))) +
+        Record("resource", "http://b.jp/", page.substr(0, 1234)) + Record("metadata", "http://c.jp/", page);
+    const std::string pageBytes = std::to_string(page.size()), archiveBytes = std::to_string(archive.size());
+    const struct {
+        std::string input, expected;
+    } cases[] = {
+        {page, "0:" + pageBytes + " " + pageBytes},
+        {Deflated(page), "0:" + pageBytes + " " + pageBytes},
+        {archive, "2:" + pageBytes + " 2:1234 1:" + archiveBytes + " " + archiveBytes},
+        {Zstd(archive), "2:" + pageBytes + " 2:1234 1:" + archiveBytes + " " + archiveBytes},
+    };
+    for (const auto& c : cases)
+        for (int flags : kReadings) {
+            File file(c.input);
+            EXPECT_EQ(BytesOf(fileno(file.file), flags), c.expected) << &c - cases << " " << flags;
+        }
+}
+
+}  // namespace
