@@ -243,7 +243,9 @@ int talveron_name_kind(const char* name, int flags);
    compressed body in a web archive) may take for its window or dictionary:
    `bytes`, or 128 MiB when 0 (as at load). A stream that needs more is not
    searched, and its problem says how much it needs. Set it before searches
-   begin; it holds for every search of the process. */
+   begin; it holds for every search of the process, each stream on its own:
+   searches at once, and an archive's stream with its record's coded body,
+   take it each. */
 void talveron_set_decoder_memory(unsigned long long bytes);
 
 /* The module's version, "1.0.0.1". */
