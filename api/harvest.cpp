@@ -2,6 +2,9 @@
 // file, with the records, the addresses that become none, the progress and
 // the messages handed to the caller's sink instead of OUT.TXT and message
 // boxes. Each call is a search of its own: calls run at once on any threads.
+#include <algorithm>
+#include <climits>
+
 #include "talveron.h"
 #include "api/caller_search.h"
 #include "lifecycle/limits.h"
@@ -77,6 +80,9 @@ extern "C" int talveron_harvest_range(int fd, long long start, long long end, co
 
 extern "C" long long talveron_cut(int fd, long long near, long long window) {
     if (near < 0 || window <= 0) return -1;
+    // A window that runs past the largest offset ends there.
+    window = std::min(window, LLONG_MAX - near);
+    if (window == 0) return -1;
     try {
         return FindRangeCut(fd, near, window);
     } catch (...) {

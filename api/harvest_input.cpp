@@ -83,7 +83,8 @@ void End(const talveron_input_sink& sink, int entry, const talveron_result& resu
 }
 
 // The records of an archive, each searched as an entry of its own. The
-// archive's result: completed, stopped by begin, or a failed read.
+// archive's result: completed, stopped (by begin or a records function),
+// or a failed read; its bytes are the archive's, read so far.
 talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, const talveron_input_sink& sink) {
     talveron_result outcome = Outcome(TALVERON_COMPLETED);
     for (;;) {
@@ -119,11 +120,14 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
         }
         if (problem.empty()) problem = archive.BlockProblem();
         End(sink, TALVERON_RECORD, record, problem);
-        if (record.status == TALVERON_OUT_OF_MEMORY || record.status == TALVERON_NOT_CONVERTED) {
+        // A records function that stops a record stops the whole input.
+        if (record.status == TALVERON_OUT_OF_MEMORY || record.status == TALVERON_NOT_CONVERTED ||
+            record.status == TALVERON_STOPPED) {
             outcome.status = record.status;
             break;
         }
     }
+    outcome.bytes = archive.BytesRead();
     return outcome;
 }
 

@@ -285,7 +285,8 @@ void FinishInput(InputSearch& search) {
     Trouble& trouble = *run.trouble;
     run.opener->Done(search.opened);
     run.rejected->Flush();
-    counts.bytes += search.bytes;
+    // An archive's bytes are counted as its records' pages.
+    if (!search.archive) counts.bytes += search.bytes;
     const talveron_result& outcome = search.outcome;
     if (search.archive && search.problem.empty() && outcome.status != TALVERON_READ_FAILED &&
         outcome.status != TALVERON_OUT_OF_MEMORY) {

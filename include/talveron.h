@@ -100,7 +100,9 @@ enum talveron_status {
 struct talveron_result {
     int status;         /* enum talveron_status */
     int read_errno;     /* errno of the read that failed, else 0 */
-    long long bytes;    /* bytes read from the input */
+    long long bytes;    /* bytes read from the input (decompressed; of a web
+                           archive, all of its own, each record's page in
+                           the record's result) */
     long long next;     /* talveron_harvest_range: where the range that follows begins */
     /* The <a href="https:// anchors passed over, as the sink's https asks
        (a range's: those whose '<' lies in it); 0 with TALVERON_HTML. Of a
@@ -152,8 +154,9 @@ int talveron_harvest_range(int fd, long long start, long long end, const char* k
 
 /* A place at or after `near` where a search of the whole file open on `fd`
    certainly begins a skip: no anchor opening, address or comparison runs
-   over it. A place in [near, near + window); -1 when there is none there,
-   at the end of the file, or when a read failed. */
+   over it. A place in [near, near + window) (a window past the largest
+   offset ends there); -1 when there is none there, at the end of the file,
+   or when a read failed. */
 long long talveron_cut(int fd, long long near, long long window);
 
 /* Reading inputs as the tool reads them: a page as it stands, a stream
@@ -215,7 +218,8 @@ struct talveron_input_sink {
    pipe, a terminal). `name` is the page's or the archive's as reported to
    begin. The result is the input's: TALVERON_READ_FAILED when a read of it
    failed (an archive's records before stand), TALVERON_STOPPED when begin
-   or a records function stopped it, TALVERON_OUT_OF_MEMORY. Reentrant, as
+   or a records function stopped it (a record's stop ends the archive: no
+   record behind it is read), TALVERON_OUT_OF_MEMORY. Reentrant, as
    talveron_harvest. Returns 0 when the status is TALVERON_COMPLETED. */
 int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
                            const struct talveron_input_sink* sink, struct talveron_result* result);
@@ -258,7 +262,9 @@ int talveron_name_kind(const char* name, int flags);
    compressed body in a web archive) may take for its window or dictionary:
    `bytes`, or 128 MiB when 0 (as at load). A stream that needs more is not
    searched, and its problem says how much it needs. Set it before searches
-   begin; it holds for every search of the process. */
+   begin; it holds for every search of the process, each stream on its own:
+   searches at once, and an archive's stream with its record's coded body,
+   take it each. */
 void talveron_set_decoder_memory(unsigned long long bytes);
 
 /* With TALVERON_HTML: the longest address that becomes a record, `bytes`

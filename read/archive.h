@@ -47,6 +47,8 @@ public:
     // segment that never came), else "".
     const std::string& BlockProblem() const { return reader_.BlockProblem(); }
     int Errno() const { return reader_.Errno(); }
+    // The archive's bytes read so far (decompressed).
+    long long BytesRead() const { return reader_.BytesRead(); }
 
 private:
     WarcReader reader_;

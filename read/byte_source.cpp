@@ -10,11 +10,16 @@
 
 long DescriptorSource::Read(unsigned char* buffer, std::size_t size) {
     if (ended_) return 0;
+    if (size_ > 0) {
+        // No further than the size: bytes behind it are none of this input's.
+        if (read_ >= size_) return 0;
+        if (static_cast<unsigned long long>(size_ - read_) < size) size = static_cast<std::size_t>(size_ - read_);
+    }
     for (;;) {
         ssize_t n = ::read(fd_, buffer, size);
         if (n >= 0) {
             read_ += n;
-            ended_ = size_ > 0 && read_ >= size_ && static_cast<std::size_t>(n) < size;
+            ended_ = size_ > 0 && read_ >= size_;
             return static_cast<long>(n);
         }
         if (errno == EINTR) continue;

@@ -10,9 +10,8 @@
 
 // The bytes of a descriptor from where it stands; a descriptor in
 // non-blocking mode is waited for. Given the `size` of a regular file from
-// there (0 or -1: not known, as /proc's files tell), a read that comes back
-// short with that many bytes read is taken for the end: a page that one
-// read takes costs one read.
+// there (0 or -1: not known, as /proc's files tell), it is read no further:
+// its last byte is the end, and a page that one read takes costs one read.
 class DescriptorSource final : public ByteSource {
 public:
     explicit DescriptorSource(int fd, long long size = -1) : fd_(fd), size_(size) {}

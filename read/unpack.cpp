@@ -14,11 +14,13 @@ namespace {
 
 constexpr std::size_t kChunk = 128 * 1024;
 
-// The bytes of a file from `offset` on, read at offsets.
+// The bytes of a file from `offset` up to `end`, read at offsets.
 class PositionalSource final : public ByteSource {
 public:
-    PositionalSource(int fd, long long offset) : fd_(fd), offset_(offset) {}
+    PositionalSource(int fd, long long offset, long long end) : fd_(fd), offset_(offset), end_(end) {}
     long Read(unsigned char* buffer, std::size_t size) override {
+        if (offset_ >= end_) return 0;
+        if (static_cast<unsigned long long>(end_ - offset_) < size) size = static_cast<std::size_t>(end_ - offset_);
         for (;;) {
             ssize_t n = ::pread(fd_, buffer, size, offset_);
             if (n < 0 && errno == EINTR) continue;
@@ -29,7 +31,7 @@ public:
 
 private:
     int fd_;
-    long long offset_;
+    long long offset_, end_;
 };
 
 std::unique_ptr<Decoder> DecoderFor(Packing packing) {
@@ -57,15 +59,16 @@ std::string Complaint(const Decoding& decoding) {
     return what + at;
 }
 
-// Whether a gzip member begins at `at` of the file: its header is sound and
-// the member decodes (to its end, or as far as the first MiB of it goes).
-bool MemberBeginsAt(int fd, long long at) {
+// Whether a gzip member begins at `at` of the file (of `end` bytes): its
+// header is sound and the member decodes (to its end, or as far as the
+// first MiB of it goes).
+bool MemberBeginsAt(int fd, long long at, long long end) {
     constexpr std::size_t kIn = 64 * 1024, kOut = 64 * 1024;
     constexpr long long kTried = 1 << 20;
     std::unique_ptr<Decoder> decoder = NewIsalGzipDecoder();
     if (!decoder) return false;
     std::unique_ptr<unsigned char[]> out(new unsigned char[kOut]);
-    PositionalSource source(fd, at);
+    PositionalSource source(fd, at, end);
     Decoding decoding(*decoder, source, kIn, at);
     decoding.OnEnd([](long long) { return false; });
     while (decoding.Offset() - at < kTried) {
@@ -77,8 +80,9 @@ bool MemberBeginsAt(int fd, long long at) {
     return true;
 }
 
-// The first place in [from, to) of the file where a gzip member begins, or -1.
-long long FindMemberStart(int fd, long long from, long long to) {
+// The first place in [from, to) of the file (of `end` bytes) where a gzip
+// member begins, or -1.
+long long FindMemberStart(int fd, long long from, long long to, long long end) {
     constexpr std::size_t kWindow = 64 * 1024, kHeader = 10;
     std::unique_ptr<unsigned char[]> window(new unsigned char[kWindow + kHeader]);
     for (long long at = from; at < to; at += kWindow) {
@@ -92,7 +96,7 @@ long long FindMemberStart(int fd, long long from, long long to) {
             k = static_cast<std::size_t>(static_cast<const unsigned char*>(magic) - bytes);
             if (k + kHeader <= static_cast<std::size_t>(n) && bytes[k + 1] == 0x8b && bytes[k + 2] == 8 &&
                 (bytes[k + 3] & 0xe0) == 0 && (bytes[k + 8] == 0 || bytes[k + 8] == 2 || bytes[k + 8] == 4) &&
-                (bytes[k + 9] <= 13 || bytes[k + 9] == 255) && MemberBeginsAt(fd, at + static_cast<long long>(k)))
+                (bytes[k + 9] <= 13 || bytes[k + 9] == 255) && MemberBeginsAt(fd, at + static_cast<long long>(k), end))
                 return at + static_cast<long long>(k);
             ++k;
         }
@@ -376,7 +380,7 @@ long long Unpacker::MemberStart(std::size_t k) {
         if (starts_[k] != -2) return starts_[k];
     }
     long long from = static_cast<long long>(k) * segmentSize_;
-    long long found = FindMemberStart(fd_, from, std::min(from + segmentSize_, size_));
+    long long found = FindMemberStart(fd_, from, std::min(from + segmentSize_, size_), size_);
     // Two threads may look for it at once (one for its own start, one for
     // where its segment ends): the first answer stands for both, or members
     // would be decoded twice or not at all.
@@ -402,7 +406,7 @@ void Unpacker::RunSegments() {
                         break;
                     }
                 }
-                PositionalSource source(fd_, start);
+                PositionalSource source(fd_, start, size_);  // a member may run on, but not past the size
                 std::unique_ptr<Decoder> decoder = NewIsalGzipDecoder();
                 error = decoder ? Pour(*decoder, source, start, end, *this, *segment) : kNoMemory;
             }

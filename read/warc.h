@@ -64,6 +64,8 @@ public:
     // its continuations met later are passed over.
     const std::string& LastSegmented() const { return lastSegmented_; }
     int Errno() const { return errno_; }
+    // The bytes taken from the archive so far.
+    long long BytesRead() const { return bufferOffset_ + static_cast<long long>(end_); }
 
     // The most that the header of a record (and of its HTTP response) may hold.
     static constexpr std::size_t kHeaderMax = 64 * 1024;

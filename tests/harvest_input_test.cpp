@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unicode/uclean.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "talveron.h"
 #include "tests/random_pages.h"
@@ -223,3 +226,255 @@ TEST(HarvestLinksDeathTest, IcuWithoutMemoryIsOutOfMemory) {
     };
     EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
+namespace {
+
+// Each entry's begin and end with its status and bytes, records as they
+// come, problems; the records function stops the input at its `stopAt`th
+// call (0: never).
+struct Entries {
+    std::string calls;
+    int recordCalls = 0, stopAt = 0;
+};
+
+std::string EntriesOf(int fd, long long size, int flags, int stopAt = 0) {
+    Entries told;
+    told.stopAt = stopAt;
+    talveron_input_sink sink = {};
+    sink.search.context = &told;
+    sink.search.records = [](void* c, const char* bytes, size_t length) {
+        Entries& t = *static_cast<Entries*>(c);
+        t.calls.append(bytes, length);
+        return ++t.recordCalls == t.stopAt ? 1 : 0;
+    };
+    sink.begin = [](void* c, int entry, const char* name) {
+        static_cast<Entries*>(c)->calls += "begin " + std::to_string(entry) + " " + name + "\n";
+        return 0;
+    };
+    sink.end = [](void* c, int entry, const talveron_result* result, const char* problem) {
+        static_cast<Entries*>(c)->calls += "end " + std::to_string(entry) + " " + std::to_string(result->status) +
+                                           " bytes " + std::to_string(result->bytes) +
+                                           (problem ? std::string(" ") + problem : "") + "\n";
+    };
+    sink.problem = [](void* c, const char* text) { static_cast<Entries*>(c)->calls += std::string(text) + "\n"; };
+    talveron_result result;
+    int rc = (flags & TALVERON_HTML) ? talveron_harvest_links(fd, size, "in", "http://p.jp/", flags, "", &sink, &result)
+                                     : talveron_harvest_input(fd, size, "in", flags, "", &sink, &result);
+    return told.calls + "result " + std::to_string(rc) + " " + std::to_string(result.status) + " bytes " +
+           std::to_string(result.bytes) + "\n";
+}
+
+const int kReadings[] = {TALVERON_DECOMPRESS, TALVERON_DECOMPRESS | TALVERON_HTML};
+
+TEST(HarvestInput, ARecordsFunctionThatStopsEndsTheWholeArchive) {
+    std::string archive;
+    for (const char* host : {"a", "b", "c"})
+        archive += Record("resource", std::string("http://") + host + ".jp/",
+                          std::string("<a href=\"http://") + host + ".jp/r/\">");
+    for (bool compressed : {false, true})
+        for (int flags : kReadings) {
+            File file(compressed ? Deflated(archive) : archive);
+            std::string calls = EntriesOf(fileno(file.file), -1, flags, 1);
+            // One record's records, handed over once; nothing of the records behind it.
+            EXPECT_EQ(calls.substr(0, calls.find("end")), "begin 1 in\nbegin 2 http://a.jp/\nhttp://a.jp/r/\r\n")
+                << compressed << flags;
+            EXPECT_EQ(calls.substr(calls.find("end")).find("begin"), std::string::npos) << calls;
+            EXPECT_NE(calls.find("\nend 1 2 "), std::string::npos) << calls;
+            EXPECT_NE(calls.find("\nresult -1 2 "), std::string::npos) << calls;
+        }
+}
+
+TEST(HarvestInput, NothingBehindTheSizeGivenIsRead) {
+    // Each input cut where `size` ends reads as the bytes in front of it alone.
+    std::mt19937 rng(7);
+    std::string noise(1600 * 1024, '\0');  // beyond compression: a gzip file large enough to be read in segments
+    for (char& c : noise) c = static_cast<char>(rng() % 64 + ' ');
+    const std::string page = "<a href=\"http://a.jp/\">", behind = "<a href=\"http://b.jp/\">";
+    const std::string archive = Record("resource", "http://a.jp/", page);
+    const std::string gzipBehind = Deflated(behind), archiveBehind = Record("resource", "http://b.jp/", behind);
+    const std::pair<std::string, std::size_t> inputs[] = {  // an input, and the size given
+        {page + behind, page.size()},
+        {Deflated(page) + gzipBehind, Deflated(page).size()},
+        {Deflated(page) + gzipBehind, Deflated(page).size() + 10},  // a member cut by the size
+        {Zstd(page) + Zstd(behind), Zstd(page).size()},
+        {Deflated(noise + page) + gzipBehind, Deflated(noise + page).size() + 10},
+        {archive + archiveBehind, archive.size()},
+        {archive + archiveBehind, archive.size() + 50},  // a record's header cut by the size
+        {Deflated(archive) + Deflated(archiveBehind), Deflated(archive).size()},
+    };
+    for (const auto& input : inputs)
+        for (int flags : kReadings) {
+            File alone(input.first.substr(0, input.second)), whole(input.first);
+            EXPECT_EQ(EntriesOf(fileno(whole.file), static_cast<long long>(input.second), flags),
+                      EntriesOf(fileno(alone.file), -1, flags))
+                << &input - inputs << " " << flags;
+        }
+}
+
+}  // namespace
+
+namespace {
+
+// The bytes that each entry's result gives, as "entry:bytes" in order, and the input's last.
+std::string BytesOf(int fd, int flags) {
+    std::string told;
+    talveron_input_sink sink = {};
+    sink.search.context = &told;
+    sink.search.records = [](void*, const char*, size_t) { return 0; };
+    sink.end = [](void* c, int entry, const talveron_result* result, const char*) {
+        *static_cast<std::string*>(c) += std::to_string(entry) + ":" + std::to_string(result->bytes) + " ";
+    };
+    talveron_result result;
+    if (flags & TALVERON_HTML)
+        talveron_harvest_links(fd, -1, "in", "http://p.jp/", flags, "", &sink, &result);
+    else
+        talveron_harvest_input(fd, -1, "in", flags, "", &sink, &result);
+    return told + std::to_string(result.bytes);
+}
+
+TEST(HarvestInput, EachEntryGivesTheBytesItRead) {
+    // A page's are its own (decompressed); a record's its page's (the body
+    // decoded); an archive's all of its own, read by both readings alike.
+    const std::string page = LinkPage(300);
+    const std::string archive =
+        Record("response", "http://a.jp/", Response("Transfer-Encoding: chunked\r\nContent-Encoding: gzip\r\n",
+                                                    Chunked(Deflated(page), 1000))) +
+        Record("resource", "http://b.jp/", page.substr(0, 1234)) + Record("metadata", "http://c.jp/", page);
+    const std::string pageBytes = std::to_string(page.size()), archiveBytes = std::to_string(archive.size());
+    const struct {
+        std::string input, expected;
+    } cases[] = {
+        {page, "0:" + pageBytes + " " + pageBytes},
+        {Deflated(page), "0:" + pageBytes + " " + pageBytes},
+        {archive, "2:" + pageBytes + " 2:1234 1:" + archiveBytes + " " + archiveBytes},
+        {Zstd(archive), "2:" + pageBytes + " 2:1234 1:" + archiveBytes + " " + archiveBytes},
+    };
+    for (const auto& c : cases)
+        for (int flags : kReadings) {
+            File file(c.input);
+            EXPECT_EQ(BytesOf(fileno(file.file), flags), c.expected) << &c - cases << " " << flags;
+        }
+}
+
+}  // namespace
+
+namespace {
+
+// The records of an archive, each from its own page, as either reading gives
+// them: the standards read a record whose media type is HTML's or XHTML's
+// (or none) and pass over the others by the type; the module's rules read
+// every response's and resource's page whatever it says it is.
+TEST(HarvestLinks, OnlyHtmlAndXhtmlRecordsAreReadByTheStandardsAndAllByTheModulesRules) {
+    const struct {
+        const char* type;  // WARC-Type
+        std::string head;  // the resource's WARC Content-Type, or the response's HTTP header block
+        const char* passedAs;  // by the standards; null: searched
+    } cases[] = {
+        {"response", "HTTP/1.1 200 OK\r\nContent-Type: application/xhtml+xml\r\n\r\n", nullptr},
+        {"response", "HTTP/1.1 200 OK\r\nContent-Type:Application/XHTML+XML ; charset=utf-8\r\n\r\n", nullptr},
+        {"response", "HTTP/1.1 200 OK\r\ncontent-type:  TEXT/html\r\n\r\n", nullptr},
+        {"response", "HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", nullptr},
+        {"response", "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n", "text/xml"},
+        {"response", "HTTP/1.1 200 OK\r\nContent-Type: application/xhtml\r\n\r\n", "application/xhtml"},
+        {"response", "HTTP/1.1 200 OK\r\nContent-Type: text/html-sandboxed\r\n\r\n", "text/html-sandboxed"},
+        {"response", "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n\r\n", "image/png"},
+        // The final response's type counts, not an interim one's.
+        {"response", "HTTP/1.1 103 Early\r\nContent-Type: text/css\r\n\r\nHTTP/1.1 200 OK\r\nContent-Type: "
+                     "application/xhtml+xml\r\n\r\n", nullptr},
+        {"response", "HTTP/1.1 103 Early\r\nContent-Type: text/html\r\n\r\nHTTP/1.1 200 OK\r\nContent-Type: "
+                     "text/plain\r\n\r\n", "text/plain"},
+        {"resource", "application/xhtml+xml", nullptr},
+        {"resource", "", nullptr},
+        {"resource", "text/plain; charset=utf-8", "text/plain"},
+    };
+    std::string archive;
+    for (const auto& c : cases) {
+        std::string host = "http://r" + std::to_string(&c - cases) + ".jp/";
+        std::string page = "<a href=\"" + host + "\">";
+        bool resource = std::string(c.type) == "resource";
+        std::string block = resource ? page : c.head + page;
+        archive += "WARC/1.1\r\nWARC-Type: " + std::string(c.type) + "\r\nWARC-Target-URI: <" + host + ">\r\n" +
+                   (resource && !c.head.empty() ? "Content-Type: " + c.head + "\r\n" : "") +
+                   "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
+    }
+    File file(archive);
+    for (int flags : {0, TALVERON_HTML}) {
+        std::string expected, told;
+        for (const auto& c : cases)
+            expected += !(flags & TALVERON_HTML) || !c.passedAs ? "http://r" + std::to_string(&c - cases) + ".jp/\r\n"
+                                                                : std::string("passed ") + c.passedAs + "\n";
+        talveron_input_sink sink = {};
+        sink.search.context = &told;
+        sink.search.records = [](void* c, const char* bytes, size_t length) {
+            static_cast<std::string*>(c)->append(bytes, length);
+            return 0;
+        };
+        sink.passed = [](void* c, const char* type) { *static_cast<std::string*>(c) += std::string("passed ") + type + "\n"; };
+        lseek(fileno(file.file), 0, SEEK_SET);
+        EXPECT_EQ(talveron_harvest_input(fileno(file.file), -1, "in", flags, "", &sink, nullptr), 0);
+        EXPECT_EQ(told, expected) << flags;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// talveron_harvest_path closes what it opens, whatever the input and
+// however its search ends: thousands of calls under a limit of a few
+// descriptors more than are open all succeed (in a child, whose limit is
+// its own).
+struct PathInput {
+    std::string name, bytes;
+    int status;
+};
+
+[[noreturn]] void HarvestPathsUnderALowLimit(const std::string& dir, const std::vector<PathInput>& inputs) {
+    long open = 0;
+    for (int fd = 0; fd < 1024; ++fd) open += fcntl(fd, F_GETFD) != -1;
+    rlimit low = {static_cast<rlim_t>(open + 8), static_cast<rlim_t>(open + 8)};
+    if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(3);
+    talveron_input_sink sink = {};
+    sink.search.records = [](void*, const char*, size_t) { return 0; };
+    for (int round = 0; round < 1000; ++round)
+        for (const PathInput& input : inputs) {
+            talveron_result result;
+            talveron_harvest_path((dir + "/" + input.name).c_str(), TALVERON_DECOMPRESS, "", &sink, &result);
+            if (result.status != input.status) {
+                std::fprintf(stderr, "%s: status %d, errno %d at round %d\n", input.name.c_str(), result.status,
+                             result.read_errno, round);
+                _exit(1);
+            }
+        }
+    _exit(0);
+}
+
+TEST(HarvestPathDeathTest, ClosesEveryDescriptorOverThousandsOfCalls) {
+    char dir[] = "/tmp/talveron-path-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string page = "<a href=\"http://a.jp/\">", archive = Record("resource", "http://r.jp/", page);
+    const std::vector<PathInput> inputs = {{"p.html", page, TALVERON_COMPLETED},
+                                           {"p.html.gz", Deflated(page), TALVERON_COMPLETED},
+                                           {"a.warc", archive, TALVERON_COMPLETED},
+                                           {"a.warc.zst", Zstd(archive), TALVERON_COMPLETED},
+                                           {"cut.html.gz", Deflated(page).substr(0, 20), TALVERON_COMPLETED},
+                                           {"d", "", TALVERON_READ_FAILED}};
+    for (const PathInput& input : inputs) {
+        std::string path = std::string(dir) + "/" + input.name;
+        if (input.name == "d") {
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        } else {
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fwrite(input.bytes.data(), 1, input.bytes.size(), f);
+            std::fclose(f);
+        }
+    }
+    EXPECT_EXIT(HarvestPathsUnderALowLimit(dir, inputs), ::testing::ExitedWithCode(0), "");
+    for (const PathInput& input : inputs) {
+        std::string path = std::string(dir) + "/" + input.name;
+        input.name == "d" ? rmdir(path.c_str()) : unlink(path.c_str());
+    }
+    rmdir(dir);
+}
+
+}  // namespace

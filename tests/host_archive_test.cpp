@@ -342,6 +342,9 @@ TEST_F(HostArchiveTest, ArchivesAreCountedAndNamedOnRecords) {
                              "\"records_searched\":4,"),
               std::string::npos)
         << stats.err;
+    // The standards read the same bytes.
+    stats = Host({"--html", "--stats=json", "crawls"});
+    EXPECT_NE(stats.err.find(",\"bytes\":" + std::to_string(4 * kPage.size()) + ","), std::string::npos) << stats.err;
     stats = Host({"--stats", "-s", "crawls/1.warc"});
     EXPECT_NE(stats.err.find("talveron: archives searched      1\ntalveron: records searched       2\n"),
               std::string::npos)

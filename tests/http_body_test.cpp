@@ -46,6 +46,9 @@ TEST(HttpBody, FramingAndCodingsAreUndoneAndTheirFaultsSaid) {
         // Chunk sizes in hex of either case.
         {chunked + "\r\n1A\r\n" + page.substr(0, 0x1A) + "\r\naB;x\r\n" + page.substr(0x1A, 0xAB) + "\r\n" +
              Chunked(page.substr(0x1A + 0xAB), 0xC0DE), ""},
+        // Chunk lines ended by a line feed alone, as some servers end them.
+        {chunked + "\n1a\n" + page.substr(0, 0x1a) + "\n" + Chunked(page.substr(0x1a), 0x100), ""},
+        {chunked + "\r\n" + Chunked(page, 0x100).substr(0, Chunked(page, 0x100).size() - 2) + "\n", ""},
         {coded + "br\r\n\r\n" + Brotli(page) + "x", "its br content has bytes behind its end"},
         {coded + "gzip\r\n\r\n" + gz.substr(0, gz.size() / 2), "its gzip content is cut short"},
         {coded + "zstd\r\n\r\n" + Zstd(page) + "junk", "its zstd content is corrupt"},
@@ -68,6 +71,22 @@ TEST(HttpBody, FramingAndCodingsAreUndoneAndTheirFaultsSaid) {
         EXPECT_EQ(ReadBody("HTTP/1.1 304 Not Modified\r\nContent-Encoding: " + std::string(coding) + "\r\n\r\n", 3),
                   std::make_pair(std::string(), std::string()))
             << coding;
+}
+
+TEST(HttpBody, InterimResponsesArePassedOverUpToTheFinalOne) {
+    // RFC 9110 15.2: a 1xx response is interim, another follows it; but 101
+    // switches the connection away from HTTP, so what follows it is no
+    // HTTP response but the body itself.
+    const std::string page = LinkPage(20), final = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    const struct {
+        const char* status;
+        bool interim;
+    } cases[] = {{"100 Continue", true}, {"101 Switching Protocols", false}, {"102 Processing", true},
+                 {"103 Early Hints", true}, {"199 X", true}, {"200 OK", false}, {"204 No Content", false}};
+    for (const auto& c : cases) {
+        std::string block = "HTTP/1.1 " + std::string(c.status) + "\r\nLink: </s.css>\r\n\r\n" + final + page;
+        EXPECT_EQ(ReadBody(block, 7), std::make_pair(c.interim ? page : final + page, std::string())) << c.status;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -276,6 +277,10 @@ TEST(RangeSearch, ACutIsLookedForWithinItsWindowOnly) {
     EXPECT_EQ(talveron_cut(file.fd(), 5, 997), -1);
     EXPECT_EQ(talveron_cut(file.fd(), 5, 1), -1);
     EXPECT_EQ(talveron_cut(file.fd(), 5, 0), -1);
+    // A window that runs past the largest offset ends there.
+    EXPECT_EQ(talveron_cut(file.fd(), 5, LLONG_MAX), 1002);
+    EXPECT_EQ(talveron_cut(file.fd(), LLONG_MAX, LLONG_MAX), -1);
+    EXPECT_EQ(talveron_cut(file.fd(), LLONG_MAX - 1, 1), -1);
 }
 
 // A search in parts tells its start once: with the range from 0, empty or
