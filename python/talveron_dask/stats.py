@@ -154,7 +154,8 @@ class Totals:
         figures.update(dropped_too_long=s["too_long"], dropped_unfinished=s["unfinished"])
         figures["records_passed_over"] = [{"type": kind, "count": count} for kind, count in sorted(s["passed"].items())]
         if s["links"] is not None:
-            figures["links_passed_over"] = [{"kind": kind, "count": count} for kind, count in sorted(s["links"].items())]
+            figures["links_passed_over"] = [{"kind": kind, "count": count}
+                                            for kind, count in sorted(s["links"].items())]
         if s["https"]:
             figures["https_passed_over"] = s["https"]
         # The seconds to the millisecond, as talveron writes them (12.345).

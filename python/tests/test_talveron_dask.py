@@ -819,9 +819,11 @@ class ClusterTest(Same):
             ("kill", ["-Z"], 5, rb"signal 9 .*; its last record, cut, is left out\n"),
             ("kill", ["--crlf", "-Z", "-O", target], -1, rb"signal 9"),
             ("kill", ["-O", target, "--all-or-nothing"], 5, rb"left unchanged: not every input was searched"),
+            ("kill", ["-l", "-Z"], 5, rb"signal 9 .*; its last record, cut, is left out\n"),
             ("disk", ["--tsv"], 9, rb"talveron: write error: No space left on device\n(.|\n)*"
                                    rb"talveron-dask: batch 2 \(cut\nname.html\): talveron did not finish on \S+; "
                                    rb"its last record, cut, is left out\n"),
+            ("disk", ["-O", target, "--all-or-nothing"], 5, rb"left unchanged: not every input was searched"),
         ]
         if not os.environ.get("TALVERON_SHIM"):
             cases = [case for case in cases if case[0] != "disk"]
@@ -830,8 +832,11 @@ class ClusterTest(Same):
                 plain = [o for o in options if o not in ("-O", target, "--all-or-nothing")]
                 whole = talveron(*plain, *inputs, cwd=directory)[1]
                 own = talveron(*plain, "-H", cut_name, cwd=directory)[1]
-                record = own.index(b"http://cut.jp/1") - own.index(b"http://cut.jp/0")
-                fourth = 3 * record
+                if "-l" in options:  # one record: the name
+                    record, fourth = len(own), 0
+                else:
+                    record = own.index(b"http://cut.jp/1") - own.index(b"http://cut.jp/0")
+                    fourth = 3 * record
                 at = fourth + into % record
                 self.assertTrue(0 < at < len(own))
                 cutter = write_cutter(directory, cut_name.encode(), how, at)
@@ -1048,9 +1053,22 @@ class CommandLineTest(unittest.TestCase):
         shared = [row for row in self.table().OPTIONS
                   if row.name and (row.kind != "own" or f"--{row.name}" in help_text)]
         self.assertGreater(len(shared), 25)
+        ours = subprocess.run([sys.executable, "-m", "talveron_dask", "--help"], env=dask_env(),
+                              stdout=subprocess.PIPE, check=True).stdout.decode()
+
+        def column(text, head):
+            """Where the help of the option that `head` begins starts (None:
+            on the next line)."""
+            line = next(line for line in text.splitlines() if line.startswith(head))
+            rest = line[len(head):]
+            return len(line) - len(rest.lstrip()) if rest.strip() else None
+
         for row in shared:
             head = (f"-{row.letter}, " if row.letter else "    ") + f"--{row.name}" + (f"={row.value}" if row.value else "")
             self.assertIn(head, help_text, row.name)
+            # Laid out as talveron lays it out.
+            head = "  " + head + (f", --{row.name}={row.exactly}" if row.exactly else "")
+            self.assertEqual(column(ours, head), column(help_text, head), row.name)
 
     def test_limits_are_the_headers(self):
         from talveron_dask import limits
