@@ -168,7 +168,7 @@ const OptionRow kOptions[] = {
      [](P p, V) { p.options.crlf = true; }},
     {"tsv", 0, nullptr, Takes::kNothing,
      "print each record as NAME, a tab and the address (a link graph's edges;\n"
-     "a tab, newline or backslash in NAME as \\t, \\n, \\\\)",
+     "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)",
      [](P p, V) { p.options.tsv = true; }},
     {"rejected", 0, "FILE", Takes::kValue,
      "write every address that was dropped to FILE, with its input, the\n"
@@ -212,7 +212,9 @@ const OptionRow kOptions[] = {
      [](P p, V v) { p.options.includes.push_back(v); }},
     {"exclude", 0, "GLOB", Takes::kValue, "skip files whose base name matches GLOB",
      [](P p, V v) { p.options.excludes.push_back(v); }},
-    {"exclude-dir", 0, "GLOB", Takes::kValue, "skip directories of a walk whose base name matches GLOB",
+    {"exclude-dir", 0, "GLOB", Takes::kValue,
+     "skip directories of a walk whose base name matches GLOB, and those named\n"
+     "whose name ends in a match (as grep 3.8)",
      [](P p, V v) { p.options.excludeDirs.push_back(v); }},
     {"all-files", 0, nullptr, Takes::kNothing, "take every file of a walk, not only the default set",
      [](P p, V) { p.options.allFiles = true; }},

@@ -301,7 +301,12 @@ TEST(HostOptions, HelpNamesEveryOptionWithinEightyColumns) {
                                "--no-progress", "--all-or-nothing", "--label=NAME", "--dereference-recursive", "--threads=N"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     std::istringstream lines(help);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+        // Printable ASCII only: every short form is a letter.
+        for (char c : line) EXPECT_TRUE(c >= ' ' && c <= '~') << line;
+    }
+    EXPECT_NE(help.find("      --color[=WHEN] "), std::string::npos);
 }
 
 TEST(HostNames, ShownAsTheyAreUnlessTheyWouldBreakALine) {
