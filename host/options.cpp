@@ -79,6 +79,18 @@ void SetFileName(std::string& field, Parsing& p, V value) {
     p.emptyFileName |= value.empty();
 }
 
+// A size option's value, refused with the range it takes (powers of 1024,
+// from 1 << `low` to 1 << `high` bytes, named `range`).
+void SetSize(unsigned long long& field, Parsing& p, V value, const char* option, int low, int high,
+             const char* range) {
+    unsigned long long bytes = 0;
+    if (!ParseSize(value, bytes) || bytes < (1ULL << low) || bytes > (1ULL << high)) {
+        p.error = std::string(option) + " takes a size from " + range + " after a number), not '" + value + "'";
+        return;
+    }
+    field = bytes;
+}
+
 // --color[=WHEN]: grep's three WHENs, though nothing is colored.
 void SetColor(Parsing& p, V when) {
     if (p.valued && when != "never" && when != "always" && when != "auto")
@@ -114,14 +126,7 @@ const OptionRow kOptions[] = {
      "with --html: pass over a link whose address would be longer than SIZE\n"
      "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
      "1K to 1G)",
-     [](P p, V v) {
-         unsigned long long bytes = 0;
-         if (!ParseSize(v, bytes) || bytes < (1ULL << 10) || bytes > (1ULL << 30)) {
-             p.error = "--max-address takes a size from 1K to 1G (K, M or G after a number), not '" + v + "'";
-             return;
-         }
-         p.options.addressMax = bytes;
-     }},
+     [](P p, V v) { SetSize(p.options.addressMax, p, v, "--max-address", 10, 30, "1K to 1G (K, M or G"); }},
     {nullptr, 0, nullptr, Takes::kNothing, "Output:", nullptr},
     {"output", 'O', "FILE", Takes::kValue,
      "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -247,12 +252,7 @@ const OptionRow kOptions[] = {
      "twice what xz -9 needs; K, M, G as powers of 1024; 1M to 1T); a stream\n"
      "that needs more is not searched, and said with what it needs",
      [](P p, V v) {
-         unsigned long long bytes = 0;
-         if (!ParseSize(v, bytes) || bytes < (1ULL << 20) || bytes > (1ULL << 40)) {
-             p.error = "--decoder-memory takes a size from 1M to 1T (K, M, G or T after a number), not '" + v + "'";
-             return;
-         }
-         p.options.decoderMemory = bytes;
+         SetSize(p.options.decoderMemory, p, v, "--decoder-memory", 20, 40, "1M to 1T (K, M, G or T");
      }},
     {nullptr, 0, nullptr, Takes::kNothing, "Messages and exit status:", nullptr},
     {"quiet", 'q', nullptr, Takes::kNothing, "print nothing; exit 0 at the first record (also --silent)",
