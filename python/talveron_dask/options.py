@@ -148,7 +148,7 @@ OPTIONS = [
     Row(None, "crlf", kind=SEARCH, help="end records with CR LF instead of LF"),
     Row(None, "tsv", kind=SEARCH, help=(
         "print each record as NAME, a tab and the address (a link graph's edges;\n"
-        "a tab, newline or backslash in NAME as \\t, \\n, \\\\)")),
+        "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)")),
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(
