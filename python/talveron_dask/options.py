@@ -32,14 +32,15 @@ class Row:
     sets the value, or appends it with append=True); parse: a function that
     reads the value; aliases: more long names; exactly: the one value that
     the option may take (--NAME alone, or --NAME=VALUE), which sets
-    dest_VALUE too."""
+    dest_VALUE too; optional: the value may be left out (--NAME alone, or
+    --NAME=VALUE, never the next word), as getopt_long's optional_argument."""
 
     def __init__(self, letter, name, value=None, help=None, kind=OWN, dest=None, const=True, append=False,
-                 default=None, parse=None, aliases=(), why=None, exactly=None):
+                 default=None, parse=None, aliases=(), why=None, exactly=None, optional=False):
         self.letter, self.name, self.value, self.help, self.kind = letter, name, value, help, kind
         self.dest = dest or (name.replace("-", "_") if name else None)
         self.const, self.append, self.default, self.parse = const, append, default, parse
-        self.aliases, self.why, self.exactly = tuple(aliases), why, exactly
+        self.aliases, self.why, self.exactly, self.optional = tuple(aliases), why, exactly, optional
 
     def flags(self):
         return ([f"-{self.letter}"] if self.letter else []) + [f"--{n}" for n in (self.name,) + self.aliases]
@@ -108,14 +109,16 @@ OPTIONS = [
     Row(None, "https", kind=SEARCH, help=(
         "also take <a href=\"https:// anchors (any case), by the same rules; their\n"
         "records begin with https://")),
-    Row(None, "html", kind=SEARCH, help=(
+    Row(None, "html", kind=BOTH, help=(
         "read pages as a browser does instead (the HTML standard's tokenizer,\n"
         "the WHATWG URL Standard): the records are the http and https addresses\n"
         "that the page's a and area tags lead to, resolved against its base")),
-    Row(None, "base", "URL", kind=SEARCH, help=(
+    Row(None, "base", "URL", kind=BOTH, help=(
         "with --html: the pages' address, against which their links are resolved\n"
-        "(else a file's file: URL; a WARC record's is its WARC-Target-URI)")),
-    Row(None, "max-address", "SIZE", kind=SEARCH, help=(
+        "(an http or https URL; else a file's file: URL; a WARC record's is its\n"
+        "WARC-Target-URI); refused with a directory INPUT, whose pages talveron\n"
+        "gives each its own address")),
+    Row(None, "max-address", "SIZE", kind=BOTH, help=(
         "with --html: pass over a link whose address would be longer than SIZE\n"
         "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
         "1K to 1G)")),
@@ -126,6 +129,10 @@ OPTIONS = [
         "written directly)")),
     Row(None, "all-or-nothing", help="with --output: leave FILE unchanged unless every input was searched"),
     Row("o", "only-matching", help="accepted as grep's: records are addresses only anyway"),
+    Row("N", "no-line-number", help="accepted as ripgrep's: records have no line numbers anyway"),
+    Row(None, "color", "WHEN", kind=WALK, optional=True, aliases=("colour",), help=(
+        "accepted as grep's: WHEN is never, always or auto (the default);\n"
+        "nothing is colored (also --colour)")),
     Row("H", "with-filename", dest="with_filename", const=1, default=-1, help=(
         "put the input's name and a colon before each record (the default for\n"
         "more than one input or a directory)")),
@@ -141,7 +148,7 @@ OPTIONS = [
     Row(None, "crlf", kind=SEARCH, help="end records with CR LF instead of LF"),
     Row(None, "tsv", kind=SEARCH, help=(
         "print each record as NAME, a tab and the address (a link graph's edges;\n"
-        "a tab, newline or backslash in NAME as \\t, \\n, \\\\)")),
+        "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)")),
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(
@@ -151,6 +158,14 @@ OPTIONS = [
         "the most memory one stream's decoder may take in each batch's\n"
         "talveron (default 128M; K, M, G as powers of 1024; 1M to 1T)")),
     Row("r", "recursive", kind=WALK, help="accepted as grep's: directories are always walked"),
+    Row("a", "text", help="accepted as grep's: pages are read as bytes anyway"),
+    Row("i", "ignore-case", kind=SEARCH, help=(
+        "match the keywords (-x) with ASCII letters in either case (anchors are\n"
+        "matched in any case anyway)")),
+    Row("g", "glob", "GLOB", kind=WALK, help="as ripgrep's: --include=GLOB, or --exclude=GLOB for !GLOB"),
+    Row(None, "hidden", help="accepted as ripgrep's: walks take hidden files anyway"),
+    Row(None, "no-ignore", help="accepted as ripgrep's: walks read no ignore files anyway"),
+    Row("u", "unrestricted", help="accepted as ripgrep's: walks hold nothing back anyway (-uu, -uuu too)"),
     Row("R", "dereference-recursive", kind=WALK, help="also follow links met inside a walk"),
     Row(None, "include", "GLOB", kind=WALK, help=(
         "take only files of a walk whose base name matches GLOB (replaces the\n"
@@ -252,7 +267,7 @@ def help_text():
             continue
         head = (f"  -{row.letter}, " if row.letter else "      ") + f"--{row.name}"
         if row.value:
-            head += f"={row.value}"
+            head += f"[={row.value}]" if row.optional else f"={row.value}"
         if row.exactly:
             head += f", --{row.name}={row.exactly}"
         indent = " " * HELP_COLUMN
@@ -268,6 +283,7 @@ class Forward(argparse.Action):
     def __init__(self, option_strings, dest, row=None, **kwargs):
         self.row = row
         super().__init__(option_strings, dest, nargs=1 if row.value else "?" if row.exactly else 0, **kwargs)
+        # An optional value comes as --NAME=VALUE, or --NAME=ALONE (_join_values).
 
     def __call__(self, parser, namespace, values, option_string=None):
         row = self.row
@@ -281,14 +297,17 @@ class Forward(argparse.Action):
             setattr(namespace, f"{row.dest}_{row.exactly}", values == row.exactly)
             return
         value = None
-        if row.value:
+        if row.optional and values[0] == ALONE:
+            values = []
+            value = True
+        elif row.value:
             value = values[0]
             if row.parse:
                 try:
                     value = row.parse(value)
                 except argparse.ArgumentTypeError as e:
                     parser.error(f"{option_string}: {e}")
-        argument = f"--{row.name}" + (f"={values[0]}" if row.value else "")
+        argument = f"--{row.name}" + (f"={values[0]}" if row.value and values else "")
         if row.kind in (SEARCH, BOTH):
             namespace.search_args.append(argument)
         if row.kind in (WALK, BOTH):
@@ -321,20 +340,21 @@ def make_parser():
     return parser
 
 
-VALUED = {flag: row for row in OPTIONS if row.name and row.value for flag in row.flags()}
+VALUED = {flag: row for row in OPTIONS if row.name and row.value and not row.optional for flag in row.flags()}
 LONG = {flag: row for row in OPTIONS if row.name for flag in row.flags() if flag.startswith("--")}
 ALONE = "\0"  # the value of an option of one value given alone (no argument holds a 0 byte)
 
 
 def _long(arg):
     """The row that `arg`, --NAME without a value, names: by its long name
-    or (as getopt_long and argparse take them) a prefix of exactly one."""
+    or (as getopt_long and argparse take them) a prefix of exactly one name."""
     if arg in LONG:
         return LONG[arg]
     if arg.startswith("--") and len(arg) > 2 and "=" not in arg:
-        rows = {id(row): row for flag, row in LONG.items() if flag.startswith(arg)}
-        if len(rows) == 1:
-            return next(iter(rows.values()))
+        # A prefix of two names of one row (--colo) is ambiguous, as to talveron.
+        flags = [flag for flag in LONG if flag.startswith(arg)]
+        if len(flags) == 1:
+            return LONG[flags[0]]
     return None
 
 
@@ -350,8 +370,8 @@ def _valued(arg):
 def _join_values(argv):
     """`-x WORD` and `--output FILE` become `--exclude-keyword=WORD` and
     `--output=FILE`, so that a value which begins with a dash is taken as
-    talveron takes it; `--stats` alone becomes `--stats=ALONE`, so that the
-    word after it is never its value."""
+    talveron takes it; `--stats` or `--color` alone becomes `--NAME=ALONE`,
+    so that the word after it is never its value."""
     out = []
     i = 0
     while i < len(argv):
@@ -360,6 +380,10 @@ def _join_values(argv):
             out.extend(argv[i:])
             break
         row = _long(arg)
+        if row is not None and row.optional:
+            out.append(f"--{row.name}={ALONE}")
+            i += 1
+            continue
         if row is not None and row.exactly:
             out.append(f"{arg}={ALONE}")
             i += 1
@@ -372,6 +396,27 @@ def _join_values(argv):
         out.append(arg)
         i += 1
     return out
+
+
+def base_refusal(options):
+    """Why --base cannot go with these inputs, or None. talveron gives each
+    page of a directory it walks its own address, the directory's URL joined
+    with the page's path below it; a batch's talveron is handed the pages by
+    name, and would give them all URL itself."""
+    if options.base is None:
+        return None
+    named = list(options.inputs)
+    if options.files0_from is not None:
+        try:
+            with open(options.files0_from, "rb") as f:
+                named += [os.fsdecode(name) for name in f.read().split(b"\0") if name]
+        except OSError:
+            pass  # talveron says why, as it lists the inputs
+    directory = next((name for name in named if os.path.isdir(name)), None)
+    if directory is None:
+        return None
+    return (f"--base with a directory INPUT ('{directory}'): each page's address is its path below the "
+            "directory, which " + ONE_PROCESS)
 
 
 def find_talveron(given, default):

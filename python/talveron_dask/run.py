@@ -510,6 +510,11 @@ def _run(options):
         relay(listing.diagnostics.replace(b"talveron: ", PREFIX.encode())
               .replace(b"'talveron --help'", b"'talveron-dask --help'"))
         return 2
+    refusal = command_line.base_refusal(options)
+    if refusal:
+        say(refusal)
+        relay(f"Try '{command_line.PROGRAM} --help' for more information.\n".encode())
+        return 2
     if options.list_inputs:
         try:
             _write_all(1, b"".join(name + b"\0" for name in listing.names))

@@ -350,7 +350,9 @@ class TreeTest(Same):
             (["-z", "-c", "--archive-names"], ["tree/crawl"]),
             (["-z", "-h", "--https"], ["tree/crawl/c.warc.gz"]),
             (["-z", "--html", "--tsv"], ["tree"]),
-            (["--html", "--base=http://h.example/d/", "-c"], ["tree/a"]),
+            (["--html", "--base=http://h.example/d/", "--max-address=1K"], ["tree/a/large0.html", "tree/m/none.html"]),
+            (["-i", "-x", "ADS", "-x", "Track", "--color"], ["tree"]),
+            (["--colour=never", "-N", "-a", "-uu", "--hidden", "--no-ignore", "-g", "!p0*", "-g*.HTML"], ["tree"]),
             (["-h"], ["tree"]),
             (["-H"], ["tree/a/large0.html"]),
             ([], ["tree/a/large0.html"]),
@@ -369,6 +371,29 @@ class TreeTest(Same):
                 self.assertEqual(expected[0], 2 if "missing.html" in inputs else 0, expected[2])
                 self.assertSame(talveron_dask("--batch-bytes", BATCH, *options, *inputs), expected,
                                 status=expected[0])
+
+    def test_base_of_a_directory_is_refused_not_given_to_every_page(self):
+        # talveron gives each page of a directory its own address below URL;
+        # a batch, handed the pages by name, would give them all URL.
+        site = os.path.join(root, "site")
+        os.makedirs(os.path.join(site, "s"), exist_ok=True)
+        for name in ("q.html", "s/p.html"):
+            with open(os.path.join(site, name), "wb") as f:
+                f.write(b'<a href="x.html">x</a><a href="">here</a><a href="#top">top</a>')
+        with open(os.path.join(root, "site0"), "wb") as f:
+            f.write(b"site/q.html\0site\0")
+        base = ["--html", "--base=http://h.example/d"]
+        walked = talveron(*base, "site")
+        named = talveron(*base, "site/q.html", "site/s/p.html")
+        self.assertEqual(walked[0], 0)
+        self.assertNotEqual(walked[1], named[1])
+        for inputs in (["site"], ["site/q.html", "site/s"], ["--files0-from=site0"]):
+            with self.subTest(inputs=inputs):
+                code, out, err = talveron_dask(*base, *inputs)
+                self.assertEqual((code, out), (2, b""), err)
+                self.assertIn(b"talveron-dask: --base with a directory INPUT", err)
+        # Pages named have URL itself, in either.
+        self.assertSame(talveron_dask("--batch-bytes", "1", *base, "site/q.html", "site/s/p.html"), named)
 
     def test_exit_status_one_when_no_record(self):
         for options in ([], ["-c"]):
@@ -1014,6 +1039,10 @@ class CommandLineTest(unittest.TestCase):
                               (["--batch-bytes", "x", "tree"], b"not a size"),
                               (["--connect-timeout", "0", "tree"], b"above 0"),
                               (["--all-or-nothing", "tree"], b"goes with --output"),
+                              (["--color=x", "tree"], b"--color takes never, always or auto, not 'x'"),
+                              (["--colo", "tree"], b"ambiguous option"),
+                              (["--html", "--base=ftp://h/", "tree/m"], b"--base takes an http or https URL"),
+                              (["--base=http://h/", "tree/m"], b"--base goes with --html"),
                               (["-e", "tree"], b"unrecognized arguments: -e")):
             with self.subTest(args=args):
                 code, out, err = self.run_options(*args)
@@ -1064,7 +1093,8 @@ class CommandLineTest(unittest.TestCase):
             return len(line) - len(rest.lstrip()) if rest.strip() else None
 
         for row in shared:
-            head = (f"-{row.letter}, " if row.letter else "    ") + f"--{row.name}" + (f"={row.value}" if row.value else "")
+            value = (f"[={row.value}]" if row.optional else f"={row.value}") if row.value else ""
+            head = (f"-{row.letter}, " if row.letter else "    ") + f"--{row.name}" + value
             self.assertIn(head, help_text, row.name)
             # Laid out as talveron lays it out.
             head = "  " + head + (f", --{row.name}={row.exactly}" if row.exactly else "")
