@@ -135,4 +135,16 @@ TEST_F(HostMemoryTest, ReportsKeptAheadOfTheirTurnStayWithinTheBudget) {
     EXPECT_LT(std::stol(peak), 100L << 10) << peak << " kB";
 }
 
+// A named pipe is opened in its turn, never ahead of it: with -q the run
+// ends at the first record of the page before it, and never waits for a
+// writer that does not come (bounded here by timeout).
+TEST_F(HostThreadsTest, ANamedPipeBehindTheFirstRecordIsNeverOpened) {
+    Write("p.html", "<a href=\"http://a.jp/\">");
+    Shell("mkfifo fifo");
+    for (const char* threads : {"-j1", "-j3"}) {
+        HostRun run = Host({threads, "-q", "p.html", "fifo"}, "timeout 20 ");
+        EXPECT_EQ(run.status, 0) << threads << " " << run.err;
+    }
+}
+
 }  // namespace
