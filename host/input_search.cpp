@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -195,20 +194,6 @@ std::string FileUrl(const std::string& path) {
     return "file://" + PathInUrl(absolute);
 }
 
-// The address of a page met `below` the directory whose address is `base`
-// (as a mirror lays a site out): the base as the URL Standard writes it,
-// without its query and fragment, its path ended by '/', and the page's
-// path below.
-std::string PageAddress(const std::string& base, const std::string& below) {
-    long long length = talveron_url(base.c_str(), nullptr, nullptr, 0);
-    if (length < 0) return base;  // refused with the options, never met here
-    std::string directory(static_cast<std::size_t>(length) + 1, '\0');
-    talveron_url(base.c_str(), nullptr, &directory[0], directory.size());
-    directory.resize(std::min(directory.find_first_of("?#"), static_cast<std::size_t>(length)));
-    if (directory.back() != '/') directory += '/';
-    return directory + PathInUrl(below);
-}
-
 void SearchWhole(Part& part) {
     InputSearch& input = *part.input;
     const RunState& run = *input.run;
@@ -226,10 +211,9 @@ void SearchWhole(Part& part) {
     int flags = TALVERON_DECOMPRESS;
     if (options.html) {
         const Input& page = opened.input;
-        std::string address = options.haveBase ? (page.inWalk ? PageAddress(options.base, page.path.substr(page.below))
-                                                              : options.base)
-                              : page.standardInput ? std::string()
-                                                   : FileUrl(page.path);
+        std::string address = !options.haveBase ? (page.standardInput ? std::string() : FileUrl(page.path))
+                              : page.inWalk     ? options.baseFolder + PathInUrl(page.path.substr(page.below))
+                                                : options.base;
         talveron_harvest_links(fd, size, input.names.name.c_str(), address.c_str(), flags, options.keywordLine.c_str(),
                                &sink, &part.result);
         return;

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,13 +43,15 @@ bool ParseSize(const std::string& text, unsigned long long& bytes) {
     return true;
 }
 
-// Whether `url` is an http or https URL, as the URL Standard parses it.
-bool BaseIsWebAddress(const std::string& url) {
+// `url` as the URL Standard writes it when it is an http or https URL;
+// else empty.
+std::string WebAddress(const std::string& url) {
     long long length = talveron_url(url.c_str(), nullptr, nullptr, 0);
-    if (length < 0) return false;
+    if (length < 0) return std::string();
     std::string href(static_cast<std::size_t>(length) + 1, '\0');
     talveron_url(url.c_str(), nullptr, &href[0], href.size());
-    return href.rfind("http:", 0) == 0 || href.rfind("https:", 0) == 0;
+    href.resize(static_cast<std::size_t>(length));
+    return href.rfind("http:", 0) == 0 || href.rfind("https:", 0) == 0 ? href : std::string();
 }
 
 // How an option takes its value.
@@ -537,9 +540,16 @@ bool ValidateOptions(Options& options, std::string& error) {
         error = "--base goes with --html";
         return false;
     }
-    if (options.haveBase && !BaseIsWebAddress(options.base)) {
-        error = "--base takes an http or https URL, not '" + options.base + "'";
-        return false;
+    if (options.haveBase) {
+        std::string href = WebAddress(options.base);
+        if (href.empty()) {
+            error = "--base takes an http or https URL, not '" + options.base + "'";
+            return false;
+        }
+        // A folder's address: without its query and fragment, its path ended by '/'.
+        href.resize(std::min(href.find_first_of("?#"), href.size()));
+        if (href.back() != '/') href += '/';
+        options.baseFolder = href;
     }
     if (options.html && options.https) {
         error = "--https is the module's rule; --html takes http and https links anyway";

@@ -43,6 +43,8 @@ struct Options {
     std::string base;                   // --base=URL: the pages' address in --html
     unsigned long long addressMax = 0;  // --max-address in bytes; 0 for the library's own
     bool haveBase = false;              // --base given (an empty URL is refused)
+    std::string baseFolder;             // --base as a folder's address: written by the URL
+                                        // Standard, no query or fragment, ending in '/'
     bool searchZip = false;             // -z: compressed inputs decompressed
     bool tsv = false;                   // --tsv: NAME<TAB>ADDRESS records
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record
