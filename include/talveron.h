@@ -44,6 +44,8 @@ enum talveron_level {
     TALVERON_ERROR = 2        /* the search failed: a read of the input failed */
 };
 
+struct talveron_link;
+
 /* Where a search's results go. Any function may be null but records. */
 struct talveron_sink {
     void* context;
@@ -80,9 +82,75 @@ struct talveron_sink {
     /* 1: a keyword matches with ASCII letters in either case (A-Z as a-z);
        0: byte for byte, as the export matches. */
     int fold_case;
+    /* How each record is written (enum talveron_format): the address and a
+       line end, or one JSON object on a line. */
+    int format;
+    /* With TALVERON_HTML: which links become records, TALVERON_LINK_...
+       bits (0: TALVERON_LINKS_DEFAULT, a and area). */
+    int links;
+    /* 1: each address once per page (of an archive: per record), the
+       first one's fields kept. A part searched by talveron_harvest_range
+       is a page of its own. */
+    int unique;
+    /* 1: addresses without their #fragment (the fragment is dropped after
+       the keywords are looked for in the address). */
+    int no_fragment;
+    /* When not null: called with each record's fields, in the order of the
+       records, as the record is made (before its bytes reach `records`).
+       A result other than 0 stops the search, as records' does. */
+    int (*link)(void* context, const struct talveron_link* link);
 };
 
 #define TALVERON_HTTPS_COUNTED 2
+
+/* talveron_sink.format */
+enum talveron_format {
+    TALVERON_FORMAT_LINES = 0, /* the address, then CR LF (or LF) */
+    /* One JSON object (RFC 8259, UTF-8) and a line end per record, its keys
+       always in this order and each present: {"url":...} by the module's
+       rules; with TALVERON_HTML {"url":...,"href":...,"element":...,
+       "attribute":...,"text":...,"rel":...,"offset":...} (null where the
+       link has none: see talveron_link). Bytes that are not UTF-8 are
+       percent-encoded in "url" (%XX, as the URL Standard encodes them)
+       and become U+FFFD in the other strings. */
+    TALVERON_FORMAT_JSON = 1
+};
+
+/* talveron_sink.links, with TALVERON_HTML: */
+#define TALVERON_LINK_A 0x01        /* a href (and a in SVG, MathML) */
+#define TALVERON_LINK_AREA 0x02     /* area href */
+#define TALVERON_LINK_REDIRECT 0x04 /* an archive's 3xx response's Location, Refresh headers,
+                                       <meta http-equiv=refresh content> */
+#define TALVERON_LINK_FRAME 0x08    /* frame src, iframe src */
+#define TALVERON_LINK_LINK 0x10     /* link href */
+#define TALVERON_LINK_FORM 0x20     /* form action */
+#define TALVERON_LINK_RESOURCE 0x40 /* src of img, script, source, embed, audio, video, track,
+                                       input type=image; video poster; object data */
+#define TALVERON_LINKS_DEFAULT (TALVERON_LINK_A | TALVERON_LINK_AREA)
+#define TALVERON_LINKS_ALL 0x7F
+
+/* The most bytes of a link's text kept (UTF-8, cut at a character). */
+#define TALVERON_TEXT_MAX 1024
+
+/* A record's fields, for talveron_sink.link. Strings are not 0-ended: each
+   has its length; a null pointer is a field the link does not have. Valid
+   during the call only. */
+struct talveron_link {
+    const char* url;       /* the record's address, as written to `records` */
+    size_t url_length;
+    /* With TALVERON_HTML (null by the module's rules): */
+    const char* href;      /* the value as written, character references decoded */
+    size_t href_length;
+    const char* element;   /* "a", "area", "iframe", "img", "meta", ...; "http" for a header */
+    const char* attribute; /* "href", "src", "action", "data", "poster", "content";
+                              "location" or "refresh" for a header (0-ended) */
+    const char* text;      /* an a's text: its content's text, white space collapsed,
+                              references decoded, at most TALVERON_TEXT_MAX bytes; null but for a */
+    size_t text_length;
+    const char* rel;       /* the rel attribute as written (references decoded); null when none */
+    size_t rel_length;
+    long long offset;      /* the byte of the tag's '<' in the page or record; -1 for a header */
+};
 
 /* How a search ended. */
 enum talveron_status {
@@ -209,6 +277,10 @@ struct talveron_input_sink {
        metadata, revisit, or a type not known): its WARC-Type as written.
        May be null. */
     void (*passed)(void* context, const char* type);
+    /* An HTTP response of an archive, before it is searched: its status
+       code. 0 passes the record over (nothing else is told of it); may be
+       null (every response is searched). */
+    int (*status)(void* context, int status);
 };
 
 /* Searches the input open on `fd` from where it stands, read as `flags`
@@ -236,6 +308,13 @@ int talveron_harvest_links(int fd, long long size, const char* name, const char*
    file that cannot be opened is TALVERON_READ_FAILED with read_errno. */
 int talveron_harvest_path(const char* path, int flags, const char* keyword_line,
                           const struct talveron_input_sink* sink, struct talveron_result* result);
+
+/* talveron_harvest_input of the bytes that `read` gives (as in
+   talveron_harvest_read), with TALVERON_HTML when `flags` has it against
+   `address`: for inputs that are no descriptor (a file object, bytes). */
+int talveron_harvest_stream(int (*read)(void* read_context, char* buffer, size_t size), void* read_context,
+                            const char* name, const char* address, int flags, const char* keyword_line,
+                            const struct talveron_input_sink* sink, struct talveron_result* result);
 
 /* The WHATWG URL Standard's parse of `input` against `base` (a URL; null
    for none), as the standards mode resolves a link: new URL(input,

@@ -4,6 +4,7 @@
 #define TALVERON_SEARCH_SEARCH_SINK_H
 
 #include <cstddef>
+#include <string_view>
 
 // Why an address behind a recognised anchor becomes no record.
 enum RejectReason {
@@ -23,6 +24,21 @@ constexpr int kLastWasEnd = -1;      // a read found the end of the input
 constexpr int kLastWasNothing = -2;  // nothing yet
 constexpr int kLastWasRecord = -3;   // a record was added
 
+// A record's fields, for sinks that take them (WantsLinks): the address as
+// the record has it and, of the standards mode's links, the value as
+// written (references decoded), the tag and attribute it came from, an a's
+// text, the rel attribute, and the offset of the tag's '<' (-1 for an HTTP
+// header). A field the link does not have has a null data().
+struct LinkFields {
+    std::string_view url;
+    std::string_view href;
+    const char* element = nullptr;
+    const char* attribute = nullptr;
+    std::string_view text;
+    std::string_view rel;
+    long long offset = -1;
+};
+
 // Where a search reports. Only Records must be given.
 class SearchSink {
 public:
@@ -39,6 +55,10 @@ public:
     virtual void Rejected(int reason, int keyword, long long offset, const char* address, std::size_t length) {
         (void)reason, (void)keyword, (void)offset, (void)address, (void)length;
     }
+    // Each record's fields as it is made, before its bytes reach Records,
+    // when WantsLinks. False stops the search.
+    virtual bool WantsLinks() const { return false; }
+    virtual bool Link(const LinkFields& link) { (void)link; return true; }
     // After each read: the bytes read so far.
     virtual void Progress(long long bytes) { (void)bytes; }
     // A message of the search (a read that failed), Shift_JIS text and caption.
