@@ -111,3 +111,10 @@ bool LinkSearch::Search(ByteSource& source) {
     tokenizer_.Finish();
     return Write();
 }
+
+// Not yet built: the fields of a record and the other links.
+void LinkSearch::SetJson(bool) {}
+void LinkSearch::SetLinks(unsigned) {}
+void LinkSearch::SetUnique(bool) {}
+void LinkSearch::SetNoFragment(bool) {}
+void LinkSearch::HeaderLink(Header, std::string_view) {}

@@ -44,6 +44,23 @@ public:
     void SetBlockSize(std::size_t size) { blockSize_ = size; }
     // Keywords match with ASCII letters in either case.
     void FoldKeywordCase() { keywords_.FoldCase(); }
+    // Records as JSON objects ({"url":...,"href":...,...,"offset":...}, as
+    // the library's header describes them) instead of the address alone.
+    void SetJson(bool json);
+    // Which links become records: TALVERON_LINK_... bits of talveron.h (0:
+    // a and area).
+    void SetLinks(unsigned links);
+    // Each address once per page (the first one's record kept).
+    void SetUnique(bool unique);
+    // Addresses without their fragment (keywords are looked for first).
+    void SetNoFragment(bool noFragment);
+    // A redirect that an HTTP response's header makes: a 3xx response's
+    // Location, or a Refresh header's URL (taken out of the value as
+    // <meta http-equiv=refresh> has it), resolved against the page's
+    // address. Called after SetAddress and before SearchFrom; a record (the
+    // first of the page's) when the links include redirects.
+    enum class Header { kLocation, kRefresh };
+    void HeaderLink(Header header, std::string_view value);
 
     // Searches the bytes of `source` to its end (a failed read ends it
     // too). False when the sink stopped the search. Throws

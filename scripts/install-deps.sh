@@ -16,7 +16,7 @@
 #   scripts/install-deps.sh [bench]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libicu-dev nodejs libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed python3-html5lib procps bsdutils util-linux)
+packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libicu-dev nodejs libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed python3-pandas python3-html5lib procps bsdutils util-linux)
 [ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 python3-lxml time isal)
 
 missing=()
