@@ -77,17 +77,18 @@ std::string NothingSearched(const WalkTally& tally, const Options& options) {
 void SayHints(const Options& options, const RunState& run) {
     if (options.quiet || options.noMessages || options.statsJson) return;
     const RunCounts& counts = *run.counts;
-    // Today's pages link by https. With -l and -L a search stops at its
-    // first record: what it passed over is not all there is.
-    if (counts.httpsPassedOver > 0 && (!run.found || !run.printer->OneRecordTellsAll()))
-        Say((run.found ? std::string() : "nothing found, but ") + std::to_string(counts.httpsPassedOver) +
-            " <a href=\"https:// anchors were passed over: --https" + (run.found ? " (or --html)" : "") +
-            " takes them");
+    // Today's pages link by https. Without --stats a page's are counted up
+    // to its first record only (input_search.cpp): a run that found some
+    // then knows a least count.
+    if (counts.httpsPassedOver > 0)
+        Say((run.found ? std::string(options.stats ? "" : "at least ") : "nothing found, but ") +
+            std::to_string(counts.httpsPassedOver) + " <a href=\"https:// anchors were passed over: --https" +
+            (run.found ? " (or --html)" : "") + " takes them");
     // A file's page, without --base, is named by its file: URL, and so are
     // its relative links.
     if (options.html && !options.haveBase && counts.fileLinks > 0)
         Say(std::to_string(counts.fileLinks) +
-            " links resolved to file: addresses were passed over: --base=URL gives the pages' web address");
+            " link(s) resolved to file: addresses were passed over: --base=URL gives the pages' web address");
 }
 
 // --list-inputs: the names, each ended by a 0 byte, as they are named to a
