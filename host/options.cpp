@@ -258,8 +258,9 @@ const OptionRow kOptions[] = {
      "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)",
      [](P p, V) { p.options.tsv = true; }},
     {"json", 0, nullptr, Takes::kNothing,
-     "print each record as a JSON object on a line (JSON Lines): {\"page\":NAME,\n"
-     "\"url\":ADDRESS}, and with --html also href, element, attribute, text,\n"
+     "print each record as a JSON object on a line (JSON Lines):\n"
+     "{\"page\":NAME,\"url\":ADDRESS}, and with --html also href, element,\n"
+     "attribute, text,\n"
      "rel and offset; with -c {\"page\":NAME,\"count\":N}. NAME is the input's\n"
      "name (a web archive's record's: its WARC-Target-URI, or ARCHIVE{URI}\n"
      "with --archive-names), its bytes that are not UTF-8 as U+FFFD",
