@@ -165,6 +165,11 @@ void SetStatuses(Parsing& p, V list) {
     p.options.statuses = ranges;
 }
 
+void SetStats(Parsing& p, V value) {
+    p.options.stats = true;
+    p.options.statsJson = value == "json";
+}
+
 // --color[=WHEN]: grep's three WHENs, though nothing is colored.
 void SetColor(Parsing& p, V when) {
     if (p.valued && when != "never" && when != "always" && when != "auto")
@@ -377,10 +382,9 @@ const OptionRow kOptions[] = {
      "scheme), statuses_passed_over (with --status: a list of {status, count}:\n"
      "responses not searched), https_passed_over (without --https, when some\n"
      "were), elapsed_seconds",
-     [](P p, V v) {
-         p.options.stats = true;
-         p.options.statsJson = v == "json";
-     }},
+     SetStats},
+    // --stat, as it was taken before --status came.
+    {"stat", 0, "json", Takes::kOrExactly, nullptr, SetStats},
     {"messages", 0, nullptr, Takes::kNothing, "also show the module's own messages (Japanese)",
      [](P p, V) { p.options.messages = true; }},
     {nullptr, 0, nullptr, Takes::kNothing, "The legacy call:", nullptr},
