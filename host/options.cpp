@@ -165,6 +165,7 @@ void SetStatuses(Parsing& p, V list) {
     p.options.statuses = ranges;
 }
 
+// --stats, --stats=json.
 void SetStats(Parsing& p, V value) {
     p.options.stats = true;
     p.options.statsJson = value == "json";
