@@ -86,6 +86,7 @@ enum LinkTokenizer::Tag : std::uint8_t {
     kRow,        // tr
     kSection,    // tbody, thead, tfoot
     kForm,
+    kSelect,
 };
 
 namespace {
@@ -105,6 +106,7 @@ enum : std::uint16_t {
     kItemPass = 1024,    // address, div, p
     kInTable = 2048,     // opened only inside a table
     kTableEnd = 4096,    // its end tag closes it when in table scope
+    kMarker = 8192,      // puts a marker among the active formatting elements
 };
 constexpr std::uint16_t kBlock = kSpecial | kClosesP | kBlockEnd;
 
@@ -176,7 +178,7 @@ constexpr Named kTags[] = {
     {"mglyph", 21, 0},
     {"malignmark", 21, 0},
     {"font", 22, kFormatting},
-    {"template", 24, kSpecial | kScope | kTableScope},
+    {"template", 24, kSpecial | kScope | kTableScope | kMarker},
     {"p", 25, kBlock | kItemPass},
     {"br", 26, kVoid | kSpecial},
     {"li", 27, kSpecial | kClosesP},
@@ -184,13 +186,13 @@ constexpr Named kTags[] = {
     {"dt", 27, kSpecial | kClosesP | kBlockEnd},
     {"option", 28, 0},
     {"optgroup", 28, 0},
-    {"td", 29, kSpecial | kScope | kInTable | kTableEnd},
-    {"th", 29, kSpecial | kScope | kInTable | kTableEnd},
+    {"td", 29, kSpecial | kScope | kInTable | kTableEnd | kMarker},
+    {"th", 29, kSpecial | kScope | kInTable | kTableEnd | kMarker},
     {"tr", 30, kSpecial | kInTable | kTableEnd},
     {"tbody", 31, kSpecial | kInTable | kTableEnd},
     {"thead", 31, kSpecial | kInTable | kTableEnd},
     {"tfoot", 31, kSpecial | kInTable | kTableEnd},
-    {"caption", 0, kSpecial | kScope | kInTable | kTableEnd},
+    {"caption", 0, kSpecial | kScope | kInTable | kTableEnd | kMarker},
     {"colgroup", 0, kSpecial | kInTable},
     {"col", 0, kVoid | kSpecial},
     // Those that leave foreign content.
@@ -254,10 +256,10 @@ constexpr Named kTags[] = {
     {"summary", 0, kBlock},
     {"form", 32, kSpecial | kClosesP, 4},
     {"button", 0, kSpecial | kButtonScope | kBlockEnd},
-    {"applet", 0, kSpecial | kScope | kBlockEnd},
-    {"marquee", 0, kSpecial | kScope | kBlockEnd},
-    {"object", 0, kSpecial | kScope | kBlockEnd, 13},
-    {"select", 0, kSpecial},
+    {"applet", 0, kSpecial | kScope | kBlockEnd | kMarker},
+    {"marquee", 0, kSpecial | kScope | kBlockEnd | kMarker},
+    {"object", 0, kSpecial | kScope | kBlockEnd | kMarker, 13},
+    {"select", 33, kSpecial},
     {"basefont", 0, kVoid | kSpecial},
     {"bgsound", 0, kVoid | kSpecial},
     {"frame", 0, kVoid | kSpecial, 1},
@@ -533,6 +535,23 @@ void LinkTokenizer::PopTo(long position) {
     }
 }
 
+// The element at `position`, when the reduced stack keeps it though the
+// tree builder took it off (the adoption agency; an a that another a
+// closes), is no longer found by its name (it is the topmost of its name),
+// and its text ends.
+void LinkTokenizer::Unname(long position) {
+    if (position < 0 || static_cast<std::size_t>(position) >= open_.size()) return;
+    Element& element = open_[static_cast<std::size_t>(position)];
+    if (element.anchor) {
+        handler_.AnchorEnd(element.anchor);
+        element.anchor = 0;
+        textOn_ = --openAnchors_ > 0;
+    }
+    if (!element.named) return;
+    Topmost(element.index, element.low, element.high, element.ns != kHtml) = element.sameBelow;
+    element.named = false;
+}
+
 // The topmost open element named as the tag, HTML or foreign; -1: none.
 long LinkTokenizer::Nearest(bool foreign) const {
     if (!nameLength_ || nameLength_ > kNameMax) return -1;
@@ -617,7 +636,7 @@ void LinkTokenizer::StartTag(Tag tag) {
             return SwitchToText(kRcdata, tag);
         case kPlaintext_:
             state_ = kPlaintext;
-            return;
+            break;  // it closes a p
         case kSvg_:
         case kMath_:
             if (!selfClosing_) PushForeign(tag == kSvg_ ? kSvg : kMath, tag);
@@ -645,6 +664,17 @@ void LinkTokenizer::StartHtml() {
             if (at > table && (close < 0 || at < close)) close = at;
         }
         PopTo(close);
+        // And the elements opened inside the table, its section, row or
+        // cell (an a that a table's mode passed to the body's rules).
+        PopTo(std::max({table, Last(kMarkSection), Last(kMarkRow), Last(kMarkCell)}) + 1);
+    }
+    if (tag == kSelect) {
+        // A select in scope is closed by another's start tag, which opens none.
+        long same = Nearest(false);
+        if (same >= 0 && same >= Last(kMarkScope)) {
+            PopTo(same);
+            return;
+        }
     }
     if (tag == kLi) {
         // The open li (dd, dt) of the name, unless a special element other
@@ -657,12 +687,15 @@ void LinkTokenizer::StartHtml() {
     if (tag == kOption && !open_.empty() && open_.back().ns == kHtml && open_.back().low == 0x6e6f6974706full)
         PopTo(static_cast<long>(open_.size()) - 1);  // an open option
     if (tag == kA && (flags & kFormatting)) {
-        // A second a closes the first, as its end tag would.
+        // A second a closes the first, as its end tag would, and takes it
+        // off the stack in any case (out of scope, it alone).
         long same = Nearest(false);
-        long marker = std::max({Last(kMarkCell), Last(kMarkTemplate), Last(kMarkScope)});
-        if (same > marker) {
-            EndAnchorsFrom(same);
-            PopTo(std::max(same, Last(kMarkSpecial) + 1));
+        if (same > Last(kMarkMarker)) {
+            if (same >= Last(kMarkScope)) {
+                EndAnchorsFrom(same);
+                PopTo(std::max(same, Last(kMarkSpecial) + 1));
+            }
+            Unname(same);
         }
     }
     if (flags & kVoid) return;
@@ -675,6 +708,7 @@ void LinkTokenizer::StartHtml() {
     if (flags & kTableScope) marks |= 1u << kMarkTable;
     if (flags & kHeading) marks |= 1u << kMarkHeading;
     if (tag == kTemplate) marks |= 1u << kMarkTemplate;
+    if (flags & kMarker) marks |= 1u << kMarkMarker;
     if (tag == kP) marks |= 1u << kMarkP;
     if (tag == kCell) marks |= 1u << kMarkCell;
     if (tag == kRow) marks |= 1u << kMarkRow;
@@ -727,6 +761,7 @@ void LinkTokenizer::EndHtml() {
         if (at >= 0 && at >= Last(kMarkScope)) {
             EndAnchorsFrom(at);
             PopTo(std::max(at, Last(kMarkSpecial) + 1));
+            Unname(at);
         }
     } else if (tag != kForm) {
         // Any other end tag: the element of the name, unless a special

@@ -145,6 +145,7 @@ private:
         kMarkCell,       // td, th
         kMarkRow,        // tr
         kMarkSection,    // tbody, thead, tfoot
+        kMarkMarker,     // puts a marker among the active formatting elements
         kMarks
     };
 
@@ -201,6 +202,7 @@ private:
     void StartHtml();
     void EndHtml();
     void PopTo(long position);
+    void Unname(long position);
     long Last(Mark mark) const { return open_.empty() ? -1 : open_.back().last[mark]; }
     long Nearest(bool foreign) const;
     std::uint32_t& Topmost(std::uint8_t index, std::uint64_t low, std::uint64_t high, bool foreign);
