@@ -50,8 +50,10 @@ int OnRecords(void* context, const char* bytes, std::size_t length) {
 
 void OnRejected(void* context, int reason, int keyword, long long offset, const char* address, std::size_t length) {
     Part& part = *static_cast<Part*>(context);
-    // Without --rejected or --stats, only what is said is wanted.
-    if (!part.entry->run->rejected->Counted() && reason != TALVERON_TOO_LONG && reason != TALVERON_ADDRESS_TOO_LONG)
+    // Without --rejected or --stats, only what is said is wanted: the links
+    // too long, and those of other schemes for the hint of file: links.
+    if (!part.entry->run->rejected->Counted() && reason != TALVERON_TOO_LONG && reason != TALVERON_ADDRESS_TOO_LONG &&
+        reason != TALVERON_OTHER_SCHEME)
         return;
     Tell(part, [entry = part.entry, reason, keyword, offset, kept = std::string(address, length)] {
         entry->run->rejected->Rejected(entry->names, reason, keyword, offset, kept.data(), kept.size());
@@ -80,9 +82,14 @@ talveron_sink SinkFor(const RunState& run, Part* part) {
     sink.lf_line_ends = !run.options->crlf;
     sink.fold_case = run.options->ignoreCase;
     // Without --https, the https anchors passed over are counted: for
-    // --stats all of them, else enough for the hint of a run that found
-    // nothing.
+    // --stats all of them, else those before each page's first record,
+    // enough for the hint (counting all of them costs a search about a
+    // sixth more time on a page full of https anchors).
     sink.https = run.options->https ? 1 : run.options->stats ? TALVERON_HTTPS_COUNTED : 0;
+    sink.format = run.options->json ? TALVERON_FORMAT_JSON : TALVERON_FORMAT_LINES;
+    sink.links = run.options->links;
+    sink.unique = run.options->unique;
+    sink.no_fragment = run.options->noFragment;
     if (run.rejected->Wanted()) sink.rejected = OnRejected;
     sink.progress = OnProgress;
     if (run.options->messages) sink.message = OnMessage;
@@ -165,6 +172,16 @@ void OnPassed(void* context, const char* type) {
     Tell(part, [counts, kept = std::string(type)] { counts->PassedOver(kept); }, kReportCost + std::strlen(type));
 }
 
+// An archive's HTTP response, before it is searched: passed over (and
+// counted, in its turn) when --status leaves its status out.
+int OnStatus(void* context, int status) {
+    Part& part = *static_cast<Part*>(context);
+    RunCounts* counts = part.input->run->counts;
+    if (part.input->run->options->StatusWanted(status)) return 1;
+    Tell(part, [counts, status] { ++counts->statusesPassedOver[status]; }, kReportCost);
+    return 0;
+}
+
 // A file's path in a URL: each byte that the URL would read otherwise
 // (spaces and controls, '%', '#', '?', '\\', and every byte from 0x80 up,
 // UTF-8 or not) percent-encoded.
@@ -206,7 +223,8 @@ void SearchWhole(Part& part) {
         off_t at = opened.input.standardInput ? ::lseek(fd, 0, SEEK_CUR) : 0;
         if (at >= 0 && at <= opened.st.st_size) size = opened.st.st_size - at;
     }
-    talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem, OnPassed};
+    talveron_input_sink sink = {SinkFor(run, &part), OnBegin, OnEnd, OnProblem, OnPassed,
+                                options.statuses.empty() ? nullptr : OnStatus};
     // Every input is read by its first bytes: -z only widens what a walk takes.
     int flags = TALVERON_DECOMPRESS;
     if (options.html) {

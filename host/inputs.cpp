@@ -82,6 +82,18 @@ InputWalker::~InputWalker() {
     std::free(name_);
 }
 
+void InputWalker::LeftOut(const char* base) {
+    if (MatchesAny(filter_.excludes, base)) {
+        ++tally_.excluded;
+        return;
+    }
+    ++tally_.notInSet;
+    // A compressed page of the default set's kinds, which -z would take.
+    if (filter_.includes.empty() && !filter_.allFiles && !filter_.compressedToo &&
+        talveron_name_kind(base, TALVERON_DECOMPRESS) >= 0)
+        ++tally_.compressed;
+}
+
 void InputWalker::Leave() {
     levels_.pop_back();  // closed when no input of it is held any more
 }
@@ -148,7 +160,7 @@ bool InputWalker::Descend(const std::string& directory) {
             continue;
         }
         if (type == DT_REG && !filter_.FileWanted(entry->d_name)) {
-            ++(MatchesAny(filter_.excludes, entry->d_name) ? tally_.excluded : tally_.notInSet);
+            LeftOut(entry->d_name);
             continue;
         }
         if (type == DT_DIR && !filter_.DirectoryWanted(entry->d_name)) {
@@ -214,7 +226,7 @@ bool InputWalker::Next(Input& input) {
                     continue;
                 }
                 if (type == DT_REG && !filter_.FileWanted(entry.name)) {
-                    ++(MatchesAny(filter_.excludes, entry.name) ? tally_.excluded : tally_.notInSet);
+                    LeftOut(entry.name.c_str());
                     continue;
                 }
             }

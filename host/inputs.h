@@ -42,6 +42,7 @@ struct WalkFilter {
 // What the walks left out, to say why a run searched nothing.
 struct WalkTally {
     long long notInSet = 0;      // files outside --include or the default set
+    long long compressed = 0;    // of them, in the default set with -z (page.html.gz)
     long long excluded = 0;      // files matched by --exclude
     long long excludedDirs = 0;  // directories matched by --exclude-dir
     long long links = 0;         // links not followed
@@ -116,6 +117,7 @@ private:
         ino_t ino = 0;
     };
     void Leave();  // the deepest directory
+    void LeftOut(const char* base);  // a file the filter did not take, tallied
     bool Descend(const std::string& directory);
 
     bool NextOperand(std::string& operand);

@@ -62,12 +62,33 @@ std::string NothingSearched(const WalkTally& tally, const Options& options) {
                           ? "not matched by --include or -g"
                           : std::string("not named *.htm, *.html, *.xhtml, *.xht, *.shtml or *.warc") +
                                 (options.searchZip ? " (or those with .gz, .zst, .bz2 or .xz after them)" : "");
-    add(tally.notInSet, "file(s) " + set + " (--include=GLOB or --all-files takes them)");
+    // Compressed pages and archives, which -z would take, apart.
+    add(tally.notInSet - tally.compressed, "file(s) " + set + " (--include=GLOB or --all-files takes them)");
+    add(tally.compressed, "compressed page(s) or archive(s) (-z takes them)");
     add(tally.excluded, "file(s) matched by --exclude");
     add(tally.excludedDirs, "directory(ies) matched by --exclude-dir");
     add(tally.links, "link(s) not followed (-R follows them)");
     add(tally.others, "device(s), pipe(s) or socket(s)");
     return "no files were searched: the walk left out " + why;
+}
+
+// What a new user may not know, said once at the end (not with -q or -s,
+// and --stats=json counts it instead, for a program).
+void SayHints(const Options& options, const RunState& run) {
+    if (options.quiet || options.noMessages || options.statsJson) return;
+    const RunCounts& counts = *run.counts;
+    // Today's pages link by https. Without --stats a page's are counted up
+    // to its first record only (input_search.cpp): a run that found some
+    // then knows a least count.
+    if (counts.httpsPassedOver > 0)
+        Say((run.found ? std::string(options.stats ? "" : "at least ") : "nothing found, but ") +
+            std::to_string(counts.httpsPassedOver) + " <a href=\"https:// anchors were passed over: --https" +
+            (run.found ? " (or --html)" : "") + " takes them");
+    // A file's page, without --base, is named by its file: URL, and so are
+    // its relative links.
+    if (options.html && !options.haveBase && counts.fileLinks > 0)
+        Say(std::to_string(counts.fileLinks) +
+            " link(s) resolved to file: addresses were passed over: --base=URL gives the pages' web address");
 }
 
 // --list-inputs: the names, each ended by a 0 byte, as they are named to a
@@ -223,6 +244,7 @@ int Harvest(const Options& options) {
     WalkFilter filter = FilterOf(options);
     RunCounts counts;
     counts.links = options.html;
+    counts.statusFilter = !options.statuses.empty();
     Trouble trouble(counts);
     std::unique_ptr<Printer> printer = MakePrinter(options, output, counts);
     RejectedPrinter rejectedPrinter(options, rejected, counts);
@@ -248,12 +270,7 @@ int Harvest(const Options& options) {
         trouble.RunExhausted(error.what());
     }
     CloseFiles(options, run, output, rejected);
-    // Today's pages link by https: a run that found nothing says once what
-    // it passed over, and what takes it (--stats=json counts it instead,
-    // for a program).
-    if (!run.found && counts.httpsPassedOver > 0 && !options.quiet && !options.noMessages && !options.statsJson)
-        Say("nothing found, but " + std::to_string(counts.httpsPassedOver) +
-            " <a href=\"https:// anchors were passed over: --https takes them");
+    SayHints(options, run);
     if (options.statsJson)
         PrintSummaryJson(counts, options.keywords, progress.Elapsed());
     else if (options.stats)

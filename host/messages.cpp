@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "../search/json_text.h"
+
 namespace {
 
 // Diagnostics come from the search, the writing thread and the opening
@@ -126,6 +128,12 @@ void HideInputDiagnostics(bool hide) { s_hideInputDiagnostics = hide; }
 
 void DiagnoseInput(const std::string& name, int error) {
     if (!s_hideInputDiagnostics) Diagnose(ShownName(name), error);
+}
+
+std::string JsonName(const std::string& name) {
+    std::string text;
+    AppendJsonText(text, name);
+    return text;
 }
 
 void AppendEscaped(std::string& out, const char* bytes, std::size_t length) {

@@ -30,6 +30,12 @@ void SetBeforeSaying(void (*before)(void*), void* context);
 // ('a'$'\n''b'), so that a name never forges or breaks a line.
 std::string ShownName(const std::string& name);
 
+// A name as a JSON string, quotes included, the one rule of every string
+// the tool writes in JSON (--json's page names, --stats=json), as the
+// library writes a record's strings: UTF-8 as it is, bytes that are not
+// UTF-8 as U+FFFD, the quote, the backslash and control bytes escaped.
+std::string JsonName(const std::string& name);
+
 // Appends `bytes` with those outside '!'..'~', and the backslash, as \xNN:
 // an address or keyword that can neither break a line nor drive a terminal.
 void AppendEscaped(std::string& out, const char* bytes, std::size_t length);

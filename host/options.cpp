@@ -94,6 +94,83 @@ void SetSize(unsigned long long& field, Parsing& p, V value, const char* option,
     field = bytes;
 }
 
+// Splits `list` at its commas; false when an item is empty.
+bool SplitList(const std::string& list, std::vector<std::string>& items) {
+    items.clear();
+    for (std::size_t at = 0;;) {
+        std::size_t comma = list.find(',', at);
+        items.push_back(list.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        if (items.back().empty()) return false;
+        if (comma == std::string::npos) return true;
+        at = comma + 1;
+    }
+}
+
+// The names --links takes, and their bits.
+const struct {
+    const char* name;
+    int bits;
+} kLinkKinds[] = {
+    {"a", TALVERON_LINK_A},         {"area", TALVERON_LINK_AREA},         {"redirect", TALVERON_LINK_REDIRECT},
+    {"frame", TALVERON_LINK_FRAME}, {"link", TALVERON_LINK_LINK},         {"form", TALVERON_LINK_FORM},
+    {"resource", TALVERON_LINK_RESOURCE}, {"all", TALVERON_LINKS_ALL},
+};
+
+// --links=LIST: the kinds of links that become records (the last --links
+// given holds).
+void SetLinks(Parsing& p, V list) {
+    std::vector<std::string> items;
+    bool ok = SplitList(list, items);
+    int bits = 0;
+    for (const std::string& item : items) {
+        int found = 0;
+        for (const auto& kind : kLinkKinds)
+            if (item == kind.name) found = kind.bits;
+        ok &= found != 0;
+        bits |= found;
+    }
+    if (!ok) {
+        p.error = "--links takes a comma-separated list of a, area, redirect, frame, link, form, resource or all, not '" +
+                  list + "'";
+        return;
+    }
+    p.options.links = bits;
+}
+
+// An HTTP status, three digits from 100 to 599; -1 when `text` is none.
+int StatusOf(const std::string& text) {
+    if (text.size() != 3 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    int n = std::atoi(text.c_str());
+    return n >= 100 && n <= 599 ? n : -1;
+}
+
+// --status=LIST: statuses (404) and ranges (200-299) of the responses
+// searched (the last --status given holds).
+void SetStatuses(Parsing& p, V list) {
+    std::vector<std::string> items;
+    bool ok = SplitList(list, items);
+    std::vector<std::pair<int, int>> ranges;
+    for (const std::string& item : items) {
+        std::size_t dash = item.find('-');
+        int first = StatusOf(item.substr(0, dash));
+        int last = dash == std::string::npos ? first : StatusOf(item.substr(dash + 1));
+        ok &= first > 0 && last >= first;
+        ranges.push_back({first, last});
+    }
+    if (!ok) {
+        p.error = "--status takes a comma-separated list of HTTP statuses and ranges of them, from 100 to 599 "
+                  "(as 200-299,304), not '" + list + "'";
+        return;
+    }
+    p.options.statuses = ranges;
+}
+
+// --stats, --stats=json.
+void SetStats(Parsing& p, V value) {
+    p.options.stats = true;
+    p.options.statsJson = value == "json";
+}
+
 // --color[=WHEN]: grep's three WHENs, though nothing is colored.
 void SetColor(Parsing& p, V when) {
     if (p.valued && when != "never" && when != "always" && when != "auto")
@@ -125,6 +202,14 @@ const OptionRow kOptions[] = {
          p.options.base = v;
          p.options.haveBase = true;
      }},
+    {"links", 0, "LIST", Takes::kValue,
+     "with --html: the links that become records, a comma-separated LIST of\n"
+     "a (a href), area (area href), redirect (a 3xx response's Location, a\n"
+     "Refresh header, <meta http-equiv=refresh>), frame (frame and iframe\n"
+     "src), link (link href), form (form action), resource (src of img,\n"
+     "script, source, embed, audio, video, track, input type=image; video\n"
+     "poster; object data), or all (default: a,area)",
+     SetLinks},
     {"max-address", 0, "SIZE", Takes::kValue,
      "with --html: pass over a link whose address would be longer than SIZE\n"
      "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
@@ -178,6 +263,22 @@ const OptionRow kOptions[] = {
      "print each record as NAME, a tab and the address (a link graph's edges;\n"
      "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)",
      [](P p, V) { p.options.tsv = true; }},
+    {"json", 0, nullptr, Takes::kNothing,
+     "print each record as a JSON object on a line (JSON Lines):\n"
+     "{\"page\":NAME,\"url\":ADDRESS}, and with --html also href, element,\n"
+     "attribute, text,\n"
+     "rel and offset; with -c {\"page\":NAME,\"count\":N}. NAME is the input's\n"
+     "name (a web archive's record's: its WARC-Target-URI, or ARCHIVE{URI}\n"
+     "with --archive-names), its bytes that are not UTF-8 as U+FFFD",
+     [](P p, V) { p.options.json = true; }},
+    {"unique", 0, nullptr, Takes::kNothing,
+     "print each address once per page (per record of a web archive), where\n"
+     "it first stands",
+     [](P p, V) { p.options.unique = true; }},
+    {"no-fragment", 0, nullptr, Takes::kNothing,
+     "print addresses without their #fragment (keywords are looked for\n"
+     "before it is dropped)",
+     [](P p, V) { p.options.noFragment = true; }},
     {"rejected", 0, "FILE", Takes::kValue,
      "write every address that was dropped to FILE, with its input, the\n"
      "offset of its anchor and why (FILE may be /dev/stdout or /dev/stderr)",
@@ -249,6 +350,12 @@ const OptionRow kOptions[] = {
          }
          p.options.threads = static_cast<int>(n);
      }},
+    {"status", 0, "LIST", Takes::kValue,
+     "search only the web archives' HTTP responses whose status is in LIST,\n"
+     "a comma-separated list of statuses and ranges (as 200-299,304); the\n"
+     "others are passed over and counted by --stats (default: every response:\n"
+     "an error page's links are on the page a browser shows)",
+     SetStatuses},
     {"decoder-memory", 0, "SIZE", Takes::kValue,
      "with -z, and for compressed bodies in web archives: the most memory\n"
      "one stream's decoder may take (default 128M: zstd's default window,\n"
@@ -273,12 +380,12 @@ const OptionRow kOptions[] = {
      "records_passed_over (a list of {type, count}: web archives' records not\n"
      "searched, by WARC-Type, or with --html by media type), links_passed_over\n"
      "(with --html: a list of {kind, count}: links that gave no record, by\n"
-     "scheme), https_passed_over (without --https, when some were),\n"
-     "elapsed_seconds",
-     [](P p, V v) {
-         p.options.stats = true;
-         p.options.statsJson = v == "json";
-     }},
+     "scheme), statuses_passed_over (with --status: a list of {status, count}:\n"
+     "responses not searched), https_passed_over (without --https, when some\n"
+     "were), elapsed_seconds",
+     SetStats},
+    // --stat, as it was taken before --status came.
+    {"stat", 0, "json", Takes::kOrExactly, nullptr, SetStats},
     {"messages", 0, nullptr, Takes::kNothing, "also show the module's own messages (Japanese)",
      [](P p, V) { p.options.messages = true; }},
     {nullptr, 0, nullptr, Takes::kNothing, "The legacy call:", nullptr},
@@ -532,6 +639,22 @@ bool ValidateOptions(Options& options, std::string& error) {
         error = "--tsv names every record's input: it does not go with -h or -Z";
         return false;
     }
+    if (options.json && options.tsv) {
+        error = "--json and --tsv are two forms of the records: choose one";
+        return false;
+    }
+    if (options.json && (options.listing == Listing::kFilesWithMatches || options.listing == Listing::kFilesWithoutMatch)) {
+        error = "--json prints records: it does not go with -l or -L, which print names";
+        return false;
+    }
+    if (options.json && (options.withFilename == 0 || options.nullAfterName)) {
+        error = "--json names every record's page: it does not go with -h or -Z";
+        return false;
+    }
+    if (options.links && !options.html) {
+        error = "--links goes with --html (the module's rules take <a href=\"http:// anchors only)";
+        return false;
+    }
     if (options.addressMax && !options.html) {
         error = "--max-address goes with --html";
         return false;
@@ -566,7 +689,8 @@ bool ValidateOptions(Options& options, std::string& error) {
         }
         if (!options.output.empty() || !options.rejected.empty() || options.allFiles || options.crlf || options.https ||
             options.withFilename == 1 || options.listing != Listing::kRecords || options.quiet || options.searchZip ||
-            options.tsv || options.html || options.ignoreCase ||
+            options.tsv || options.html || options.ignoreCase || options.json || options.unique ||
+            options.noFragment || options.links || !options.statuses.empty() ||
             !options.includes.empty() || !options.excludes.empty() || options.nullAfterName) {
             error = "--out-txt writes OUT.TXT only: it goes with -x, --keyword-line and --messages alone";
             return false;

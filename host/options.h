@@ -5,6 +5,7 @@
 #define TALVERON_HOST_OPTIONS_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the run prints for each input.
@@ -47,6 +48,19 @@ struct Options {
                                         // Standard, no query or fragment, ending in '/'
     bool searchZip = false;             // -z: compressed inputs decompressed
     bool tsv = false;                   // --tsv: NAME<TAB>ADDRESS records
+    bool json = false;                  // --json: each record a JSON object on a line
+    bool unique = false;                // --unique: each address once per page
+    bool noFragment = false;            // --no-fragment: addresses without their #fragment
+    int links = 0;                      // --links: TALVERON_LINK_ bits; 0 for the library's a, area
+    // --status: the HTTP statuses of an archive's responses that are
+    // searched, as ranges (first, last); empty: every response.
+    std::vector<std::pair<int, int>> statuses;
+    bool StatusWanted(int status) const {
+        if (statuses.empty()) return true;
+        for (const auto& range : statuses)
+            if (status >= range.first && status <= range.second) return true;
+        return false;
+    }
     bool quiet = false;                 // -q: nothing on stdout, stop at the first record
     bool noMessages = false;            // -s
     bool noProgress = false;

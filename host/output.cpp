@@ -112,7 +112,7 @@ void Output::Put(const char* bytes, std::size_t length) {
     }
 }
 
-bool Output::Records(const char* bytes, std::size_t length, const std::string& prefix) {
+bool Output::Records(const char* bytes, std::size_t length, const std::string& prefix, std::size_t skip) {
     if (failed_) return false;
     const char* end = bytes + length;
     if (prefix.empty()) {
@@ -124,14 +124,17 @@ bool Output::Records(const char* bytes, std::size_t length, const std::string& p
         while (bytes < end) {
             const char* lf = static_cast<const char*>(std::memchr(bytes, '\n', end - bytes));
             if (!lf) break;
-            std::size_t record = static_cast<std::size_t>(lf + 1 - bytes);
+            std::size_t whole = static_cast<std::size_t>(lf + 1 - bytes);
+            std::size_t cut = skip < whole ? skip : 0;
+            const char* from = bytes + cut;
+            std::size_t record = whole - cut;
             if (prefix.size() + record <= kBufferSize - used_) {
                 std::memcpy(buffer_ + used_, prefix.data(), prefix.size());
-                std::memcpy(buffer_ + used_ + prefix.size(), bytes, record);
+                std::memcpy(buffer_ + used_ + prefix.size(), from, record);
                 used_ += prefix.size() + record;
             } else {
                 Put(prefix.data(), prefix.size());
-                Put(bytes, record);
+                Put(from, record);
             }
             ++records_;
             bytes = lf + 1;

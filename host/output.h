@@ -45,8 +45,9 @@ public:
     }
 
     // Adds whole records, each ended by LF, each after `prefix` (may be
-    // empty). False once a write has failed (the diagnostic is shown once).
-    bool Records(const char* bytes, std::size_t length, const std::string& prefix);
+    // empty) and without its first `skip` bytes (with a prefix only). False
+    // once a write has failed (the diagnostic is shown once).
+    bool Records(const char* bytes, std::size_t length, const std::string& prefix, std::size_t skip = 0);
 
     // Hands what is buffered to the writing now (before the module waits
     // for a slow input). False once a write has failed.

@@ -55,7 +55,7 @@ public:
     bool Records(InputTold& input, const InputNames& names, const char* bytes, std::size_t length) override {
         if (length == 0) return true;
         long long before = output_.RecordCount();
-        bool ok = output_.Records(bytes, length, names.prefix);
+        bool ok = output_.Records(bytes, length, names.prefix, names.skip);
         // Standard input may pause: what was found goes out before a read
         // that would wait.
         if (ok && input.standardInput && !InputReady(0)) ok = output_.Push();
@@ -76,7 +76,9 @@ public:
         return true;
     }
     void End(const InputTold& input, const InputNames& names) override {
-        std::string line = (names.named ? names.prefix : "") + std::to_string(input.records) + "\n";
+        std::string count = std::to_string(input.records);
+        std::string line = options_.json ? names.prefix + "\"count\":" + count + "}\n"
+                                         : (names.named ? names.prefix : "") + count + "\n";
         output_.Lines(line.data(), line.size());
     }
 };
@@ -110,8 +112,12 @@ InputNames Printer::Names(const std::string& name, bool withName) const {
     names.shown = names.sayAs = ShownName(name);
     // With -Z a name is followed by a 0 byte and shown as it is.
     names.listed = options_.nullAfterName ? name : names.shown;
-    names.named = withName || options_.tsv;
-    if (options_.tsv)
+    names.named = withName || options_.tsv || options_.json;
+    if (options_.json) {
+        // The library's object, {"url":...}, becomes {"page":NAME,"url":...}.
+        names.prefix = "{\"page\":" + JsonName(name) + ",";
+        names.skip = 1;
+    } else if (options_.tsv)
         names.prefix = TsvName(name) + '\t';
     else if (withName)
         names.prefix = names.listed + (options_.nullAfterName ? '\0' : ':');
@@ -134,7 +140,9 @@ void RejectedPrinter::Rejected(const InputNames& names, int reason, int keyword,
     if (reason == TALVERON_UNFINISHED) ++counts_.unfinished;
     if (reason == TALVERON_OTHER_SCHEME) {
         const char* colon = static_cast<const char*>(std::memchr(address, ':', length));
-        counts_.LinkPassedOver(std::string(address, colon ? colon : address));
+        std::string scheme(address, colon ? colon : address);
+        if (scheme == "file") ++counts_.fileLinks;
+        counts_.LinkPassedOver(scheme);
     }
     if (reason == TALVERON_NOT_AN_ADDRESS) counts_.LinkNotAnAddress();
     std::size_t limit = options_.html ? static_cast<std::size_t>(TALVERON_LINK_MAX) : TALVERON_ADDRESS_MAX;

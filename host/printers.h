@@ -1,6 +1,6 @@
 // What a run prints of its inputs, chosen once from the options: the
 // records themselves (after the input's name with -H, as NAME<TAB>ADDRESS
-// with --tsv), a count per input (-c), the names of inputs with or without
+// with --tsv, as JSON objects named by their page with --json), a count per input (-c), the names of inputs with or without
 // a record (-l, -L), or nothing (-q); and beside them, the addresses that
 // became no record (--rejected, and the counts of --stats).
 #ifndef TALVERON_HOST_PRINTERS_H
@@ -22,7 +22,8 @@ struct InputNames {
     std::string shown;
     std::string sayAs;     // in front of its diagnostics (a record's: behind its archive's name)
     std::string listed;
-    std::string prefix;    // "NAME:" with -H, "NAME<TAB>" with --tsv
+    std::string prefix;    // "NAME:" with -H, "NAME<TAB>" with --tsv, {"page":NAME, with --json
+    std::size_t skip = 0;  // bytes of each record left out behind the prefix (--json: its '{')
     bool named = false;    // its count comes after its name
 };
 

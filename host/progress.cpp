@@ -81,6 +81,8 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
         Say("records passed over    " + Grouped(type.second) + " (" + type.first + ")");
     for (const auto& kind : counts.linksPassedOver)
         Say("links passed over      " + Grouped(kind.second) + " (" + kind.first + ")");
+    for (const auto& status : counts.statusesPassedOver)
+        Say("responses passed over  " + Grouped(status.second) + " (status " + std::to_string(status.first) + ")");
     char figure[64];
     std::snprintf(figure, sizeof figure, "%.3f s", seconds);
     line("elapsed                ", figure);
@@ -89,27 +91,6 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
 }
 
 namespace {
-
-// `text` as a JSON string: the quote, the backslash and control bytes
-// escaped, other bytes as they are.
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 // Seconds to the millisecond, "12.345": by integers, whatever the locale.
 std::string JsonSeconds(double seconds) {
@@ -149,16 +130,20 @@ std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>&
         std::string word;
         AppendEscaped(word, keywords[slot].data(), keywords[slot].size());
         excluded += std::string(excluded.empty() ? "" : ",") + "{" + number("slot", static_cast<long long>(slot) + 1) +
-                    ",\"keyword\":" + JsonString(word) + "," + number("count", counts.excluded[slot]) + "}";
+                    ",\"keyword\":" + JsonName(word) + "," + number("count", counts.excluded[slot]) + "}";
     }
     std::string passed;
     for (const auto& type : counts.passedOver)
-        passed += std::string(passed.empty() ? "" : ",") + "{\"type\":" + JsonString(type.first) + "," +
+        passed += std::string(passed.empty() ? "" : ",") + "{\"type\":" + JsonName(type.first) + "," +
                   number("count", type.second) + "}";
     std::string links;
     for (const auto& kind : counts.linksPassedOver)
-        links += std::string(links.empty() ? "" : ",") + "{\"kind\":" + JsonString(kind.first) + "," +
+        links += std::string(links.empty() ? "" : ",") + "{\"kind\":" + JsonName(kind.first) + "," +
                  number("count", kind.second) + "}";
+    std::string statuses;
+    for (const auto& status : counts.statusesPassedOver)
+        statuses += std::string(statuses.empty() ? "" : ",") + "{" + number("status", status.first) + "," +
+                    number("count", status.second) + "}";
     std::string archives;
     if (counts.ArchivesRead())
         archives = "," + number("archives_searched", counts.archives) + "," +
@@ -169,7 +154,8 @@ std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>&
            number("bytes", counts.bytes) + "," + number("records_written", counts.records) + archives +
            ",\"excluded_by_keyword\":[" + excluded + "]," + number("dropped_too_long", counts.tooLong) + "," +
            number("dropped_unfinished", counts.unfinished) + ",\"records_passed_over\":[" + passed +
-           "]," + (counts.links ? "\"links_passed_over\":[" + links + "]," : std::string()) + https +
+           "]," + (counts.links ? "\"links_passed_over\":[" + links + "]," : std::string()) +
+           (counts.statusFilter ? "\"statuses_passed_over\":[" + statuses + "]," : std::string()) + https +
            "\"elapsed_seconds\":" + JsonSeconds(seconds) + "}";
 }
 

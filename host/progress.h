@@ -3,11 +3,9 @@
 #ifndef TALVERON_HOST_PROGRESS_H
 #define TALVERON_HOST_PROGRESS_H
 
-#include <string>
-#include <vector>
-
 #include <map>
 #include <string>
+#include <vector>
 
 #include "talveron.h"
 
@@ -34,6 +32,12 @@ struct RunCounts {
     bool links = false;  // the run reads pages by the HTML standard: their count is shown
     void LinkPassedOver(const std::string& scheme);
     void LinkNotAnAddress();
+    // Of them, links that resolved to file: addresses (pages read without
+    // --base are named by their file: URL).
+    long long fileLinks = 0;
+    // With --status: archives' responses not searched, by status.
+    bool statusFilter = false;
+    std::map<int, long long> statusesPassedOver;
 };
 
 class Progress {
@@ -63,7 +67,8 @@ void PrintSummary(const RunCounts& counts, const std::vector<std::string>& keywo
 // The --stats=json summary: one JSON object, without a line end, of the
 // same counts ("elapsed_seconds" to the millisecond); a keyword as the
 // human summary shows it (bytes outside '!'..'~', and the backslash, as
-// \xNN), so that the text is ASCII whatever the keywords' bytes.
+// \xNN), so that the text is ASCII whatever the keywords' bytes. Its
+// strings are written as --json writes names (JsonName).
 std::string SummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);
 // It on standard error, on a line of its own; the last thing a run says.
 void PrintSummaryJson(const RunCounts& counts, const std::vector<std::string>& keywords, double seconds);

@@ -119,7 +119,9 @@ int Searches::PartsOf(const InputSearch& search) {
     // begin, the tokenizer's state is not known ahead.
     // Standard input redirected from a regular file is a file like any
     // other when it stands at its start (as `talveron - < page.html`).
-    if (jobs_.Threads() < 2 || run_.options->html || !S_ISREG(st.st_mode) ||
+    // With --unique a part would be a page of its own, whose addresses
+    // the parts before may have given already.
+    if (jobs_.Threads() < 2 || run_.options->html || run_.options->unique || !S_ISREG(st.st_mode) ||
         (search.opened.input.standardInput && ::lseek(search.opened.fd, 0, SEEK_CUR) != 0) ||
         run_.printer->OneRecordTellsAll() || run_.rejectedThrough || st.st_size < 2 * kPartMin ||
         talveron_input_is_plain(search.opened.fd, TALVERON_DECOMPRESS) == 0)

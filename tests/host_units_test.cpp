@@ -298,7 +298,8 @@ TEST(HostOptions, HelpNamesEveryOptionWithinEightyColumns) {
     std::string help = HelpText();
     for (const char* option : {"--exclude-keyword=WORD", "--output=FILE", "--only-matching", "--count", "--null",
                                "--files-without-match", "--include=GLOB", "--exclude-dir=GLOB", "--no-messages",
-                               "--no-progress", "--all-or-nothing", "--label=NAME", "--dereference-recursive", "--threads=N"})
+                               "--no-progress", "--all-or-nothing", "--label=NAME", "--dereference-recursive", "--threads=N",
+                               "--json", "--unique", "--no-fragment", "--links=LIST", "--status=LIST"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     std::istringstream lines(help);
     for (std::string line; std::getline(lines, line);) {
