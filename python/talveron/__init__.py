@@ -1,0 +1,583 @@
+"""talveron: the web addresses of HTML pages, compressed pages and web
+archives, harvested by libtalveron (the library of the `talveron` tool),
+called through ctypes.
+
+    import talveron
+    for link in talveron.links("crawl.warc.gz", html=True):
+        print(link.page, link.url)
+
+links() yields one Link per record, with the fields of `talveron --json`;
+url() is the WHATWG URL Standard's parse of the library; version() the
+module's version. The library does the work: this module turns its calls
+into a generator and its failures into talveron.Error.
+"""
+import codecs
+import collections
+import ctypes
+import errno
+import io
+import os
+import queue
+import stat
+import threading
+
+from talveron import _library
+
+__all__ = ["Link", "Error", "links", "url", "version", "LINK_KINDS"]
+
+# A record's fields: the keys of talveron --json, in its order.
+Link = collections.namedtuple("Link", "page url href element attribute text rel offset")
+Link.__doc__ = """A record: `page` the web archive record's WARC-Target-URI (None for
+a page that is not in an archive), `url` the address; with html=True
+also `href` (the value as written, references decoded), `element` ("a",
+"area", "img", "meta", ...; "http" for a header), `attribute` ("href",
+"src", ...; "location" or "refresh" for a header), `text` (an a's text),
+`rel` and `offset` (the byte of the tag's '<' in its page; -1 for a
+header). A field the record does not have is None, as null or a missing
+key is in the tool's JSON."""
+
+# TALVERON_LINK_* of talveron.h, by the names of talveron --links=LIST.
+LINK_KINDS = {"a": 0x01, "area": 0x02, "redirect": 0x04, "frame": 0x08, "link": 0x10, "form": 0x20,
+              "resource": 0x40}
+
+KEYWORD_SLOTS = 6        # TALVERON_KEYWORD_SLOTS
+KEYWORD_LINE_MAX = 255   # TALVERON_KEYWORD_LINE_MAX
+
+# talveron.h's numbers.
+_DECOMPRESS, _HTML = 1, 2
+_ARCHIVE, _RECORD = 1, 2
+_COMPLETED, _READ_FAILED, _STOPPED, _OUT_OF_MEMORY, _BAD_ARGUMENTS, _NOT_SEARCHED = 0, 1, 2, 3, 4, 5
+
+# How many records travel from the search's thread to the caller at once,
+# and how many such chunks may wait: what a slow caller holds in memory.
+_CHUNK = 256
+_CHUNKS_WAITING = 4
+
+
+class Error(Exception):
+    """A search that failed, with talveron's diagnostics: "NAME: No such
+    file or directory", "NAME: gzip data cut short at byte N ...".
+    `messages` holds each of them; str() is them one per line."""
+
+    def __init__(self, messages):
+        self.messages = list(messages)
+        super().__init__("\n".join(self.messages))
+
+
+_Records = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
+_Progress = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_longlong)
+
+
+class _LinkFields(ctypes.Structure):
+    _fields_ = [("url", ctypes.c_void_p), ("url_length", ctypes.c_size_t),
+                ("href", ctypes.c_void_p), ("href_length", ctypes.c_size_t),
+                ("element", ctypes.c_char_p), ("attribute", ctypes.c_char_p),
+                ("text", ctypes.c_void_p), ("text_length", ctypes.c_size_t),
+                ("rel", ctypes.c_void_p), ("rel_length", ctypes.c_size_t),
+                ("offset", ctypes.c_longlong)]
+
+
+_OnLink = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(_LinkFields))
+
+
+class _Sink(ctypes.Structure):
+    _fields_ = [("context", ctypes.c_void_p), ("records", _Records),
+                ("rejected", ctypes.c_void_p), ("progress", _Progress), ("lf_line_ends", ctypes.c_int),
+                ("message", ctypes.c_void_p), ("https", ctypes.c_int), ("fold_case", ctypes.c_int),
+                ("format", ctypes.c_int), ("links", ctypes.c_int), ("unique", ctypes.c_int),
+                ("no_fragment", ctypes.c_int), ("link", _OnLink)]
+
+
+class _Result(ctypes.Structure):
+    _fields_ = [("status", ctypes.c_int), ("read_errno", ctypes.c_int), ("bytes", ctypes.c_longlong),
+                ("next", ctypes.c_longlong), ("https_passed_over", ctypes.c_longlong)]
+
+
+_Begin = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p)
+_End = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.POINTER(_Result), ctypes.c_char_p)
+_Text = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
+
+
+class _InputSink(ctypes.Structure):
+    _fields_ = [("search", _Sink), ("begin", _Begin), ("end", _End), ("problem", _Text), ("passed", ctypes.c_void_p),
+                ("status", ctypes.c_void_p)]
+
+
+_Read = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
+
+_lib = None
+
+
+def _library_handle():
+    """libtalveron.so.1: the one the build or the install put beside this
+    package (_library.PATH), else the dynamic loader's."""
+    global _lib
+    if _lib is None:
+        path = _library.PATH
+        if path and not os.path.isabs(path):
+            path = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), path))
+        lib = ctypes.CDLL(path if path and os.path.exists(path) else "libtalveron.so.1")
+        lib.talveron_version.restype = ctypes.c_char_p
+        lib.talveron_url.restype = ctypes.c_longlong
+        lib.talveron_url.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]
+        lib.talveron_harvest_path.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p,
+                                              ctypes.POINTER(_InputSink), ctypes.POINTER(_Result)]
+        lib.talveron_harvest_input.argtypes = [ctypes.c_int, ctypes.c_longlong, ctypes.c_char_p, ctypes.c_int,
+                                               ctypes.c_char_p, ctypes.POINTER(_InputSink), ctypes.POINTER(_Result)]
+        lib.talveron_harvest_links.argtypes = [ctypes.c_int, ctypes.c_longlong, ctypes.c_char_p, ctypes.c_char_p,
+                                               ctypes.c_int, ctypes.c_char_p, ctypes.POINTER(_InputSink),
+                                               ctypes.POINTER(_Result)]
+        _lib = lib
+    return _lib
+
+
+def _stream_call():
+    lib = _library_handle()
+    call = lib.talveron_harvest_stream
+    call.argtypes = [_Read, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p,
+                     ctypes.POINTER(_InputSink), ctypes.POINTER(_Result)]
+    return call
+
+
+def version():
+    """The module's version, "1.0.0.1"."""
+    return _library_handle().talveron_version().decode("ascii")
+
+
+def url(input, base=None):
+    """The WHATWG URL Standard's parse of `input` against `base` (None: no
+    base), as talveron --html resolves a link: what new URL(input,
+    base).href gives in a browser. `input` and `base` are str (or bytes,
+    UTF-8). Raises ValueError when either is no URL."""
+    lib = _library_handle()
+    given = input.encode("utf-8") if isinstance(input, str) else bytes(input)
+    against = None if base is None else base.encode("utf-8") if isinstance(base, str) else bytes(base)
+    if b"\0" in given or (against is not None and b"\0" in against):
+        raise ValueError("a URL holds no 0 byte")
+    size = 256
+    while True:
+        buffer = ctypes.create_string_buffer(size)
+        length = lib.talveron_url(given, against, buffer, size)
+        if length < 0:
+            raise ValueError(f"not a URL: {input!r}" + (f" against {base!r}" if base is not None else ""))
+        if length < size:
+            return buffer.raw[:length].decode("utf-8", "replace")
+        size = length + 1
+
+
+def _percent_encoded(error):
+    """Bytes that are not UTF-8, in an address: %XX each, as the tool's JSON
+    writes them."""
+    return "".join(f"%{b:02X}" for b in error.object[error.start:error.end]), error.end
+
+
+codecs.register_error("talveron-percent", _percent_encoded)
+
+
+def _text(pointer, length):
+    if not pointer:
+        return None
+    return ctypes.string_at(pointer, length).decode("utf-8", "replace")
+
+
+def _file_url(path):
+    """The file: URL of a path, as talveron names a page it opened (the
+    base of its links with --html and no base)."""
+    path = os.fsencode(path)
+    if not path.startswith(b"/"):
+        here = os.getcwdb()
+        path = here + (b"/" if here != b"/" else b"") + path
+    return "file://" + "".join(chr(c) if 0x20 < c < 0x7F and c not in b"%#?\\" else f"%{c:02X}" for c in path)
+
+
+def _keyword_line(keywords):
+    """The keywords as the tool checks them and joins them for the module."""
+    if isinstance(keywords, (str, bytes)):
+        keywords = [keywords]
+    words = [os.fsencode(w) for w in keywords]
+    if len(words) > KEYWORD_SLOTS:
+        raise ValueError("more than six keywords: the module has six keyword slots")
+    for word in words:
+        if b" " in word or b"\0" in word:
+            raise ValueError(f"keyword {word!r} contains a space or a 0 byte, which would split it")
+    line = b" ".join(words)
+    if len(line) > KEYWORD_LINE_MAX:
+        raise ValueError(f"the keywords make a keyword line of {len(line)} bytes; "
+                         f"the module reads at most {KEYWORD_LINE_MAX}")
+    return line
+
+
+def _link_bits(names):
+    if isinstance(names, str):
+        names = names.split(",")
+    bits = 0
+    for name in names:
+        if name not in LINK_KINDS:
+            raise ValueError(f"{name!r} is no kind of link: {', '.join(LINK_KINDS)}")
+        bits |= LINK_KINDS[name]
+    return bits
+
+
+class _Search:
+    """One call of the library on a thread of its own, handing its records
+    to the caller's thread in chunks through a bounded queue; stopped when
+    the caller stops taking them."""
+
+    def __init__(self, html, https, links, unique, no_fragment, name):
+        self.html = html
+        self.name = name
+        self.stopped = False
+        self.failure = None          # an exception raised by a callback
+        self.messages = []           # the diagnostics, as talveron says them
+        self.page = None             # the record of an archive being searched
+        self.record_name = None
+        self.chunk = []
+        self.queue = queue.Queue(_CHUNKS_WAITING)
+        sink = _InputSink()
+        sink.search.records = _Records(lambda c, b, n: 1 if self.stopped else 0)
+        sink.search.progress = _Progress(self._progress)
+        sink.search.lf_line_ends = 1
+        sink.search.https = 1 if https else 0
+        sink.search.links = links
+        sink.search.unique = 1 if unique else 0
+        sink.search.no_fragment = 1 if no_fragment else 0
+        sink.search.link = _OnLink(self._link)
+        sink.begin = _Begin(self._begin)
+        sink.end = _End(self._end)
+        sink.problem = _Text(self._problem)
+        self.sink = sink
+        self.result = _Result()
+
+    # The library's callbacks, on the search's thread. None may raise: an
+    # exception is kept and stops the search.
+
+    def _put(self, item):
+        """Waits for room in the queue, unless the caller has stopped."""
+        while not self.stopped:
+            try:
+                self.queue.put(item, timeout=0.1)
+                return
+            except queue.Full:
+                continue
+
+    def _flush(self):
+        if self.chunk:
+            chunk, self.chunk = self.chunk, []
+            self._put(chunk)
+
+    def _link(self, context, fields):
+        try:
+            f = fields.contents
+            address = ctypes.string_at(f.url, f.url_length).decode("utf-8", "talveron-percent")
+            if self.html:
+                record = Link(self.page, address, _text(f.href, f.href_length),
+                              f.element.decode("utf-8", "replace") if f.element else None,
+                              f.attribute.decode("utf-8", "replace") if f.attribute else None,
+                              _text(f.text, f.text_length), _text(f.rel, f.rel_length), f.offset)
+            else:
+                record = Link(self.page, address, None, None, None, None, None, None)
+            self.chunk.append(record)
+            if len(self.chunk) >= _CHUNK:
+                self._flush()
+        except BaseException as e:
+            self.failure = self.failure or e
+            self.stopped = True
+        return 1 if self.stopped else 0
+
+    def _progress(self, context, count):
+        # After each read of the input: what was found goes out.
+        try:
+            self._flush()
+        except BaseException as e:
+            self.failure = self.failure or e
+            self.stopped = True
+
+    def _begin(self, context, entry, name):
+        if entry == _RECORD:
+            self.record_name = name or b""
+            self.page = self.record_name.decode("utf-8", "replace")
+        return 1 if self.stopped else 0
+
+    def _end(self, context, entry, result, problem):
+        try:
+            if entry == _RECORD:
+                said = f"{self.name}: {os.fsdecode(self.record_name)}"
+                self.page = None
+            else:
+                said = self.name
+            if problem:
+                self.messages.append(f"{said}: {problem.decode('utf-8', 'replace')}")
+            elif entry != _RECORD and result.contents.status == _OUT_OF_MEMORY:
+                self.messages.append(f"{said}: out of memory")
+            self._flush()
+        except BaseException as e:
+            self.failure = self.failure or e
+            self.stopped = True
+
+    def _problem(self, context, text):
+        self.messages.append(f"{self.name}: {text.decode('utf-8', 'replace')}")
+
+    # The caller's side.
+
+    def run(self, call):
+        """Runs `call(sink pointer, result)` on a thread and yields the records."""
+        def search():
+            try:
+                call(ctypes.byref(self.sink), self.result)
+                self._flush()
+            except BaseException as e:
+                self.failure = self.failure or e
+            finally:
+                self._put(None)
+
+        thread = threading.Thread(target=search, name="talveron-search", daemon=True)
+        thread.start()
+        try:
+            while True:
+                chunk = self.queue.get()
+                if chunk is None:
+                    break
+                yield from chunk
+        finally:
+            # An early close: the callbacks answer "stop" from now on, and
+            # the chunks that wait are dropped so that none waits for room.
+            self.stopped = True
+            while thread.is_alive():
+                try:
+                    self.queue.get(timeout=0.1)
+                except queue.Empty:
+                    pass
+            thread.join()
+        self._raise()
+
+    def _raise(self):
+        if self.failure is not None:
+            raise self.failure
+        status = self.result.status
+        messages = list(self.messages)
+        if status == _READ_FAILED:
+            messages.append(f"{self.name}: {os.strerror(self.result.read_errno or errno.EIO)}")
+        elif status == _OUT_OF_MEMORY and not any(m.endswith("out of memory") for m in messages):
+            messages.append(f"{self.name}: out of memory")
+        elif status == _BAD_ARGUMENTS:
+            messages.append(f"{self.name}: the library refused the search's arguments")
+        if messages:
+            raise Error(messages)
+
+
+def links(source, html=False, base=None, keywords=(), https=False, links=None, unique=False, no_fragment=False):
+    """Yields the records of `source` as Link tuples, as they are found: the
+    records `talveron --json` prints for it, field for field.
+
+    `source` is a path (str, bytes or os.PathLike), a file object (read
+    from where its descriptor stands through fileno(), else through its
+    read()) or bytes-like data (bytes, bytearray, memoryview). It is read as
+    the tool reads an input: a page, a compressed stream (gzip, zstd,
+    bzip2, xz), or a web archive, record by record (each record's `page`
+    its WARC-Target-URI).
+
+    html: read pages by the HTML standard and resolve their links by the
+    WHATWG URL Standard (talveron --html), against `base` (an http or https
+    URL; by default a path's or a named file object's file: URL, as the
+    tool gives it; none for data). keywords: up to six words; an address
+    that contains one is dropped. https: by the module's rules, take
+    <a href="https:// anchors too. links: with html, the kinds of links
+    that become records, names of LINK_KINDS ("a", "area", "redirect",
+    "frame", "link", "form", "resource"; default a and area). unique: each
+    address once per page. no_fragment: addresses without their #fragment.
+
+    The search runs on a thread of its own and hands the records over a few
+    hundred at a time, so that memory stays bounded however large the
+    input; closing the generator (or leaving a loop over it) stops the
+    search. Raises talveron.Error, after the records found, when the input
+    could not be read or had faults ("NAME: No such file or directory", a
+    corrupt compressed stream, a malformed record of an archive), and
+    ValueError for arguments the tool would refuse.
+    """
+    keyword_line = _keyword_line(keywords)
+    if base is not None and not html:
+        raise ValueError("base goes with html=True")
+    if links is not None and not html:
+        raise ValueError("links goes with html=True")
+    if base is not None:
+        resolved = url(base)
+        if not resolved.startswith(("http:", "https:")):
+            raise ValueError(f"base takes an http or https URL, not {base!r}")
+    bits = _link_bits(links) if links is not None else 0
+    flags = _DECOMPRESS | (_HTML if html else 0)
+
+    def address_for(path):
+        if not html:
+            return None
+        if base is not None:
+            return base.encode("utf-8")
+        return _file_url(path).encode("ascii") if path is not None else b""
+
+    if isinstance(source, (str, os.PathLike)):
+        path = os.fsencode(source)
+        address = address_for(path)
+        return _from_path(path, os.fsdecode(path), html, https, bits, unique, no_fragment, flags, keyword_line,
+                          address)
+    if hasattr(source, "read"):
+        file_name = getattr(source, "name", None)
+        named = isinstance(file_name, (str, bytes)) and os.path.exists(file_name)
+        name = os.fsdecode(file_name) if named else "(standard input)"
+        address = address_for(file_name if named else None)
+        fd = _descriptor(source)
+        if fd is not None:
+            return _from_descriptor(source, fd, name, html, https, bits, unique, no_fragment, flags, keyword_line,
+                                    address)
+        return _from_reader(source, name, html, https, bits, unique, no_fragment, flags, keyword_line, address)
+    if _is_buffer(source):
+        return _from_data(source, html, https, bits, unique, no_fragment, flags, keyword_line, address_for(None))
+    raise TypeError(f"links() takes a path, a file object or bytes, not {type(source).__name__}")
+
+
+def _is_buffer(source):
+    try:
+        memoryview(source)
+        return True
+    except TypeError:
+        return False
+
+
+def _descriptor(f):
+    """The descriptor under a file object, moved to where the object stands
+    (a buffered file may have read ahead), or None when it has none."""
+    try:
+        fd = f.fileno()
+    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+        return None
+    try:
+        if f.seekable():
+            os.lseek(fd, f.tell(), os.SEEK_SET)
+    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+        pass
+    return fd
+
+
+def _from_path(path, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+    lib = _library_handle()
+    search = _Search(html, https, bits, unique, no_fragment, name)
+
+    def call(sink, result):
+        if not html:
+            lib.talveron_harvest_path(path, flags, keyword_line, sink, ctypes.byref(result))
+            return
+        # talveron_harvest_links needs a descriptor: the file is opened here,
+        # and one that cannot be opened fails as talveron_harvest_path fails.
+        try:
+            fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
+        except OSError as e:
+            result.status, result.read_errno = _READ_FAILED, e.errno
+            return
+        try:
+            st = os.fstat(fd)
+            size = st.st_size if stat.S_ISREG(st.st_mode) else -1
+            lib.talveron_harvest_links(fd, size, path, address, flags, keyword_line, sink, ctypes.byref(result))
+        finally:
+            os.close(fd)
+    return search.run(call)
+
+
+def _from_descriptor(f, fd, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+    lib = _library_handle()
+    search = _Search(html, https, bits, unique, no_fragment, name)
+    encoded = os.fsencode(name)
+
+    def call(sink, result):
+        st = os.fstat(fd)
+        size = -1
+        if stat.S_ISREG(st.st_mode):
+            size = max(0, st.st_size - os.lseek(fd, 0, os.SEEK_CUR))
+        if html:
+            lib.talveron_harvest_links(fd, size, encoded, address, flags, keyword_line, sink, ctypes.byref(result))
+        else:
+            lib.talveron_harvest_input(fd, size, encoded, flags, keyword_line, sink, ctypes.byref(result))
+
+    def records():
+        try:
+            yield from search.run(call)
+        finally:
+            try:
+                if f.seekable():
+                    f.seek(os.lseek(fd, 0, os.SEEK_CUR))
+            except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+                pass
+    return records()
+
+
+def _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line, address, keep=None):
+    """talveron_harvest_stream over `reader(buffer address, size)`, which
+    returns a count of bytes put there (0 at the end)."""
+    call_stream = _stream_call()
+    search = _Search(html, https, bits, unique, no_fragment, name)
+
+    def read(context, buffer, size):
+        if search.stopped:
+            return 0
+        try:
+            return reader(buffer, size)
+        except BaseException as e:
+            search.failure = search.failure or e
+            search.stopped = True
+            ctypes.set_errno(errno.EIO)
+            return -1
+
+    callback = _Read(read)
+
+    def call(sink, result):
+        call_stream(callback, None, os.fsencode(name), address if html else None, flags, keyword_line, sink,
+                    ctypes.byref(result))
+
+    def records():
+        held = (callback, keep)  # alive until the search has ended
+        yield from search.run(call)
+        del held
+    return records()
+
+
+def _from_reader(f, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+    readinto = getattr(f, "readinto", None)
+
+    def reader(buffer, size):
+        size = min(size, 1 << 30)
+        if readinto is not None:
+            view = memoryview((ctypes.c_char * size).from_address(buffer)).cast("B")
+            got = readinto(view)
+            return got or 0
+        data = f.read(size)
+        if isinstance(data, str):
+            raise TypeError("links() reads bytes: open the file in binary mode")
+        if len(data) > size:
+            raise ValueError(f"read({size}) returned {len(data)} bytes")
+        ctypes.memmove(buffer, data, len(data))
+        return len(data)
+
+    return _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line, address)
+
+
+def _from_data(data, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+    view = memoryview(data)
+    view = view.cast("B") if view.c_contiguous else memoryview(view.tobytes())
+    if isinstance(data, bytes):
+        base = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p).value
+        keep = data
+    elif not view.readonly and view.c_contiguous:
+        keep = (ctypes.c_char * len(view)).from_buffer(view)
+        base = ctypes.addressof(keep)
+    else:
+        keep = view.tobytes()  # ctypes reaches no read-only buffer but bytes'
+        base = ctypes.cast(ctypes.c_char_p(keep), ctypes.c_void_p).value
+    total = len(view)
+    at = [0]
+
+    def reader(buffer, size):
+        n = min(size, total - at[0])
+        if n > 0:
+            ctypes.memmove(buffer, base + at[0], n)
+            at[0] += n
+        return n
+
+    return _stream_search(reader, "(standard input)", html, https, bits, unique, no_fragment, flags, keyword_line,
+                          address, keep=(keep, view))
