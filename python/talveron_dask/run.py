@@ -395,7 +395,7 @@ def _record_shape(options, name_flags):
     name ended by a 0 byte (-Z), whether the ends are counted (-L)."""
     listing = options.files_with_matches or options.files_without_match
     return {"end": b"\0" if options.null and listing else b"\n",
-            "named": options.null and not listing and not options.tsv and "-H" in name_flags,
+            "named": options.null and not listing and not options.tsv and not options.json and "-H" in name_flags,
             "count": bool(options.files_without_match)}
 
 
