@@ -27,8 +27,9 @@ __all__ = ["Link", "Error", "links", "url", "version", "LINK_KINDS"]
 
 # A record's fields: the keys of talveron --json, in its order.
 Link = collections.namedtuple("Link", "page url href element attribute text rel offset")
-Link.__doc__ = """A record: `page` the web archive record's WARC-Target-URI (None for
-a page that is not in an archive), `url` the address; with html=True
+Link.__doc__ = """A record: `page` the input's name (a path as given, a file
+object's name or `label`), or a web archive's record's WARC-Target-URI;
+`url` the address; with html=True
 also `href` (the value as written, references decoded), `element` ("a",
 "area", "img", "meta", ...; "http" for a header), `attribute` ("href",
 "src", ...; "location" or "refresh" for a header), `text` (an a's text),
@@ -52,6 +53,8 @@ _COMPLETED, _READ_FAILED, _STOPPED, _OUT_OF_MEMORY, _BAD_ARGUMENTS, _NOT_SEARCHE
 # and how many such chunks may wait: what a slow caller holds in memory.
 _CHUNK = 256
 _CHUNKS_WAITING = 4
+
+_UNNAMED = "(standard input)"  # talveron's name for what it reads from a pipe
 
 
 class Error(Exception):
@@ -293,9 +296,13 @@ class _Search:
             self.stopped = True
 
     def _begin(self, context, entry, name):
+        # A page is named as the input; an archive's records by their
+        # WARC-Target-URI.
         if entry == _RECORD:
             self.record_name = name or b""
             self.page = self.record_name.decode("utf-8", "replace")
+        elif entry != _ARCHIVE:
+            self.page = (name or b"").decode("utf-8", "replace")
         return 1 if self.stopped else 0
 
     def _end(self, context, entry, result, problem):
@@ -365,7 +372,8 @@ class _Search:
             raise Error(messages)
 
 
-def links(source, html=False, base=None, keywords=(), https=False, links=None, unique=False, no_fragment=False):
+def links(source, html=False, base=None, keywords=(), https=False, links=None, unique=False, no_fragment=False,
+          label=None):
     """Yields the records of `source` as Link tuples, as they are found: the
     records `talveron --json` prints for it, field for field.
 
@@ -385,6 +393,9 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
     that become records, names of LINK_KINDS ("a", "area", "redirect",
     "frame", "link", "form", "resource"; default a and area). unique: each
     address once per page. no_fragment: addresses without their #fragment.
+    label: the name of a file object or data, their records' `page` and the
+    name in messages (by default a file object's name, else "(standard
+    input)", as talveron names what it reads from a pipe).
 
     The search runs on a thread of its own and hands the records over a few
     hundred at a time, so that memory stays bounded however large the
@@ -421,7 +432,7 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
     if hasattr(source, "read"):
         file_name = getattr(source, "name", None)
         named = isinstance(file_name, (str, bytes)) and os.path.exists(file_name)
-        name = os.fsdecode(file_name) if named else "(standard input)"
+        name = label if label is not None else os.fsdecode(file_name) if named else _UNNAMED
         address = address_for(file_name if named else None)
         fd = _descriptor(source)
         if fd is not None:
@@ -429,7 +440,8 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
                                     address)
         return _from_reader(source, name, html, https, bits, unique, no_fragment, flags, keyword_line, address)
     if _is_buffer(source):
-        return _from_data(source, html, https, bits, unique, no_fragment, flags, keyword_line, address_for(None))
+        return _from_data(source, _UNNAMED if label is None else label, html, https, bits, unique, no_fragment, flags,
+                          keyword_line, address_for(None))
     raise TypeError(f"links() takes a path, a file object or bytes, not {type(source).__name__}")
 
 
@@ -557,7 +569,7 @@ def _from_reader(f, name, html, https, bits, unique, no_fragment, flags, keyword
     return _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line, address)
 
 
-def _from_data(data, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+def _from_data(data, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
     view = memoryview(data)
     view = view.cast("B") if view.c_contiguous else memoryview(view.tobytes())
     if isinstance(data, bytes):
@@ -579,5 +591,5 @@ def _from_data(data, html, https, bits, unique, no_fragment, flags, keyword_line
             at[0] += n
         return n
 
-    return _stream_search(reader, "(standard input)", html, https, bits, unique, no_fragment, flags, keyword_line,
+    return _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line,
                           address, keep=(keep, view))

@@ -144,9 +144,9 @@ class LinksTest(unittest.TestCase):
                         f.read(1)
                         f.seek(0)  # a buffered file that has read ahead: from where it stands
                         self.assertEqual(list(talveron.links(f, **options)), expected)
-                    self.assertEqual(list(talveron.links(io.BytesIO(data), **options)), expected)
+                    self.assertEqual(list(talveron.links(io.BytesIO(data), label=path, **options)), expected)
                     for given in (data, bytearray(data), memoryview(data)):
-                        self.assertEqual(list(talveron.links(given, **options)), expected)
+                        self.assertEqual(list(talveron.links(given, label=path, **options)), expected)
 
     def test_failures_raise_the_tools_message_after_the_records(self):
         missing = os.path.join(self.folder, "missing.html")
