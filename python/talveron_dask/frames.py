@@ -36,23 +36,20 @@ def frame_of(lines):
     return pandas.DataFrame({name: pandas.Series(columns[name], dtype=dtype) for name, dtype in dtypes().items()})
 
 
-class BatchFailed(Exception):
-    """A batch's talveron reported trouble (exit 2): its diagnostics."""
-
-
 def batch_frame(talveron, argv, names, cwd):
     """Runs `talveron ARGV --files0-from=-` in `cwd` over the batch's `names`
     (each ended by a 0 byte; a lone one as an operand, as talveron-dask
-    gives it) and returns its records as a DataFrame. Raises BatchFailed
-    with talveron's diagnostics when it exits with 2 or more."""
+    gives it) and returns its records as a DataFrame. Raises RuntimeError
+    with talveron's diagnostics when it exits with 2 or more (a type every
+    worker and scheduler has, whatever they import)."""
     lone = names.count(b"\0") == 1
     given = ["--", os.fsdecode(names[:-1])] if lone else ["--files0-from=-"]
     done = subprocess.run([talveron] + list(argv) + given, input=None if lone else names,
                           stdin=subprocess.DEVNULL if lone else None, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, cwd=cwd)
     if done.returncode not in (0, 1):
-        raise BatchFailed(done.stderr.decode("utf-8", "replace").strip()
-                          or f"talveron exited with status {done.returncode}")
+        raise RuntimeError(done.stderr.decode("utf-8", "replace").strip()
+                           or f"talveron exited with status {done.returncode}")
     return frame_of(done.stdout)
 
 
@@ -77,8 +74,8 @@ def edges(paths, html=False, base=None, keywords=(), https=False, links=None, un
     for talveron-dask.
 
     Raises ValueError, with talveron's message, for options talveron
-    refuses, and BatchFailed with talveron's diagnostics for inputs that
-    cannot be listed; computing raises BatchFailed for a batch whose
+    refuses, and RuntimeError with talveron's diagnostics for inputs that
+    cannot be listed; computing raises RuntimeError for a batch whose
     talveron found trouble (an input that cannot be read)."""
     import dask
     import dask.dataframe
@@ -127,7 +124,7 @@ def edges(paths, html=False, base=None, keywords=(), https=False, links=None, un
     if listing.usage_error():
         raise ValueError(said.split("\n")[0].replace("talveron: ", "", 1))
     if listing.status not in (0, 1) or said:
-        raise BatchFailed(said or f"talveron --list-inputs exited with status {listing.status}")
+        raise RuntimeError(said or f"talveron --list-inputs exited with status {listing.status}")
     sizes = inputs.sizes(listing.names)
     cut = batching.make_batches(listing.names, sizes, batch_bytes or DEFAULT_BATCH_BYTES)
     # Names as talveron would show them for these operands (several inputs,
@@ -137,8 +134,7 @@ def edges(paths, html=False, base=None, keywords=(), https=False, links=None, un
     argv = (["-H"] if named else []) + ["--json", "--no-progress", "-j1"] + both
     cwd = os.getcwd()
 
-    _ship_by_value()
-    run = dask.delayed(batch_frame, pure=False)
+    run = dask.delayed(_by_value(batch_frame), pure=False)
     token = uuid.uuid4().hex[:12]
     parts = [run(program, argv, batch.stdin_bytes(), cwd, dask_key_name=f"talveron-edges-{token}-{batch.index}")
              for batch in cut]
@@ -149,10 +145,17 @@ def edges(paths, html=False, base=None, keywords=(), https=False, links=None, un
     return client.persist(frame) if client is not None else frame
 
 
-def _ship_by_value():
-    """This module goes to the workers with its functions (a worker need
-    not have talveron_dask)."""
+def _by_value(function):
+    """`function` as the tasks carry it: by value, with the code of this
+    module, so that neither the scheduler (which unpacks the graph) nor a
+    worker needs talveron_dask. A function of its own here, which pickle
+    cannot name, makes distributed use cloudpickle for the graph, and
+    cloudpickle takes the module registered by value."""
     import sys
 
     import cloudpickle
     cloudpickle.register_pickle_by_value(sys.modules[__name__])
+
+    def task(*args):
+        return function(*args)
+    return task

@@ -952,6 +952,55 @@ class ClusterTest(Same):
         self.assertSame((done.returncode, done.stdout, done.stderr), talveron("tree/a"))
 
 
+class EdgesTest(unittest.TestCase):
+    def setUp(self):
+        try:
+            import dask.dataframe  # noqa: F401
+            import pandas  # noqa: F401
+        except ImportError as e:
+            self.skipTest(f"no pandas or dask.dataframe ({e}): python3-pandas, python3-dask")
+        sys.path.insert(0, PACKAGE_PARENT)
+        self.addCleanup(sys.path.remove, PACKAGE_PARENT)
+        here = os.getcwd()
+        os.chdir(root)
+        self.addCleanup(os.chdir, here)
+
+    def test_a_frame_of_the_tools_json(self):
+        import pandas
+
+        from talveron_dask import edges
+        cases = [({}, [], ["tree"]),
+                 ({"keywords": ["ads"], "https": True, "search_zip": True}, ["-x", "ads", "--https", "-z"],
+                  ["tree/crawl", "tree/m"]),
+                 ({"html": True, "links": ["a", "area", "redirect"], "unique": True, "no_fragment": True},
+                  ["--html", "--links=a,area,redirect", "--unique", "--no-fragment"], ["tree/crawl/c.warc"]),
+                 ({"html": True, "base": "http://h.example/d/", "status": "200-299"},
+                  ["--html", "--base=http://h.example/d/", "--status=200-299"], ["tree/a/large0.html"])]
+        for options, words, inputs in cases:
+            with self.subTest(options=options, inputs=inputs):
+                code, out, err = talveron("--json", *words, *inputs)
+                self.assertEqual(code, 0, err)
+                expected = [tuple(json.loads(line).get(c) for c in self.columns()) for line in out.splitlines()]
+                frame = edges(inputs, batch_bytes=8192, talveron=TALVERON, **options)
+                self.assertEqual({c: str(t) for c, t in frame.dtypes.items()},
+                                 {c: "Int64" if c == "offset" else "string" for c in self.columns()})
+                got = client.compute(frame).result(timeout=RUN_TIMEOUT)
+                self.assertEqual([tuple(None if v is pandas.NA else v for v in row)
+                                  for row in got.itertuples(index=False)], expected)
+        self.assertGreater(edges(["tree"], batch_bytes=8192, talveron=TALVERON).npartitions, 10)
+        # What talveron refuses, before any search; an input it cannot read,
+        # when its partition is computed.
+        with self.assertRaisesRegex(ValueError, "anchor"):
+            edges(["tree"], html=True, links=["anchor"], talveron=TALVERON)
+        with self.assertRaisesRegex(RuntimeError, "missing.html: No such file"):
+            client.compute(edges(["missing.html"], talveron=TALVERON)).result(timeout=RUN_TIMEOUT)
+
+    @staticmethod
+    def columns():
+        from talveron_dask.frames import COLUMNS
+        return COLUMNS
+
+
 class OutputFileTest(unittest.TestCase):
     def run_to(self, target):
         return talveron_dask("-O", target, "tree/a/b")
