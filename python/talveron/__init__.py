@@ -215,6 +215,9 @@ def _link_bits(names):
         names = names.split(",")
     bits = 0
     for name in names:
+        if name == "all":
+            bits |= sum(LINK_KINDS.values())
+            continue
         if name not in LINK_KINDS:
             raise ValueError(f"{name!r} is no kind of link: {', '.join(LINK_KINDS)}")
         bits |= LINK_KINDS[name]
@@ -391,8 +394,8 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
     that contains one is dropped. https: by the module's rules, take
     <a href="https:// anchors too. links: with html, the kinds of links
     that become records, names of LINK_KINDS ("a", "area", "redirect",
-    "frame", "link", "form", "resource"; default a and area). unique: each
-    address once per page. no_fragment: addresses without their #fragment.
+    "frame", "link", "form", "resource") or "all" (default a and area),
+    as a list or one comma list. unique: each address once per page. no_fragment: addresses without their #fragment.
     label: the name of a file object or data, their records' `page` and the
     name in messages (by default a file object's name, else "(standard
     input)", as talveron names what it reads from a pipe).

@@ -55,8 +55,9 @@ def crawl():
                warc("request", "http://h.example/", b"GET / HTTP/1.1\r\n\r\n", "application/http; msgtype=request"),
                warc("response", "http://h.example/old", response(b"", b"301 Moved",
                                                                  b"Location: /new#x\r\nContent-Length: 0\r\n")),
-               warc("response", "http://h.example/z", response(gzip.compress(PAGE[::-1] + PAGE, mtime=0), b"200 OK",
-                                                               b"Content-Type: text/html\r\nContent-Encoding: gzip\r\n")),
+               warc("response", "http://h.example/z",
+                    response(gzip.compress(PAGE[::-1] + PAGE, mtime=0), b"200 OK",
+                             b"Content-Type: text/html\r\nContent-Encoding: gzip\r\n")),
                warc("response", "http://h.example/s.css", response(b"a{}", headers=b"Content-Type: text/css\r\n"))]
     return b"".join(gzip.compress(r, mtime=0) for r in records)
 

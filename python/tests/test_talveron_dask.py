@@ -364,6 +364,10 @@ class TreeTest(Same):
             (["-q"], ["tree"]),
             (["-s"], ["tree/m", "missing.html"]),
             (["--exclude-k", "ads", "--cou", "--exclude-d=b"], ["tree"]),
+            (["--json", "-x", "ads"], ["tree"]),
+            (["-z", "--html", "--json", "--links=a,area,redirect", "--unique", "--no-fragment", "--status=200-299"],
+             ["tree/crawl"]),
+            (["--html", "--links=all", "--unique", "-c"], ["tree/a"]),
         ]
         for options, inputs in cases:
             with self.subTest(options=options):
@@ -1092,6 +1096,9 @@ class CommandLineTest(unittest.TestCase):
                               (["--colo", "tree"], b"ambiguous option"),
                               (["--html", "--base=ftp://h/", "tree/m"], b"--base takes an http or https URL"),
                               (["--base=http://h/", "tree/m"], b"--base goes with --html"),
+                              (["--html", "--links=anchor", "tree/m"], b"--links takes"),
+                              (["--links=a", "tree/m"], b"--links goes with --html"),
+                              (["--status=abc", "tree/m"], b"--status takes"),
                               (["-e", "tree"], b"unrecognized arguments: -e")):
             with self.subTest(args=args):
                 code, out, err = self.run_options(*args)
