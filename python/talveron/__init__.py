@@ -54,6 +54,7 @@ _COMPLETED, _READ_FAILED, _STOPPED, _OUT_OF_MEMORY, _BAD_ARGUMENTS, _NOT_SEARCHE
 _CHUNK = 256
 _CHUNKS_WAITING = 4
 
+_MALFORMED_SAID = 10  # an archive's malformed records said one by one, as talveron says them
 _UNNAMED = "(standard input)"  # talveron's name for what it reads from a pipe
 
 
@@ -232,9 +233,11 @@ class _Search:
     def __init__(self, html, https, links, unique, no_fragment, name):
         self.html = html
         self.name = name
-        self.stopped = False
+        self.stopped = False         # the search is to stop: closed, or a callback failed
+        self.closed = False          # the caller takes no more records
         self.failure = None          # an exception raised by a callback
         self.messages = []           # the diagnostics, as talveron says them
+        self.malformed = 0           # an archive's malformed records
         self.page = None             # the record of an archive being searched
         self.record_name = None
         self.chunk = []
@@ -258,8 +261,8 @@ class _Search:
     # exception is kept and stops the search.
 
     def _put(self, item):
-        """Waits for room in the queue, unless the caller has stopped."""
-        while not self.stopped:
+        """Waits for room in the queue, unless the caller has gone."""
+        while not self.closed:
             try:
                 self.queue.put(item, timeout=0.1)
                 return
@@ -311,10 +314,12 @@ class _Search:
     def _end(self, context, entry, result, problem):
         try:
             if entry == _RECORD:
-                said = f"{self.name}: {os.fsdecode(self.record_name)}"
+                said = f"{self.name}: {self.record_name.decode('utf-8', 'replace')}"
                 self.page = None
             else:
                 said = self.name
+                if self.malformed > _MALFORMED_SAID:
+                    self.messages.append(f"{said}: {self.malformed - _MALFORMED_SAID} more malformed WARC records")
             if problem:
                 self.messages.append(f"{said}: {problem.decode('utf-8', 'replace')}")
             elif entry != _RECORD and result.contents.status == _OUT_OF_MEMORY:
@@ -325,7 +330,10 @@ class _Search:
             self.stopped = True
 
     def _problem(self, context, text):
-        self.messages.append(f"{self.name}: {text.decode('utf-8', 'replace')}")
+        # As talveron: the first few said, then how many more.
+        self.malformed += 1
+        if self.malformed <= _MALFORMED_SAID:
+            self.messages.append(f"{self.name}: {text.decode('utf-8', 'replace')}")
 
     # The caller's side.
 
@@ -351,7 +359,7 @@ class _Search:
         finally:
             # An early close: the callbacks answer "stop" from now on, and
             # the chunks that wait are dropped so that none waits for room.
-            self.stopped = True
+            self.closed = self.stopped = True
             while thread.is_alive():
                 try:
                     self.queue.get(timeout=0.1)

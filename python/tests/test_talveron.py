@@ -164,6 +164,15 @@ class LinksTest(unittest.TestCase):
                         got.append(link)
                 self.assertEqual(got, as_links(out))
                 self.assertEqual(str(raised.exception), err.strip().replace("talveron: ", ""))
+        class Failing(io.RawIOBase):
+            def readable(self):
+                return True
+
+            def readinto(self, buffer):
+                raise OSError(5, "the reader's own failure")
+
+        with self.assertRaisesRegex(OSError, "the reader's own failure"):
+            list(talveron.links(Failing()))
         for bad in ({"keywords": list("abcdefg")}, {"keywords": ["a b"]}, {"links": ["a"]},
                     {"html": True, "links": ["anchor"]}, {"html": True, "base": "ftp://x/"}, {"base": "http://x/"}):
             with self.subTest(arguments=bad):
