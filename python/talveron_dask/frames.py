@@ -127,11 +127,9 @@ def edges(paths, html=False, base=None, keywords=(), https=False, links=None, un
         raise RuntimeError(said or f"talveron --list-inputs exited with status {listing.status}")
     sizes = inputs.sizes(listing.names)
     cut = batching.make_batches(listing.names, sizes, batch_bytes or DEFAULT_BATCH_BYTES)
-    # Names as talveron would show them for these operands (several inputs,
-    # or a directory: each record's page is its input); archives' records
-    # are named by their pages anyway.
-    named = len(operands) > 1 or any(os.path.isdir(p) for p in operands)
-    argv = (["-H"] if named else []) + ["--json", "--no-progress", "-j1"] + both
+    # --json names every record's page: the input as listed, or a web
+    # archive's record's URI.
+    argv = ["--json", "--no-progress", "-j1"] + both
     cwd = os.getcwd()
 
     run = dask.delayed(_by_value(batch_frame), pure=False)

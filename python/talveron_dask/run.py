@@ -477,6 +477,20 @@ def _nothing_listed(options):
     return done.returncode == 2
 
 
+def _ours(diagnostics):
+    """talveron's usage error in our name."""
+    return diagnostics.replace(b"talveron: ", PREFIX.encode()).replace(b"'talveron --help'", b"'talveron-dask --help'")
+
+
+def _search_refused(options, search_argv):
+    """talveron's usage error for the batches' command line, told before any
+    cluster starts: options that go to the batches alone and do not go
+    together (--json with -l, -h or --tsv, say) are checked by talveron
+    --list-inputs of an empty input with them. Its message, or None."""
+    listing = inputs.list_inputs(options.talveron, search_argv, [os.devnull])
+    return listing.diagnostics if listing.usage_error() else None
+
+
 def _with_filename(options):
     """-H or -h for every batch: as asked, else talveron's rule on the
     inputs as given (names for more than one, for --files0-from, for a
@@ -507,13 +521,19 @@ def _run(options):
     listing = inputs.list_inputs(options.talveron, options.walk_args, options.inputs)
     if listing.usage_error():
         # A usage error found by talveron (the keywords): its words, our name.
-        relay(listing.diagnostics.replace(b"talveron: ", PREFIX.encode())
-              .replace(b"'talveron --help'", b"'talveron-dask --help'"))
+        relay(_ours(listing.diagnostics))
         return 2
     refusal = command_line.base_refusal(options)
     if refusal:
         say(refusal)
         relay(f"Try '{command_line.PROGRAM} --help' for more information.\n".encode())
+        return 2
+    # One thread per batch unless asked: the workers are the threads.
+    name_flags = _name_flags(options)
+    search_argv = name_flags + ["--stats=json", "--no-progress", "-j1"] + options.search_args
+    refused = None if options.list_inputs else _search_refused(options, search_argv)
+    if refused is not None:
+        relay(_ours(refused))
         return 2
     if options.list_inputs:
         try:
@@ -533,9 +553,6 @@ def _run(options):
         # files out (a search with -q of the same walk says it and searches
         # nothing).
         listing_trouble = _nothing_listed(options)
-    # One thread per batch unless asked: the workers are the threads.
-    name_flags = _name_flags(options)
-    search_argv = name_flags + ["--stats=json", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)

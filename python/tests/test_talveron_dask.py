@@ -1099,6 +1099,8 @@ class CommandLineTest(unittest.TestCase):
                               (["--html", "--links=anchor", "tree/m"], b"--links takes"),
                               (["--links=a", "tree/m"], b"--links goes with --html"),
                               (["--status=abc", "tree/m"], b"--status takes"),
+                              (["--json", "-l", "tree/m"], b"--json prints records"),
+                              (["--json", "-h", "tree/m"], b"--json names every record's page"),
                               (["-e", "tree"], b"unrecognized arguments: -e")):
             with self.subTest(args=args):
                 code, out, err = self.run_options(*args)
