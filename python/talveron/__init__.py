@@ -107,6 +107,9 @@ class _InputSink(ctypes.Structure):
                 ("status", ctypes.c_void_p)]
 
 
+_Status = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_int)
+
+
 _Read = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
 
 _lib = None
@@ -211,6 +214,29 @@ def _keyword_line(keywords):
     return line
 
 
+def _statuses(given):
+    """The HTTP statuses of `status`: a comma list of statuses and ranges
+    ("200-299,304", as talveron --status takes it), or an iterable of ints
+    and ranges; as a set."""
+    parts = given.split(",") if isinstance(given, str) else list(given)
+    wanted = set()
+    for part in parts:
+        try:
+            if isinstance(part, range):
+                low, high = part.start, part.stop - 1
+            elif isinstance(part, int):
+                low = high = part
+            else:
+                low, _, high = part.strip().partition("-")
+                low, high = int(low), int(high or low)
+        except (TypeError, ValueError):
+            low, high = 0, -1
+        if not 100 <= low <= high <= 599:
+            raise ValueError(f"status takes HTTP statuses and ranges of them, from 100 to 599, not {part!r}")
+        wanted.update(range(low, high + 1))
+    return wanted
+
+
 def _link_bits(names):
     if isinstance(names, str):
         names = names.split(",")
@@ -230,8 +256,8 @@ class _Search:
     to the caller's thread in chunks through a bounded queue; stopped when
     the caller stops taking them."""
 
-    def __init__(self, html, https, links, unique, no_fragment, name):
-        self.html = html
+    def __init__(self, given, name):
+        self.html = given.html
         self.name = name
         self.stopped = False         # the search is to stop: closed, or a callback failed
         self.closed = False          # the caller takes no more records
@@ -246,14 +272,18 @@ class _Search:
         sink.search.records = _Records(lambda c, b, n: 1 if self.stopped else 0)
         sink.search.progress = _Progress(self._progress)
         sink.search.lf_line_ends = 1
-        sink.search.https = 1 if https else 0
-        sink.search.links = links
-        sink.search.unique = 1 if unique else 0
-        sink.search.no_fragment = 1 if no_fragment else 0
+        sink.search.https = 1 if given.https else 0
+        sink.search.links = given.links
+        sink.search.unique = 1 if given.unique else 0
+        sink.search.no_fragment = 1 if given.no_fragment else 0
         sink.search.link = _OnLink(self._link)
         sink.begin = _Begin(self._begin)
         sink.end = _End(self._end)
         sink.problem = _Text(self._problem)
+        if given.statuses is not None:
+            statuses = given.statuses
+            self.status_function = _Status(lambda context, code: 1 if code in statuses else 0)
+            sink.status = ctypes.cast(self.status_function, ctypes.c_void_p)
         self.sink = sink
         self.result = _Result()
 
@@ -384,7 +414,7 @@ class _Search:
 
 
 def links(source, html=False, base=None, keywords=(), https=False, links=None, unique=False, no_fragment=False,
-          label=None):
+          status=None, label=None):
     """Yields the records of `source` as Link tuples, as they are found: the
     records `talveron --json` prints for it, field for field.
 
@@ -403,7 +433,10 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
     <a href="https:// anchors too. links: with html, the kinds of links
     that become records, names of LINK_KINDS ("a", "area", "redirect",
     "frame", "link", "form", "resource") or "all" (default a and area),
-    as a list or one comma list. unique: each address once per page. no_fragment: addresses without their #fragment.
+    as a list or one comma list. unique: each address once per page.
+    no_fragment: addresses without their #fragment.
+    status: only a web archive's HTTP responses of these statuses are
+    searched ("200-299,304", or ints and ranges; talveron --status).
     label: the name of a file object or data, their records' `page` and the
     name in messages (by default a file object's name, else "(standard
     input)", as talveron names what it reads from a pipe).
@@ -416,19 +449,19 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
     corrupt compressed stream, a malformed record of an archive), and
     ValueError for arguments the tool would refuse.
     """
-    keyword_line = _keyword_line(keywords)
     if base is not None and not html:
         raise ValueError("base goes with html=True")
     if links is not None and not html:
         raise ValueError("links goes with html=True")
-    if base is not None:
-        resolved = url(base)
-        if not resolved.startswith(("http:", "https:")):
-            raise ValueError(f"base takes an http or https URL, not {base!r}")
-    bits = _link_bits(links) if links is not None else 0
-    flags = _DECOMPRESS | (_HTML if html else 0)
+    if base is not None and not url(base).startswith(("http:", "https:")):
+        raise ValueError(f"base takes an http or https URL, not {base!r}")
+    given = _Given(html, https, _link_bits(links) if links is not None else 0, unique, no_fragment,
+                   _statuses(status) if status is not None else None,
+                   _DECOMPRESS | (_HTML if html else 0), _keyword_line(keywords))
 
     def address_for(path):
+        """The page's address, its links' base, with html: `base`, else the
+        file: URL of its path, as the tool's; none for data."""
         if not html:
             return None
         if base is not None:
@@ -437,9 +470,7 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
 
     if isinstance(source, (str, os.PathLike)):
         path = os.fsencode(source)
-        address = address_for(path)
-        return _from_path(path, os.fsdecode(path), html, https, bits, unique, no_fragment, flags, keyword_line,
-                          address)
+        return _from_path(path, os.fsdecode(path), given, address_for(path))
     if hasattr(source, "read"):
         file_name = getattr(source, "name", None)
         named = isinstance(file_name, (str, bytes)) and os.path.exists(file_name)
@@ -447,13 +478,15 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
         address = address_for(file_name if named else None)
         fd = _descriptor(source)
         if fd is not None:
-            return _from_descriptor(source, fd, name, html, https, bits, unique, no_fragment, flags, keyword_line,
-                                    address)
-        return _from_reader(source, name, html, https, bits, unique, no_fragment, flags, keyword_line, address)
+            return _from_descriptor(source, fd, name, given, address)
+        return _from_reader(source, name, given, address)
     if _is_buffer(source):
-        return _from_data(source, _UNNAMED if label is None else label, html, https, bits, unique, no_fragment, flags,
-                          keyword_line, address_for(None))
+        return _from_data(source, _UNNAMED if label is None else label, given, address_for(None))
     raise TypeError(f"links() takes a path, a file object or bytes, not {type(source).__name__}")
+
+
+# What a call asked for, as the library takes it.
+_Given = collections.namedtuple("_Given", "html https links unique no_fragment statuses flags keyword_line")
 
 
 def _is_buffer(source):
@@ -479,13 +512,12 @@ def _descriptor(f):
     return fd
 
 
-def _from_path(path, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+def _from_path(path, name, given, address):
     lib = _library_handle()
-    search = _Search(html, https, bits, unique, no_fragment, name)
 
     def call(sink, result):
-        if not html:
-            lib.talveron_harvest_path(path, flags, keyword_line, sink, ctypes.byref(result))
+        if not given.html:
+            lib.talveron_harvest_path(path, given.flags, given.keyword_line, sink, ctypes.byref(result))
             return
         # talveron_harvest_links needs a descriptor: the file is opened here,
         # and one that cannot be opened fails as talveron_harvest_path fails.
@@ -497,15 +529,15 @@ def _from_path(path, name, html, https, bits, unique, no_fragment, flags, keywor
         try:
             st = os.fstat(fd)
             size = st.st_size if stat.S_ISREG(st.st_mode) else -1
-            lib.talveron_harvest_links(fd, size, path, address, flags, keyword_line, sink, ctypes.byref(result))
+            lib.talveron_harvest_links(fd, size, path, address, given.flags, given.keyword_line, sink,
+                                       ctypes.byref(result))
         finally:
             os.close(fd)
-    return search.run(call)
+    return _Search(given, name).run(call)
 
 
-def _from_descriptor(f, fd, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+def _from_descriptor(f, fd, name, given, address):
     lib = _library_handle()
-    search = _Search(html, https, bits, unique, no_fragment, name)
     encoded = os.fsencode(name)
 
     def call(sink, result):
@@ -513,15 +545,17 @@ def _from_descriptor(f, fd, name, html, https, bits, unique, no_fragment, flags,
         size = -1
         if stat.S_ISREG(st.st_mode):
             size = max(0, st.st_size - os.lseek(fd, 0, os.SEEK_CUR))
-        if html:
-            lib.talveron_harvest_links(fd, size, encoded, address, flags, keyword_line, sink, ctypes.byref(result))
+        if given.html:
+            lib.talveron_harvest_links(fd, size, encoded, address, given.flags, given.keyword_line, sink,
+                                       ctypes.byref(result))
         else:
-            lib.talveron_harvest_input(fd, size, encoded, flags, keyword_line, sink, ctypes.byref(result))
+            lib.talveron_harvest_input(fd, size, encoded, given.flags, given.keyword_line, sink, ctypes.byref(result))
 
     def records():
         try:
-            yield from search.run(call)
+            yield from _Search(given, name).run(call)
         finally:
+            # The file object stands where its descriptor was left.
             try:
                 if f.seekable():
                     f.seek(os.lseek(fd, 0, os.SEEK_CUR))
@@ -530,11 +564,11 @@ def _from_descriptor(f, fd, name, html, https, bits, unique, no_fragment, flags,
     return records()
 
 
-def _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line, address, keep=None):
+def _stream_search(reader, name, given, address, keep=None):
     """talveron_harvest_stream over `reader(buffer address, size)`, which
     returns a count of bytes put there (0 at the end)."""
     call_stream = _stream_call()
-    search = _Search(html, https, bits, unique, no_fragment, name)
+    search = _Search(given, name)
 
     def read(context, buffer, size):
         if search.stopped:
@@ -550,7 +584,7 @@ def _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, 
     callback = _Read(read)
 
     def call(sink, result):
-        call_stream(callback, None, os.fsencode(name), address if html else None, flags, keyword_line, sink,
+        call_stream(callback, None, os.fsencode(name), address, given.flags, given.keyword_line, sink,
                     ctypes.byref(result))
 
     def records():
@@ -560,15 +594,13 @@ def _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, 
     return records()
 
 
-def _from_reader(f, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+def _from_reader(f, name, given, address):
     readinto = getattr(f, "readinto", None)
 
     def reader(buffer, size):
         size = min(size, 1 << 30)
         if readinto is not None:
-            view = memoryview((ctypes.c_char * size).from_address(buffer)).cast("B")
-            got = readinto(view)
-            return got or 0
+            return readinto(memoryview((ctypes.c_char * size).from_address(buffer)).cast("B")) or 0
         data = f.read(size)
         if isinstance(data, str):
             raise TypeError("links() reads bytes: open the file in binary mode")
@@ -577,16 +609,16 @@ def _from_reader(f, name, html, https, bits, unique, no_fragment, flags, keyword
         ctypes.memmove(buffer, data, len(data))
         return len(data)
 
-    return _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line, address)
+    return _stream_search(reader, name, given, address)
 
 
-def _from_data(data, name, html, https, bits, unique, no_fragment, flags, keyword_line, address):
+def _from_data(data, name, given, address):
     view = memoryview(data)
     view = view.cast("B") if view.c_contiguous else memoryview(view.tobytes())
     if isinstance(data, bytes):
-        base = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p).value
         keep = data
-    elif not view.readonly and view.c_contiguous:
+        base = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p).value
+    elif not view.readonly:
         keep = (ctypes.c_char * len(view)).from_buffer(view)
         base = ctypes.addressof(keep)
     else:
@@ -602,5 +634,4 @@ def _from_data(data, name, html, https, bits, unique, no_fragment, flags, keywor
             at[0] += n
         return n
 
-    return _stream_search(reader, name, html, https, bits, unique, no_fragment, flags, keyword_line,
-                          address, keep=(keep, view))
+    return _stream_search(reader, name, given, address, keep=(keep, view))

@@ -78,9 +78,11 @@ def as_links(out):
 CASES = [
     ({}, []),
     ({"https": True, "keywords": ["ads", "", "track"]}, ["--https", "-x", "ads", "-x", "", "-x", "track"]),
-    ({"unique": True, "no_fragment": True}, ["--unique", "--no-fragment"]),
+    ({"unique": True, "no_fragment": True, "status": [range(200, 300)]}, ["--unique", "--no-fragment",
+                                                                         "--status=200-299"]),
     ({"html": True}, ["--html"]),
-    ({"html": True, "base": "https://b.example/x/"}, ["--html", "--base=https://b.example/x/"]),
+    ({"html": True, "base": "https://b.example/x/", "status": "301,100-200"},
+     ["--html", "--base=https://b.example/x/", "--status=301,100-200"]),
     ({"html": True, "links": ["a", "redirect", "frame", "link", "form", "resource"], "unique": True},
      ["--html", "--links=a,redirect,frame,link,form,resource", "--unique"]),
     ({"html": True, "links": list(talveron.LINK_KINDS), "no_fragment": True, "keywords": ["ads"]},
@@ -174,7 +176,8 @@ class LinksTest(unittest.TestCase):
         with self.assertRaisesRegex(OSError, "the reader's own failure"):
             list(talveron.links(Failing()))
         for bad in ({"keywords": list("abcdefg")}, {"keywords": ["a b"]}, {"links": ["a"]},
-                    {"html": True, "links": ["anchor"]}, {"html": True, "base": "ftp://x/"}, {"base": "http://x/"}):
+                    {"html": True, "links": ["anchor"]}, {"html": True, "base": "ftp://x/"}, {"base": "http://x/"},
+                    {"status": "600"}, {"status": "300-200"}, {"status": "2xx"}):
             with self.subTest(arguments=bad):
                 with self.assertRaises(ValueError):
                     talveron.links(SAMPLE, **bad)
