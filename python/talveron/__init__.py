@@ -187,16 +187,6 @@ def _text(pointer, length):
     return ctypes.string_at(pointer, length).decode("utf-8", "replace")
 
 
-def _file_url(path):
-    """The file: URL of a path, as talveron names a page it opened (the
-    base of its links with --html and no base)."""
-    path = os.fsencode(path)
-    if not path.startswith(b"/"):
-        here = os.getcwdb()
-        path = here + (b"/" if here != b"/" else b"") + path
-    return "file://" + "".join(chr(c) if 0x20 < c < 0x7F and c not in b"%#?\\" else f"%{c:02X}" for c in path)
-
-
 def _keyword_line(keywords):
     """The keywords as the tool checks them and joins them for the module."""
     if isinstance(keywords, (str, bytes)):
@@ -427,8 +417,8 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
 
     html: read pages by the HTML standard and resolve their links by the
     WHATWG URL Standard (talveron --html), against `base` (an http or https
-    URL; by default a path's or a named file object's file: URL, as the
-    tool gives it; none for data). keywords: up to six words; an address
+    URL; without it only absolute links become records, as with the
+    tool's file: URL of a file). keywords: up to six words; an address
     that contains one is dropped. https: by the module's rules, take
     <a href="https:// anchors too. links: with html, the kinds of links
     that become records, names of LINK_KINDS ("a", "area", "redirect",
@@ -459,29 +449,24 @@ def links(source, html=False, base=None, keywords=(), https=False, links=None, u
                    _statuses(status) if status is not None else None,
                    _DECOMPRESS | (_HTML if html else 0), _keyword_line(keywords))
 
-    def address_for(path):
-        """The page's address, its links' base, with html: `base`, else the
-        file: URL of its path, as the tool's; none for data."""
-        if not html:
-            return None
-        if base is not None:
-            return base.encode("utf-8")
-        return _file_url(path).encode("ascii") if path is not None else b""
+    # The page's address, against which its links resolve. Without a base
+    # the tool gives a file its file: URL, which turns relative links into
+    # file: addresses, none of them a record: no address gives the same.
+    address = base.encode("utf-8") if base is not None else b"" if html else None
 
     if isinstance(source, (str, os.PathLike)):
         path = os.fsencode(source)
-        return _from_path(path, os.fsdecode(path), given, address_for(path))
+        return _from_path(path, os.fsdecode(path), given, address)
     if hasattr(source, "read"):
         file_name = getattr(source, "name", None)
         named = isinstance(file_name, (str, bytes)) and os.path.exists(file_name)
         name = label if label is not None else os.fsdecode(file_name) if named else _UNNAMED
-        address = address_for(file_name if named else None)
         fd = _descriptor(source)
         if fd is not None:
             return _from_descriptor(source, fd, name, given, address)
         return _from_reader(source, name, given, address)
     if _is_buffer(source):
-        return _from_data(source, _UNNAMED if label is None else label, given, address_for(None))
+        return _from_data(source, _UNNAMED if label is None else label, given, address)
     raise TypeError(f"links() takes a path, a file object or bytes, not {type(source).__name__}")
 
 

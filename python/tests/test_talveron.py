@@ -156,7 +156,17 @@ class LinksTest(unittest.TestCase):
         cut = os.path.join(self.folder, "cut.html.gz")
         with open(cut, "wb") as f:
             f.write(gzip.compress(PAGE)[:-20])
-        for path, options in ((missing, {}), (missing, {"html": True}), (cut, {}), (cut, {"html": True})):
+        # An archive with a record whose coded body is cut, and more malformed
+        # records than the tool says one by one.
+        broken = os.path.join(self.folder, "broken.warc")
+        with open(broken, "wb") as f:
+            f.write(warc("response", "http://h.example/", response(PAGE)) +
+                    warc("response", "http://h.example/cut", response(
+                        gzip.compress(PAGE)[:30], headers=b"Content-Type: text/html\r\nContent-Encoding: gzip\r\n")) +
+                    b"WARC/1.0\r\nWARC-Type: response\r\n\r\n\r\n\r\n" * 11 +
+                    warc("response", "http://h.example/last", response(PAGE)))
+        for path, options in ((missing, {}), (missing, {"html": True}), (cut, {}), (cut, {"html": True}),
+                              (broken, {}), (broken, {"html": True})):
             with self.subTest(path=path, options=options):
                 status, out, err = tool("--json", *(["--html"] if options else []), path)
                 self.assertEqual(status, 2)
@@ -175,6 +185,7 @@ class LinksTest(unittest.TestCase):
 
         with self.assertRaisesRegex(OSError, "the reader's own failure"):
             list(talveron.links(Failing()))
+        self.assertRaises(TypeError, talveron.links, 42)
         for bad in ({"keywords": list("abcdefg")}, {"keywords": ["a b"]}, {"links": ["a"]},
                     {"html": True, "links": ["anchor"]}, {"html": True, "base": "ftp://x/"}, {"base": "http://x/"},
                     {"status": "600"}, {"status": "300-200"}, {"status": "2xx"}):
