@@ -85,6 +85,8 @@ CASES = [
      ["--html", "--base=https://b.example/x/", "--status=301,100-200"]),
     ({"html": True, "links": ["a", "redirect", "frame", "link", "form", "resource"], "unique": True},
      ["--html", "--links=a,redirect,frame,link,form,resource", "--unique"]),
+    ({"html": True, "links": "a,redirect", "status": [range(200, 301)]}, ["--html", "--links=a,redirect",
+                                                                        "--status=200-300"]),
     ({"html": True, "links": list(talveron.LINK_KINDS), "no_fragment": True, "keywords": ["ads"]},
      ["--html", "--links=" + ",".join(talveron.LINK_KINDS), "--no-fragment", "-x", "ads"]),
 ]
@@ -148,6 +150,13 @@ class LinksTest(unittest.TestCase):
                         f.seek(0)  # a buffered file that has read ahead: from where it stands
                         self.assertEqual(list(talveron.links(f, **options)), expected)
                     self.assertEqual(list(talveron.links(io.BytesIO(data), label=path, **options)), expected)
+                    # A pipe's descriptor, as a program's output comes.
+                    read_end, write_end = os.pipe()
+                    writer = threading.Thread(target=lambda: (os.write(write_end, data), os.close(write_end)))
+                    writer.start()
+                    with open(read_end, "rb") as pipe:
+                        self.assertEqual(list(talveron.links(pipe, label=path, **options)), expected)
+                    writer.join()
                     for given in (data, bytearray(data), memoryview(data)):
                         self.assertEqual(list(talveron.links(given, label=path, **options)), expected)
 
@@ -246,6 +255,10 @@ class UrlTest(unittest.TestCase):
                     self.assertRaises(ValueError, talveron.url, given, base)
                 else:
                     self.assertEqual(talveron.url(given, base), href)
+
+    def test_no_url_holds_a_0_byte(self):
+        for given, base in (("http://h.example/a\0b", None), ("a", "http://h.example/\0")):
+            self.assertRaises(ValueError, talveron.url, given, base)
 
     def test_version_is_the_tools(self):
         self.assertIn(talveron.version(), tool("--version")[1].decode())
