@@ -973,11 +973,15 @@ class EdgesTest(unittest.TestCase):
         import pandas
 
         from talveron_dask import edges
+        with open(os.path.join(root, "again.html"), "wb") as f:
+            f.write(b'<a href="http://a.jp/x#1">1</a> <a href="http://a.jp/x#2">2</a> <a href="http://a.jp/x#1">3</a>')
         cases = [({}, [], ["tree"]),
                  ({"keywords": ["ads"], "https": True, "search_zip": True}, ["-x", "ads", "--https", "-z"],
                   ["tree/crawl", "tree/m"]),
                  ({"html": True, "links": ["a", "area", "redirect"], "unique": True, "no_fragment": True},
-                  ["--html", "--links=a,area,redirect", "--unique", "--no-fragment"], ["tree/crawl/c.warc"]),
+                  ["--html", "--links=a,area,redirect", "--unique", "--no-fragment"],
+                  ["tree/crawl/c.warc", "again.html"]),
+                 ({"html": True, "unique": True}, ["--html", "--unique"], ["again.html"]),
                  ({"html": True, "base": "http://h.example/d/", "status": "200-299"},
                   ["--html", "--base=http://h.example/d/", "--status=200-299"], ["tree/a/large0.html"])]
         for options, words, inputs in cases:
