@@ -477,6 +477,23 @@ def _nothing_listed(options):
     return done.returncode == 2
 
 
+def _say_hints(options, found, summary):
+    """talveron's hints at the end of a run, of the batches' summed counts
+    (the batches say none: their summaries count them). The https anchors
+    passed over are all of them (a batch with --stats counts every one),
+    where talveron without --stats counts a page's up to its first record
+    and says "at least"."""
+    https = summary["https"]
+    if https:
+        said = "" if options.stats else "at least "
+        say((f"{said}{https}" if found else f"nothing found, but {https}") +
+            " <a href=\"https:// anchors were passed over: --https" + (" (or --html)" if found else "") + " takes them")
+    file_links = (summary["links"] or {}).get("file", 0)
+    if options.html and options.base is None and file_links:
+        say(f"{file_links} link(s) resolved to file: addresses were passed over: "
+            "--base=URL gives the pages' web address")
+
+
 def _ours(diagnostics):
     """talveron's usage error in our name."""
     return diagnostics.replace(b"talveron: ", PREFIX.encode()).replace(b"'talveron --help'", b"'talveron-dask --help'")
@@ -613,11 +630,8 @@ def _run(options):
     if keep_why is not None and write_failure is None and output is not None and output.temporary_used:
         say(f"{options.output}: left unchanged: {keep_why}")
     found = runner is not None and runner.found
-    https = totals.summary["https"]
-    if not found and https and not options.quiet and not options.no_messages and not options.stats_json:
-        # As talveron: a run that found nothing says what it passed over
-        # (its batches do not: their summaries count it).
-        say(f"nothing found, but {https} <a href=\"https:// anchors were passed over: --https takes them")
+    if not options.quiet and not options.no_messages and not options.stats_json:
+        _say_hints(options, found, totals.summary)
     if options.stats:
         seconds = totals.seconds if totals.seconds is not None else time.monotonic() - start
         text = totals.json_line(seconds) if options.stats_json else "".join(totals.lines(seconds))

@@ -507,7 +507,8 @@ class TreeTest(Same):
                    for i in range(4)]
         with open(os.path.join(directory, "cut.warc.gz"), "wb") as f:
             f.write(b"".join(members[:3]) + members[3][:len(members[3]) // 2])
-        for name, body in (("a.html", b'<a href="http://a.jp/">'), ("s.html", b'<a href="https://s.jp/">' * 2)):
+        for name, body in (("a.html", b'<a href="http://a.jp/">'), ("s.html", b'<a href="https://s.jp/">' * 2),
+                           ("r.html", b'<a href="r.html">r</a> <a href="https://s.jp/">s</a>')):
             with open(os.path.join(directory, name), "wb") as f:
                 f.write(body)
         args = ["-x", "caf\xe9", "-x", "ads", "cut.warc.gz", "s.html", "cut.warc.gz"]
@@ -531,18 +532,31 @@ class TreeTest(Same):
         self.assertEqual(list(ours)[len(theirs):],
                          ["workers", "batches", "batches_retried", "search_seconds", "connect_seconds"])
         self.assertEqual((ours["batches"], ours["workers"]), (3, 2))
-        # The hint when nothing was found, as talveron's: not after a record
-        # of a batch that also failed, nor with --stats=json.
+        # The hints, as talveron's: https anchors passed over (when nothing
+        # was found: not after a record of a batch that also failed), file:
+        # links without --base; none with --stats=json.
         for options, inputs in (([], ["a.html", "missing.html", "s.html"]),
+                                (["--html"], ["r.html", "missing.html", "s.html"]),
+                                (["--stats"], ["s.html", "a.html", "missing.html"]),
                                 (["-l"], ["a.html", "missing.html", "s.html"]),
                                 (["-L"], ["a.html", "missing.html", "s.html"]),
                                 (["-L"], ["missing.html", "s.html"]),
                                 ([], ["missing.html", "s.html"])):
             with self.subTest(options=options, inputs=inputs):
                 expected = talveron(*options, *inputs, cwd=directory)
-                self.assertSame(talveron_dask(*options, *inputs, cwd=directory),
-                                expected[:2] + (expected[2].replace(b"talveron: nothing", b"talveron-dask: nothing"),),
-                                status=2)
+                hints = re.sub(rb"(?m)^talveron: (?=nothing found|at least|\d+ <a|\d+ link\(s\) resolved)",
+                               b"talveron-dask: ", expected[2])
+                ours = talveron_dask(*options, *inputs, cwd=directory)
+                if "--stats" in options:
+                    self.assertSame(ours, expected, status=2, stderr_too=False)
+                    self.assertIn(b"talveron-dask: 2 <a href=", ours[2])
+                    continue
+                self.assertSame(ours, expected[:2] + (hints,), status=2)
+        # Responses passed over for their status, summed over the batches.
+        theirs = json.loads(talveron("--stats=json", "--status=300-399", "-z", "tree/crawl")[2])
+        code, out, err = talveron_dask("--batch-bytes", "1", "--stats=json", "--status=300-399", "-z", "tree/crawl")
+        self.assertEqual((code, json.loads(err)["statuses_passed_over"]), (1, theirs["statuses_passed_over"]))
+        self.assertEqual(theirs["statuses_passed_over"], [{"status": 200, "count": 40}])
         code, out, err = talveron_dask("--stats=json", "s.html", cwd=directory)
         self.assertEqual((code, out), (1, b""))
         self.assertEqual(json.loads(err)["https_passed_over"], 2)
