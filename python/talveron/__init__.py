@@ -47,7 +47,7 @@ KEYWORD_LINE_MAX = 255   # TALVERON_KEYWORD_LINE_MAX
 # talveron.h's numbers.
 _DECOMPRESS, _HTML = 1, 2
 _ARCHIVE, _RECORD = 1, 2
-_COMPLETED, _READ_FAILED, _STOPPED, _OUT_OF_MEMORY, _BAD_ARGUMENTS, _NOT_SEARCHED = 0, 1, 2, 3, 4, 5
+_READ_FAILED, _OUT_OF_MEMORY, _BAD_ARGUMENTS = 1, 3, 4
 
 # How many records travel from the search's thread to the caller at once,
 # and how many such chunks may wait: what a slow caller holds in memory.

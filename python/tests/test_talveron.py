@@ -150,6 +150,15 @@ class LinksTest(unittest.TestCase):
                         f.seek(0)  # a buffered file that has read ahead: from where it stands
                         self.assertEqual(list(talveron.links(f, **options)), expected)
                     self.assertEqual(list(talveron.links(io.BytesIO(data), label=path, **options)), expected)
+
+                    class Reader:  # read() alone
+                        def __init__(self):
+                            self.rest = io.BytesIO(data)
+
+                        def read(self, size):
+                            return self.rest.read(min(size, 1000))
+
+                    self.assertEqual(list(talveron.links(Reader(), label=path, **options)), expected)
                     # A pipe's descriptor, as a program's output comes.
                     read_end, write_end = os.pipe()
                     writer = threading.Thread(target=lambda: (os.write(write_end, data), os.close(write_end)))
@@ -195,12 +204,25 @@ class LinksTest(unittest.TestCase):
         with self.assertRaisesRegex(OSError, "the reader's own failure"):
             list(talveron.links(Failing()))
         self.assertRaises(TypeError, talveron.links, 42)
+        # The longest keyword line the module reads, and one byte more.
+        self.assertEqual(list(talveron.links(SAMPLE, keywords=["a" * 127, "b" * 127])),
+                         as_links(tool("--json", SAMPLE)[1]))
+        self.assertRaises(ValueError, talveron.links, SAMPLE, keywords=["a" * 128, "b" * 127])
         for bad in ({"keywords": list("abcdefg")}, {"keywords": ["a b"]}, {"links": ["a"]},
                     {"html": True, "links": ["anchor"]}, {"html": True, "base": "ftp://x/"}, {"base": "http://x/"},
                     {"status": "600"}, {"status": "300-200"}, {"status": "2xx"}):
             with self.subTest(arguments=bad):
                 with self.assertRaises(ValueError):
                     talveron.links(SAMPLE, **bad)
+
+    def test_no_descriptor_is_left_open(self):
+        before = sorted(os.listdir("/proc/self/fd"))
+        for path in self.inputs.values():
+            for options in ({}, {"html": True}):
+                list(talveron.links(path, **options))
+                with open(path, "rb") as f:
+                    list(talveron.links(f, **options))
+        self.assertEqual(sorted(os.listdir("/proc/self/fd")), before)
 
     def test_closing_early_stops_the_search(self):
         class Endless(io.RawIOBase):
