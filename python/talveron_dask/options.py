@@ -122,6 +122,15 @@ OPTIONS = [
         "with --html: pass over a link whose address would be longer than SIZE\n"
         "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
         "1K to 1G)")),
+    Row(None, "links", "LIST", kind=BOTH, help=(
+        "with --html: the links that become records, a comma list of a, area,\n"
+        "redirect (3xx Location and Refresh headers, meta refresh), frame, link,\n"
+        "form, resource (img, script, ... src); default a,area")),
+    Row(None, "status", "LIST", kind=BOTH, help=(
+        "search only a web archive's responses whose HTTP status is in LIST,\n"
+        "as talveron takes it")),
+    Row(None, "unique", kind=BOTH, help="each address once per page (of an archive: per record)"),
+    Row(None, "no-fragment", kind=BOTH, help="addresses without their #fragment"),
     heading("Output:"),
     Row("O", "output", "FILE", help=(
         "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -149,6 +158,9 @@ OPTIONS = [
     Row(None, "tsv", kind=SEARCH, help=(
         "print each record as NAME, a tab and the address (a link graph's edges;\n"
         "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)")),
+    Row(None, "json", kind=BOTH, help=(
+        "print each record as one JSON object on a line: page (when names are\n"
+        "shown), url and, with --html, href, element, attribute, text, rel, offset")),
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(
