@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
 
 #include "html/character_references.h"
 #include "include/talveron.h"
@@ -141,7 +139,7 @@ void LinkSearch::SetAddress(std::string_view address) {
 void LinkSearch::StartPage() {
     pageStarted_ = true;
     stopped_ = false;
-    seen_.clear();
+    seen_.Clear();
     for (Waiting* waiting : waiting_) spare_.emplace_back(waiting);
     waiting_.clear();
     waitingBytes_ = 0;
@@ -237,8 +235,7 @@ bool LinkSearch::Record(const char* element, const char* attribute, std::string_
     std::string_view url = address;
     if (noFragment_) url = url.substr(0, url.find('#'));
     if (unique_) {
-        XXH128_hash_t hash = XXH3_128bits(url.data(), url.size());
-        if (!seen_.insert(Hash128{hash.low64, hash.high64}).second) return false;
+        if (!seen_.Insert(url)) return false;
     }
     if (!fields_) {
         records_ += url;

@@ -56,7 +56,8 @@
 //
 // SetUnique keeps a page's first record of each address (after
 // SetNoFragment's cut): each address seen is kept as its 128-bit XXH3
-// hash in a hash set, about 48 bytes an address, until the next page.
+// hash (search/unique_addresses.h: 16 bytes an address in a table at
+// most half full), until the next page.
 #ifndef TALVERON_HTML_LINK_SEARCH_H
 #define TALVERON_HTML_LINK_SEARCH_H
 
@@ -65,13 +66,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "html/link_tokenizer.h"
 #include "search/byte_source.h"
 #include "search/keywords.h"
 #include "search/search_sink.h"
+#include "search/unique_addresses.h"
 #include "url/url.h"
 
 class LinkSearch final : private LinkTokenizer::Handler {
@@ -142,13 +143,6 @@ private:
         std::uint32_t anchor;  // 0: no a
         bool hasRel, done, space;
     };
-    struct Hash128 {
-        std::uint64_t low, high;
-        bool operator==(const Hash128& other) const { return low == other.low && high == other.high; }
-    };
-    struct HashOf {
-        std::size_t operator()(const Hash128& hash) const { return static_cast<std::size_t>(hash.low); }
-    };
 
     bool Tag(const LinkTokenizer::Link& link) override;
     void Text(const unsigned char* from, const unsigned char* to, LinkTokenizer::TextKind kind, bool whole) override;
@@ -183,7 +177,7 @@ private:
     bool json_ = false, unique_ = false, noFragment_ = false, fields_ = false, linkSink_ = false;
     unsigned links_ = 0;
     bool pageStarted_ = false;
-    std::unordered_set<Hash128, HashOf> seen_;
+    UniqueAddresses seen_;
     // Records waiting for the text of an a (first first), those whose a
     // is open, records made before and reused, and the text not yet given
     // to the open a's (of one kind).
