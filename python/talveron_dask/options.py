@@ -357,9 +357,15 @@ LONG = {flag: row for row in OPTIONS if row.name for flag in row.flags() if flag
 ALONE = "\0"  # the value of an option of one value given alone (no argument holds a 0 byte)
 
 
+# Prefixes that name one option though they begin more: --stat is --stats,
+# as it was before --status came (talveron takes it so too).
+KEPT_PREFIXES = {"--stat": "--stats"}
+
+
 def _long(arg):
     """The row that `arg`, --NAME without a value, names: by its long name
     or (as getopt_long and argparse take them) a prefix of exactly one name."""
+    arg = KEPT_PREFIXES.get(arg, arg)
     if arg in LONG:
         return LONG[arg]
     if arg.startswith("--") and len(arg) > 2 and "=" not in arg:
@@ -391,13 +397,16 @@ def _join_values(argv):
         if arg == "--":
             out.extend(argv[i:])
             break
+        name, equals, value = arg.partition("=")
+        if equals and name in KEPT_PREFIXES:
+            arg = f"{KEPT_PREFIXES[name]}={value}"
         row = _long(arg)
         if row is not None and row.optional:
             out.append(f"--{row.name}={ALONE}")
             i += 1
             continue
         if row is not None and row.exactly:
-            out.append(f"{arg}={ALONE}")
+            out.append(f"--{row.name}={ALONE}")
             i += 1
             continue
         row = _valued(arg)

@@ -1136,6 +1136,13 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual((code, out), (2, b""))
         self.assertIn(b"talveron-dask: more than six keywords", err)
 
+    def test_stat_is_stats(self):
+        # As talveron takes it, though --status begins with it too.
+        options = self.table()
+        for given in (["--stat"], ["--stat=json"]):
+            parsed = options.parse(given + ["tree"], default_talveron=TALVERON, stdin_is_terminal=False)
+            self.assertEqual((parsed.stats, parsed.stats_json, parsed.status), (True, given != ["--stat"], None))
+
     def test_inputs_after_double_dash_are_inputs(self):
         options = self.table()
         parsed = options.parse(["-c", "--", "-x", "tree", "-c"], default_talveron=TALVERON, stdin_is_terminal=False)
