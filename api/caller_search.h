@@ -9,6 +9,11 @@
 #include "messages/levels.h"
 #include "messages/messages.h"
 #include "search/searcher.h"
+#ifndef _WIN32
+#include <memory>
+
+#include "api/record_rewriter.h"
+#endif
 
 class CallerSink : public SearchSink {
 public:
@@ -18,6 +23,24 @@ public:
     }
     void Rejected(int reason, int keyword, long long offset, const char* address, std::size_t length) override {
         if (sink_.rejected) sink_.rejected(sink_.context, reason, keyword, offset, address, length);
+    }
+    // Each record's fields, for the caller's link function: 0-ended element
+    // and attribute, a null pointer for a field the link has not.
+    bool WantsLinks() const override { return sink_.link != nullptr; }
+    bool Link(const LinkFields& fields) override {
+        talveron_link link = {};
+        link.url = fields.url.data();
+        link.url_length = fields.url.size();
+        link.href = fields.href.data();
+        link.href_length = fields.href.size();
+        link.element = fields.element;
+        link.attribute = fields.attribute;
+        link.text = fields.text.data();
+        link.text_length = fields.text.size();
+        link.rel = fields.rel.data();
+        link.rel_length = fields.rel.size();
+        link.offset = fields.offset;
+        return sink_.link(sink_.context, &link) == 0;
     }
     void Progress(long long bytes) override {
         if (sink_.progress) sink_.progress(sink_.context, bytes);
@@ -52,7 +75,17 @@ talveron_result SearchForCaller(const char* keywordLine, const talveron_sink* si
     CallerSink caller(*sink);
     try {
         if (beginning) caller.Message(MSG_SEARCH_START, CAPTION_ERROR);
-        Searcher searcher(caller, keywordLine, sink->lf_line_ends != 0);
+        SearchSink* reporting = &caller;
+#ifndef _WIN32
+        // Records other than the module's pass through a rewriter; a search
+        // that asks for none is the module's own.
+        std::unique_ptr<RecordRewriter> rewriter;
+        if (RecordRewriter::Wanted(*sink)) {
+            rewriter.reset(new RecordRewriter(caller, *sink));
+            reporting = rewriter.get();
+        }
+#endif
+        Searcher searcher(*reporting, keywordLine, sink->lf_line_ends != 0);
         searcher.SetHttps(sink->https == 1);
         searcher.SetCountHttps(sink->https != 1, sink->https != TALVERON_HTTPS_COUNTED);
         if (sink->fold_case) searcher.FoldKeywordCase();

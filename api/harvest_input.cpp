@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -39,16 +40,37 @@ struct Reading {
     std::string address;  // of the page itself; an archive's records have their own
 };
 
+// The links an HTTP response's header makes: a 3xx response's Location,
+// a Refresh header's.
+struct HeaderLinks {
+    const std::string* location = nullptr;
+    const std::string* refresh = nullptr;
+};
+
+HeaderLinks HeaderLinksOf(const HttpBody& response) {
+    HeaderLinks links;
+    int status = response.Status();
+    if (status >= 300 && status <= 399 && response.HasLocation()) links.location = &response.Location();
+    if (response.HasRefresh()) links.refresh = &response.Refresh();
+    return links;
+}
+
 // A page searched by the standards; `problem` says what could not be done
 // when the search could not go on (TALVERON_NOT_CONVERTED).
-talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const char* keywordLine,
-                            const talveron_sink& sink, std::string& problem) {
+talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const HeaderLinks& header,
+                            const char* keywordLine, const talveron_sink& sink, std::string& problem) {
     talveron_result outcome = Outcome(TALVERON_COMPLETED);
     CallerSink caller(sink);
     try {
         LinkSearch search(caller, keywordLine, sink.lf_line_ends != 0);
         search.SetAddressMax(static_cast<std::size_t>(s_addressMax.load()));
+        search.SetJson(sink.format == TALVERON_FORMAT_JSON);
+        search.SetLinks(static_cast<unsigned>(sink.links));
+        search.SetUnique(sink.unique != 0);
+        search.SetNoFragment(sink.no_fragment != 0);
         search.SetAddress(address);
+        if (header.location) search.HeaderLink(LinkSearch::Header::kLocation, *header.location);
+        if (header.refresh) search.HeaderLink(LinkSearch::Header::kRefresh, *header.refresh);
         if (sink.fold_case) search.FoldKeywordCase();
         search.SearchFrom(bytes);
         outcome.status = search.Stopped()      ? TALVERON_STOPPED
@@ -68,11 +90,17 @@ talveron_result SearchLinks(ByteSource& bytes, const std::string& address, const
 }
 
 talveron_result SearchEntry(ByteSource& bytes, const Reading& reading, const std::string& address,
-                            const talveron_sink& sink, std::string& problem) {
-    if (reading.html) return SearchLinks(bytes, address, reading.keywordLine, sink, problem);
+                            const HeaderLinks& header, const talveron_sink& sink, std::string& problem) {
+    if (reading.html) return SearchLinks(bytes, address, header, reading.keywordLine, sink, problem);
     return SearchForCaller(reading.keywordLine, &sink, true,
                            [&](Searcher& searcher) { searcher.SearchFrom(bytes); });
 }
+
+// No bytes: the body of a record searched for its header's links alone.
+class NoBytes final : public ByteSource {
+public:
+    long Read(unsigned char*, std::size_t) override { return 0; }
+};
 
 bool Begin(const talveron_input_sink& sink, int entry, const char* name) {
     return !sink.begin || sink.begin(sink.search.context, entry, name) == 0;
@@ -103,6 +131,9 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
             if (sink.passed) sink.passed(sink.search.context, archive.Type().c_str());
             continue;
         }
+        // The caller may pass an HTTP response over by its status.
+        int status = archive.Response().Status();
+        if (status != 0 && sink.status && sink.status(sink.search.context, status) == 0) continue;
         if (!Begin(sink, TALVERON_RECORD, archive.Name().c_str())) {
             outcome.status = TALVERON_STOPPED;
             break;
@@ -111,7 +142,10 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
             End(sink, TALVERON_RECORD, Outcome(TALVERON_NOT_SEARCHED), problem);
             continue;
         }
-        talveron_result record = SearchEntry(archive.Body(), reading, archive.Name(), sink.search, problem);
+        NoBytes none;
+        ByteSource& body = archive.HeaderOnly() ? static_cast<ByteSource&>(none) : archive.Body();
+        HeaderLinks header = reading.html ? HeaderLinksOf(archive.Response()) : HeaderLinks();
+        talveron_result record = SearchEntry(body, reading, archive.Name(), header, sink.search, problem);
         if (record.status == TALVERON_READ_FAILED) {
             // A broken body is the record's trouble; a failed read of the
             // archive is the archive's, told once at its end.
@@ -131,9 +165,8 @@ talveron_result SearchArchive(ArchiveReader& archive, const Reading& reading, co
     return outcome;
 }
 
-talveron_result HarvestInput(int fd, long long size, const char* name, int flags, const Reading& reading,
+talveron_result HarvestInput(InputChain& input, const char* name, const Reading& reading,
                              const talveron_input_sink& sink) {
-    InputChain input(fd, size, (flags & TALVERON_DECOMPRESS) != 0);
     std::string problem;
     bool opened = input.Open();
     if (!opened) problem = std::string("cannot be decompressed: ") + std::strerror(errno);
@@ -141,9 +174,15 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
     if (!Begin(sink, entry, name)) return Outcome(TALVERON_STOPPED);
     talveron_result outcome = Outcome(TALVERON_COMPLETED);
     if (opened) {
-        if (input.IsArchive() && reading.html) input.Archive().SetHtmlOnly(true);
-        outcome = input.IsArchive() ? SearchArchive(input.Archive(), reading, sink)
-                                    : SearchEntry(input.Page(), reading, reading.address, sink.search, problem);
+        if (input.IsArchive() && reading.html) {
+            input.Archive().SetHtmlOnly(true);
+            // A redirect's record is searched for its header whatever its
+            // body, when redirects are asked for.
+            input.Archive().SetHeaderLinks((sink.search.links & TALVERON_LINK_REDIRECT) != 0);
+        }
+        outcome = input.IsArchive()
+                      ? SearchArchive(input.Archive(), reading, sink)
+                      : SearchEntry(input.Page(), reading, reading.address, HeaderLinks(), sink.search, problem);
         std::string error;
         if (!input.Finish(error) && outcome.status != TALVERON_STOPPED && problem.empty()) problem = error;
     }
@@ -151,13 +190,42 @@ talveron_result HarvestInput(int fd, long long size, const char* name, int flags
     return outcome;
 }
 
-int Harvest(int fd, long long size, const char* name, const char* address, int flags, const char* keyword_line,
-            const talveron_input_sink* sink, talveron_result* result) {
-    if (!sink || !sink->search.records || fd < 0) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
+// The bytes that a caller's read function gives: its end is asked for
+// once (the readers above may ask again), and a count above the room given
+// is a failed read.
+class CallerStream final : public ByteSource {
+public:
+    CallerStream(int (*read)(void*, char*, std::size_t), void* context) : read_(read), context_(context) {}
+    long Read(unsigned char* buffer, std::size_t size) override {
+        if (ended_) return 0;
+        int n = read_(context_, reinterpret_cast<char*>(buffer), size);
+        if (n > 0 && static_cast<std::size_t>(n) > size) {
+            errno = EINVAL;
+            return -1;
+        }
+        ended_ = n == 0;
+        return n;
+    }
+
+private:
+    int (*read_)(void*, char*, std::size_t);
+    void* context_;
+    bool ended_ = false;
+};
+
+// Searches the input on `fd` (`size` its bytes, -1 when not known), or
+// the bytes of `stream` when it is not null.
+int Harvest(int fd, long long size, ByteSource* stream, const char* name, const char* address, int flags,
+            const char* keyword_line, const talveron_input_sink* sink, talveron_result* result) {
+    if (!sink || !sink->search.records || (!stream && fd < 0))
+        return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
     talveron_result outcome;
     try {
         Reading reading = {keyword_line, (flags & TALVERON_HTML) != 0, address ? address : ""};
-        outcome = HarvestInput(fd, size, name ? name : "", flags, reading, *sink);
+        bool decompress = (flags & TALVERON_DECOMPRESS) != 0;
+        std::unique_ptr<InputChain> input(stream ? new InputChain(*stream, decompress)
+                                                 : new InputChain(fd, size, decompress));
+        outcome = HarvestInput(*input, name ? name : "", reading, *sink);
     } catch (const std::bad_alloc&) {
         outcome = Outcome(TALVERON_OUT_OF_MEMORY);
     } catch (...) {
@@ -170,13 +238,21 @@ int Harvest(int fd, long long size, const char* name, const char* address, int f
 
 extern "C" int talveron_harvest_input(int fd, long long size, const char* name, int flags, const char* keyword_line,
                                       const talveron_input_sink* sink, talveron_result* result) {
-    return Harvest(fd, size, name, nullptr, flags, keyword_line, sink, result);
+    return Harvest(fd, size, nullptr, name, nullptr, flags, keyword_line, sink, result);
 }
 
 extern "C" int talveron_harvest_links(int fd, long long size, const char* name, const char* address, int flags,
                                       const char* keyword_line, const talveron_input_sink* sink,
                                       talveron_result* result) {
-    return Harvest(fd, size, name, address, flags | TALVERON_HTML, keyword_line, sink, result);
+    return Harvest(fd, size, nullptr, name, address, flags | TALVERON_HTML, keyword_line, sink, result);
+}
+
+extern "C" int talveron_harvest_stream(int (*read)(void*, char*, std::size_t), void* read_context, const char* name,
+                                       const char* address, int flags, const char* keyword_line,
+                                       const talveron_input_sink* sink, talveron_result* result) {
+    if (!read) return ReportToCaller(Outcome(TALVERON_BAD_ARGUMENTS), result);
+    CallerStream stream(read, read_context);
+    return Harvest(-1, -1, &stream, name, address, flags, keyword_line, sink, result);
 }
 
 extern "C" int talveron_harvest_path(const char* path, int flags, const char* keyword_line,

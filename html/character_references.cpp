@@ -78,7 +78,7 @@ std::size_t NumericAt(std::string_view value, std::size_t at, std::string& out) 
 // that the bytes behind it begin with. Its length from the '&', or 0 when
 // there is none, or when the name lacks its ';' and '=' or a letter or digit
 // follows (the bytes then stand as they are).
-std::size_t NamedAt(std::string_view value, std::size_t at, std::string& out) {
+std::size_t NamedAt(std::string_view value, std::size_t at, std::string& out, bool attribute) {
     std::size_t begin = at + 1, run = begin;
     while (run < value.size() && run - begin < kLongestName && IsAlphanumeric(static_cast<unsigned char>(value[run])))
         ++run;
@@ -87,7 +87,7 @@ std::size_t NamedAt(std::string_view value, std::size_t at, std::string& out) {
         const char* bytes = NamedReference(value.substr(begin, length));
         if (!bytes) continue;
         std::size_t next = begin + length;
-        if (value[next - 1] != ';' && next < value.size() &&
+        if (attribute && value[next - 1] != ';' && next < value.size() &&
             (value[next] == '=' || IsAlphanumeric(static_cast<unsigned char>(value[next]))))
             return 0;
         out += bytes;
@@ -104,14 +104,20 @@ const char* NamedReference(std::string_view name) {
     return found != std::end(kNamed) && found->name == name ? found->bytes : nullptr;
 }
 
-void AppendAttributeValue(std::string_view value, std::string& out) {
+namespace {
+void AppendDecoded(std::string_view value, std::string& out, bool attribute) {
     for (std::size_t at = 0; at < value.size();) {
         std::size_t amp = value.find('&', at);
         out.append(value.substr(at, amp == std::string_view::npos ? std::string_view::npos : amp - at));
         if (amp == std::string_view::npos) return;
         std::size_t length = amp + 1 < value.size() && value[amp + 1] == '#' ? NumericAt(value, amp, out)
-                                                                              : NamedAt(value, amp, out);
+                                                                              : NamedAt(value, amp, out, attribute);
         if (length == 0) out += '&';  // it begins no reference
         at = amp + (length ? length : 1);
     }
 }
+}  // namespace
+
+void AppendAttributeValue(std::string_view value, std::string& out) { AppendDecoded(value, out, true); }
+
+void AppendText(std::string_view text, std::string& out) { AppendDecoded(text, out, false); }

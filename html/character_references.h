@@ -14,6 +14,11 @@
 // Appends `value` to `out`, its character references decoded to UTF-8.
 void AppendAttributeValue(std::string_view value, std::string& out);
 
+// Appends `text`, the text of data or RCDATA, its character references
+// decoded as the tokenizer decodes them there: as in an attribute value,
+// but a name without its ';' stands for its character whatever follows.
+void AppendText(std::string_view text, std::string& out);
+
 // The UTF-8 bytes of the named reference `name` ("amp;", "not"), or null.
 const char* NamedReference(std::string_view name);
 

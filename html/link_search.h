@@ -5,17 +5,74 @@
 // records; the others, and values that are no address, are reported as
 // passed over. A search owns its state and reports to a sink, as the
 // module's search does, and any number may run at once.
+//
+// The links, by kind (SetLinks; talveron.h's TALVERON_LINK_... bits), as a
+// crawl's link graph takes them (the hyperlinks and embedded resources
+// that html5lib's sanitizer and Common Crawl's WAT files list by element
+// and attribute):
+//   a         a href; in SVG a href, else a xlink:href; in MathML a href
+//   area      area href
+//   frame     frame src, iframe src
+//   link      link href
+//   form      form action
+//   resource  img src (and image src, which the tree builder makes an
+//             img), script src, source src, embed src, audio src, video src
+//             and poster (in that order), track src, input src when its
+//             type is image (ASCII case-insensitively), object data
+//   redirect  meta content when its http-equiv is refresh (ASCII
+//             case-insensitively), the address taken out of it by the HTML
+//             standard's shared declarative refresh steps; a content that
+//             the steps refuse, or that names no address (a reload of the
+//             page itself), makes no record. And HeaderLink's headers.
+// Besides a (of any namespace) only elements of the HTML namespace count:
+// an iframe or img inside svg or math is no link. Of each attribute the
+// first of its name counts. A value of any link is resolved as an a's is
+// (an empty one is the base itself). The base is the first base href
+// outside a template, as before.
+//
+// Each record has its fields (SetJson, and a sink that WantsLinks): the
+// address; href, the value as written with its character references
+// decoded (of a refresh, the address part of its content; of a header,
+// the header's value); the element's and the attribute's names (lower
+// case; "http" and "location" or "refresh" for a header); rel as written
+// (decoded; null when the element has none); the offset of the tag's '<'
+// (-1 for a header); and of an a its text: the character tokens from its
+// start tag until the a leaves the tree builder's stack of open elements
+// (its end tag, a tag that closes it, the adoption agency, the page's
+// end), as far as the reduced stack of link_tokenizer.h follows the tree
+// builder. Comments are no text; references are decoded in data and
+// RCDATA, raw text and script are as they stand; runs of ASCII white
+// space are one space, none at either end; 0 bytes of data are dropped
+// (as the tree builder drops them), others are U+FFFD; bytes that are not
+// UTF-8 are U+FFFD; at most TALVERON_TEXT_MAX bytes, cut before a
+// character that would not fit. Text is only gathered when fields are
+// asked for.
+//
+// Records go out in the order of their tags. A record after an open a
+// waits until the a's text is whole; that queue is bounded: when it holds
+// more than kQueueRecords records or kQueueBytes bytes, the first a's
+// record goes out with its text so far (as it does once its text reaches
+// TALVERON_TEXT_MAX).
+//
+// SetUnique keeps a page's first record of each address (after
+// SetNoFragment's cut): each address seen is kept as its 128-bit XXH3
+// hash (search/unique_addresses.h: 16 bytes an address in a table at
+// most half full), until the next page.
 #ifndef TALVERON_HTML_LINK_SEARCH_H
 #define TALVERON_HTML_LINK_SEARCH_H
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "html/link_tokenizer.h"
 #include "search/byte_source.h"
 #include "search/keywords.h"
 #include "search/search_sink.h"
+#include "search/unique_addresses.h"
 #include "url/url.h"
 
 class LinkSearch final : private LinkTokenizer::Handler {
@@ -28,6 +85,9 @@ public:
     // small enough that a short link resolved against a long base writes
     // no more than this.
     static constexpr std::size_t kAddressMax = 64 * 1024;
+    // The records that may wait behind an open a, and their bytes.
+    static constexpr std::size_t kQueueRecords = 256;
+    static constexpr std::size_t kQueueBytes = 256 * 1024;
 
     // Drops addresses in which a keyword of `keywordLine` occurs; records
     // end in LF alone when `lfLineEnds`, else CR LF. Throws std::bad_alloc
@@ -74,7 +134,27 @@ public:
     long long BytesRead() const { return bytes_; }
 
 private:
-    void Tag(LinkTokenizer::Found kind, std::string_view value, bool tooLong, long long offset) override;
+    // A record with its fields that waits for an a's text.
+    struct Waiting {
+        std::string url, href, rel, text;
+        const char* element;
+        const char* attribute;
+        long long offset;
+        std::uint32_t anchor;  // 0: no a
+        bool hasRel, done, space;
+    };
+
+    bool Tag(const LinkTokenizer::Link& link) override;
+    void Text(const unsigned char* from, const unsigned char* to, LinkTokenizer::TextKind kind, bool whole) override;
+    void TextDrop(std::size_t bytes) override;
+    void AnchorEnd(std::uint32_t anchor) override;
+    void StartPage();
+    bool Record(const char* element, const char* attribute, std::string_view href, const std::string* rel,
+                long long offset, std::uint32_t anchor, const Url* against);
+    void Emit(const LinkFields& fields);
+    void EmitWaiting(bool all);
+    void FlushText();
+    void AddText(Waiting& waiting, std::string_view text, LinkTokenizer::TextKind kind);
     bool Search(ByteSource& source);
     bool Write();
 
@@ -92,6 +172,21 @@ private:
     std::string value_;
     Url link_;
     std::string records_;
+    // What is asked for, and whether fields are made (JSON or a sink
+    // that takes them).
+    bool json_ = false, unique_ = false, noFragment_ = false, fields_ = false, linkSink_ = false;
+    unsigned links_ = 0;
+    bool pageStarted_ = false;
+    UniqueAddresses seen_;
+    // Records waiting for the text of an a (first first), those whose a
+    // is open, records made before and reused, and the text not yet given
+    // to the open a's (of one kind).
+    std::deque<Waiting*> waiting_;
+    std::size_t waitingBytes_ = 0;
+    std::vector<Waiting*> open_;
+    std::vector<std::unique_ptr<Waiting>> spare_;
+    std::string run_, decoded_, cut_, rel_;
+    LinkTokenizer::TextKind runKind_ = LinkTokenizer::TextKind::kData;
     bool stopped_ = false, failed_ = false;
     int errno_ = 0;
     long long bytes_ = 0;

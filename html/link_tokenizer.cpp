@@ -86,6 +86,7 @@ enum LinkTokenizer::Tag : std::uint8_t {
     kRow,        // tr
     kSection,    // tbody, thead, tfoot
     kForm,
+    kSelect,
 };
 
 namespace {
@@ -105,6 +106,7 @@ enum : std::uint16_t {
     kItemPass = 1024,    // address, div, p
     kInTable = 2048,     // opened only inside a table
     kTableEnd = 4096,    // its end tag closes it when in table scope
+    kMarker = 8192,      // puts a marker among the active formatting elements
 };
 constexpr std::uint16_t kBlock = kSpecial | kClosesP | kBlockEnd;
 
@@ -112,17 +114,50 @@ struct Named {
     const char* name;
     std::uint8_t tag;
     std::uint16_t flags;
+    std::uint8_t link = 0;  // its row in kLinkElements; 0: none
 };
+
+// The elements of the HTML namespace that link besides a and area: the
+// kind of link (TALVERON_LINK_... bits), the element's name as records
+// give it, and the attributes that hold addresses (bits by Attr; each
+// reported in this order: src before poster).
+struct LinkElement {
+    unsigned kind;
+    const char* name;
+    std::uint32_t attributes;
+};
+constexpr std::uint32_t Bit(int attr) { return 1u << attr; }
+enum : std::uint8_t { kLinkInput = 12, kLinkMeta = 14 };
+const LinkElement kLinkElements[] = {
+    {0, "", 0},
+    {0x08, "frame", Bit(5)},                 // src
+    {0x08, "iframe", Bit(5)},
+    {0x10, "link", Bit(1)},                  // href
+    {0x20, "form", Bit(6)},                  // action
+    {0x40, "img", Bit(5)},
+    {0x40, "script", Bit(5)},
+    {0x40, "source", Bit(5)},
+    {0x40, "embed", Bit(5)},
+    {0x40, "audio", Bit(5)},
+    {0x40, "video", Bit(5) | Bit(8)},        // src, poster
+    {0x40, "track", Bit(5)},
+    {0x40, "input", Bit(5) | Bit(10)},       // src when type is image
+    {0x40, "object", Bit(7)},                // data
+    {0x04, "meta", Bit(11) | Bit(12)},       // content when http-equiv is refresh
+    {0x40, "img", Bit(5)},                   // image, which the tree builder makes an img
+};
+const char* const kAttrNames[] = {"",    "href", "xlink:href", "encoding", "",           "src",    "action",
+                                  "data", "poster", "rel",     "type",     "http-equiv", "content"};
 
 // The tags the tree builder's switches depend on, by name.
 constexpr Named kTags[] = {
     {"a", 1, kFormatting},
     {"area", 2, kVoid | kSpecial},
     {"base", 3, kVoid | kSpecial},
-    {"script", 4, kVoid | kSpecial},
+    {"script", 4, kVoid | kSpecial, 6},
     {"style", 5, kVoid | kSpecial},
     {"xmp", 6, kVoid | kSpecial | kClosesP},
-    {"iframe", 7, kVoid | kSpecial},
+    {"iframe", 7, kVoid | kSpecial, 2},
     {"noembed", 8, kVoid | kSpecial},
     {"noframes", 9, kVoid | kSpecial},
     {"noscript", 10, kVoid | kSpecial},
@@ -143,7 +178,7 @@ constexpr Named kTags[] = {
     {"mglyph", 21, 0},
     {"malignmark", 21, 0},
     {"font", 22, kFormatting},
-    {"template", 24, kSpecial | kScope | kTableScope},
+    {"template", 24, kSpecial | kScope | kTableScope | kMarker},
     {"p", 25, kBlock | kItemPass},
     {"br", 26, kVoid | kSpecial},
     {"li", 27, kSpecial | kClosesP},
@@ -151,13 +186,13 @@ constexpr Named kTags[] = {
     {"dt", 27, kSpecial | kClosesP | kBlockEnd},
     {"option", 28, 0},
     {"optgroup", 28, 0},
-    {"td", 29, kSpecial | kScope | kInTable | kTableEnd},
-    {"th", 29, kSpecial | kScope | kInTable | kTableEnd},
+    {"td", 29, kSpecial | kScope | kInTable | kTableEnd | kMarker},
+    {"th", 29, kSpecial | kScope | kInTable | kTableEnd | kMarker},
     {"tr", 30, kSpecial | kInTable | kTableEnd},
     {"tbody", 31, kSpecial | kInTable | kTableEnd},
     {"thead", 31, kSpecial | kInTable | kTableEnd},
     {"tfoot", 31, kSpecial | kInTable | kTableEnd},
-    {"caption", 0, kSpecial | kScope | kInTable | kTableEnd},
+    {"caption", 0, kSpecial | kScope | kInTable | kTableEnd | kMarker},
     {"colgroup", 0, kSpecial | kInTable},
     {"col", 0, kVoid | kSpecial},
     // Those that leave foreign content.
@@ -170,7 +205,7 @@ constexpr Named kTags[] = {
     {"div", 23, kBlock | kItemPass},
     {"dl", 23, kBlock},
     {"em", 23, kFormatting},
-    {"embed", 23, kVoid | kSpecial},
+    {"embed", 23, kVoid | kSpecial, 8},
     {"h1", 23, kSpecial | kClosesP | kHeading},
     {"h2", 23, kSpecial | kClosesP | kHeading},
     {"h3", 23, kSpecial | kClosesP | kHeading},
@@ -180,10 +215,10 @@ constexpr Named kTags[] = {
     {"head", 23, kVoid | kSpecial},
     {"hr", 23, kVoid | kSpecial | kClosesP},
     {"i", 23, kFormatting},
-    {"img", 23, kVoid | kSpecial},
+    {"img", 23, kVoid | kSpecial, 5},
     {"listing", 23, kBlock},
     {"menu", 23, kBlock},
-    {"meta", 23, kVoid | kSpecial},
+    {"meta", 23, kVoid | kSpecial, 14},
     {"nobr", 23, kFormatting},
     {"ol", 23, kBlock | kListScope},
     {"pre", 23, kBlock},
@@ -219,23 +254,26 @@ constexpr Named kTags[] = {
     {"search", 0, kBlock},
     {"section", 0, kBlock},
     {"summary", 0, kBlock},
-    {"form", 32, kSpecial | kClosesP},
+    {"form", 32, kSpecial | kClosesP, 4},
     {"button", 0, kSpecial | kButtonScope | kBlockEnd},
-    {"applet", 0, kSpecial | kScope | kBlockEnd},
-    {"marquee", 0, kSpecial | kScope | kBlockEnd},
-    {"object", 0, kSpecial | kScope | kBlockEnd},
-    {"select", 0, kSpecial},
+    {"applet", 0, kSpecial | kScope | kBlockEnd | kMarker},
+    {"marquee", 0, kSpecial | kScope | kBlockEnd | kMarker},
+    {"object", 0, kSpecial | kScope | kBlockEnd | kMarker, 13},
+    {"select", 33, kSpecial},
     {"basefont", 0, kVoid | kSpecial},
     {"bgsound", 0, kVoid | kSpecial},
-    {"frame", 0, kVoid | kSpecial},
-    {"image", 0, kVoid | kSpecial},
-    {"input", 0, kVoid | kSpecial},
+    {"frame", 0, kVoid | kSpecial, 1},
+    {"image", 0, kVoid | kSpecial, 15},
+    {"input", 0, kVoid | kSpecial, 12},
     {"keygen", 0, kVoid | kSpecial},
-    {"link", 0, kVoid | kSpecial},
+    {"link", 0, kVoid | kSpecial, 3},
     {"param", 0, kVoid | kSpecial},
-    {"source", 0, kVoid | kSpecial},
-    {"track", 0, kVoid | kSpecial},
+    {"source", 0, kVoid | kSpecial, 7},
+    {"track", 0, kVoid | kSpecial, 11},
     {"wbr", 0, kVoid | kSpecial},
+    // Of no rule of the stack's, but links.
+    {"audio", 0, 0, 9},
+    {"video", 0, 0, 10},
 };
 
 // The name of a tag whose element holds raw text, as its end tag must spell it.
@@ -279,6 +317,10 @@ bool EqualsNoCase(const std::string& text, const char* lower) {
 
 void LinkTokenizer::Reset() {
     state_ = kData;
+    for (Element& element : open_) element.anchor = 0;
+    openAnchors_ = 0;
+    newAnchor_ = 0;
+    textOn_ = false;
     PopTo(0);
     baseSeen_ = false;
 }
@@ -290,10 +332,12 @@ inline void LinkTokenizer::BeginTag(bool endTag, long long offset) {
     nameLength_ = 0;
     nameLow_ = nameHigh_ = 0;
     std::memset(seen_, 0, sizeof seen_);
-    href_.clear();
-    xlinkHref_.clear();
-    encoding_.clear();
-    hrefLong_ = xlinkLong_ = false;
+    for (std::uint32_t filled = filled_; filled; filled &= filled - 1) {
+        int attr = __builtin_ctz(filled);
+        values_[attr].clear();
+        long_[attr] = false;
+    }
+    filled_ = 0;
 }
 
 inline void LinkTokenizer::NameByte(unsigned char byte) {
@@ -329,26 +373,30 @@ void LinkTokenizer::AttributeNameByte(unsigned char byte) {
 
 void LinkTokenizer::EndAttributeName() {
     std::string_view name(attrName_, attrLength_ <= kNameMax ? attrLength_ : 0);
-    Attr attr = name == "href"         ? kAttrHref
-                : name == "xlink:href" ? kAttrXlinkHref
-                : name == "encoding"   ? kAttrEncoding
-                : name == "color" || name == "face" || name == "size" ? kAttrFontish
-                                                                      : kAttrOther;
+    Attr attr = kAttrOther;
+    if (name == "color" || name == "face" || name == "size") {
+        attr = kAttrFontish;
+    } else {
+        for (int k = kAttrHref; k < kAttrs; ++k)
+            if (name == kAttrNames[k]) attr = static_cast<Attr>(k);
+    }
     // The first of attributes of one name counts; the others are dropped.
     if (attr != kAttrOther && seen_[attr]) attr = kAttrOther;
     seen_[attr] = true;
     attr_ = attr;
-    collecting_ = !endTag_ && (attr == kAttrHref || attr == kAttrXlinkHref || attr == kAttrEncoding);
+    collecting_ = !endTag_ && (wanted_ & Bit(attr));
 }
 
 void LinkTokenizer::ValueBytes(const unsigned char* from, const unsigned char* to) {
     if (!collecting_ || from == to) return;
-    std::string& value = attr_ == kAttrHref ? href_ : attr_ == kAttrXlinkHref ? xlinkHref_ : encoding_;
-    bool& tooLong = attr_ == kAttrHref ? hrefLong_ : xlinkLong_;
-    std::size_t limit = attr_ == kAttrEncoding ? 32 : kValueMax;
+    std::string& value = values_[attr_];
+    filled_ |= Bit(attr_);
+    // Of those that are looked at only, not given, the first bytes.
+    bool looked = attr_ == kAttrEncoding || attr_ == kAttrType || attr_ == kAttrHttpEquiv;
+    std::size_t limit = looked ? 32 : kValueMax;
     for (const unsigned char* p = from; p < to;) {
         if (value.size() >= limit) {
-            if (attr_ != kAttrEncoding) tooLong = true;
+            long_[attr_] = true;
             return;
         }
         std::size_t room = limit - value.size();
@@ -457,6 +505,12 @@ void LinkTokenizer::Push(Namespace ns, std::uint32_t marks) {
     element.named = nameLength_ && nameLength_ <= kNameMax;
     element.index = element.named ? index_ : 0;
     element.sameBelow = kNone;
+    element.anchor = newAnchor_;
+    if (newAnchor_) {
+        newAnchor_ = 0;
+        ++openAnchors_;
+        textOn_ = true;
+    }
     if (element.named) {
         std::uint32_t& top = Topmost(element.index, nameLow_, nameHigh_, ns != kHtml);
         element.sameBelow = top;
@@ -473,8 +527,29 @@ void LinkTokenizer::PopTo(long position) {
     while (open_.size() > keep) {
         const Element& element = open_.back();
         if (element.named) Topmost(element.index, element.low, element.high, element.ns != kHtml) = element.sameBelow;
+        if (element.anchor) {
+            handler_.AnchorEnd(element.anchor);
+            textOn_ = --openAnchors_ > 0;
+        }
         open_.pop_back();
     }
+}
+
+// The element at `position`, when the reduced stack keeps it though the
+// tree builder took it off (the adoption agency; an a that another a
+// closes), is no longer found by its name (it is the topmost of its name),
+// and its text ends.
+void LinkTokenizer::Unname(long position) {
+    if (position < 0 || static_cast<std::size_t>(position) >= open_.size()) return;
+    Element& element = open_[static_cast<std::size_t>(position)];
+    if (element.anchor) {
+        handler_.AnchorEnd(element.anchor);
+        element.anchor = 0;
+        textOn_ = --openAnchors_ > 0;
+    }
+    if (!element.named) return;
+    Topmost(element.index, element.low, element.high, element.ns != kHtml) = element.sameBelow;
+    element.named = false;
 }
 
 // The topmost open element named as the tag, HTML or foreign; -1: none.
@@ -493,7 +568,8 @@ void LinkTokenizer::PushForeign(Namespace ns, Tag tag) {
     if (ns == kSvg && (tag == kForeignObject || tag == kDesc || tag == kTitle)) point = kHtmlPoint;
     if (ns == kMath && tag == kMathText) point = kMathTextPoint;
     if (ns == kMath && tag == kAnnotationXml)
-        point = EqualsNoCase(encoding_, "text/html") || EqualsNoCase(encoding_, "application/xhtml+xml")
+        point = EqualsNoCase(values_[kAttrEncoding], "text/html") ||
+                        EqualsNoCase(values_[kAttrEncoding], "application/xhtml+xml")
                     ? kHtmlPoint
                     : kAnnotationPoint;
     std::uint32_t marks = 0;
@@ -520,26 +596,29 @@ void LinkTokenizer::StartTag(Tag tag) {
             return StartTag(tag);
         }
         Namespace ns = open_.back().ns;
-        if (tag == kA) {
+        if (tag == kA && (links_ & kLinksA)) {
             if (seen_[kAttrHref])
-                handler_.Tag(Found::kLink, href_, hrefLong_, tagOffset_);
+                Report(Found::kLink, "a", kAttrHref);
             else if (ns == kSvg && seen_[kAttrXlinkHref])
-                handler_.Tag(Found::kLink, xlinkHref_, xlinkLong_, tagOffset_);
+                Report(Found::kLink, "a", kAttrXlinkHref);
         }
         if (!selfClosing_) PushForeign(ns, tag);
         return;
     }
+    if (linkTag_) ReportElement();
     switch (tag) {
         case kA:
+            if (seen_[kAttrHref] && (links_ & kLinksA)) Report(Found::kLink, "a", kAttrHref);
+            break;
         case kArea:
-            if (seen_[kAttrHref]) handler_.Tag(Found::kLink, href_, hrefLong_, tagOffset_);
+            if (seen_[kAttrHref] && (links_ & kLinksArea)) Report(Found::kLink, "area", kAttrHref);
             break;
         case kBase:
             // Not the document's when inside a template: its contents are no
             // part of the document.
             if (seen_[kAttrHref] && !baseSeen_ && Last(kMarkTemplate) < 0) {
                 baseSeen_ = true;
-                handler_.Tag(Found::kBase, href_, hrefLong_, tagOffset_);
+                Report(Found::kBase, "base", kAttrHref);
             }
             return;
         case kScript:
@@ -557,7 +636,7 @@ void LinkTokenizer::StartTag(Tag tag) {
             return SwitchToText(kRcdata, tag);
         case kPlaintext_:
             state_ = kPlaintext;
-            return;
+            break;  // it closes a p
         case kSvg_:
         case kMath_:
             if (!selfClosing_) PushForeign(tag == kSvg_ ? kSvg : kMath, tag);
@@ -585,6 +664,17 @@ void LinkTokenizer::StartHtml() {
             if (at > table && (close < 0 || at < close)) close = at;
         }
         PopTo(close);
+        // And the elements opened inside the table, its section, row or
+        // cell (an a that a table's mode passed to the body's rules).
+        PopTo(std::max({table, Last(kMarkSection), Last(kMarkRow), Last(kMarkCell)}) + 1);
+    }
+    if (tag == kSelect) {
+        // A select in scope is closed by another's start tag, which opens none.
+        long same = Nearest(false);
+        if (same >= 0 && same >= Last(kMarkScope)) {
+            PopTo(same);
+            return;
+        }
     }
     if (tag == kLi) {
         // The open li (dd, dt) of the name, unless a special element other
@@ -597,10 +687,16 @@ void LinkTokenizer::StartHtml() {
     if (tag == kOption && !open_.empty() && open_.back().ns == kHtml && open_.back().low == 0x6e6f6974706full)
         PopTo(static_cast<long>(open_.size()) - 1);  // an open option
     if (tag == kA && (flags & kFormatting)) {
-        // A second a closes the first, as its end tag would.
+        // A second a closes the first, as its end tag would, and takes it
+        // off the stack in any case (out of scope, it alone).
         long same = Nearest(false);
-        long marker = std::max({Last(kMarkCell), Last(kMarkTemplate), Last(kMarkScope)});
-        if (same > marker) PopTo(std::max(same, Last(kMarkSpecial) + 1));
+        if (same > Last(kMarkMarker)) {
+            if (same >= Last(kMarkScope)) {
+                EndAnchorsFrom(same);
+                PopTo(std::max(same, Last(kMarkSpecial) + 1));
+            }
+            Unname(same);
+        }
     }
     if (flags & kVoid) return;
     std::uint32_t marks = 0;
@@ -612,6 +708,7 @@ void LinkTokenizer::StartHtml() {
     if (flags & kTableScope) marks |= 1u << kMarkTable;
     if (flags & kHeading) marks |= 1u << kMarkHeading;
     if (tag == kTemplate) marks |= 1u << kMarkTemplate;
+    if (flags & kMarker) marks |= 1u << kMarkMarker;
     if (tag == kP) marks |= 1u << kMarkP;
     if (tag == kCell) marks |= 1u << kMarkCell;
     if (tag == kRow) marks |= 1u << kMarkRow;
@@ -661,7 +758,11 @@ void LinkTokenizer::EndHtml() {
         // above it closed, or when special elements were opened inside it,
         // all above the last of them (its clone goes there and is closed).
         at = Nearest(false);
-        if (at >= 0 && at >= Last(kMarkScope)) PopTo(std::max(at, Last(kMarkSpecial) + 1));
+        if (at >= 0 && at >= Last(kMarkScope)) {
+            EndAnchorsFrom(at);
+            PopTo(std::max(at, Last(kMarkSpecial) + 1));
+            Unname(at);
+        }
     } else if (tag != kForm) {
         // Any other end tag: the element of the name, unless a special
         // element stands above it. (A form's end takes it alone off the
@@ -679,16 +780,87 @@ inline void LinkTokenizer::NameDone() {
     flags_ = named ? named->flags : 0;
     textEnd_ = false;
     // Only these tags' attributes matter; the others' are passed over.
-    quiet_ = endTag_ || !(tag_ == kA || tag_ == kArea || tag_ == kBase ||
+    bool linked = named && named->link && (links_ & kLinkElements[named->link].kind);
+    linkTag_ = linked ? named->link : 0;
+    quiet_ = endTag_ || !(tag_ == kA || tag_ == kArea || tag_ == kBase || linked ||
                           (ForeignCurrent() && (tag_ == kAnnotationXml || tag_ == kFont)));
+    if (!quiet_) {
+        wanted_ = Bit(kAttrHref) | Bit(kAttrXlinkHref) | Bit(kAttrEncoding);
+        if (fields_) wanted_ |= Bit(kAttrRel);
+        if (linked) wanted_ |= kLinkElements[linkTag_].attributes;
+    }
 }
 
 void LinkTokenizer::EmitTag() {
     state_ = kData;
-    if (endTag_)
+    if (endTag_) {
         EndTag(tag_);
-    else
+    } else {
         StartTag(tag_);
+        if (newAnchor_) {
+            // Never opened (a foreign a closed by its own tag): no text.
+            handler_.AnchorEnd(newAnchor_);
+            newAnchor_ = 0;
+        }
+    }
+}
+
+void LinkTokenizer::Report(Found kind, const char* element, Attr attr, bool refresh) {
+    Link link;
+    link.kind = kind;
+    link.element = element;
+    link.attribute = kAttrNames[attr];
+    link.value = values_[attr];
+    link.tooLong = long_[attr];
+    link.rel = fields_ && seen_[kAttrRel] ? &values_[kAttrRel] : nullptr;
+    link.refresh = refresh;
+    link.offset = tagOffset_;
+    if (fields_ && element[0] == 'a' && element[1] == '\0') {
+        if (++anchors_ == 0) ++anchors_;
+        link.anchor = anchors_;
+    }
+    if (handler_.Tag(link) && link.anchor) newAnchor_ = link.anchor;
+}
+
+// The other link elements: their attributes that hold addresses.
+void LinkTokenizer::ReportElement() {
+    const LinkElement& element = kLinkElements[linkTag_];
+    if (linkTag_ == kLinkMeta) {
+        if (seen_[kAttrHttpEquiv] && seen_[kAttrContent] && EqualsNoCase(values_[kAttrHttpEquiv], "refresh"))
+            Report(Found::kLink, element.name, kAttrContent, true);
+        return;
+    }
+    if (linkTag_ == kLinkInput && !(seen_[kAttrType] && EqualsNoCase(values_[kAttrType], "image"))) return;
+    for (int attr : {kAttrHref, kAttrSrc, kAttrAction, kAttrData, kAttrPoster})
+        if ((element.attributes & Bit(attr)) && seen_[attr]) Report(Found::kLink, element.name, static_cast<Attr>(attr));
+}
+
+// The open a's from `position` up leave the stack, though the reduced
+// stack keeps them (the adoption agency takes them out or puts clones in
+// their places).
+void LinkTokenizer::EndAnchorsFrom(long position) {
+    if (!openAnchors_ || position < 0) return;
+    for (std::size_t at = static_cast<std::size_t>(position); at < open_.size(); ++at) {
+        if (!open_[at].anchor) continue;
+        handler_.AnchorEnd(open_[at].anchor);
+        open_[at].anchor = 0;
+        --openAnchors_;
+    }
+    textOn_ = openAnchors_ > 0;
+}
+
+void LinkTokenizer::Finish() {
+    if (textOn_) {
+        // A '<' or "</" that the page's end leaves is text.
+        static const unsigned char kEndTagBytes[] = "</";
+        if (state_ == kTagOpen) GiveText(kEndTagBytes, kEndTagBytes + 1, TextKind::kData, true);
+        if (state_ == kEndTagOpen) GiveText(kEndTagBytes, kEndTagBytes + 2, TextKind::kData, true);
+    }
+    EndAnchorsFrom(0);
+}
+
+LinkTokenizer::TextKind LinkTokenizer::RawKind() const {
+    return textTag_ == kTitle || textTag_ == kTextarea ? TextKind::kRcdata : TextKind::kRaw;
 }
 
 bool LinkTokenizer::AppropriateEnd() const { return matching_ && TextName(textTag_)[matched_] == '\0'; }
@@ -826,11 +998,26 @@ const unsigned char* LinkTokenizer::Attributes(const unsigned char* p, const uns
     return p;
 }
 
+namespace {
+// The states of raw text and script data, whose bytes are all text but an
+// end tag's.
+bool RawState(std::uint8_t state, std::uint8_t first) { return (state >= 1 && state <= 3) || state >= first; }
+const unsigned char kBrackets[] = "]]<";
+}  // namespace
+
 void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long long offset) {
+    rawFrom_ = nullptr;
+    FeedPiece(p, end, offset);
+    if (rawFrom_) GiveText(rawFrom_, end, RawKind(), false);
+    rawFrom_ = nullptr;
+}
+
+void LinkTokenizer::FeedPiece(const unsigned char* p, const unsigned char* end, long long offset) {
     const unsigned char* begin = p;
     // The tag's '<' lies before p when a tag runs over from the piece before.
     auto offsetOf = [&](const unsigned char* at) { return offset + (at - begin); };
     while (p < end) {
+        if (textOn_ && !rawFrom_ && RawState(state_, kTextLessThan)) rawFrom_ = p;
         if (state_ >= kBeforeAttrName && state_ <= kSelfClosing) {
             p = quiet_ ? Attributes<true>(p, end) : Attributes<false>(p, end);
             continue;
@@ -843,7 +1030,11 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 // and the attributes of a tag whose attributes do not matter.
                 for (;;) {
                     const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-                    if (!lt) return;
+                    if (!lt) {
+                        GiveText(p, end, TextKind::kData, false);
+                        return;
+                    }
+                    GiveText(p, static_cast<const unsigned char*>(lt), TextKind::kData, true);
                     p = static_cast<const unsigned char*>(lt);
                     tagOffset_ = offsetOf(p++);
                     state_ = kTagOpen;
@@ -879,6 +1070,7 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 continue;
             }
             case kPlaintext:
+                GiveText(p, end, TextKind::kRaw, false);
                 return;
             case kTagOpen:
                 if (c == '!') {
@@ -894,6 +1086,7 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 } else if (c == '?') {
                     state_ = kBogusComment;
                 } else {
+                    GiveText(kBrackets + 2, kBrackets + 3, TextKind::kData, false);  // the '<' is text
                     state_ = kData;
                 }
                 continue;
@@ -1003,6 +1196,7 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                 continue;
             case kCdata: {
                 const void* bracket = std::memchr(p, ']', static_cast<std::size_t>(end - p));
+                GiveText(p, bracket ? static_cast<const unsigned char*>(bracket) : end, TextKind::kRaw, false);
                 if (!bracket) return;
                 p = static_cast<const unsigned char*>(bracket) + 1;
                 state_ = kCdataBracket;
@@ -1011,14 +1205,17 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
             case kCdataBracket:
                 state_ = c == ']' ? kCdataEnd : kCdata;
                 if (c == ']') ++p;
+                else GiveText(kBrackets, kBrackets + 1, TextKind::kRaw, false);
                 continue;
             case kCdataEnd:
                 if (c == ']') {
+                    GiveText(kBrackets, kBrackets + 1, TextKind::kRaw, false);
                     ++p;
                 } else if (c == '>') {
                     state_ = kData;
                     ++p;
                 } else {
+                    GiveText(kBrackets, kBrackets + 2, TextKind::kRaw, false);
                     state_ = kCdata;
                 }
                 continue;
@@ -1048,7 +1245,11 @@ void LinkTokenizer::Feed(const unsigned char* p, const unsigned char* end, long 
                         matching_ = false;
                     ++p;
                 } else if ((IsSpace(c) || c == '/' || c == '>') && AppropriateEnd()) {
-                    // The element's end tag: read as any tag from here.
+                    // The element's end tag: read as any tag from here; its
+                    // "</" and name were no text.
+                    if (rawFrom_) GiveText(rawFrom_, p, RawKind(), false);
+                    rawFrom_ = nullptr;
+                    if (textOn_) handler_.TextDrop(2 + std::strlen(TextName(textTag_)));
                     BeginTag(true, tagOffset_);
                     for (const char* q = TextName(textTag_); *q; ++q) NameByte(static_cast<unsigned char>(*q));
                     NameDone();

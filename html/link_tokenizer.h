@@ -2,7 +2,9 @@
 // a page's bytes in any pieces, keeps its state from one piece to the next,
 // and reports the start tags that carry an address (a and area with href;
 // a in SVG with href or xlink:href, and in MathML with href; the first base
-// with href). It follows the tokenizer's states exactly (tags and their
+// with href; and, of the kinds asked for, the elements of the HTML
+// namespace that link_search.h lists). With text asked for, it hands over
+// the text of an a (its character tokens) until the a leaves the stack. It follows the tokenizer's states exactly (tags and their
 // attributes, comments with their odd endings, doctypes, bogus comments,
 // CDATA sections, RCDATA, RAWTEXT, script data with its escaped states,
 // PLAINTEXT), and of the tree builder the switches it makes: which elements
@@ -34,17 +36,57 @@
 class LinkTokenizer {
 public:
     enum class Found { kLink, kBase };
-    // Where a tag that carries an address is reported: its kind, the
-    // attribute's value as written (character references not yet decoded,
-    // 0 bytes as U+FFFD), whether the value was longer than kValueMax bytes
-    // (then only its first kValueMax bytes are given), and the page offset
-    // of the tag's '<'.
+    // A tag that carries an address: its kind, the element's and the
+    // attribute's names (lower case), the attribute's value as written
+    // (character references not yet decoded, 0 bytes as U+FFFD), whether
+    // the value was longer than kValueMax bytes (then only its first
+    // kValueMax bytes are given), its rel attribute (null when none, or
+    // when fields are not asked for), whether the value is a refresh's
+    // content, and the page offset of the tag's '<'. `anchor` numbers an a
+    // whose text is asked for (0: none).
+    struct Link {
+        Found kind = Found::kLink;
+        const char* element = "a";
+        const char* attribute = "href";
+        std::string_view value;
+        bool tooLong = false;
+        const std::string* rel = nullptr;
+        bool refresh = false;
+        std::uint32_t anchor = 0;
+        long long offset = 0;
+    };
+    // How the text of a run of character tokens is read: data (character
+    // references decoded, 0 bytes dropped as the tree builder drops them),
+    // RCDATA (references decoded, 0 as U+FFFD), raw text (as it is, 0 as
+    // U+FFFD).
+    enum class TextKind : std::uint8_t { kData, kRcdata, kRaw };
     class Handler {
     public:
-        virtual void Tag(Found kind, std::string_view value, bool tooLong, long long offset) = 0;
+        // For an a with `anchor`: true when its text is to follow.
+        virtual bool Tag(const Link& link) = 0;
+        // Text of the open a's, in pieces; `whole`: the run ends here (a
+        // '<' follows it), no reference goes on past it.
+        virtual void Text(const unsigned char* from, const unsigned char* to, TextKind kind, bool whole) {
+            (void)from, (void)to, (void)kind, (void)whole;
+        }
+        // The last `bytes` of the text given were an end tag's, no text.
+        virtual void TextDrop(std::size_t bytes) { (void)bytes; }
+        // The a numbered `anchor` left the stack: its text is whole.
+        virtual void AnchorEnd(std::uint32_t anchor) { (void)anchor; }
 
     protected:
         ~Handler() = default;
+    };
+
+    // Which elements count besides a and area: bits of kLinks...
+    enum : unsigned {
+        kLinksA = 0x01,
+        kLinksArea = 0x02,
+        kLinksRedirect = 0x04,
+        kLinksFrame = 0x08,
+        kLinksLink = 0x10,
+        kLinksForm = 0x20,
+        kLinksResource = 0x40,
     };
 
     // The most bytes of one attribute value kept.
@@ -54,8 +96,13 @@ public:
 
     // The page's next bytes, [p, end); `offset` is the page offset of `p`.
     void Feed(const unsigned char* p, const unsigned char* end, long long offset);
-    // At the end of the page: a tag not closed by then is no tag.
-    void Finish() {}
+    // At the end of the page: a tag not closed by then is no tag; the open
+    // a's texts end.
+    void Finish();
+    // The kinds of link reported (kLinks... bits; a and area by default).
+    void SetLinks(unsigned links) { links_ = links; }
+    // Fields besides the value (rel), and the text of a's.
+    void SetFields(bool fields) { fields_ = fields; }
 
     // Starts again for a new page.
     void Reset();
@@ -63,7 +110,22 @@ public:
 private:
     enum State : std::uint8_t;
     enum Tag : std::uint8_t;
-    enum Attr : std::uint8_t { kAttrOther, kAttrHref, kAttrXlinkHref, kAttrEncoding, kAttrFontish };
+    enum Attr : std::uint8_t {
+        kAttrOther,
+        kAttrHref,
+        kAttrXlinkHref,
+        kAttrEncoding,
+        kAttrFontish,
+        kAttrSrc,
+        kAttrAction,
+        kAttrData,
+        kAttrPoster,
+        kAttrRel,
+        kAttrType,
+        kAttrHttpEquiv,
+        kAttrContent,
+        kAttrs
+    };
     enum Namespace : std::uint8_t { kHtml = 0, kSvg = 1, kMath = 2 };
     enum Point : std::uint8_t { kNoPoint, kHtmlPoint, kMathTextPoint, kAnnotationPoint };
     // The kinds of open element that the rules look for, each with the
@@ -83,6 +145,7 @@ private:
         kMarkCell,       // td, th
         kMarkRow,        // tr
         kMarkSection,    // tbody, thead, tfoot
+        kMarkMarker,     // puts a marker among the active formatting elements
         kMarks
     };
 
@@ -93,6 +156,7 @@ private:
         Namespace ns;
         Point point;
         bool named;               // its name is held (at most kNameMax bytes)
+        std::uint32_t anchor;     // an a whose text is asked for; 0: none
         std::uint8_t index;       // of its name in the table of tags, from 1; 0: none
     };
     static constexpr std::size_t kKnownNames = 160;
@@ -120,6 +184,14 @@ private:
     void ValueBytes(const unsigned char* from, const unsigned char* to);
     void NameDone();
     void EmitTag();
+    void Report(Found kind, const char* element, Attr attr, bool refresh = false);
+    void ReportElement();
+    void EndAnchorsFrom(long position);
+    void GiveText(const unsigned char* from, const unsigned char* to, TextKind kind, bool whole) {
+        if (textOn_ && from != to) handler_.Text(from, to, kind, whole);
+    }
+    TextKind RawKind() const;
+    void FeedPiece(const unsigned char* p, const unsigned char* end, long long offset);
     void StartTag(Tag tag);
     void EndTag(Tag tag);
     bool HtmlRules(Tag tag) const;
@@ -130,6 +202,7 @@ private:
     void StartHtml();
     void EndHtml();
     void PopTo(long position);
+    void Unname(long position);
     long Last(Mark mark) const { return open_.empty() ? -1 : open_.back().last[mark]; }
     long Nearest(bool foreign) const;
     std::uint32_t& Topmost(std::uint8_t index, std::uint64_t low, std::uint64_t high, bool foreign);
@@ -152,9 +225,14 @@ private:
     std::size_t attrLength_ = 0;
     Attr attr_ = kAttrOther;
     bool collecting_ = false;
-    bool seen_[5] = {};
-    std::string href_, xlinkHref_, encoding_;
-    bool hrefLong_ = false, xlinkLong_ = false;
+    bool seen_[kAttrs] = {};
+    std::string values_[kAttrs];
+    bool long_[kAttrs] = {};
+    std::uint32_t wanted_ = 0;  // the attributes (bits by Attr) whose values are kept
+    std::uint32_t filled_ = 0;  // ... and those that hold bytes
+    std::uint8_t linkTag_ = 0;  // the tag's entry among the other link elements
+    unsigned links_ = kLinksA | kLinksArea;
+    bool fields_ = false;
     // The markup declaration's first bytes, until they tell what it is.
     char declaration_[8];
     std::size_t declarationLength_ = 0;
@@ -174,6 +252,14 @@ private:
     std::unordered_map<NameKey, std::uint32_t, NameHash> topmost_;  // other names; kNone when none
     std::uint8_t index_ = 0;  // the tag's name in the table of tags, from 1
     bool baseSeen_ = false;
+    // The text of open a's: how many are open, whether their text is
+    // handed over now (fields asked for and one open), the a reported by
+    // the tag being read, and where the raw text of this piece began.
+    std::uint32_t openAnchors_ = 0;
+    std::uint32_t anchors_ = 0;
+    std::uint32_t newAnchor_ = 0;
+    bool textOn_ = false;
+    const unsigned char* rawFrom_ = nullptr;
 };
 
 #endif

@@ -110,7 +110,8 @@ enum talveron_format {
        always in this order and each present: {"url":...} by the module's
        rules; with TALVERON_HTML {"url":...,"href":...,"element":...,
        "attribute":...,"text":...,"rel":...,"offset":...} (null where the
-       link has none: see talveron_link). Bytes that are not UTF-8 are
+       link has none, and "offset" -1 for a header: see talveron_link).
+       Bytes that are not UTF-8 are
        percent-encoded in "url" (%XX, as the URL Standard encodes them)
        and become U+FFFD in the other strings. */
     TALVERON_FORMAT_JSON = 1

@@ -20,6 +20,7 @@ ArchiveReader::ArchiveReader(ByteSource& in, bool decompressed, long long size)
 ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
     for (;;) {
         body_.reset();
+        headerOnly_ = false;
         WarcRecord record;
         std::string why;
         switch (reader_.NextRecord(record, why)) {
@@ -56,6 +57,11 @@ ArchiveReader::Next ArchiveReader::NextRecord(std::string& problem) {
         if (htmlOnly_) {
             std::string type = MediaType(response && body_->HasHeader() ? body_->ContentType() : record.contentType);
             if (!type.empty() && type != "text/html" && type != "application/xhtml+xml") {
+                int status = body_->Status();
+                if (headerLinks_ && ((status >= 300 && status <= 399 && body_->HasLocation()) || body_->HasRefresh())) {
+                    headerOnly_ = true;
+                    return Next::kRecord;
+                }
                 type_ = type;
                 return Next::kPassedOver;
             }

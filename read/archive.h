@@ -35,6 +35,12 @@ public:
     // response, the record's own for a resource; none counts as HTML) come
     // out as passed over, Type() their media type.
     void SetHtmlOnly(bool htmlOnly) { htmlOnly_ = htmlOnly; }
+    // With SetHtmlOnly: a response that is not HTML but redirects by its
+    // header (a 3xx with Location, or a Refresh header) comes out as a
+    // record all the same, HeaderOnly(): its header's link is searched,
+    // its body not read.
+    void SetHeaderLinks(bool headerLinks) { headerLinks_ = headerLinks; }
+    bool HeaderOnly() const { return headerOnly_; }
 
     const std::string& Name() const { return name_; }
     const std::string& Type() const { return type_; }
@@ -43,6 +49,10 @@ public:
     // BodyProblem() says how; else the archive could not be read.
     ByteSource& Body() { return *body_; }
     const std::string& BodyProblem() const { return body_->Problem(); }
+    // The record's HTTP response as its header block tells it (see
+    // HttpBody): after kRecord or kNotSearched. Status() is 0 for a record
+    // that holds no HTTP response, or whose header block does not end.
+    const HttpBody& Response() const { return *body_; }
     // After the body's end: what was missing from the record's block (a
     // segment that never came), else "".
     const std::string& BlockProblem() const { return reader_.BlockProblem(); }
@@ -54,6 +64,8 @@ private:
     WarcReader reader_;
     bool decompressed_;
     bool htmlOnly_ = false;
+    bool headerLinks_ = false;
+    bool headerOnly_ = false;
     std::string name_, type_;
     std::unique_ptr<HttpBody> body_;
 };

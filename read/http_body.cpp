@@ -76,6 +76,9 @@ bool HttpBody::Begin(bool response, std::string& problem) {
         transfer.clear();
         content.clear();
         contentType_.clear();
+        hasLocation_ = hasRefresh_ = false;
+        location_.clear();
+        refresh_.clear();
         for (; line < end;) {
             const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
             const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(stop - line)));
@@ -84,11 +87,22 @@ bool HttpBody::Begin(bool response, std::string& problem) {
                 if (strcasecmp(name.c_str(), "Transfer-Encoding") == 0) transfer += "," + value;
                 if (strcasecmp(name.c_str(), "Content-Encoding") == 0) content += "," + value;
                 if (strcasecmp(name.c_str(), "Content-Type") == 0) contentType_ = value;
+                if (!hasLocation_ && strcasecmp(name.c_str(), "Location") == 0) {
+                    hasLocation_ = true;
+                    location_ = value;
+                }
+                if (!hasRefresh_ && strcasecmp(name.c_str(), "Refresh") == 0) {
+                    hasRefresh_ = true;
+                    refresh_ = value;
+                }
             }
             line = stop + 1;
         }
         block_.Consume(length);
-        if (status < 100 || status > 199 || status == 101) break;
+        if (status < 100 || status > 199 || status == 101) {
+            status_ = status;
+            break;
+        }
     }
 
     std::vector<std::string> transfers = Codings(transfer), contents = Codings(content);

@@ -32,6 +32,15 @@ public:
     // Content-Type ("" when none).
     bool HasHeader() const { return header_; }
     const std::string& ContentType() const { return contentType_; }
+    // The response's status code (of the last header block, behind any
+    // 1xx), 0 without a header block that ends. Its Location and Refresh
+    // headers, white space trimmed: where one comes more than once, the
+    // first counts (copies of one value, the common case, agree).
+    int Status() const { return status_; }
+    bool HasLocation() const { return hasLocation_; }
+    const std::string& Location() const { return location_; }
+    bool HasRefresh() const { return hasRefresh_; }
+    const std::string& Refresh() const { return refresh_; }
 
 private:
     // The body as it comes, its chunked framing undone: what the content
@@ -52,6 +61,9 @@ private:
     std::string problem_;
     bool header_ = false;
     std::string contentType_;
+    int status_ = 0;
+    bool hasLocation_ = false, hasRefresh_ = false;
+    std::string location_, refresh_;
 };
 
 #endif

@@ -56,7 +56,10 @@ SpareBlocks s_spareBlocks;
 }  // namespace
 
 InputChain::InputChain(int fd, long long size, bool decompress)
-    : fd_(fd), size_(size), decompress_(decompress), descriptor_(fd, size) {}
+    : fd_(fd), size_(size), decompress_(decompress), descriptor_(fd, size), bottom_(descriptor_) {}
+
+InputChain::InputChain(ByteSource& source, bool decompress)
+    : fd_(-1), size_(-1), decompress_(decompress), descriptor_(-1), bottom_(source) {}
 
 InputChain::~InputChain() {
     std::string ignored;
@@ -66,7 +69,7 @@ InputChain::~InputChain() {
 
 bool InputChain::Open() {
     // One read of a search's block: a page that fits it is read once.
-    raw_ = ReadHead(descriptor_, s_spareBlocks.Take(), Searcher::kBlockSize, true);
+    raw_ = ReadHead(bottom_, s_spareBlocks.Take(), Searcher::kBlockSize, true);
     const HeadThenSource* start = raw_.get();
     if (decompress_) packing_ = PackingOf(start->Head(), start->HeadLength());
     ByteSource* bytes = raw_.get();

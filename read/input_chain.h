@@ -18,6 +18,9 @@ public:
     // file's bytes from there (-1: not known), read no further. With
     // `decompress`, a compressed input is decompressed.
     InputChain(int fd, long long size, bool decompress);
+    // The bytes of `source` (no descriptor, its size not known), read the
+    // same way.
+    InputChain(ByteSource& source, bool decompress);
     ~InputChain();
     InputChain(const InputChain&) = delete;
     InputChain& operator=(const InputChain&) = delete;
@@ -43,6 +46,7 @@ private:
     bool decompress_;
     Packing packing_ = Packing::kNone;
     DescriptorSource descriptor_;
+    ByteSource& bottom_;  // the descriptor, or the source given
     std::unique_ptr<HeadThenSource> raw_;       // the first read, then the descriptor
     std::unique_ptr<Unpacker> unpacker_;
     std::unique_ptr<HeadThenSource> unpacked_;  // the decompressed head, then the rest

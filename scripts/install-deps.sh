@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on Debian: the compiler, CMake,
 # pkg-config (the installed library's test), the compression libraries and
 # tools of -z (ISA-L, libzstd, libbz2, liblzma; gzip, zstd, bzip2, xz) and of
-# web archives' content encodings (zlib, libbrotli), wget for the archive test,
+# web archives' content encodings (zlib, libbrotli), libxxhash-dev (the
+# hash of unique records), wget for the archive test,
 # GoogleTest and Google Benchmark for the Linux build; clang with its
 # sanitizer and libFuzzer runtimes for the sanitized build and the fuzz
 # targets; mingw-w64 and 32-bit Wine for TALVERON.dll and its tests; qemu-user
@@ -16,7 +17,7 @@
 #   scripts/install-deps.sh [bench]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libicu-dev nodejs libzstd-dev libbrotli-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed python3-pandas python3-html5lib procps bsdutils util-linux)
+packages=(cmake g++ make pkg-config zlib1g-dev libisal-dev libicu-dev nodejs libzstd-dev libbrotli-dev libxxhash-dev libbz2-dev liblzma-dev gzip zstd bzip2 xz-utils wget libgtest-dev libbenchmark-dev clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 qemu-user python3-distributed python3-pandas python3-html5lib procps bsdutils util-linux)
 [ "${1:-}" = bench ] && packages+=(html-xml-utils ripgrep python3 python3-lxml time isal)
 
 missing=()

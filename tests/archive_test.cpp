@@ -60,6 +60,38 @@ TEST(ArchiveReader, YieldsThePagesOfResponsesAndResourcesByName) {
         EXPECT_EQ(Entries(archive, piece), expected) << "in pieces of " << piece;
 }
 
+// Of HTML alone: a response that is no page but redirects by its header
+// comes out, for its header alone, when header links are asked for.
+TEST(ArchiveReader, ARedirectThatIsNoPageComesOutForItsHeaderWhenAsked) {
+    const struct {
+        std::string head;
+        const char* asked;  // with header links: "page", "header" or "passed"
+    } cases[] = {
+        {"HTTP/1.1 301 Moved\r\nContent-Type: image/png\r\nLocation: /a\r\n", "header"},
+        {"HTTP/1.1 399 X\r\nContent-Type: image/png\r\nLocation: /a\r\n", "header"},
+        {"HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nRefresh: 0;url=/b\r\n", "header"},
+        {"HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nLocation: /a\r\n", "passed"},
+        {"HTTP/1.1 400 Bad\r\nContent-Type: image/png\r\nLocation: /a\r\n", "passed"},
+        {"HTTP/1.1 299 X\r\nContent-Type: image/png\r\nLocation: /a\r\n", "passed"},
+        {"HTTP/1.1 301 Moved\r\nContent-Type: image/png\r\n", "passed"},
+        {"HTTP/1.1 301 Moved\r\nContent-Type: text/html\r\nLocation: /a\r\n", "page"},
+    };
+    for (const auto& c : cases)
+        for (bool asked : {false, true}) {
+            MemorySource source(Record("response", "http://a.jp/", c.head + "\r\n<body>"), 64);
+            ArchiveReader reader(source, false);
+            reader.SetHtmlOnly(true);
+            reader.SetHeaderLinks(asked);
+            std::string problem;
+            ArchiveReader::Next next = reader.NextRecord(problem);
+            std::string got = next == ArchiveReader::Next::kPassedOver ? "passed"
+                              : next != ArchiveReader::Next::kRecord   ? "other"
+                              : reader.HeaderOnly()                    ? "header"
+                                                                       : "page";
+            EXPECT_EQ(got, asked || std::string(c.asked) == "page" ? c.asked : "passed") << c.head << asked;
+        }
+}
+
 // A record cut in segments, WARC/1.1 style: the first segment carries the
 // record's type and name, each continuation its origin and number, the
 // last the total length.

@@ -89,4 +89,35 @@ TEST(HttpBody, InterimResponsesArePassedOverUpToTheFinalOne) {
     }
 }
 
+// The final response's status and its redirects (the first Location and
+// Refresh where one comes twice); an interim response's are not its.
+TEST(HttpBody, TheFinalResponsesStatusLocationAndRefreshAreKept) {
+    const struct {
+        std::string block;
+        int status;
+        const char *location, *refresh;  // null: none
+    } cases[] = {
+        {"HTTP/1.1 301 Moved\r\nLocation:  /a \r\nlocation: /b\r\n\r\n", 301, "/a", nullptr},
+        {"HTTP/1.1 103 Early\r\nLocation: /x\r\nRefresh: 1\r\n\r\nHTTP/1.1 200 OK\r\nREFRESH: 0; url=/n\r\n"
+         "Refresh: 5\r\n\r\n", 200, nullptr, "0; url=/n"},
+        {"HTTP/1.1 302 Found\r\nLocation:\r\n\r\n", 302, "", nullptr},
+        {"HTTP/1.0 404 Not Found\r\n\r\n", 404, nullptr, nullptr},
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/html", 0, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        MemorySource source(Record("response", "http://a.jp/", c.block), 5);
+        WarcReader reader(source);
+        WarcRecord record;
+        std::string problem;
+        ASSERT_EQ(reader.NextRecord(record, problem), WarcReader::Next::kRecord);
+        HttpBody body(reader);
+        body.Begin(true, problem);
+        EXPECT_EQ(body.Status(), c.status) << c.block;
+        EXPECT_EQ(body.HasLocation() ? "<" + body.Location() + ">" : "none",
+                  c.location ? "<" + std::string(c.location) + ">" : "none") << c.block;
+        EXPECT_EQ(body.HasRefresh() ? "<" + body.Refresh() + ">" : "none",
+                  c.refresh ? "<" + std::string(c.refresh) + ">" : "none") << c.block;
+    }
+}
+
 }  // namespace

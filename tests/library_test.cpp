@@ -17,11 +17,13 @@
 #include <cstring>
 #include <cerrno>
 #include <random>
+#include <set>
 #include <vector>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "api/record_rewriter.h"
 #include "messages/levels.h"
 #include "runtime/runtime.h"
 #include "search/searcher.h"
@@ -555,6 +557,135 @@ TEST(LibraryMemory, BuffersThatCannotBeHadAreTold) {
     EXPECT_EXIT(_exit(HarvestWithin(file.fd(), Searcher::kBlockSize + 16 * 1024)),
                 ::testing::ExitedWithCode(TALVERON_OUT_OF_MEMORY * 10), "");
     EXPECT_EXIT(_exit(HarvestWithin(file.fd(), 4 << 20)), ::testing::ExitedWithCode(4 + 2 + 1), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Records as a search hands them over.
+struct Gathered final : SearchSink {
+    std::string records;
+    bool Records(const char* bytes, std::size_t length) override {
+        records.append(bytes, length);
+        return true;
+    }
+};
+
+// Python's json (strict) reads each JSON record back: one object whose only
+// key is "url", the address with its bytes that are not UTF-8 as %XX.
+const char kJsonRecordsCheck[] = R"(
+import codecs, json, sys
+codecs.register_error('pct', lambda e: (''.join('%%%02X' % b for b in e.object[e.start:e.end]), e.end))
+raw, made = open(sys.argv[1], 'rb').read().split(b'\0')
+raw, made = raw.split(b'\n')[:-1], made.split(b'\n')[:-1]
+bad = [(a, m) for a, m in zip(raw, made)
+       if list(json.loads(m.decode('utf-8'))) != ['url'] or json.loads(m)['url'] != a.decode('utf-8', 'pct')]
+print(len(raw), len(made), bad[:3])
+)";
+
+TEST(LibraryRecords, JsonRecordsReadBackByPythonAsTheirAddresses) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    std::vector<std::string> addresses = {
+        "http://a.jp/\x83\x41\x82\xa0", "http://a.jp/\xc3(",          "http://a.jp/\xed\xa0\x80x",
+        "http://a.jp/\xf4\x90\x80\x80", "http://a.jp/\xe3\x81",       "http://a.jp/\xc3\xa9\xf0\x9f\x98\x80",
+        "http://a.jp/\\q\"\x01\x1f\x7f\t\b\f", "http://a.jp/\xff\xfe\xc0\xaf\xf8"};
+    std::mt19937 rng(9);
+    for (int i = 0; i < 300; ++i) {
+        std::string address = "http://r.jp/";
+        for (int n = rng() % 40; n > 0; --n) address += static_cast<char>(rng() % 2 ? 0x80 + rng() % 128 : rng() % 128);
+        address.erase(std::remove(address.begin(), address.end(), '\n'), address.end());
+        address.erase(std::remove(address.begin(), address.end(), '\0'), address.end());
+        addresses.push_back(address);
+    }
+    std::string raw;
+    for (const std::string& address : addresses) raw += address + "\n";
+    talveron_sink sink = {};
+    sink.format = TALVERON_FORMAT_JSON;
+    sink.lf_line_ends = 1;
+    Gathered made;
+    RecordRewriter rewriter(made, sink);
+    ASSERT_TRUE(rewriter.Records(raw.data(), raw.size()));
+    char path[] = "/tmp/talveron-json-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string both = raw + '\0' + made.records;
+    ASSERT_EQ(write(fd, both.data(), both.size()), static_cast<ssize_t>(both.size()));
+    close(fd);
+    std::string command = "/usr/bin/python3 -c \"$TALVERON_JSON_CHECK\" " + std::string(path);
+    setenv("TALVERON_JSON_CHECK", kJsonRecordsCheck, 1);
+    std::FILE* python = popen(command.c_str(), "r");
+    ASSERT_NE(python, nullptr);
+    char said[4096] = {};
+    std::size_t got = std::fread(said, 1, sizeof said - 1, python);
+    pclose(python);
+    unlink(path);
+    std::string count = std::to_string(addresses.size());
+    EXPECT_EQ(std::string(said, got), count + " " + count + " []\n");
+}
+
+// Each part of a file searched by talveron_harvest_range is a page of its
+// own: its addresses once each, cut at their '#', as its own records make them.
+TEST(LibraryRecords, UniqueAndNoFragmentHoldForEachRangeOnItsOwn) {
+    std::string page;
+    for (int i = 0; i < 4000; ++i)
+        page += "<a href=\"http://h" + std::to_string(i % 37) + ".jp/" + std::to_string(i % 11) + "#f" +
+                std::to_string(i % 3) + "\">" + std::string(i % 50, 'x');
+    PageFile file(page);
+    for (int unique : {0, 1})
+        for (int noFragment : {0, 1}) {
+            long long start = 0;
+            for (int part = 1; start < static_cast<long long>(page.size()); ++part) {
+                long long end = part == 5 ? page.size() : talveron_cut(file.fd(), page.size() * part / 5, 4096);
+                Collected plain, made;
+                talveron_sink sink = SinkFor(plain);
+                talveron_result result;
+                ASSERT_EQ(talveron_harvest_range(file.fd(), start, end, "", &sink, &result), 0);
+                sink = SinkFor(made);
+                sink.unique = unique;
+                sink.no_fragment = noFragment;
+                ASSERT_EQ(talveron_harvest_range(file.fd(), start, end, "", &sink, &result), 0);
+                std::string expected;
+                std::set<std::string> seen;
+                for (std::size_t at = 0, lf; (lf = plain.records.find('\n', at)) != std::string::npos; at = lf + 1) {
+                    std::string address = plain.records.substr(at, lf - at);
+                    if (noFragment) address = address.substr(0, address.find('#'));
+                    if (!unique || seen.insert(address).second) expected += address + "\n";
+                }
+                EXPECT_EQ(made.records, expected) << unique << noFragment << " part " << part;
+                start = result.next;
+            }
+        }
+}
+
+// The link function by the module's rules: each record's address alone, as
+// written to the records (no JSON, no fragment), before the record; a
+// result other than 0 stops the search there.
+TEST(LibraryRecords, TheLinkFunctionGetsEachAddressAloneAndMayStop) {
+    struct Links {
+        std::string records, told;
+        int calls = 0;
+    } links;
+    talveron_sink sink = {};
+    sink.context = &links;
+    sink.records = [](void* c, const char* bytes, size_t length) {
+        static_cast<Links*>(c)->records.append(bytes, length);
+        return 0;
+    };
+    sink.link = [](void* c, const talveron_link* link) {
+        Links& l = *static_cast<Links*>(c);
+        bool none = !link->href && !link->element && !link->attribute && !link->text && !link->rel && link->offset == -1;
+        l.told += std::string(link->url, link->url_length) + (none ? "\n" : " with fields\n");
+        return ++l.calls == 3 ? 1 : 0;
+    };
+    sink.format = TALVERON_FORMAT_JSON;
+    sink.no_fragment = 1;
+    PageFile file("<a href=\"http://a.jp/1#x\"><a href=\"http://b.jp/\\x/\"><a href=\"http://c.jp/\"><a href=\"http://d.jp/\">");
+    talveron_result result;
+    EXPECT_EQ(talveron_harvest(file.fd(), "", &sink, &result), -1);
+    EXPECT_EQ(result.status, TALVERON_STOPPED);
+    EXPECT_EQ(links.told, "http://a.jp/1\nhttp://b.jp/\\x/\nhttp://c.jp/\n");
+    EXPECT_EQ(links.records, "{\"url\":\"http://a.jp/1\"}\r\n{\"url\":\"http://b.jp/\\\\x/\"}\r\n");
 }
 
 }  // namespace

@@ -6,5 +6,7 @@ batches (batches), has each batch searched on a worker by a talveron process
 (worker), writes the batches' records and diagnostics in batch order
 (output), shows a progress line (progress) and sums the summaries (stats);
 run ties them together, cluster starts or reaches the cluster, options reads
-the command line.
+the command line. edges() (frames) gives the same batches' records as a
+Dask DataFrame, by talveron --json.
 """
+from talveron_dask.frames import edges  # noqa: F401

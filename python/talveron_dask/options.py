@@ -122,6 +122,15 @@ OPTIONS = [
         "with --html: pass over a link whose address would be longer than SIZE\n"
         "(default 64K, above what web servers take; K, M, G as powers of 1024;\n"
         "1K to 1G)")),
+    Row(None, "links", "LIST", kind=BOTH, help=(
+        "with --html: the links that become records, a comma list of a, area,\n"
+        "redirect (3xx Location and Refresh headers, meta refresh), frame, link,\n"
+        "form, resource (img, script, ... src); default a,area")),
+    Row(None, "status", "LIST", kind=BOTH, help=(
+        "search only a web archive's responses whose HTTP status is in LIST,\n"
+        "as talveron takes it")),
+    Row(None, "unique", kind=BOTH, help="each address once per page (of an archive: per record)"),
+    Row(None, "no-fragment", kind=BOTH, help="addresses without their #fragment"),
     heading("Output:"),
     Row("O", "output", "FILE", help=(
         "write the records to FILE instead of standard output; FILE is replaced\n"
@@ -149,6 +158,9 @@ OPTIONS = [
     Row(None, "tsv", kind=SEARCH, help=(
         "print each record as NAME, a tab and the address (a link graph's edges;\n"
         "a backslash and control bytes in NAME as \\\\, \\t, \\n, \\r, ..., \\xNN)")),
+    Row(None, "json", kind=BOTH, help=(
+        "print each record as one JSON object on a line: page (when names are\n"
+        "shown), url and, with --html, href, element, attribute, text, rel, offset")),
     Row(None, "rejected", "FILE", kind=REFUSED, why=ONE_PROCESS, help="refused: one process writes that file"),
     heading("Inputs:"),
     Row("z", "search-zip", kind=BOTH, help=(
@@ -345,9 +357,15 @@ LONG = {flag: row for row in OPTIONS if row.name for flag in row.flags() if flag
 ALONE = "\0"  # the value of an option of one value given alone (no argument holds a 0 byte)
 
 
+# Prefixes that name one option though they begin more: --stat is --stats,
+# as it was before --status came (talveron takes it so too).
+KEPT_PREFIXES = {"--stat": "--stats"}
+
+
 def _long(arg):
     """The row that `arg`, --NAME without a value, names: by its long name
     or (as getopt_long and argparse take them) a prefix of exactly one name."""
+    arg = KEPT_PREFIXES.get(arg, arg)
     if arg in LONG:
         return LONG[arg]
     if arg.startswith("--") and len(arg) > 2 and "=" not in arg:
@@ -379,13 +397,16 @@ def _join_values(argv):
         if arg == "--":
             out.extend(argv[i:])
             break
+        name, equals, value = arg.partition("=")
+        if equals and name in KEPT_PREFIXES:
+            arg = f"{KEPT_PREFIXES[name]}={value}"
         row = _long(arg)
         if row is not None and row.optional:
             out.append(f"--{row.name}={ALONE}")
             i += 1
             continue
         if row is not None and row.exactly:
-            out.append(f"{arg}={ALONE}")
+            out.append(f"--{row.name}={ALONE}")
             i += 1
             continue
         row = _valued(arg)

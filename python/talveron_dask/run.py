@@ -395,7 +395,7 @@ def _record_shape(options, name_flags):
     name ended by a 0 byte (-Z), whether the ends are counted (-L)."""
     listing = options.files_with_matches or options.files_without_match
     return {"end": b"\0" if options.null and listing else b"\n",
-            "named": options.null and not listing and not options.tsv and "-H" in name_flags,
+            "named": options.null and not listing and not options.tsv and not options.json and "-H" in name_flags,
             "count": bool(options.files_without_match)}
 
 
@@ -477,6 +477,37 @@ def _nothing_listed(options):
     return done.returncode == 2
 
 
+def _say_hints(options, found, summary):
+    """talveron's hints at the end of a run, of the batches' summed counts
+    (the batches say none: their summaries count them). The https anchors
+    passed over are all of them (a batch with --stats counts every one),
+    where talveron without --stats counts a page's up to its first record
+    and says "at least"."""
+    https = summary["https"]
+    if https:
+        said = "" if options.stats else "at least "
+        say((f"{said}{https}" if found else f"nothing found, but {https}") +
+            " <a href=\"https:// anchors were passed over: --https" + (" (or --html)" if found else "") + " takes them")
+    file_links = (summary["links"] or {}).get("file", 0)
+    if options.html and options.base is None and file_links:
+        say(f"{file_links} link(s) resolved to file: addresses were passed over: "
+            "--base=URL gives the pages' web address")
+
+
+def _ours(diagnostics):
+    """talveron's usage error in our name."""
+    return diagnostics.replace(b"talveron: ", PREFIX.encode()).replace(b"'talveron --help'", b"'talveron-dask --help'")
+
+
+def _search_refused(options, search_argv):
+    """talveron's usage error for the batches' command line, told before any
+    cluster starts: options that go to the batches alone and do not go
+    together (--json with -l, -h or --tsv, say) are checked by talveron
+    --list-inputs of an empty input with them. Its message, or None."""
+    listing = inputs.list_inputs(options.talveron, search_argv, [os.devnull])
+    return listing.diagnostics if listing.usage_error() else None
+
+
 def _with_filename(options):
     """-H or -h for every batch: as asked, else talveron's rule on the
     inputs as given (names for more than one, for --files0-from, for a
@@ -507,13 +538,19 @@ def _run(options):
     listing = inputs.list_inputs(options.talveron, options.walk_args, options.inputs)
     if listing.usage_error():
         # A usage error found by talveron (the keywords): its words, our name.
-        relay(listing.diagnostics.replace(b"talveron: ", PREFIX.encode())
-              .replace(b"'talveron --help'", b"'talveron-dask --help'"))
+        relay(_ours(listing.diagnostics))
         return 2
     refusal = command_line.base_refusal(options)
     if refusal:
         say(refusal)
         relay(f"Try '{command_line.PROGRAM} --help' for more information.\n".encode())
+        return 2
+    # One thread per batch unless asked: the workers are the threads.
+    name_flags = _name_flags(options)
+    search_argv = name_flags + ["--stats=json", "--no-progress", "-j1"] + options.search_args
+    refused = None if options.list_inputs else _search_refused(options, search_argv)
+    if refused is not None:
+        relay(_ours(refused))
         return 2
     if options.list_inputs:
         try:
@@ -533,9 +570,6 @@ def _run(options):
         # files out (a search with -q of the same walk says it and searches
         # nothing).
         listing_trouble = _nothing_listed(options)
-    # One thread per batch unless asked: the workers are the threads.
-    name_flags = _name_flags(options)
-    search_argv = name_flags + ["--stats=json", "--no-progress", "-j1"] + options.search_args
     destination = None if options.quiet else inputs.output_identity(options.output)
     batches = batching.make_batches(listing.names, inputs.sizes(listing.names, destination), options.batch_bytes)
     totals.batches = len(batches)
@@ -596,11 +630,8 @@ def _run(options):
     if keep_why is not None and write_failure is None and output is not None and output.temporary_used:
         say(f"{options.output}: left unchanged: {keep_why}")
     found = runner is not None and runner.found
-    https = totals.summary["https"]
-    if not found and https and not options.quiet and not options.no_messages and not options.stats_json:
-        # As talveron: a run that found nothing says what it passed over
-        # (its batches do not: their summaries count it).
-        say(f"nothing found, but {https} <a href=\"https:// anchors were passed over: --https takes them")
+    if not options.quiet and not options.no_messages and not options.stats_json:
+        _say_hints(options, found, totals.summary)
     if options.stats:
         seconds = totals.seconds if totals.seconds is not None else time.monotonic() - start
         text = totals.json_line(seconds) if options.stats_json else "".join(totals.lines(seconds))

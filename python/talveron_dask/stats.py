@@ -14,7 +14,7 @@ _COUNTS = [("inputs_searched", "searched"), ("inputs_failed", "failed"), ("bytes
 def empty_summary():
     return {"searched": 0, "failed": 0, "bytes": 0, "records": 0, "too_long": 0, "unfinished": 0,
             "archives": 0, "archive_records": 0, "https": 0,
-            "excluded": {}, "passed": {}, "links": None, "elapsed": 0.0}
+            "excluded": {}, "passed": {}, "links": None, "statuses": None, "elapsed": 0.0}
 
 # Counts that talveron gives only when they are not 0.
 _SOMETIMES = [("archives_searched", "archives"), ("records_searched", "archive_records"),
@@ -63,6 +63,12 @@ def read_summary(line):
             if not isinstance(entry, dict) or not _count(entry.get("count")) or not isinstance(entry.get("kind"), str):
                 return None
             summary["links"][entry["kind"]] = entry["count"]
+    if "statuses_passed_over" in found:  # web archives' responses of the statuses not asked for (--status)
+        summary["statuses"] = {}
+        for entry in found["statuses_passed_over"]:
+            if not isinstance(entry, dict) or not _count(entry.get("count")) or not _count(entry.get("status")):
+                return None
+            summary["statuses"][entry["status"]] = entry["count"]
     return summary
 
 
@@ -104,10 +110,11 @@ class Totals:
             s["excluded"][slot] = s["excluded"].get(slot, 0) + count
         for kind, count in summary["passed"].items():
             s["passed"][kind] = s["passed"].get(kind, 0) + count
-        if summary["links"] is not None:
-            s["links"] = s["links"] or {}
-            for kind, count in summary["links"].items():
-                s["links"][kind] = s["links"].get(kind, 0) + count
+        for key in ("links", "statuses"):
+            if summary[key] is not None:
+                s[key] = s[key] or {}
+                for kind, count in summary[key].items():
+                    s[key][kind] = s[key].get(kind, 0) + count
 
     def escaped_keywords(self):
         """The keywords of the slots, as talveron's summary shows them: bytes
@@ -132,6 +139,8 @@ class Totals:
             rows.append(("https passed over", f"{s['https']:,} (--https takes them)"))
         rows += [("records passed over", f"{count:,} ({kind})") for kind, count in sorted(s["passed"].items())]
         rows += [("links passed over", f"{count:,} ({kind})") for kind, count in sorted((s["links"] or {}).items())]
+        rows += [("responses passed over", f"{count:,} (status {status})")
+                 for status, count in sorted((s["statuses"] or {}).items())]
         rows += [("elapsed", f"{seconds:.3f} s"),
                  ("throughput", f"{s['bytes'] / 1e6 / seconds if seconds > 0 else 0.0:.1f} MB/s"),
                  ("workers", f"{self.workers:,}"), ("batches", f"{self.batches:,}"),
@@ -156,6 +165,9 @@ class Totals:
         if s["links"] is not None:
             figures["links_passed_over"] = [{"kind": kind, "count": count}
                                             for kind, count in sorted(s["links"].items())]
+        if s["statuses"] is not None:
+            figures["statuses_passed_over"] = [{"status": status, "count": count}
+                                               for status, count in sorted(s["statuses"].items())]
         if s["https"]:
             figures["https_passed_over"] = s["https"]
         # The seconds to the millisecond, as talveron writes them (12.345).

@@ -364,6 +364,10 @@ class TreeTest(Same):
             (["-q"], ["tree"]),
             (["-s"], ["tree/m", "missing.html"]),
             (["--exclude-k", "ads", "--cou", "--exclude-d=b"], ["tree"]),
+            (["--json", "-x", "ads"], ["tree"]),
+            (["-z", "--html", "--json", "--links=a,area,redirect", "--unique", "--no-fragment", "--status=200-299"],
+             ["tree/crawl"]),
+            (["--html", "--links=all", "--unique", "-c"], ["tree/a"]),
         ]
         for options, inputs in cases:
             with self.subTest(options=options):
@@ -503,7 +507,8 @@ class TreeTest(Same):
                    for i in range(4)]
         with open(os.path.join(directory, "cut.warc.gz"), "wb") as f:
             f.write(b"".join(members[:3]) + members[3][:len(members[3]) // 2])
-        for name, body in (("a.html", b'<a href="http://a.jp/">'), ("s.html", b'<a href="https://s.jp/">' * 2)):
+        for name, body in (("a.html", b'<a href="http://a.jp/">'), ("s.html", b'<a href="https://s.jp/">' * 2),
+                           ("r.html", b'<a href="r.html">r</a> <a href="https://s.jp/">s</a>')):
             with open(os.path.join(directory, name), "wb") as f:
                 f.write(body)
         args = ["-x", "caf\xe9", "-x", "ads", "cut.warc.gz", "s.html", "cut.warc.gz"]
@@ -527,18 +532,31 @@ class TreeTest(Same):
         self.assertEqual(list(ours)[len(theirs):],
                          ["workers", "batches", "batches_retried", "search_seconds", "connect_seconds"])
         self.assertEqual((ours["batches"], ours["workers"]), (3, 2))
-        # The hint when nothing was found, as talveron's: not after a record
-        # of a batch that also failed, nor with --stats=json.
+        # The hints, as talveron's: https anchors passed over (when nothing
+        # was found: not after a record of a batch that also failed), file:
+        # links without --base; none with --stats=json.
         for options, inputs in (([], ["a.html", "missing.html", "s.html"]),
+                                (["--html"], ["r.html", "missing.html", "s.html"]),
+                                (["--stats"], ["s.html", "a.html", "missing.html"]),
                                 (["-l"], ["a.html", "missing.html", "s.html"]),
                                 (["-L"], ["a.html", "missing.html", "s.html"]),
                                 (["-L"], ["missing.html", "s.html"]),
                                 ([], ["missing.html", "s.html"])):
             with self.subTest(options=options, inputs=inputs):
                 expected = talveron(*options, *inputs, cwd=directory)
-                self.assertSame(talveron_dask(*options, *inputs, cwd=directory),
-                                expected[:2] + (expected[2].replace(b"talveron: nothing", b"talveron-dask: nothing"),),
-                                status=2)
+                hints = re.sub(rb"(?m)^talveron: (?=nothing found|at least|\d+ <a|\d+ link\(s\) resolved)",
+                               b"talveron-dask: ", expected[2])
+                ours = talveron_dask(*options, *inputs, cwd=directory)
+                if "--stats" in options:
+                    self.assertSame(ours, expected, status=2, stderr_too=False)
+                    self.assertIn(b"talveron-dask: 2 <a href=", ours[2])
+                    continue
+                self.assertSame(ours, expected[:2] + (hints,), status=2)
+        # Responses passed over for their status, summed over the batches.
+        theirs = json.loads(talveron("--stats=json", "--status=300-399", "-z", "tree/crawl")[2])
+        code, out, err = talveron_dask("--batch-bytes", "1", "--stats=json", "--status=300-399", "-z", "tree/crawl")
+        self.assertEqual((code, json.loads(err)["statuses_passed_over"]), (1, theirs["statuses_passed_over"]))
+        self.assertEqual(theirs["statuses_passed_over"], [{"status": 200, "count": 40}])
         code, out, err = talveron_dask("--stats=json", "s.html", cwd=directory)
         self.assertEqual((code, out), (1, b""))
         self.assertEqual(json.loads(err)["https_passed_over"], 2)
@@ -601,7 +619,13 @@ class TreeTest(Same):
         if not pages:
             self.skipTest("TALVERON_PAGES_DIR is not set: no real pages to compare over")
         pages = os.path.abspath(pages)
-        self.assertSame(talveron_dask("--batch-bytes", "4M", pages), talveron(pages))
+        ours, theirs = talveron_dask("--batch-bytes", "4M", pages), talveron(pages)
+        # The https anchors passed over: the batches count them all, where
+        # talveron counts a page's up to its first record ("at least").
+        hint = rb"(?m)^talveron(?:-dask)?: at least (\d+) <a href=.*\n"
+        counts = [int(m.group(1)) for m in (re.search(hint, run[2]) for run in (ours, theirs)) if m]
+        self.assertTrue(len(counts) != 1 and counts == sorted(counts, reverse=True), (ours[2], theirs[2]))
+        self.assertSame(ours[:2] + (re.sub(hint, b"", ours[2]),), theirs[:2] + (re.sub(hint, b"", theirs[2]),))
 
     def test_large_records_stream_in_chunks(self):
         # A page whose records pass the size that comes back with a batch's
@@ -952,6 +976,59 @@ class ClusterTest(Same):
         self.assertSame((done.returncode, done.stdout, done.stderr), talveron("tree/a"))
 
 
+class EdgesTest(unittest.TestCase):
+    def setUp(self):
+        try:
+            import dask.dataframe  # noqa: F401
+            import pandas  # noqa: F401
+        except ImportError as e:
+            self.skipTest(f"no pandas or dask.dataframe ({e}): python3-pandas, python3-dask")
+        sys.path.insert(0, PACKAGE_PARENT)
+        self.addCleanup(sys.path.remove, PACKAGE_PARENT)
+        here = os.getcwd()
+        os.chdir(root)
+        self.addCleanup(os.chdir, here)
+
+    def test_a_frame_of_the_tools_json(self):
+        import pandas
+
+        from talveron_dask import edges
+        with open(os.path.join(root, "again.html"), "wb") as f:
+            f.write(b'<a href="http://a.jp/x#1">1</a> <a href="http://a.jp/x#2">2</a> <a href="http://a.jp/x#1">3</a>')
+        cases = [({}, [], ["tree"]),
+                 ({"keywords": ["ads"], "https": True, "search_zip": True}, ["-x", "ads", "--https", "-z"],
+                  ["tree/crawl", "tree/m"]),
+                 ({"html": True, "links": ["a", "area", "redirect"], "unique": True, "no_fragment": True},
+                  ["--html", "--links=a,area,redirect", "--unique", "--no-fragment"],
+                  ["tree/crawl/c.warc", "again.html"]),
+                 ({"html": True, "unique": True}, ["--html", "--unique"], ["again.html"]),
+                 ({"html": True, "base": "http://h.example/d/", "status": "200-299"},
+                  ["--html", "--base=http://h.example/d/", "--status=200-299"], ["tree/a/large0.html"])]
+        for options, words, inputs in cases:
+            with self.subTest(options=options, inputs=inputs):
+                code, out, err = talveron("--json", *words, *inputs)
+                self.assertEqual(code, 0, err)
+                expected = [tuple(json.loads(line).get(c) for c in self.columns()) for line in out.splitlines()]
+                frame = edges(inputs, batch_bytes=8192, talveron=TALVERON, **options)
+                self.assertEqual({c: str(t) for c, t in frame.dtypes.items()},
+                                 {c: "Int64" if c == "offset" else "string" for c in self.columns()})
+                got = client.compute(frame).result(timeout=RUN_TIMEOUT)
+                self.assertEqual([tuple(None if v is pandas.NA else v for v in row)
+                                  for row in got.itertuples(index=False)], expected)
+        self.assertGreater(edges(["tree"], batch_bytes=8192, talveron=TALVERON).npartitions, 10)
+        # What talveron refuses, before any search; an input it cannot read,
+        # when its partition is computed.
+        with self.assertRaisesRegex(ValueError, "anchor"):
+            edges(["tree"], html=True, links=["anchor"], talveron=TALVERON)
+        with self.assertRaisesRegex(RuntimeError, "missing.html: No such file"):
+            client.compute(edges(["missing.html"], talveron=TALVERON)).result(timeout=RUN_TIMEOUT)
+
+    @staticmethod
+    def columns():
+        from talveron_dask.frames import COLUMNS
+        return COLUMNS
+
+
 class OutputFileTest(unittest.TestCase):
     def run_to(self, target):
         return talveron_dask("-O", target, "tree/a/b")
@@ -1043,6 +1120,11 @@ class CommandLineTest(unittest.TestCase):
                               (["--colo", "tree"], b"ambiguous option"),
                               (["--html", "--base=ftp://h/", "tree/m"], b"--base takes an http or https URL"),
                               (["--base=http://h/", "tree/m"], b"--base goes with --html"),
+                              (["--html", "--links=anchor", "tree/m"], b"--links takes"),
+                              (["--links=a", "tree/m"], b"--links goes with --html"),
+                              (["--status=abc", "tree/m"], b"--status takes"),
+                              (["--json", "-l", "tree/m"], b"--json prints records"),
+                              (["--json", "-h", "tree/m"], b"--json names every record's page"),
                               (["-e", "tree"], b"unrecognized arguments: -e")):
             with self.subTest(args=args):
                 code, out, err = self.run_options(*args)
@@ -1053,6 +1135,13 @@ class CommandLineTest(unittest.TestCase):
         code, out, err = self.run_options(*sum((["-x", w] for w in "abcdefg"), []), "tree")
         self.assertEqual((code, out), (2, b""))
         self.assertIn(b"talveron-dask: more than six keywords", err)
+
+    def test_stat_is_stats(self):
+        # As talveron takes it, though --status begins with it too.
+        options = self.table()
+        for given in (["--stat"], ["--stat=json"]):
+            parsed = options.parse(given + ["tree"], default_talveron=TALVERON, stdin_is_terminal=False)
+            self.assertEqual((parsed.stats, parsed.stats_json, parsed.status), (True, given != ["--stat"], None))
 
     def test_inputs_after_double_dash_are_inputs(self):
         options = self.table()
@@ -1213,7 +1302,8 @@ class SummaryTest(unittest.TestCase):
         summary = split_summary(line)[1]
         self.assertEqual(summary, {"searched": 2, "failed": 1, "bytes": 5, "records": 6, "too_long": 7,
                                    "unfinished": 8, "archives": 0, "archive_records": 0, "https": 0,
-                                   "excluded": {3: 4}, "passed": {"warcinfo": 9}, "links": None, "elapsed": 0.5})
+                                   "excluded": {3: 4}, "passed": {"warcinfo": 9}, "links": None, "statuses": None,
+                                   "elapsed": 0.5})
         archives = line.replace(b'"excluded', b'"archives_searched":2,"records_searched":5,"excluded')
         self.assertEqual(split_summary(archives)[1]["archive_records"], 5)
         self.assertIsNone(split_summary(archives.replace(b'"records_searched":5', b'"records_searched":-5'))[1])
