@@ -66,6 +66,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "html/link_tokenizer.h"
@@ -116,8 +117,9 @@ public:
     // A redirect that an HTTP response's header makes: a 3xx response's
     // Location, or a Refresh header's URL (taken out of the value as
     // <meta http-equiv=refresh> has it), resolved against the page's
-    // address. Called after SetAddress and before SearchFrom; a record (the
-    // first of the page's) when the links include redirects.
+    // address. Called after SetAddress and before SearchFrom; records (the
+    // first of the page's, made when SearchFrom begins, with the settings
+    // then) when the links include redirects.
     enum class Header { kLocation, kRefresh };
     void HeaderLink(Header header, std::string_view value);
 
@@ -155,6 +157,7 @@ private:
     void TextDrop(std::size_t bytes) override;
     void AnchorEnd(std::uint32_t anchor) override;
     void StartPage();
+    void HeaderRecords();
     bool Record(const char* element, const char* attribute, std::string_view href, const std::string* rel,
                 long long offset, std::uint32_t anchor, const Url* against);
     void Emit(const LinkFields& fields);
@@ -183,6 +186,7 @@ private:
     bool json_ = false, unique_ = false, noFragment_ = false, fields_ = false, linkSink_ = false;
     unsigned links_ = 0;
     bool pageStarted_ = false;
+    std::vector<std::pair<Header, std::string>> headers_;
     std::unordered_set<Hash128, HashOf> seen_;
     // Records waiting for the text of an a (first first), those whose a
     // is open, records made before and reused, and the text not yet given
