@@ -135,21 +135,16 @@ void LinkSearch::SetAddress(std::string_view address) {
     StartPage();
 }
 
-// A page begins: no address seen yet, no record waiting.
+// A page begins: no address seen yet, no record waiting, no header.
 void LinkSearch::StartPage() {
     pageStarted_ = true;
-    stopped_ = false;
     seen_.Clear();
     for (Waiting* waiting : waiting_) spare_.emplace_back(waiting);
     waiting_.clear();
     waitingBytes_ = 0;
     open_.clear();
     run_.clear();
-    linkSink_ = sink_.WantsLinks();
-    fields_ = json_ || linkSink_;
-    unsigned links = links_ ? links_ : TALVERON_LINKS_DEFAULT;
-    tokenizer_.SetLinks(links);
-    tokenizer_.SetFields(fields_);
+    headers_.clear();
 }
 
 bool LinkSearch::Write() {
@@ -162,12 +157,19 @@ bool LinkSearch::Write() {
 
 void LinkSearch::HeaderLink(Header header, std::string_view value) {
     if (!pageStarted_) StartPage();
-    if (stopped_ || !((links_ ? links_ : TALVERON_LINKS_DEFAULT) & TALVERON_LINK_REDIRECT)) return;
-    value_.assign(value.data(), value.size());
-    std::string_view address = value_;
-    if (header == Header::kRefresh && !RefreshAddress(value_, address)) return;
-    Record("http", header == Header::kLocation ? "location" : "refresh", address, nullptr, -1, 0,
-           haveAddress_ ? &address_ : nullptr);
+    // Made records when the search begins, by the settings it has then.
+    headers_.emplace_back(header, std::string(value));
+}
+
+void LinkSearch::HeaderRecords() {
+    if (!((links_ ? links_ : TALVERON_LINKS_DEFAULT) & TALVERON_LINK_REDIRECT)) return;
+    for (const auto& [header, value] : headers_) {
+        if (stopped_) return;
+        std::string_view address = value;
+        if (header == Header::kRefresh && !RefreshAddress(value, address)) continue;
+        Record("http", header == Header::kLocation ? "location" : "refresh", address, nullptr, -1, 0,
+               haveAddress_ ? &address_ : nullptr);
+    }
 }
 
 bool LinkSearch::Tag(const LinkTokenizer::Link& link) {
@@ -431,12 +433,18 @@ void LinkSearch::AddText(Waiting& waiting, std::string_view text, LinkTokenizer:
 bool LinkSearch::SearchFrom(ByteSource& source) {
     if (!pageStarted_) StartPage();
     pageStarted_ = false;
-    failed_ = false;
+    stopped_ = failed_ = false;
     errno_ = 0;
     bytes_ = 0;
+    linkSink_ = sink_.WantsLinks();
+    fields_ = json_ || linkSink_;
+    tokenizer_.SetLinks(links_ ? links_ : TALVERON_LINKS_DEFAULT);
+    tokenizer_.SetFields(fields_);
     tokenizer_.Reset();
-    if (stopped_) return false;
     try {
+        HeaderRecords();
+        headers_.clear();
+        if (stopped_) return false;
         return Search(source);
     } catch (const UrlConversionError&) {
         // The records before the link that could not be resolved stand.

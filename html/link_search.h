@@ -66,6 +66,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "html/link_tokenizer.h"
@@ -117,8 +118,9 @@ public:
     // A redirect that an HTTP response's header makes: a 3xx response's
     // Location, or a Refresh header's URL (taken out of the value as
     // <meta http-equiv=refresh> has it), resolved against the page's
-    // address. Called after SetAddress and before SearchFrom; a record (the
-    // first of the page's) when the links include redirects.
+    // address. Called after SetAddress and before SearchFrom; records (the
+    // first of the page's, made when SearchFrom begins, with the settings
+    // then) when the links include redirects.
     enum class Header { kLocation, kRefresh };
     void HeaderLink(Header header, std::string_view value);
 
@@ -149,6 +151,7 @@ private:
     void TextDrop(std::size_t bytes) override;
     void AnchorEnd(std::uint32_t anchor) override;
     void StartPage();
+    void HeaderRecords();
     bool Record(const char* element, const char* attribute, std::string_view href, const std::string* rel,
                 long long offset, std::uint32_t anchor, const Url* against);
     void Emit(const LinkFields& fields);
@@ -177,6 +180,7 @@ private:
     bool json_ = false, unique_ = false, noFragment_ = false, fields_ = false, linkSink_ = false;
     unsigned links_ = 0;
     bool pageStarted_ = false;
+    std::vector<std::pair<Header, std::string>> headers_;
     UniqueAddresses seen_;
     // Records waiting for the text of an a (first first), those whose a
     // is open, records made before and reused, and the text not yet given
