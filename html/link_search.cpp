@@ -305,23 +305,7 @@ void LinkSearch::Emit(const LinkFields& fields) {
     if (!json_) {
         records_ += fields.url;
     } else {
-        auto text = [this](const char* key, std::string_view value) {
-            records_ += key;
-            if (value.data())
-                AppendJsonText(records_, value);
-            else
-                records_ += "null";
-        };
-        records_ += "{\"url\":";
-        AppendJsonAddress(records_, fields.url);
-        text(",\"href\":", fields.href);
-        text(",\"element\":", fields.element ? std::string_view(fields.element) : std::string_view());
-        text(",\"attribute\":", fields.attribute ? std::string_view(fields.attribute) : std::string_view());
-        text(",\"text\":", fields.text);
-        text(",\"rel\":", fields.rel);
-        records_ += ",\"offset\":";
-        records_ += std::to_string(fields.offset);
-        records_ += '}';
+        AppendJsonLink(records_, fields);
     }
     records_ += lineEnd_;
     if (records_.size() >= kRecordsHandedAt) Write();

@@ -1,6 +1,9 @@
 #include "search/json_text.h"
 
+#include <charconv>
 #include <cstddef>
+
+#include "search/search_sink.h"
 
 namespace {
 
@@ -90,3 +93,26 @@ void Append(std::string& out, std::string_view text) {
 void AppendJsonText(std::string& out, std::string_view text) { Append<false>(out, text); }
 
 void AppendJsonAddress(std::string& out, std::string_view address) { Append<true>(out, address); }
+
+void AppendJsonLink(std::string& out, const LinkFields& link) {
+    auto field = [&out](const char* key, std::string_view value) {
+        out += key;
+        if (value.data())
+            AppendJsonText(out, value);
+        else
+            out += "null";
+    };
+    auto name = [](const char* text) { return text ? std::string_view(text) : std::string_view(); };
+    out += "{\"url\":";
+    AppendJsonAddress(out, link.url);
+    field(",\"href\":", link.href);
+    field(",\"element\":", name(link.element));
+    field(",\"attribute\":", name(link.attribute));
+    field(",\"text\":", link.text);
+    field(",\"rel\":", link.rel);
+    char number[24];
+    char* end = std::to_chars(number, number + sizeof number, link.offset).ptr;
+    out += ",\"offset\":";
+    out.append(number, end);
+    out += '}';
+}

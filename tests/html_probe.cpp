@@ -47,21 +47,8 @@ public:
     }
     bool WantsLinks() const override { return true; }
     bool Link(const LinkFields& link) override {
-        auto text = [this](const char* key, std::string_view value) {
-            links += key;
-            if (value.data())
-                AppendJsonText(links, value);
-            else
-                links += "null";
-        };
-        links += "{\"url\":";
-        AppendJsonAddress(links, link.url);
-        text(",\"href\":", link.href);
-        text(",\"element\":", link.element ? std::string_view(link.element) : std::string_view());
-        text(",\"attribute\":", link.attribute ? std::string_view(link.attribute) : std::string_view());
-        text(",\"text\":", link.text);
-        text(",\"rel\":", link.rel);
-        links += ",\"offset\":" + std::to_string(link.offset) + "}\n";
+        AppendJsonLink(links, link);
+        links += '\n';
         return ++count != stopAt;
     }
     std::string records, links;
