@@ -78,7 +78,14 @@ bool RefreshAddress(std::string_view content, std::string_view& address) {
 void AppendValidUtf8(std::string_view text, std::size_t max, std::string& out) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const unsigned char* end = p + text.size();
+    // ASCII runs whole, as far as `max` lets them.
     while (p < end) {
+        const unsigned char* run = p;
+        std::size_t room = max > out.size() ? max - out.size() : 0;
+        const unsigned char* stop = end - p > static_cast<std::ptrdiff_t>(room) ? p + room : end;
+        while (p < stop && *p < 0x80) ++p;
+        out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+        if (p == end || *p < 0x80) return;  // all of it, or as much as `max` holds
         unsigned char b = *p;
         std::size_t need = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
         std::size_t have = need ? 1 : 0;
@@ -395,18 +402,31 @@ void LinkSearch::FlushText() {
 // record done when the text is as long as a record holds.
 void LinkSearch::AddText(Waiting& waiting, std::string_view text, LinkTokenizer::TextKind kind) {
     std::string& out = waiting.text;
-    for (char c : text) {
-        if (IsAsciiSpace(static_cast<unsigned char>(c))) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (IsAsciiSpace(c)) {
             waiting.space = !out.empty();
+            ++p;
             continue;
         }
-        if (c == '\0' && kind == LinkTokenizer::TextKind::kData) continue;
+        if (c == '\0') {
+            ++p;
+            if (kind == LinkTokenizer::TextKind::kData) continue;
+        }
         if (waiting.space) out += ' ';
         waiting.space = false;
-        if (c == '\0')
+        if (c == '\0') {
             out += "\xEF\xBF\xBD";
-        else
-            out += c;
+        } else {
+            // A run of bytes that are kept as they are.
+            const char* run = p;
+            std::size_t room = kTextKept > out.size() ? kTextKept - out.size() : 1;
+            const char* stop = end - p > static_cast<std::ptrdiff_t>(room) ? p + room : end;
+            while (p < stop && *p != '\0' && !IsAsciiSpace(static_cast<unsigned char>(*p))) ++p;
+            out.append(run, static_cast<std::size_t>(p - run));
+        }
         if (out.size() >= kTextKept) {
             waiting.done = true;
             return;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstddef>
 
+#include "search/scan_kernels.h"
 #include "search/search_sink.h"
 
 namespace {
@@ -47,25 +48,29 @@ void Append(std::string& out, std::string_view text) {
     while (p < end) {
         // A run that needs nothing.
         const unsigned char* run = p;
-        while (p < end && *p >= 0x20 && *p < 0x80 && *p != '"' && *p != '\\') ++p;
+        p = FindJsonEscape(p, end);
         out.append(reinterpret_cast<const char*>(run), p - run);
         if (p == end) break;
         unsigned char b = *p;
         if (b < 0x80) {
-            out += '\\';
+            char escape[6] = {'\\', 0, 0, 0, 0, 0};
+            std::size_t length = 2;
             switch (b) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '\n': out += 'n'; break;
-                case '\r': out += 'r'; break;
-                case '\t': out += 't'; break;
-                case '\b': out += 'b'; break;
-                case '\f': out += 'f'; break;
+                case '"': escape[1] = '"'; break;
+                case '\\': escape[1] = '\\'; break;
+                case '\n': escape[1] = 'n'; break;
+                case '\r': escape[1] = 'r'; break;
+                case '\t': escape[1] = 't'; break;
+                case '\b': escape[1] = 'b'; break;
+                case '\f': escape[1] = 'f'; break;
                 default:
-                    out += "u00";
-                    out += kHex[b >> 4];
-                    out += kHex[b & 15];
+                    escape[1] = 'u';
+                    escape[2] = escape[3] = '0';
+                    escape[4] = kHex[b >> 4];
+                    escape[5] = kHex[b & 15];
+                    length = 6;
             }
+            out.append(escape, length);
             ++p;
             continue;
         }
@@ -75,13 +80,12 @@ void Append(std::string& out, std::string_view text) {
             p += n;
         } else if (kAddress) {
             for (std::size_t i = 0; i < bad; ++i) {
-                out += '%';
-                out += kHex[p[i] >> 4];
-                out += kHex[p[i] & 15];
+                char percent[3] = {'%', kHex[p[i] >> 4], kHex[p[i] & 15]};
+                out.append(percent, 3);
             }
             p += bad;
         } else {
-            out += "\xEF\xBF\xBD";
+            out.append("\xEF\xBF\xBD", 3);
             p += bad;
         }
     }
@@ -95,24 +99,28 @@ void AppendJsonText(std::string& out, std::string_view text) { Append<false>(out
 void AppendJsonAddress(std::string& out, std::string_view address) { Append<true>(out, address); }
 
 void AppendJsonLink(std::string& out, const LinkFields& link) {
-    auto field = [&out](const char* key, std::string_view value) {
-        out += key;
+    auto name = [](const char* text) { return text ? std::string_view(text) : std::string_view(); };
+    std::string_view element = name(link.element), attribute = name(link.attribute);
+    out.reserve(out.size() + link.url.size() + link.href.size() + element.size() + attribute.size() +
+                link.text.size() + link.rel.size() + 128);
+    auto field = [&out](std::string_view key, std::string_view value) {
+        out.append(key.data(), key.size());
         if (value.data())
             AppendJsonText(out, value);
         else
-            out += "null";
+            out.append("null", 4);
     };
-    auto name = [](const char* text) { return text ? std::string_view(text) : std::string_view(); };
-    out += "{\"url\":";
+    using namespace std::string_view_literals;
+    out.append("{\"url\":", 7);
     AppendJsonAddress(out, link.url);
-    field(",\"href\":", link.href);
-    field(",\"element\":", name(link.element));
-    field(",\"attribute\":", name(link.attribute));
-    field(",\"text\":", link.text);
-    field(",\"rel\":", link.rel);
+    field(",\"href\":"sv, link.href);
+    field(",\"element\":"sv, element);
+    field(",\"attribute\":"sv, attribute);
+    field(",\"text\":"sv, link.text);
+    field(",\"rel\":"sv, link.rel);
     char number[24];
     char* end = std::to_chars(number, number + sizeof number, link.offset).ptr;
-    out += ",\"offset\":";
+    out.append(",\"offset\":"sv);
     out.append(number, end);
     out += '}';
 }

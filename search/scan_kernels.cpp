@@ -1,5 +1,6 @@
 #include "search/scan_kernels.h"
 
+#include <cstdint>
 #include <cstring>
 #include <atomic>
 #include <initializer_list>
@@ -73,7 +74,55 @@ const unsigned char* AddressEndPlain(const unsigned char* from, const unsigned c
     return quote;
 }
 
+inline bool KeptInJson(unsigned char b) { return b >= 0x20 && b < 0x80 && b != '"' && b != '\\'; }
+
+// Eight bytes at a time: whether any of the word's bytes is not kept as it
+// is. A borrow of the tests below comes only from a byte that is not, so
+// the answer for the word is exact.
+const unsigned char* JsonEscapePlain(const unsigned char* p, const unsigned char* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        std::uint64_t control = (w - kOnes * 0x20) & ~w;
+        std::uint64_t q = w ^ (kOnes * '"');
+        std::uint64_t quote = (q - kOnes) & ~q;
+        std::uint64_t b = w ^ (kOnes * '\\');
+        std::uint64_t backslash = (b - kOnes) & ~b;
+        if ((w | control | quote | backslash) & kHighs) break;
+    }
+    while (p < end && KeptInJson(*p)) ++p;
+    return p;
+}
+
 #ifdef TALVERON_X86_KERNELS
+
+__attribute__((target("sse2"))) const unsigned char* JsonEscapeSse2(const unsigned char* p,
+                                                                       const unsigned char* end) {
+    // As signed bytes, those below 0x20 are the control bytes and those above 0x7F.
+    const __m128i space = _mm_set1_epi8(0x20), quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    for (; end - p >= 16; p += 16) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i odd = _mm_or_si128(_mm_cmplt_epi8(b, space),
+                                   _mm_or_si128(_mm_cmpeq_epi8(b, quote), _mm_cmpeq_epi8(b, backslash)));
+        if (unsigned int bits = static_cast<unsigned int>(_mm_movemask_epi8(odd))) return p + __builtin_ctz(bits);
+    }
+    return JsonEscapePlain(p, end);
+}
+
+__attribute__((target("avx2"))) const unsigned char* JsonEscapeAvx2(const unsigned char* p,
+                                                                       const unsigned char* end) {
+    const __m256i space = _mm256_set1_epi8(0x20), quote = _mm256_set1_epi8('"'),
+                  backslash = _mm256_set1_epi8('\\');
+    for (; end - p >= 32; p += 32) {
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        __m256i odd = _mm256_or_si256(_mm256_cmpgt_epi8(space, b),
+                                      _mm256_or_si256(_mm256_cmpeq_epi8(b, quote), _mm256_cmpeq_epi8(b, backslash)));
+        if (unsigned int bits = static_cast<unsigned int>(_mm256_movemask_epi8(odd))) return p + __builtin_ctz(bits);
+    }
+    return JsonEscapeSse2(p, end);
+}
 
 // The quote and zero bytes among 16 or 32 positions, as bit masks, for the
 // address kernels below: the first quote ends the search; the first zero
@@ -234,13 +283,13 @@ const unsigned char* Uncounted(const unsigned char* from, const unsigned char* l
 // The kernels, by ScanKernel. A kernel the build lacks is the plain one,
 // which the CPU is never said to run in its place.
 const ScanKernels kKernels[] = {
-    {"plain", RunsEverywhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain},
+    {"plain", RunsEverywhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain, JsonEscapePlain},
 #ifdef TALVERON_X86_KERNELS
-    {"sse2", RunsSse2, TALVERON_KERNEL_FORMS(FindSse2), AddressEndSse2},
-    {"avx2", RunsAvx2, TALVERON_KERNEL_FORMS(FindAvx2), AddressEndAvx2},
+    {"sse2", RunsSse2, TALVERON_KERNEL_FORMS(FindSse2), AddressEndSse2, JsonEscapeSse2},
+    {"avx2", RunsAvx2, TALVERON_KERNEL_FORMS(FindAvx2), AddressEndAvx2, JsonEscapeAvx2},
 #else
-    {"sse2", RunsNowhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain},
-    {"avx2", RunsNowhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain},
+    {"sse2", RunsNowhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain, JsonEscapePlain},
+    {"avx2", RunsNowhere, TALVERON_KERNEL_FORMS(FindPlain), AddressEndPlain, JsonEscapePlain},
 #endif
 };
 

@@ -29,6 +29,10 @@ struct ScanKernels {
     // (before `end` when there is none), or to -1. Reads up to 32 bytes past
     // `end`.
     const unsigned char* (*findAddressEnd)(const unsigned char* from, const unsigned char* end, long* firstZero);
+    // The first byte in [from, end) that a JSON string does not hold as it
+    // is (a control byte, a byte above 0x7F, the quote, the backslash), or
+    // `end`. Reads nothing past `end`.
+    const unsigned char* (*findJsonEscape)(const unsigned char* from, const unsigned char* end);
 };
 
 // The table's rows, in order of preference from the last.
@@ -47,6 +51,9 @@ const ScanKernels& CurrentScanKernels();
 inline const unsigned char* FindAnchorOrRun(const unsigned char* from, const unsigned char* limit, bool https = false) {
     return https ? CurrentScanKernels().findAnchorOrRunHttps(from, limit)
                  : CurrentScanKernels().findAnchorOrRun(from, limit);
+}
+inline const unsigned char* FindJsonEscape(const unsigned char* from, const unsigned char* end) {
+    return CurrentScanKernels().findJsonEscape(from, end);
 }
 inline const unsigned char* FindAddressEnd(const unsigned char* from, const unsigned char* end, long* firstZero) {
     return CurrentScanKernels().findAddressEnd(from, end, firstZero);

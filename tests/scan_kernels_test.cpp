@@ -137,6 +137,26 @@ TEST_F(KernelTest, FindAddressEndAgreesWithByteLoop) {
     }
 }
 
+// Each length and start, so that every kernel's blocks and its tail meet
+// each kind of byte at each position; the bytes end where the string ends,
+// so that a kernel reading past it is seen by the sanitizers.
+TEST_F(KernelTest, FindJsonEscapeAgreesWithByteLoop) {
+    std::mt19937 rng(11);
+    const unsigned char odd[] = {'"', '\\', 0x00, 0x1F, 0x20, 0x7F, 0x80, 0xFF, '!', '#', '[', ']'};
+    for (ScanKernel kernel : RunnableKernels()) {
+        ASSERT_TRUE(Use(kernel)) << Name(kernel);
+        for (int round = 0; round < 4000; ++round) {
+            std::size_t n = rng() % 80;
+            std::vector<unsigned char> bytes(n);
+            for (auto& b : bytes) b = rng() % 8 ? static_cast<unsigned char>('a' + rng() % 26) : odd[rng() % sizeof odd];
+            const unsigned char* end = bytes.data() + n;
+            const unsigned char* want = bytes.data();
+            while (want < end && *want >= 0x20 && *want < 0x80 && *want != '"' && *want != '\\') ++want;
+            ASSERT_EQ(FindJsonEscape(bytes.data(), end), want) << Name(kernel) << " round " << round;
+        }
+    }
+}
+
 class KernelSearchTest : public SearchTest {
 protected:
     void TearDown() override {
