@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 
-#include "../search/json_text.h"
+#include "talveron.h"
 
 namespace {
 
@@ -131,8 +132,12 @@ void DiagnoseInput(const std::string& name, int error) {
 }
 
 std::string JsonName(const std::string& name) {
-    std::string text;
-    AppendJsonText(text, name);
+    // Written as the library writes the records' strings (the quotes and
+    // six bytes for each byte at most).
+    std::string text(name.size() * 6 + 3, '\0');
+    long long length = talveron_json_string(name.data(), name.size(), &text[0], text.size());
+    if (length < 0) throw std::bad_alloc();
+    text.resize(static_cast<std::size_t>(length));
     return text;
 }
 

@@ -325,6 +325,14 @@ int talveron_harvest_stream(int (*read)(void* read_context, char* buffer, size_t
    (or memory could not be had). */
 long long talveron_url(const char* input, const char* base, char* buffer, size_t size);
 
+/* `length` bytes of `text` as a JSON string, quotes included, as the
+   records of TALVERON_FORMAT_JSON write theirs: valid UTF-8 whatever the
+   bytes (U+FFFD for each maximal part of a sequence that is not UTF-8), the
+   quote, the backslash and control bytes escaped. Returns its length, and
+   writes it with a 0 byte behind into `buffer` when `size` leaves room for
+   both (else nothing); -1 when memory could not be had. */
+long long talveron_json_string(const char* text, size_t length, char* buffer, size_t size);
+
 /* Whether the regular file open on `fd`, read as `flags` say, is a page as
    it stands (1), which talveron_harvest_range may search in parts, or is
    read whole (0: compressed, or a web archive), as its first bytes tell

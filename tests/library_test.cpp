@@ -26,6 +26,7 @@
 #include "api/record_rewriter.h"
 #include "messages/levels.h"
 #include "runtime/runtime.h"
+#include "search/json_text.h"
 #include "search/searcher.h"
 #include "talveron.h"
 #include "talveron_legacy.h"
@@ -77,6 +78,24 @@ talveron_sink SinkFor(Collected& collected) {
 
 std::string s_exportMessage;
 void ExportHandler(const char* text, const char*) { s_exportMessage = text; }
+
+// The string a caller adds to a record is the records' own, written only
+// where it fits with its 0 byte.
+TEST(LibraryJsonString, IsTheRecordsStringWrittenOnlyWithRoom) {
+    const std::string text("page \"\\\n\xff\xe3\x81\x82\0name", 17);
+    std::string want;
+    AppendJsonText(want, text);
+    ASSERT_EQ(talveron_json_string(text.data(), text.size(), nullptr, 0), static_cast<long long>(want.size()));
+    std::string buffer(want.size(), '#');
+    EXPECT_EQ(talveron_json_string(text.data(), text.size(), &buffer[0], buffer.size()),
+              static_cast<long long>(want.size()));
+    EXPECT_EQ(buffer, std::string(want.size(), '#'));
+    buffer.assign(want.size() + 1, '#');
+    talveron_json_string(text.data(), text.size(), &buffer[0], buffer.size());
+    EXPECT_EQ(buffer, want + '\0');
+    EXPECT_EQ(talveron_json_string(nullptr, 0, &buffer[0], buffer.size()), 2);
+    EXPECT_STREQ(buffer.c_str(), "\"\"");
+}
 
 TEST(LibraryHarvest, OffsetsAndBytesCountFromWhereTheDescriptorStood) {
     char path[] = "/tmp/talveron-library-XXXXXX";
