@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstddef>
+#include <cstring>
 
 #include "search/scan_kernels.h"
 #include "search/search_sink.h"
@@ -39,6 +40,19 @@ std::size_t SequenceAt(const unsigned char* p, const unsigned char* end, std::si
     return 0;
 }
 
+// The first byte from `p` that a JSON string does not keep as it is: a
+// short string byte by byte, a longer one by the scan kernel.
+inline const unsigned char* EscapeAt(const unsigned char* p, const unsigned char* end) {
+    if (end - p >= 32) return FindJsonEscape(p, end);
+    while (p < end && *p >= 0x20 && *p < 0x80 && *p != '"' && *p != '\\') ++p;
+    return p;
+}
+
+inline bool Kept(std::string_view text) {
+    auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    return EscapeAt(p, p + text.size()) == p + text.size();
+}
+
 template <bool kAddress>
 void Append(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -48,7 +62,7 @@ void Append(std::string& out, std::string_view text) {
     while (p < end) {
         // A run that needs nothing.
         const unsigned char* run = p;
-        p = FindJsonEscape(p, end);
+        p = EscapeAt(p, end);
         out.append(reinterpret_cast<const char*>(run), p - run);
         if (p == end) break;
         unsigned char b = *p;
@@ -101,26 +115,53 @@ void AppendJsonAddress(std::string& out, std::string_view address) { Append<true
 void AppendJsonLink(std::string& out, const LinkFields& link) {
     auto name = [](const char* text) { return text ? std::string_view(text) : std::string_view(); };
     std::string_view element = name(link.element), attribute = name(link.attribute);
-    out.reserve(out.size() + link.url.size() + link.href.size() + element.size() + attribute.size() +
-                link.text.size() + link.rel.size() + 128);
-    auto field = [&out](std::string_view key, std::string_view value) {
-        out.append(key.data(), key.size());
-        if (value.data())
-            AppendJsonText(out, value);
+    char number[24];
+    std::size_t digits = static_cast<std::size_t>(std::to_chars(number, number + sizeof number, link.offset).ptr - number);
+    using namespace std::string_view_literals;
+    constexpr std::string_view kKeys[] = {"{\"url\":"sv, ",\"href\":"sv, ",\"element\":"sv, ",\"attribute\":"sv,
+                                          ",\"text\":"sv, ",\"rel\":"sv, ",\"offset\":"sv};
+    const std::string_view values[] = {link.url, link.href, element, attribute, link.text, link.rel};
+    // Most records need no escape: their bytes go in place at once. (The
+    // url is always a string; another field without a value is null.)
+    std::size_t size = kKeys[6].size() + digits + 1;
+    bool kept = true;
+    for (std::size_t k = 0; k < 6 && kept; ++k) {
+        size += kKeys[k].size() + (values[k].data() || k == 0 ? values[k].size() + 2 : 4);
+        kept = Kept(values[k]);
+    }
+    if (kept) {
+        std::size_t at = out.size();
+        out.resize(at + size);
+        char* w = &out[at];
+        auto put = [&w](std::string_view bytes) {
+            std::memcpy(w, bytes.data(), bytes.size());
+            w += bytes.size();
+        };
+        for (std::size_t k = 0; k < 6; ++k) {
+            put(kKeys[k]);
+            if (values[k].data() || k == 0) {
+                *w++ = '"';
+                put(values[k]);
+                *w++ = '"';
+            } else {
+                put("null"sv);
+            }
+        }
+        put(kKeys[6]);
+        put(std::string_view(number, digits));
+        *w++ = '}';
+        return;
+    }
+    out.append(kKeys[0].data(), kKeys[0].size());
+    AppendJsonAddress(out, link.url);
+    for (std::size_t k = 1; k < 6; ++k) {
+        out.append(kKeys[k].data(), kKeys[k].size());
+        if (values[k].data())
+            AppendJsonText(out, values[k]);
         else
             out.append("null", 4);
-    };
-    using namespace std::string_view_literals;
-    out.append("{\"url\":", 7);
-    AppendJsonAddress(out, link.url);
-    field(",\"href\":"sv, link.href);
-    field(",\"element\":"sv, element);
-    field(",\"attribute\":"sv, attribute);
-    field(",\"text\":"sv, link.text);
-    field(",\"rel\":"sv, link.rel);
-    char number[24];
-    char* end = std::to_chars(number, number + sizeof number, link.offset).ptr;
-    out.append(",\"offset\":"sv);
-    out.append(number, end);
+    }
+    out.append(kKeys[6].data(), kKeys[6].size());
+    out.append(number, digits);
     out += '}';
 }
